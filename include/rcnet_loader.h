@@ -1,0 +1,86 @@
+/*
+ * Loads rcnet at run time, as a host application does, and looks every export up by its undecorated
+ * name: LoadLibraryA/GetProcAddress on Windows, dlopen/dlsym elsewhere. Header-only, C and C++.
+ *
+ *   RcnetApi api;
+ *   if (!rcnet_load(&api, "rcnet.dll")) { puts(api.error); return 1; }
+ *   api.RegisterUsage(1, 3, 1, 1);
+ *   ...
+ *   rcnet_unload(&api);
+ */
+#ifndef RCNET_LOADER_H
+#define RCNET_LOADER_H
+
+#include <stdio.h>
+#include <string.h>
+
+#include "rcnet.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+typedef HMODULE RcnetModule;
+#else
+#include <dlfcn.h>
+typedef void* RcnetModule;
+#endif
+
+typedef struct RcnetApi {
+    RcnetModule module;
+    char error[512]; /* why rcnet_load failed */
+    int(RCNET_CALL* RegisterUsage)(int id, int inSize, int outSize, int useThreshold);
+    int(RCNET_CALL* UnregisterUsage)(int id);
+    void(RCNET_CALL* Randomize)(unsigned int seed);
+} RcnetApi;
+
+static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
+#ifdef _WIN32
+    void* symbol = (void*)GetProcAddress(api->module, name);
+#else
+    void* symbol = dlsym(api->module, name);
+#endif
+    if (!symbol && !api->error[0]) snprintf(api->error, sizeof api->error, "export %s not found", name);
+    return symbol;
+}
+
+/* Returns 1 when the library was loaded and every export found; otherwise 0 with api->error set. */
+static int rcnet_load(RcnetApi* api, const char* path) {
+    memset(api, 0, sizeof *api);
+#ifdef _WIN32
+    api->module = LoadLibraryA(path);
+    if (!api->module) {
+        snprintf(api->error, sizeof api->error, "cannot load %s (error %lu)", path,
+                 (unsigned long)GetLastError());
+        return 0;
+    }
+#else
+    api->module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!api->module) {
+        snprintf(api->error, sizeof api->error, "cannot load %s: %s", path, dlerror());
+        return 0;
+    }
+#endif
+    /* Function pointers travel through memcpy: ISO C has no cast from object to function pointer. */
+#define RCNET_LOADER_FIND(name)                                \
+    do {                                                       \
+        void* symbol = rcnet_loader_symbol(api, #name);        \
+        memcpy(&api->name, &symbol, sizeof symbol);            \
+    } while (0)
+    RCNET_LOADER_FIND(RegisterUsage);
+    RCNET_LOADER_FIND(UnregisterUsage);
+    RCNET_LOADER_FIND(Randomize);
+#undef RCNET_LOADER_FIND
+    return api->error[0] == 0;
+}
+
+static void rcnet_unload(RcnetApi* api) {
+    if (!api->module) return;
+#ifdef _WIN32
+    FreeLibrary(api->module);
+#else
+    dlclose(api->module);
+#endif
+    api->module = 0;
+}
+
+#endif /* RCNET_LOADER_H */

@@ -1,0 +1,53 @@
+// The frame every export runs in: no exception ever reaches the host, the network of an id is looked up
+// and kept alive for the whole call, the precondition is checked, then one operation runs.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <new>
+
+#include "common/Report.h"
+#include "src/NetManager.h"
+
+namespace rcnet::frame {
+
+constexpr char kReportSource[] = "Exports";
+
+// Runs body (returning bool) and turns its result into 1 or 0; any exception becomes a report and 0.
+template <typename Body>
+int Guarded(Body&& body) noexcept {
+    try {
+        return body() ? 1 : 0;
+    } catch (const std::bad_alloc&) {
+        ReportFailure("out of memory", kReportSource, __LINE__);
+    } catch (...) {
+        ReportFailure("unexpected exception", kReportSource, __LINE__);
+    }
+    return 0;
+}
+
+// The frame for exports whose only precondition is that the id is registered. op(Net&) returns bool.
+template <typename Op>
+int WithNet(int32_t id, Op&& op) noexcept {
+    return Guarded([&]() -> bool {
+        // Held until the frame returns: an unregister from another thread cannot free the network
+        // under this call.
+        const std::shared_ptr<Net> net = NetManager::Instance().GetNet(id);
+        RC_REQUIRE(net, false);
+        return op(*net);
+    });
+}
+
+// The frame for exports that pass vectors: the id must be registered and the host's sizes must be the
+// network's, compared as unsigned 32-bit values.
+template <typename Op>
+int WithSizedNet(int32_t id, uint32_t inSize, uint32_t outSize, Op&& op) noexcept {
+    return Guarded([&]() -> bool {
+        const std::shared_ptr<Net> net = NetManager::Instance().GetNet(id);
+        RC_REQUIRE(net && net->InputSize() == size_t(inSize) && net->OutputSize() == size_t(outSize), false);
+        return op(*net);
+    });
+}
+
+}  // namespace rcnet::frame

@@ -1,0 +1,15 @@
+#include "common/Random.h"
+
+namespace rcnet {
+namespace {
+thread_local uint32_t t_RandomState = 1;
+}
+
+void srand(uint32_t seed) noexcept { t_RandomState = seed; }
+
+int rand() noexcept {
+    t_RandomState = t_RandomState * 214013u + 2531011u;
+    return static_cast<int>((t_RandomState >> 16) & 0x7FFFu);
+}
+
+}  // namespace rcnet

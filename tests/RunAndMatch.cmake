@@ -1,0 +1,20 @@
+# cmake -DCOMMAND="prog|args" -DSTDOUT_REGEX=... -DSTDERR_REGEX=... -P RunAndMatch.cmake
+# Runs a program and requires exit code 0 and both outputs, stripped of surrounding white space and
+# line-end CRs, to match.
+string(REPLACE "|" ";" COMMAND "${COMMAND}")
+execute_process(COMMAND ${COMMAND} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+string(REPLACE "\r\n" "\n" out "${out}")
+string(REPLACE "\r\n" "\n" err "${err}")
+string(STRIP "${out}" out)
+string(STRIP "${err}" err)
+message("${out}")
+message("${err}")
+if(NOT code EQUAL 0)
+    message(FATAL_ERROR "exit code ${code}")
+endif()
+if(DEFINED STDOUT_REGEX AND NOT out MATCHES "${STDOUT_REGEX}")
+    message(FATAL_ERROR "stdout does not match: ${STDOUT_REGEX}")
+endif()
+if(DEFINED STDERR_REGEX AND NOT err MATCHES "${STDERR_REGEX}")
+    message(FATAL_ERROR "stderr does not match: ${STDERR_REGEX}")
+endif()

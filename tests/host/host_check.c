@@ -1,0 +1,56 @@
+/* A host in plain C that loads the library at run time (LoadLibraryA/GetProcAddress on Windows,
+ * dlopen/dlsym elsewhere) and checks what every export it calls returns. The precondition reports go
+ * to stderr, where the test that runs this program looks for them. Usage: host_check LIBRARY */
+#include <stdio.h>
+
+#include "rcnet_loader.h"
+
+static int failures = 0;
+static int checks = 0;
+
+#define EXPECT_INT(call, expected)                                                          \
+    do {                                                                                    \
+        int got_ = (call);                                                                  \
+        ++checks;                                                                           \
+        if (got_ != (expected)) {                                                           \
+            ++failures;                                                                     \
+            printf("FAILED line %d: %s returned %d, expected %d\n", __LINE__, #call, got_,  \
+                   (int)(expected));                                                        \
+        }                                                                                   \
+    } while (0)
+
+int main(int argc, char** argv) {
+    RcnetApi rc;
+    if (argc < 2) {
+        fprintf(stderr, "usage: host_check LIBRARY\n");
+        return 2;
+    }
+    if (!rcnet_load(&rc, argv[1])) {
+        printf("FAILED: %s\n", rc.error);
+        return 1;
+    }
+
+    /* Sentinels around the calls: a wrong calling convention leaves the stack pointer off by the
+     * argument bytes after every call, which corrupts locals or crashes within a few thousand calls. */
+    volatile int before = 0x1234567;
+    for (int i = 0; i < 5000; ++i) {
+        rc.Randomize((unsigned)i);
+        EXPECT_INT(rc.RegisterUsage(100000 + i % 7, i, 2 * i, i % 2), 1);
+        EXPECT_INT(rc.UnregisterUsage(100000 + i % 7), 1);
+        if (failures) break;
+    }
+    volatile int after = 0x7654321;
+    EXPECT_INT(before, 0x1234567);
+    EXPECT_INT(after, 0x7654321);
+
+    EXPECT_INT(rc.RegisterUsage(-1, 3, 1, 1), 1);
+    EXPECT_INT(rc.RegisterUsage(-1, 3, 1, 0), 0); /* reports "it == m_Nets.end()" */
+    EXPECT_INT(rc.UnregisterUsage(-1), 1);
+    EXPECT_INT(rc.UnregisterUsage(-1), 1);
+    EXPECT_INT(rc.RegisterUsage(-1, 3, 1, 0), 1);
+    EXPECT_INT(rc.UnregisterUsage(-1), 1);
+
+    rcnet_unload(&rc);
+    printf("host_check: %d checks, %d failed\n", checks, failures);
+    return failures ? 1 : 0;
+}
