@@ -1,7 +1,6 @@
 #include "src/NetManager.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <shared_mutex>
@@ -22,12 +21,18 @@ alignas(NetManager) unsigned char s_Storage[sizeof(NetManager)];
 }  // namespace
 
 NetManager& NetManager::Instance() {
+    // The teardown rides on a function-local static's destructor rather than a bare atexit(): the C++
+    // runtime ties it to this module, so it also runs when a host unloads the library (dlclose,
+    // FreeLibrary) and never after the code is gone.
+    struct TeardownAtExit {
+        ~TeardownAtExit() { NetManager::Teardown(); }
+    };
     static NetManager* const instance = [] {
         NetManager* registry = new (s_Storage) NetManager();
-        std::atexit(&NetManager::Teardown);
         s_Created.store(true, std::memory_order_release);
         return registry;
     }();
+    static TeardownAtExit teardown;
     return *instance;
 }
 

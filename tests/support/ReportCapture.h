@@ -1,7 +1,6 @@
 // Collects the precondition reports made on the calling thread while it lives.
 #pragma once
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,19 +19,27 @@ public:
 
     // "EXPR @ SOURCE" per report, the line number dropped (it moves whenever the source is edited).
     std::vector<std::string> Checks() const {
-        static const std::regex form("Assertion failed: (.*), file ([A-Za-z]+), line [0-9]+\n");
         std::vector<std::string> checks;
-        for (const std::string& line : m_Lines) {
-            std::smatch match;
-            checks.push_back(std::regex_match(line, match, form) ? match[1].str() + " @ " + match[2].str()
-                                                                  : "MALFORMED: " + line);
-        }
+        for (const std::string& line : m_Lines) checks.push_back(Parse(line));
         return checks;
     }
 
     void Clear() { m_Lines.clear(); }
 
 private:
+    // "Assertion failed: EXPR, file SOURCE, line N\n" -> "EXPR @ SOURCE"; anything else is marked.
+    static std::string Parse(const std::string& line) {
+        const std::string head = "Assertion failed: ";
+        const size_t file = line.rfind(", file ");
+        const size_t number = line.rfind(", line ");
+        const bool wellFormed = line.compare(0, head.size(), head) == 0 && file != std::string::npos &&
+                                number != std::string::npos && file < number && line.back() == '\n' &&
+                                number + 7 < line.size() - 1 &&
+                                line.find_first_not_of("0123456789", number + 7) == line.size() - 1;
+        if (!wellFormed) return "MALFORMED: " + line;
+        return line.substr(head.size(), file - head.size()) + " @ " + line.substr(file + 7, number - file - 7);
+    }
+
     static void Collect(const char* line, void* context) {
         static_cast<ReportCapture*>(context)->m_Lines.emplace_back(line);
     }

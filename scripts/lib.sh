@@ -1,0 +1,54 @@
+# Shared by the project's scripts: package checks and the build directories.
+# shellcheck shell=bash
+
+RCNET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Packages each build needs; wine32:i386 runs the 32-bit Windows programs.
+RCNET_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest)
+RCNET_WIN32_PACKAGES=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
+
+rcnet_log() { printf '\n== %s\n' "$*"; }
+
+# Installs what is missing when run as root; otherwise names it and stops.
+rcnet_ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages: ${missing[*]}" >&2
+        if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+            echo "Install them as root with: dpkg --add-architecture i386 && apt-get update && apt-get install -y ${missing[*]}" >&2
+        else
+            echo "Install them as root with: apt-get update && apt-get install -y ${missing[*]}" >&2
+        fi
+        exit 1
+    fi
+    rcnet_log "installing ${missing[*]}"
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# rcnet_build NAME [cmake options...]: configure (once) and build build/NAME.
+rcnet_build() {
+    local name=$1
+    shift
+    rcnet_log "build $name"
+    cmake -S "$RCNET_ROOT" -B "$RCNET_ROOT/build/$name" -G Ninja "$@" >/dev/null
+    cmake --build "$RCNET_ROOT/build/$name"
+}
+
+rcnet_build_native() { rcnet_build native -DCMAKE_BUILD_TYPE=Release "$@"; }
+rcnet_build_win32() {
+    rcnet_build win32 -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$RCNET_ROOT/cmake/toolchain-mingw-i686.cmake" "$@"
+}
+
+# The first wine start builds its prefix; do it once, quietly, before tests run in parallel.
+rcnet_prepare_wine() {
+    WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+}

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds and runs every test suite: native, AddressSanitizer + UndefinedBehaviorSanitizer,
+# ThreadSanitizer, and the 32-bit Windows DLL under wine. Installs missing packages when run as root.
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+start=$(date +%s)
+rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" || exit 1
+
+passed=0
+failed=0
+failed_suites=()
+# run_suite NAME [prefix command...]: runs ctest in build/NAME and adds up its counts.
+run_suite() {
+    local name=$1
+    shift
+    rcnet_log "test $name"
+    local log="$RCNET_ROOT/build/$name/ctest.log"
+    (cd "$RCNET_ROOT/build/$name" && "$@" ctest -j2 --output-on-failure) 2>&1 | tee "$log"
+    local summary
+    summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+    if [ -z "$summary" ]; then
+        failed=$((failed + 1))
+        failed_suites+=("$name (no result)")
+        return
+    fi
+    local bad total
+    bad=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$summary")
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+    [ "$bad" -eq 0 ] || failed_suites+=("$name")
+}
+
+build_or_fail() {
+    local name=$1
+    shift
+    if ! "$@"; then
+        failed=$((failed + 1))
+        failed_suites+=("$name (build)")
+        return 1
+    fi
+}
+
+build_or_fail native rcnet_build_native && run_suite native
+build_or_fail asan rcnet_build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_SANITIZE=address,undefined &&
+    ASAN_OPTIONS=detect_leaks=1 run_suite asan
+# Without address-space randomisation: ThreadSanitizer's fixed memory layout clashes with it on some
+# kernels.
+build_or_fail tsan rcnet_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_SANITIZE=thread &&
+    run_suite tsan setarch "$(uname -m)" -R
+if build_or_fail win32 rcnet_build_win32; then
+    rcnet_prepare_wine
+    run_suite win32
+fi
+
+rcnet_log "summary ($(($(date +%s) - start)) s)"
+[ ${#failed_suites[@]} -eq 0 ] || echo "failed: ${failed_suites[*]}"
+echo "rcnet: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
