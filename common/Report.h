@@ -22,14 +22,13 @@ ReportHook SetThreadReportHook(ReportHook hook) noexcept;
 // (one per source: "Net", "Exports", ...).
 
 // Reports and returns failValue (leave it empty in a function returning void).
-#define RC_REQUIRE(expr, failValue)                                   \
-    do {                                                              \
-        if (!(expr)) {                                                \
-            ::rcnet::ReportFailure(#expr, kReportSource, __LINE__);   \
-            return failValue;                                         \
-        }                                                             \
+#define RC_REQUIRE(expr, failValue)                                 \
+    do {                                                            \
+        if (!(expr)) {                                              \
+            ::rcnet::ReportFailure(#expr, kReportSource, __LINE__); \
+            return failValue;                                       \
+        }                                                           \
     } while (0)
 
 // Reports and goes on; yields whether the check held.
-#define RC_CHECK(expr) \
-    ((expr) ? true : (::rcnet::ReportFailure(#expr, kReportSource, __LINE__), false))
+#define RC_CHECK(expr) ((expr) ? true : (::rcnet::ReportFailure(#expr, kReportSource, __LINE__), false))

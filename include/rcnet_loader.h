@@ -39,7 +39,8 @@ static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
 #else
     void* symbol = dlsym(api->module, name);
 #endif
-    if (!symbol && !api->error[0]) snprintf(api->error, sizeof api->error, "export %s not found", name);
+    if (!symbol && !api->error[0])
+        snprintf(api->error, sizeof api->error, "export %s not found", name);
     return symbol;
 }
 
@@ -61,10 +62,10 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     }
 #endif
     /* Function pointers travel through memcpy: ISO C has no cast from object to function pointer. */
-#define RCNET_LOADER_FIND(name)                                \
-    do {                                                       \
-        void* symbol = rcnet_loader_symbol(api, #name);        \
-        memcpy(&api->name, &symbol, sizeof symbol);            \
+#define RCNET_LOADER_FIND(name)                         \
+    do {                                                \
+        void* symbol = rcnet_loader_symbol(api, #name); \
+        memcpy(&api->name, &symbol, sizeof symbol);     \
     } while (0)
     RCNET_LOADER_FIND(RegisterUsage);
     RCNET_LOADER_FIND(UnregisterUsage);
@@ -74,7 +75,8 @@ static int rcnet_load(RcnetApi* api, const char* path) {
 }
 
 static void rcnet_unload(RcnetApi* api) {
-    if (!api->module) return;
+    if (!api->module)
+        return;
 #ifdef _WIN32
     FreeLibrary(api->module);
 #else

@@ -1,7 +1,7 @@
 // The library's exports: each converts its arguments and calls one operation of the core inside the
 // common call frame.
-#include "include/rcnet.h"
 #include "common/Random.h"
+#include "include/rcnet.h"
 #include "src/CallFrame.h"
 
 using rcnet::NetManager;
@@ -21,6 +21,8 @@ RCNET_API int RCNET_CALL UnregisterUsage(int id) {
     return 1;
 }
 
-RCNET_API void RCNET_CALL Randomize(unsigned int seed) { rcnet::srand(seed); }
+RCNET_API void RCNET_CALL Randomize(unsigned int seed) {
+    rcnet::srand(seed);
+}
 
 }  // extern "C"

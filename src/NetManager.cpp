@@ -36,7 +36,9 @@ NetManager& NetManager::Instance() {
     return *instance;
 }
 
-bool NetManager::IsCreated() noexcept { return s_Created.load(std::memory_order_acquire); }
+bool NetManager::IsCreated() noexcept {
+    return s_Created.load(std::memory_order_acquire);
+}
 
 void NetManager::Teardown() noexcept {
     NetManager& registry = *std::launder(reinterpret_cast<NetManager*>(s_Storage));
@@ -66,7 +68,8 @@ size_t NetManager::UnregisterNet(int32_t id) noexcept {
     {
         std::unique_lock<platform::RWLock> guard(m_Lock);
         auto it = m_Nets.find(id);
-        if (it == m_Nets.end()) return 0;
+        if (it == m_Nets.end())
+            return 0;
         removed = std::move(it->second);
         m_Nets.erase(it);
     }

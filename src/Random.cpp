@@ -5,7 +5,9 @@ namespace {
 thread_local uint32_t t_RandomState = 1;
 }
 
-void srand(uint32_t seed) noexcept { t_RandomState = seed; }
+void srand(uint32_t seed) noexcept {
+    t_RandomState = seed;
+}
 
 int rand() noexcept {
     t_RandomState = t_RandomState * 214013u + 2531011u;

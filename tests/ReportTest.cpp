@@ -29,7 +29,8 @@ TEST(Report, MacrosQuoteTheExpressionAndGoOnOrReturn) {
     EXPECT_EQ(Require(3), -1);
     EXPECT_EQ(RC_CHECK(1 + 1 == 3), false);
     EXPECT_EQ(RC_CHECK(1 + 1 == 2), true);
-    EXPECT_EQ(capture.Checks(), (std::vector<std::string>{"x > 0 && x != 3 @ Solver", "1 + 1 == 3 @ Solver"}));
+    EXPECT_EQ(capture.Checks(),
+              (std::vector<std::string>{"x > 0 && x != 3 @ Solver", "1 + 1 == 3 @ Solver"}));
 }
 
 TEST(Report, DefaultSinkIsOneLineOnStderr) {

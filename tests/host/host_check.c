@@ -8,15 +8,14 @@
 static int failures = 0;
 static int checks = 0;
 
-#define EXPECT_INT(call, expected)                                                          \
-    do {                                                                                    \
-        int got_ = (call);                                                                  \
-        ++checks;                                                                           \
-        if (got_ != (expected)) {                                                           \
-            ++failures;                                                                     \
-            printf("FAILED line %d: %s returned %d, expected %d\n", __LINE__, #call, got_,  \
-                   (int)(expected));                                                        \
-        }                                                                                   \
+#define EXPECT_INT(call, expected)                                                                           \
+    do {                                                                                                     \
+        int got_ = (call);                                                                                   \
+        ++checks;                                                                                            \
+        if (got_ != (expected)) {                                                                            \
+            ++failures;                                                                                      \
+            printf("FAILED line %d: %s returned %d, expected %d\n", __LINE__, #call, got_, (int)(expected)); \
+        }                                                                                                    \
     } while (0)
 
 int main(int argc, char** argv) {
@@ -37,7 +36,8 @@ int main(int argc, char** argv) {
         rc.Randomize((unsigned)i);
         EXPECT_INT(rc.RegisterUsage(100000 + i % 7, i, 2 * i, i % 2), 1);
         EXPECT_INT(rc.UnregisterUsage(100000 + i % 7), 1);
-        if (failures) break;
+        if (failures)
+            break;
     }
     volatile int after = 0x7654321;
     EXPECT_INT(before, 0x1234567);

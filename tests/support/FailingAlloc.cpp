@@ -12,7 +12,8 @@ void* Allocate(std::size_t size) {
         t_Fired = true;
         throw std::bad_alloc();
     }
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
     throw std::bad_alloc();
 }
 }  // namespace
@@ -22,13 +23,29 @@ FailingAlloc::FailingAlloc(long failAt) {
     t_Countdown = failAt;
     t_Fired = false;
 }
-FailingAlloc::~FailingAlloc() { t_Countdown = -1; }
-bool FailingAlloc::Fired() const { return t_Fired; }
+FailingAlloc::~FailingAlloc() {
+    t_Countdown = -1;
+}
+bool FailingAlloc::Fired() const {
+    return t_Fired;
+}
 }  // namespace rcnet::test
 
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new(std::size_t size) {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}

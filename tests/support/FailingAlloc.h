@@ -30,7 +30,8 @@ long ForEachAllocationFailure(Fn&& fn, Check&& check) {
             fired = failing.Fired();
         }
         check(k, fired);
-        if (!fired) return k;
+        if (!fired)
+            return k;
     }
 }
 
