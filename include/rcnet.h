@@ -43,4 +43,22 @@ RCNET_API int RCNET_CALL UnregisterUsage(int id);
  * followed by the same calls in one thread builds the same network. */
 RCNET_API void RCNET_CALL Randomize(unsigned int seed);
 
+/* Adds count neurons of one type to the network's reservoir: 0 sigmoid, 1 bipolar sigmoid (tanh-like),
+ * 2 square-root-shaped odd function, 3 linear. Returns 1 when the network exists, also for a type outside
+ * 0..3, which adds nothing and reports "false". A negative count returns 0 ("count >= 0"). */
+RCNET_API int RCNET_CALL AddNeuronsToNet(int id, int count, int type);
+
+/* Adds count new random forward links (weights evenly in [-1, 1]) between the reservoir's neurons, drawn
+ * from the calling thread's generator. Returns 1 when the network exists; a count above the free ordered
+ * pairs adds nothing and reports "count <= size*size" or "count <= free pairs". Negative: 0. */
+RCNET_API int RCNET_CALL AddRandomConnectionsToNet(int id, int count);
+
+/* The same for back links, which carry each neuron's state from the previous step. */
+RCNET_API int RCNET_CALL AddRandomBackConnectionsToNet(int id, int count);
+
+/* Draws the input matrix (inputCount rows, one column per neuron present now) and zeroes the input and
+ * state vectors. Pass the network's input size; call it after the last AddNeuronsToNet. Returns 1 when
+ * the network exists; a negative inputCount returns 0 ("inputCount >= 0"). */
+RCNET_API int RCNET_CALL InitNetInputMatrix(int id, int inputCount);
+
 #endif /* RCNET_H */

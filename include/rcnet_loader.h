@@ -31,6 +31,10 @@ typedef struct RcnetApi {
     int(RCNET_CALL* RegisterUsage)(int id, int inSize, int outSize, int useThreshold);
     int(RCNET_CALL* UnregisterUsage)(int id);
     void(RCNET_CALL* Randomize)(unsigned int seed);
+    int(RCNET_CALL* AddNeuronsToNet)(int id, int count, int type);
+    int(RCNET_CALL* AddRandomConnectionsToNet)(int id, int count);
+    int(RCNET_CALL* AddRandomBackConnectionsToNet)(int id, int count);
+    int(RCNET_CALL* InitNetInputMatrix)(int id, int inputCount);
 } RcnetApi;
 
 static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
@@ -70,6 +74,10 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(RegisterUsage);
     RCNET_LOADER_FIND(UnregisterUsage);
     RCNET_LOADER_FIND(Randomize);
+    RCNET_LOADER_FIND(AddNeuronsToNet);
+    RCNET_LOADER_FIND(AddRandomConnectionsToNet);
+    RCNET_LOADER_FIND(AddRandomBackConnectionsToNet);
+    RCNET_LOADER_FIND(InitNetInputMatrix);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/Types.h"
+#include "src/Reservoire.h"
 
 namespace rcnet {
 
@@ -30,9 +31,13 @@ public:
     const std::vector<Vector>& StoredOutputs() const { return m_Outputs; }
     const Matrix& OutputWeights() const { return m_OutputWeights; }
 
+    Reservoire& Reservoir() { return m_Reservoir; }
+    const Reservoire& Reservoir() const { return m_Reservoir; }
+
 private:
     bool PatternFits(const Vector& input, const Vector& output) const;
 
+    Reservoire m_Reservoir;
     uint32_t m_InputSize;
     uint32_t m_OutputSize;
     std::vector<Vector> m_Inputs;

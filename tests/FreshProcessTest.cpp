@@ -43,3 +43,18 @@ TEST(FreshProcess, RandomizeAloneNeverCreatesTheRegistry) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FreshProcess, FirstNeuronsOfTheProcessHaveIdsOneAndTwo) {
+    ASSERT_EQ(rcnet::NeuronBase::LastNeuronId(), 0u) << "no neuron may be made before this test";
+    ASSERT_EQ(RegisterUsage(41, 1, 1, 0), 1);
+    ASSERT_EQ(RegisterUsage(42, 1, 1, 0), 1);
+    ASSERT_EQ(AddNeuronsToNet(41, 1, 0), 1);
+    ASSERT_EQ(AddNeuronsToNet(42, 1, 3), 1);
+    auto& registry = rcnet::NetManager::Instance();
+    EXPECT_EQ(registry.GetNet(41)->Reservoir().Neurons()[0]->m_Id, 1u);
+    EXPECT_EQ(registry.GetNet(42)->Reservoir().Neurons()[0]->m_Id, 2u);
+}
+
+}  // namespace

@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 5000; ++i) {
         rc.Randomize((unsigned)i);
         EXPECT_INT(rc.RegisterUsage(100000 + i % 7, i, 2 * i, i % 2), 1);
+        EXPECT_INT(rc.AddNeuronsToNet(100000 + i % 7, 1 + i % 3, i % 4), 1);
+        EXPECT_INT(rc.AddRandomConnectionsToNet(100000 + i % 7, 1), 1);
+        EXPECT_INT(rc.AddRandomBackConnectionsToNet(100000 + i % 7, 1), 1);
+        EXPECT_INT(rc.InitNetInputMatrix(100000 + i % 7, 2), 1);
         EXPECT_INT(rc.UnregisterUsage(100000 + i % 7), 1);
         if (failures)
             break;

@@ -1,0 +1,226 @@
+// Reservoir neurons: four activation functions as stateless policy classes, the neuron classes, the
+// factory that makes a neuron from a type number, and forward and back links.
+//
+// A link is stored twice, in the source's outgoing map and the target's incoming map, keyed by the other
+// neuron's Connector. A Connector is a small handle that never owns its neuron, so neurons that link to
+// each other (or to themselves) form no ownership cycle and are freed with the reservoir's list.
+#pragma once
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "common/Report.h"
+
+namespace rcnet {
+
+enum ENeuronType : int32_t {
+    ETYPE_UNKNOWN = -1,
+    ETYPE_SIGMOID = 0,
+    ETYPE_BISIGMOID = 1,
+    ETYPE_RSDN = 2,
+    ETYPE_LINEAR = 3,
+};
+
+// 1 - 1 / (e^x + 1), saturated outside [-20, 20].
+struct SigmoidFunction {
+    static double Value(double x) {
+        if (x > 20)
+            return 1;
+        if (x < -20)
+            return 0;
+        return 1 - 1 / (std::exp(x) + 1);
+    }
+    static double Derivative(double x) {
+        if (x > 20 || x < -20)
+            return 0;
+        const double d = std::exp(x) + 1;
+        return (d - 1) / (d * d);
+    }
+};
+
+// (e^x - 1) / (e^x + 1), saturated outside [-20, 20].
+struct BiSigmoidFunction {
+    static double Value(double x) {
+        if (x > 20)
+            return 1;
+        if (x < -20)
+            return -1;
+        const double e = std::exp(x);
+        return (e - 1) / (e + 1);
+    }
+    static double Derivative(double x) {
+        if (x > 20 || x < -20)
+            return 0;
+        const double d = std::exp(x) + 1;
+        return 2 * (d - 1) / (d * d);
+    }
+};
+
+// An odd, unbounded function that grows like the square root of |x|.
+struct RSDNFunction {
+    static double Value(double x) {
+        const double a = 5 * x;
+        return a / (5 * std::sqrt(std::fabs(a)) + 5);
+    }
+    static double Derivative(double x) {
+        const double s = std::sqrt(std::fabs(5 * x));
+        return (s + 2) / (2 * (s + 1) * (s + 1));
+    }
+};
+
+struct LinearFunction {
+    static double Value(double x) { return x; }
+    static double Derivative(double) { return 1; }
+};
+
+// The activation of a type number without a virtual call; the step's hot loop uses it. Any type other
+// than 0..3 never reaches here (the factory refuses it).
+inline double ActivationValue(int32_t type, double x) {
+    switch (type) {
+        case ETYPE_SIGMOID:
+            return SigmoidFunction::Value(x);
+        case ETYPE_BISIGMOID:
+            return BiSigmoidFunction::Value(x);
+        case ETYPE_RSDN:
+            return RSDNFunction::Value(x);
+        default:
+            return LinearFunction::Value(x);
+    }
+}
+
+class IFunction {
+public:
+    virtual double Value(double x) const = 0;
+    virtual double Derivative(double x) const = 0;
+
+protected:
+    ~IFunction() = default;
+};
+
+class NeuronBase;
+
+// Links refer to neurons through this handle. Link maps are ordered by the linked neuron's id, then (only
+// if two neurons ever shared an id) by address: the same seed and calls then give the same link order,
+// and so the same sums, on every run and platform.
+struct Connector {
+    NeuronBase* m_Neuron;
+};
+using ConnectorRef = std::shared_ptr<Connector>;
+
+struct ConnectorOrder {
+    bool operator()(const ConnectorRef& a, const ConnectorRef& b) const;
+};
+using LinkMap = std::map<ConnectorRef, double, ConnectorOrder>;
+
+class NeuronBase : public virtual IFunction {
+public:
+    using Connector = rcnet::Connector;
+
+    virtual int32_t GetType() const { return ETYPE_UNKNOWN; }
+
+    NeuronBase(const NeuronBase&) = delete;
+    NeuronBase& operator=(const NeuronBase&) = delete;
+
+    double m_Input = 0.0;            // weighted input sum of the current step
+    double m_InputActivation = 0.0;  // Value(m_Input): what forward links carry
+    double m_PrevState = 0.0;        // state after the previous step: what back links carry
+    double m_State = 0.0;            // accumulator during a step, then the state after it
+    LinkMap m_Outgoing;
+    LinkMap m_OutgoingBack;
+    LinkMap m_Incoming;
+    LinkMap m_IncomingBack;
+    ConnectorRef m_Connector;
+    uint32_t m_Id;
+
+    // The id of the last neuron constructed in this process; the first neuron gets 1.
+    static uint32_t LastNeuronId() { return s_LastNeuronId.load(std::memory_order_relaxed); }
+
+protected:
+    NeuronBase()
+        : m_Connector(std::make_shared<Connector>(Connector{this})),
+          m_Id(s_LastNeuronId.fetch_add(1, std::memory_order_relaxed) + 1) {}
+    // Neurons are only ever destroyed through a reference made for their complete class.
+    ~NeuronBase() { m_Connector.reset(); }
+
+private:
+    static inline std::atomic<uint32_t> s_LastNeuronId{0};
+};
+
+inline bool ConnectorOrder::operator()(const ConnectorRef& a, const ConnectorRef& b) const {
+    const uint32_t idA = a->m_Neuron->m_Id;
+    const uint32_t idB = b->m_Neuron->m_Id;
+    if (idA != idB)
+        return idA < idB;
+    return std::less<const Connector*>()(a.get(), b.get());
+}
+
+template <typename F, int32_t N>
+class FunctionalNeuron final : public NeuronBase {
+public:
+    FunctionalNeuron() = default;
+    ~FunctionalNeuron() = default;
+    int32_t GetType() const override { return N; }
+    double Value(double x) const override { return F::Value(x); }
+    double Derivative(double x) const override { return F::Derivative(x); }
+};
+
+using NeuronRef = std::shared_ptr<NeuronBase>;
+
+namespace neurons {
+constexpr char kReportSource[] = "Neurons";
+
+// A new neuron of the given type, or an empty reference (after the report "false") for a type number
+// outside 0..3; no id is used up then.
+inline NeuronRef CreateNeuron(int32_t type) {
+    switch (type) {
+        case ETYPE_SIGMOID:
+            return std::make_shared<FunctionalNeuron<SigmoidFunction, ETYPE_SIGMOID>>();
+        case ETYPE_BISIGMOID:
+            return std::make_shared<FunctionalNeuron<BiSigmoidFunction, ETYPE_BISIGMOID>>();
+        case ETYPE_RSDN:
+            return std::make_shared<FunctionalNeuron<RSDNFunction, ETYPE_RSDN>>();
+        case ETYPE_LINEAR:
+            return std::make_shared<FunctionalNeuron<LinearFunction, ETYPE_LINEAR>>();
+        default:
+            break;
+    }
+    RC_REQUIRE(false, nullptr);
+    return nullptr;
+}
+
+inline bool AddLink(NeuronBase& source, NeuronBase& target, double weight, LinkMap NeuronBase::*outgoing,
+                    LinkMap NeuronBase::*incoming) {
+    LinkMap& out = source.*outgoing;
+    auto it = out.lower_bound(target.m_Connector);
+    if (it != out.end() && !out.key_comp()(target.m_Connector, it->first))
+        return false;
+    // Make room in the target's map first: if memory runs out, neither side holds the link.
+    LinkMap& in = target.*incoming;
+    auto inserted = in.emplace(source.m_Connector, weight);
+    try {
+        out.emplace_hint(it, target.m_Connector, weight);
+    } catch (...) {
+        if (inserted.second)
+            in.erase(inserted.first);
+        throw;
+    }
+    return true;
+}
+}  // namespace neurons
+
+using neurons::CreateNeuron;
+
+// Adds the forward link source -> target; false (nothing changed) if source already has one to target.
+inline bool AddConnection(NeuronBase& source, NeuronBase& target, double weight) {
+    return neurons::AddLink(source, target, weight, &NeuronBase::m_Outgoing, &NeuronBase::m_Incoming);
+}
+
+// The same for back links, which carry the source's previous state.
+inline bool AddBackConnection(NeuronBase& source, NeuronBase& target, double weight) {
+    return neurons::AddLink(source, target, weight, &NeuronBase::m_OutgoingBack, &NeuronBase::m_IncomingBack);
+}
+
+}  // namespace rcnet

@@ -1,0 +1,193 @@
+#include "src/Reservoire.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "common/Random.h"
+#include "common/Report.h"
+
+namespace rcnet {
+namespace {
+constexpr char kReportSource[] = "Reservoire";
+
+// The 32768 values of (2r - 32767) / 32767 lie evenly in [-1, 1]; 0 is never drawn.
+double DrawWeight() {
+    return static_cast<double>(2 * rcnet::rand() - 32767) / 32767.0;
+}
+
+// Positions above 32767 cannot be drawn.
+uint32_t DrawIndex(uint32_t n) {
+    return static_cast<uint32_t>(rcnet::rand()) % n;
+}
+
+constexpr uint32_t kDrawablePositions = 32768;
+}  // namespace
+
+const std::vector<NeuronRef>& Reservoire::Neurons() const {
+    if (m_PlanValid)
+        m_Plan.StoreValues(m_Neurons);
+    return m_Neurons;
+}
+
+void Reservoire::InvalidatePlan() {
+    if (!m_PlanValid)
+        return;
+    m_Plan.StoreValues(m_Neurons);
+    m_Plan = StepPlan();
+    m_PlanValid = false;
+}
+
+void Reservoire::AddNeurons(uint32_t count, int32_t type) {
+    std::vector<NeuronRef> created;
+    for (uint32_t i = 0; i < count; ++i) {
+        NeuronRef neuron = CreateNeuron(type);
+        if (!neuron)
+            return;  // the factory reported; a refused type adds nothing
+        created.push_back(std::move(neuron));
+    }
+    m_Neurons.reserve(m_Neurons.size() + created.size());
+    InvalidatePlan();
+    m_Neurons.insert(m_Neurons.end(), created.begin(), created.end());
+}
+
+void Reservoire::AddRandomConnections(uint32_t count) {
+    AddRandomLinks(count, false);
+}
+void Reservoire::AddRandomBackConnections(uint32_t count) {
+    AddRandomLinks(count, true);
+}
+
+uint64_t Reservoire::FreeLinkPairs(bool back) const {
+    const uint64_t size = m_Neurons.size();
+    const uint64_t reachable = std::min<uint64_t>(size, kDrawablePositions);
+    uint64_t taken = 0;
+    if (size <= kDrawablePositions) {
+        for (const NeuronRef& neuron : m_Neurons)
+            taken += (back ? neuron->m_OutgoingBack : neuron->m_Outgoing).size();
+    } else {
+        // Only links between drawable positions use up drawable pairs.
+        std::unordered_map<const NeuronBase*, uint64_t> positions;
+        for (uint64_t j = 0; j < size; ++j)
+            positions.emplace(m_Neurons[j].get(), j);
+        for (uint64_t s = 0; s < reachable; ++s) {
+            for (const auto& link : back ? m_Neurons[s]->m_OutgoingBack : m_Neurons[s]->m_Outgoing) {
+                if (positions.at(link.first->m_Neuron) < reachable)
+                    ++taken;
+            }
+        }
+    }
+    return reachable * reachable - taken;
+}
+
+void Reservoire::AddRandomLinks(uint32_t count, bool back) {
+    const uint32_t size = NeuronCount();
+    RC_REQUIRE(count <= size * size, );
+    // Without this the draw loop would never end once every pair it can reach is taken.
+    if (count > FreeLinkPairs(back)) {
+        ReportFailure("count <= free pairs", kReportSource, __LINE__);
+        return;
+    }
+    if (count == 0)
+        return;
+    InvalidatePlan();
+    uint32_t done = 0;
+    while (done < count) {
+        const double weight = DrawWeight();
+        NeuronBase& target = *m_Neurons[DrawIndex(size)];
+        NeuronBase& source = *m_Neurons[DrawIndex(size)];
+        if (back ? AddBackConnection(source, target, weight) : AddConnection(source, target, weight))
+            ++done;
+    }
+}
+
+void Reservoire::InitInputMatrix(uint32_t rows) {
+    const size_t n = m_Neurons.size();
+    // Built aside and swapped in: running out of memory part way leaves the reservoir as it was.
+    Matrix matrix;
+    matrix.reserve(rows);
+    for (uint32_t i = 0; i < rows; ++i) {
+        Vector row(n);
+        for (size_t j = 0; j < n; ++j)
+            row[j] = DrawWeight();
+        matrix.push_back(std::move(row));
+    }
+    Vector sums(n, 0.0);
+    Vector states(n, 0.0);
+    Vector inputs(rows, 0.0);
+    m_InputSums.swap(sums);
+    m_States.swap(states);
+    m_InputMatrix.swap(matrix);
+    m_Inputs.swap(inputs);
+}
+
+void Reservoire::SetInputs(const Vector& inputs) {
+    RC_CHECK(inputs.size() == m_Inputs.size());
+    m_Inputs = inputs;
+}
+
+void Reservoire::Step() {
+    const size_t iSize = m_Inputs.size();
+    const size_t jSize = m_InputSums.size();
+    RC_CHECK(iSize == m_InputMatrix.size());
+    RC_CHECK(m_InputMatrix.size() > 0 && m_InputMatrix[0].size() == jSize);
+    RC_CHECK(jSize == m_Neurons.size());
+
+    if (!m_PlanValid) {
+        m_Plan.Build(m_Neurons);
+        m_PlanValid = true;
+    }
+    StepPlan& plan = m_Plan;
+    // Sizes may disagree (neurons added after the matrix was drawn): go only as far as every vector,
+    // row and list reaches.
+    const size_t n = std::min({jSize, m_States.size(), plan.NeuronCount()});
+
+    std::fill(m_InputSums.begin(), m_InputSums.end(), 0.0);
+    const size_t rows = std::min(iSize, m_InputMatrix.size());
+    for (size_t i = 0; i < rows; ++i) {
+        const double* weights = m_InputMatrix[i].data();
+        const double input = m_Inputs[i];
+        double* sums = m_InputSums.data();
+        const size_t columns = std::min(jSize, m_InputMatrix[i].size());
+        for (size_t j = 0; j < columns; ++j)
+            sums[j] = weights[j] * input + sums[j];
+    }
+
+    for (size_t j = 0; j < n; ++j) {
+        plan.input[j] = m_InputSums[j];
+        plan.inputActivation[j] = 0.0;
+        plan.prevState[j] = plan.state[j];
+        plan.state[j] = 0.0;
+    }
+
+    double* state = plan.state.data();
+    for (size_t j = 0; j < n; ++j) {
+        const double x = ActivationValue(plan.types[j], plan.input[j]);
+        plan.inputActivation[j] = x;
+        for (uint32_t k = plan.forwardStart[j]; k < plan.forwardStart[j + 1]; ++k) {
+            const uint32_t t = plan.forwardTarget[k];
+            state[t] = plan.forwardWeight[k] * x + state[t];
+        }
+        const double prev = plan.prevState[j];
+        for (uint32_t k = plan.backStart[j]; k < plan.backStart[j + 1]; ++k) {
+            const uint32_t t = plan.backTarget[k];
+            state[t] = plan.backWeight[k] * prev + state[t];
+        }
+    }
+
+    for (size_t j = 0; j < n; ++j) {
+        state[j] = ActivationValue(plan.types[j], state[j]);
+        m_States[j] = state[j];
+    }
+}
+
+void Reservoire::Clear() {
+    m_Plan = StepPlan();
+    m_PlanValid = false;
+    m_Neurons.clear();
+    m_Inputs.clear();
+    m_InputMatrix.clear();
+    m_InputSums.clear();
+    m_States.clear();
+}
+
+}  // namespace rcnet

@@ -1,0 +1,59 @@
+// The reservoir: neurons joined by random forward and back links, a random input matrix that spreads
+// every input over all neurons, and the synchronous update step. It is never reset: every step continues
+// from the state the previous one left.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "common/Neurons.h"
+#include "common/Types.h"
+#include "src/StepPlan.h"
+
+namespace rcnet {
+
+class Reservoire {
+public:
+    // Appends count neurons of one type. A type the factory refuses adds nothing (one report).
+    void AddNeurons(uint32_t count, int32_t type);
+
+    // Draws random links until count new ones exist; per attempt a weight, then a target, then a source.
+    // A count above size*size, or above the ordered pairs still free, draws and adds nothing.
+    void AddRandomConnections(uint32_t count);
+    void AddRandomBackConnections(uint32_t count);
+
+    // Draws a new input matrix (rows x neurons, row by row) and zeroes the input, sum and state vectors.
+    void InitInputMatrix(uint32_t rows);
+
+    void SetInputs(const Vector& inputs);
+    void Step();
+    Vector GetState() const { return m_States; }
+    uint32_t NeuronCount() const { return static_cast<uint32_t>(m_Neurons.size()); }
+    void Clear();
+
+    // The neurons with their current values.
+    const std::vector<NeuronRef>& Neurons() const;
+    const Vector& Inputs() const { return m_Inputs; }
+    const Matrix& InputMatrix() const { return m_InputMatrix; }
+    const Vector& InputSums() const { return m_InputSums; }
+    const Vector& States() const { return m_States; }
+
+private:
+    friend struct ReservoireTestAccess;
+
+    void AddRandomLinks(uint32_t count, bool back);
+    uint64_t FreeLinkPairs(bool back) const;
+    // Before the neurons or links change: the values go back into the neurons and the plan is dropped.
+    void InvalidatePlan();
+
+    std::vector<NeuronRef> m_Neurons;
+    Vector m_Inputs;
+    Matrix m_InputMatrix;
+    Vector m_InputSums;
+    Vector m_States;
+
+    mutable StepPlan m_Plan;
+    mutable bool m_PlanValid = false;
+};
+
+}  // namespace rcnet
