@@ -81,7 +81,10 @@ uint64_t Reservoire::FreeLinkPairs(bool back) const {
 
 void Reservoire::AddRandomLinks(uint32_t count, bool back) {
     const uint32_t size = NeuronCount();
-    RC_REQUIRE(count <= size * size, );
+    // The report quotes this expression's text exactly.
+    // clang-format off
+    RC_REQUIRE(count <= size*size, );
+    // clang-format on
     // Without this the draw loop would never end once every pair it can reach is taken.
     if (count > FreeLinkPairs(back)) {
         ReportFailure("count <= free pairs", kReportSource, __LINE__);
