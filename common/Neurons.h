@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 
+#include "common/Exp.h"
 #include "common/Report.h"
 
 namespace rcnet {
@@ -31,12 +32,12 @@ struct SigmoidFunction {
             return 1;
         if (x < -20)
             return 0;
-        return 1 - 1 / (std::exp(x) + 1);
+        return 1 - 1 / (Exp(x) + 1);
     }
     static double Derivative(double x) {
         if (x > 20 || x < -20)
             return 0;
-        const double d = std::exp(x) + 1;
+        const double d = Exp(x) + 1;
         return (d - 1) / (d * d);
     }
 };
@@ -48,13 +49,13 @@ struct BiSigmoidFunction {
             return 1;
         if (x < -20)
             return -1;
-        const double e = std::exp(x);
+        const double e = Exp(x);
         return (e - 1) / (e + 1);
     }
     static double Derivative(double x) {
         if (x > 20 || x < -20)
             return 0;
-        const double d = std::exp(x) + 1;
+        const double d = Exp(x) + 1;
         return 2 * (d - 1) / (d * d);
     }
 };

@@ -1,0 +1,16 @@
+# cmake -DPROBE="emulator|probe.exe" -DNATIVE_PROBE=path -P CompareProbes.cmake
+# Runs the probe of this build and the native build's probe; their fingerprints must be identical.
+if(NOT EXISTS "${NATIVE_PROBE}")
+    message(FATAL_ERROR "no native probe at ${NATIVE_PROBE}: build the native target first")
+endif()
+string(REPLACE "|" ";" PROBE "${PROBE}")
+execute_process(COMMAND ${PROBE} RESULT_VARIABLE code1 OUTPUT_VARIABLE here)
+execute_process(COMMAND ${NATIVE_PROBE} RESULT_VARIABLE code2 OUTPUT_VARIABLE native)
+string(REPLACE "\r\n" "\n" here "${here}")
+message("this build:\n${here}native:\n${native}")
+if(NOT code1 EQUAL 0 OR NOT code2 EQUAL 0)
+    message(FATAL_ERROR "a probe failed (${code1}, ${code2})")
+endif()
+if(NOT here STREQUAL native)
+    message(FATAL_ERROR "the fingerprints differ between the targets")
+endif()
