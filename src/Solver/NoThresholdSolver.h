@@ -1,0 +1,54 @@
+// Least-squares readout without a threshold term, by normal equations and Gauss-Jordan elimination.
+//
+// For patterns (v, y) with n values each, AddRow folds every pattern into the augmented matrix [A | b] of
+// n rows, A = sum of v v^T and b = sum of v y (column n). Solve reduces it with unit pivots, flushing
+// every eliminated entry strictly inside (-1e-15, 1e-15), right-hand side included, to zero. A column
+// without a pivot takes a unit entry in the first row whose coefficients are all zero, so its weight
+// becomes that row's right-hand side (0 for a neuron whose state is always 0). There is no pre-pivot:
+// a zero in row 0, column 0 is handled like any dependent column. On exit m_Weights holds the n weights.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "common/Types.h"
+#include "src/Solver/RowMatrix.h"
+#include "src/Solver/SolverPattern.h"
+#include "src/WorkerPool.h"
+
+namespace rcnet {
+
+class NoThresholdSolver {
+public:
+    explicit NoThresholdSolver(int32_t patternSize);
+
+    void Reset();
+    // Folds every pattern with exactly m_PatternSize values, in list order; others are skipped silently.
+    void AddRows(const std::vector<SolverPattern>& rows);
+    void AddRow(const SolverPattern& row);
+    const Vector& Solve();
+
+    void NormalizeRow(size_t row, double coef);
+    void EliminateRow(size_t pivotRow, size_t row, double factor);
+    // The first row whose coefficient entries are all zero, or the row count if there is none.
+    size_t FindZeroRow() const;
+
+    // Threads for the fold and the elimination (counting the caller); results do not depend on it.
+    void SetThreadCount(unsigned threads) { m_Pool = std::make_unique<WorkerPool>(threads); }
+
+    int32_t PatternSize() const { return m_PatternSize; }
+    const RowMatrix& GetMatrix() const { return m_Matrix; }
+    const Vector& Weights() const { return m_Weights; }
+
+private:
+    void EliminateRows(size_t pivotRow, size_t first, size_t end, size_t column);
+
+    int32_t m_PatternSize;
+    RowMatrix m_Matrix;
+    Vector m_Weights;
+    bool m_FixDependent;
+    std::unique_ptr<WorkerPool> m_Pool;
+};
+
+}  // namespace rcnet

@@ -1,0 +1,57 @@
+// A dense matrix in one contiguous row-major block. Rows are reached through an index table, so
+// exchanging two rows swaps two indices instead of copying their entries.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "common/Types.h"
+
+namespace rcnet {
+
+class RowMatrix {
+public:
+    RowMatrix() = default;
+    RowMatrix(size_t rows, size_t columns) { Resize(rows, columns); }
+
+    // rows x columns zeros; previous contents are discarded.
+    void Resize(size_t rows, size_t columns) {
+        // Rows start on 64-byte boundaries relative to the block, which keeps vector loads within a
+        // cache line more often; the padding is never part of a row.
+        const size_t stride = (columns + 7) / 8 * 8;
+        std::vector<double> block(rows * stride, 0.0);
+        std::vector<size_t> index(rows);
+        for (size_t i = 0; i < rows; ++i)
+            index[i] = i * stride;
+        m_Block.swap(block);
+        m_RowStart.swap(index);
+        m_Columns = columns;
+    }
+
+    size_t Rows() const { return m_RowStart.size(); }
+    size_t Columns() const { return m_Columns; }
+
+    double* Row(size_t i) { return m_Block.data() + m_RowStart[i]; }
+    const double* Row(size_t i) const { return m_Block.data() + m_RowStart[i]; }
+    double& At(size_t i, size_t j) { return Row(i)[j]; }
+    double At(size_t i, size_t j) const { return Row(i)[j]; }
+
+    void SwapRows(size_t i, size_t j) { std::swap(m_RowStart[i], m_RowStart[j]); }
+
+    // A copy as a list of rows, in row order.
+    Matrix ToRows() const {
+        Matrix rows(Rows());
+        for (size_t i = 0; i < Rows(); ++i)
+            rows[i].assign(Row(i), Row(i) + m_Columns);
+        return rows;
+    }
+
+private:
+    std::vector<double> m_Block;
+    std::vector<size_t> m_RowStart;
+    size_t m_Columns = 0;
+};
+
+}  // namespace rcnet

@@ -1,0 +1,13 @@
+// One training row for a readout solver: a reservoir state and the wanted value of one output.
+#pragma once
+
+#include "common/Types.h"
+
+namespace rcnet {
+
+struct SolverPattern {
+    Vector values;  // one state per reservoir neuron, in neuron order
+    double target = 0.0;
+};
+
+}  // namespace rcnet

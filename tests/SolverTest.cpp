@@ -1,0 +1,408 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "src/Solver/NoThresholdSolver.h"
+#include "src/Solver/RowKernels.h"
+#include "src/Solver/Solver.h"
+#include "tests/support/ReferenceSolvers.h"
+#include "tests/support/ReportCapture.h"
+
+namespace {
+
+using namespace rcnet;
+using rcnet::test::ReferenceNoThresholdSolver;
+using rcnet::test::ReferenceSolver;
+using rcnet::test::ReportCapture;
+using Checks = std::vector<std::string>;
+
+bool SameBits(const Vector& a, const Vector& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+bool SameBits(const Matrix& a, const Matrix& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (!SameBits(a[i], b[i]))
+            return false;
+    return true;
+}
+
+std::vector<SolverPattern> Patterns(std::initializer_list<std::pair<Vector, double>> list) {
+    std::vector<SolverPattern> rows;
+    for (const auto& [values, target] : list)
+        rows.push_back({values, target});
+    return rows;
+}
+
+// --- the threshold solver ---------------------------------------------------------------------------
+
+TEST(Solver, WithoutNeuronsTheThresholdIsTheMeanTarget) {
+    Solver solver(0);
+    solver.AddRows(Patterns({{{}, 1.0}, {{}, 2.0}, {{}, 4.5}}));
+    EXPECT_EQ(solver.Solve(), (Vector{7.5 / 3}));
+}
+
+TEST(Solver, TwoPointsGiveTheLineThroughThem) {
+    Solver solver(1);
+    solver.AddRows(Patterns({{{1}, 1}, {{2}, 3}}));
+    const Vector w = solver.Solve();
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_NEAR(w[0], 2.0, 1e-13);
+    EXPECT_NEAR(w[1], -1.0, 1e-13);
+}
+
+TEST(Solver, NoPatternsGiveZeros) {
+    ReportCapture capture;
+    Solver solver(4);
+    EXPECT_EQ(solver.Solve(), Vector(5, 0.0));
+    EXPECT_TRUE(capture.Lines().empty());
+}
+
+TEST(Solver, OnePatternFitsTheFirstWeightAlone) {
+    const Vector v{0.5, -0.25, 0.75};
+    const double y = 0.3;
+    Solver solver(3);
+    solver.AddRow({v, y});
+    const Vector w = solver.Solve();
+    EXPECT_EQ(w, (Vector{(v[0] * y) / (v[0] * v[0]), 0, 0, 0}));
+}
+
+// Neuron 2 is silent: its weight is exactly 0, and the rest is the fit without it.
+TEST(Solver, SilentNeuronGetsZeroWeight) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> u(-1, 1);
+    Solver with(4), without(3);
+    for (int p = 0; p < 40; ++p) {
+        const Vector v{u(rng), u(rng), 0.0, u(rng)};
+        const double y = u(rng);
+        with.AddRow({v, y});
+        without.AddRow({{v[0], v[1], v[3]}, y});
+    }
+    const Vector w = with.Solve();
+    const Vector r = without.Solve();
+    EXPECT_EQ(w[2], 0.0);
+    EXPECT_EQ((Vector{w[0], w[1], w[3], w[4]}), r);
+}
+
+// Neuron 0 is silent: row and column 0 are exchanged with the first non-zero diagonal's, and every
+// weight still lands in its own neuron's place.
+TEST(Solver, PrePivotKeepsWeightsInPlace) {
+    std::mt19937 rng(6);
+    std::uniform_real_distribution<double> u(-1, 1);
+    Solver with(3), without(2);
+    for (int p = 0; p < 30; ++p) {
+        const Vector v{0.0, u(rng), u(rng)};
+        const double y = 2 * v[1] - 0.5 * v[2] + 0.25;
+        with.AddRow({v, y});
+        without.AddRow({{v[1], v[2]}, y});
+    }
+    const Vector w = with.Solve();
+    const Vector r = without.Solve();
+    EXPECT_EQ(w[0], 0.0);
+    EXPECT_NEAR(w[1], 2.0, 1e-12);
+    EXPECT_NEAR(w[2], -0.5, 1e-12);
+    EXPECT_NEAR(w[3], 0.25, 1e-12);
+    EXPECT_EQ((Vector{w[1], w[2], w[3]}), r);
+}
+
+TEST(Solver, WrongLengthPatternsAreSkippedOrReported) {
+    ReportCapture capture;
+    Solver solver(2);
+    solver.AddRows(Patterns({{{1}, 1}, {{1, 2, 3}, 1}}));
+    EXPECT_TRUE(capture.Lines().empty());
+    EXPECT_TRUE(SameBits(solver.GetMatrix().ToRows(), Matrix(3, Vector(4, 0.0))));
+    solver.AddRow({{1}, 1});
+    EXPECT_EQ(capture.Checks(), Checks{"size == m_PatternSize @ Solver"});
+    EXPECT_TRUE(SameBits(solver.GetMatrix().ToRows(), Matrix(3, Vector(4, 0.0))));
+}
+
+TEST(Solver, FlushBoundIsStrict) {
+    for (double y : {1e-10, -1e-10, std::nextafter(1e-10, 0.0), std::nextafter(-1e-10, 0.0)}) {
+        Solver solver(1);
+        solver.AddRow({{1.0}, y});  // every row reads 1, 1, y
+        solver.EliminateRow(1, 0, 0.0);
+        const double kept = std::fabs(y) >= 1e-10 ? y : 0.0;
+        EXPECT_EQ(solver.GetMatrix().At(0, 2), kept) << y;
+    }
+    Solver solver(1);
+    solver.AddRow({{1e-6}, 0.0});  // row 0 reads 1e-12, 1e-6, 0
+    solver.EliminateRow(1, 0, 0.0);
+    EXPECT_EQ(solver.GetMatrix().At(0, 0), 0.0) << "1e-12 lies inside (-1e-10, 1e-10)";
+    EXPECT_EQ(solver.GetMatrix().At(0, 1), 1e-6);
+}
+
+TEST(Solver, NaNCountsAsANonZeroPivot) {
+    ReportCapture capture;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    Solver solver(2);
+    solver.AddRow({{nan, 1.0}, 1.0});
+    solver.AddRow({{0.5, 2.0}, 3.0});
+    const Vector& w = solver.Solve();
+    EXPECT_EQ(w.size(), 3u);
+    EXPECT_TRUE(std::isnan(w[0]));
+    EXPECT_TRUE(capture.Lines().empty()) << "a NaN pivot is not a zero coefficient";
+}
+
+// --- the solver without threshold -------------------------------------------------------------------
+
+TEST(NoThresholdSolver, WithoutNeuronsTheWeightsAreEmpty) {
+    NoThresholdSolver solver(0);
+    solver.AddRows(Patterns({{{}, 1.0}}));
+    EXPECT_TRUE(solver.Solve().empty());
+}
+
+TEST(NoThresholdSolver, TwoPointsGiveSevenFifths) {
+    NoThresholdSolver solver(1);
+    solver.AddRows(Patterns({{{1}, 1}, {{2}, 3}}));
+    EXPECT_EQ(solver.Solve(), (Vector{1.4}));
+}
+
+TEST(NoThresholdSolver, NoPatternsGiveZeros) {
+    NoThresholdSolver solver(3);
+    EXPECT_EQ(solver.Solve(), Vector(3, 0.0));
+}
+
+TEST(NoThresholdSolver, OnePatternFitsTheFirstWeightAlone) {
+    const Vector v{-0.5, 0.25, 0.125};
+    const double y = -0.7;
+    NoThresholdSolver solver(3);
+    solver.AddRow({v, y});
+    EXPECT_EQ(solver.Solve(), (Vector{(v[0] * y) / (v[0] * v[0]), 0, 0}));
+}
+
+TEST(NoThresholdSolver, SilentNeuronZeroNeedsNoPrePivot) {
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<double> u(-1, 1);
+    NoThresholdSolver with(3), without(2);
+    for (int p = 0; p < 30; ++p) {
+        const Vector v{0.0, u(rng), u(rng)};
+        const double y = u(rng);
+        with.AddRow({v, y});
+        without.AddRow({{v[1], v[2]}, y});
+    }
+    const Vector w = with.Solve();
+    EXPECT_EQ(w[0], 0.0);
+    EXPECT_EQ((Vector{w[1], w[2]}), without.Solve());
+}
+
+TEST(NoThresholdSolver, FlushBoundIsStrictAndIncludesTheRightHandSide) {
+    NoThresholdSolver solver(1);
+    solver.AddRow({{1e-6}, 1e-6});  // reads 1e-12, 1e-12
+    solver.EliminateRow(0, 0, 0.0);
+    EXPECT_EQ(solver.GetMatrix().ToRows(), (Matrix{{1e-12, 1e-12}})) << "Solver would flush these";
+    NoThresholdSolver tiny(1);
+    tiny.AddRow({{1e-8}, 1e-8});  // reads 1e-16, 1e-16
+    tiny.EliminateRow(0, 0, 0.0);
+    EXPECT_EQ(tiny.GetMatrix().ToRows(), (Matrix{{0.0, 0.0}}));
+    for (double y : {1e-15, -1e-15}) {
+        NoThresholdSolver edge(1);
+        edge.AddRow({{1.0}, y});
+        edge.EliminateRow(0, 0, 0.0);
+        EXPECT_EQ(edge.GetMatrix().At(0, 1), y);
+    }
+}
+
+TEST(NoThresholdSolver, WrongLengthPatternsAreSkippedOrReported) {
+    ReportCapture capture;
+    NoThresholdSolver solver(2);
+    solver.AddRows(Patterns({{{1, 2, 3}, 1}}));
+    EXPECT_TRUE(capture.Lines().empty());
+    solver.AddRow({{1}, 1});
+    EXPECT_EQ(capture.Checks(), Checks{"size == m_PatternSize @ NoThresholdSolver"});
+    EXPECT_EQ(solver.GetMatrix().ToRows(), Matrix(2, Vector(3, 0.0)));
+}
+
+TEST(NoThresholdSolver, FindZeroRowIgnoresTheRightHandSide) {
+    NoThresholdSolver solver(2);
+    EXPECT_EQ(solver.FindZeroRow(), 0u);
+    solver.AddRow({{1, 0}, 5});
+    EXPECT_EQ(solver.FindZeroRow(), 1u) << "row 1 reads 0, 0 | 0";
+    solver.AddRow({{0, 1}, 5});
+    EXPECT_EQ(solver.FindZeroRow(), 2u);
+}
+
+// --- the fast paths against the plain ones ----------------------------------------------------------
+
+TEST(RowKernels, EliminateFlushMatchesTheStrictInterval) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    Vector row{1e-10, -1e-10, 9.9e-11, -9.9e-11, -0.0, nan, 2.0};
+    const Vector pivot(row.size(), 0.0);
+    EXPECT_FALSE(kernels::EliminateFlush(row.data(), pivot.data(), 1.0, row.size(), 1e-10));
+    EXPECT_EQ(row[0], 1e-10);
+    EXPECT_EQ(row[1], -1e-10);
+    EXPECT_EQ(row[2], 0.0);
+    EXPECT_EQ(row[3], 0.0);
+    EXPECT_FALSE(std::signbit(row[4])) << "-0 becomes +0";
+    EXPECT_TRUE(std::isnan(row[5]));
+    Vector small{5e-11, -0.0, 0.0};
+    EXPECT_TRUE(kernels::EliminateFlush(small.data(), pivot.data(), 1.0, small.size(), 1e-10));
+    Vector withNaN{0.0, nan};
+    EXPECT_FALSE(kernels::EliminateFlush(withNaN.data(), pivot.data(), 1.0, 2, 1e-10)) << "NaN is not zero";
+}
+
+struct Problem {
+    int n;
+    std::vector<SolverPattern> rows;
+};
+
+// Random states with the structures that exercise every branch: silent neurons (zero columns),
+// copies and multiples of other neurons (dependent columns), tiny values near the flush bounds, a
+// wrong-length row, and now and then a NaN.
+Problem RandomProblem(std::mt19937_64& rng, int n, int patterns, bool withNaN) {
+    std::uniform_real_distribution<double> u(-1, 1);
+    std::vector<int> kind(n);
+    for (int& k : kind)
+        k = static_cast<int>(rng() % 8);
+    Problem problem{n, {}};
+    for (int p = 0; p < patterns; ++p) {
+        Vector v(n);
+        for (int j = 0; j < n; ++j) {
+            switch (kind[j]) {
+                case 0:
+                    v[j] = 0.0;
+                    break;
+                case 1:
+                    v[j] = j > 0 ? v[j - 1] : u(rng);
+                    break;
+                case 2:
+                    v[j] = j > 1 ? 0.5 * v[j - 2] - v[j - 1] : u(rng);
+                    break;
+                case 3:
+                    v[j] = u(rng) * 1e-6;
+                    break;
+                default:
+                    v[j] = u(rng);
+            }
+        }
+        if (withNaN && p == patterns / 2 && n > 0)
+            v[rng() % n] = std::numeric_limits<double>::quiet_NaN();
+        problem.rows.push_back({v, u(rng)});
+        if (p == 3)
+            problem.rows.push_back({Vector(n + 1, 1.0), 1.0});
+    }
+    return problem;
+}
+
+template <typename Fast, typename Reference>
+void ExpectSameAsReference(const Problem& problem, unsigned threads, const char* what) {
+    Fast fast(problem.n);
+    fast.SetThreadCount(threads);
+    fast.AddRows(problem.rows);
+    Reference reference(problem.n);
+    for (const SolverPattern& row : problem.rows)
+        if (row.values.size() == size_t(problem.n))
+            reference.AddRow(row.values, row.target);
+    ASSERT_TRUE(SameBits(fast.GetMatrix().ToRows(), reference.m)) << what << " fold, n=" << problem.n;
+    const Vector& got = fast.Solve();
+    const Vector& expected = reference.Solve();
+    ASSERT_TRUE(SameBits(got, expected)) << what << " solve, n=" << problem.n << " threads=" << threads;
+}
+
+TEST(SolverFastPaths, BitIdenticalToThePlainSteps) {
+    ReportCapture quiet;
+    std::mt19937_64 rng(2026);
+    for (int n : {1, 2, 7, 33, 64, 129, 300}) {
+        for (int variant = 0; variant < 4; ++variant) {
+            const int patterns = variant == 0 ? n / 2 + 1 : 2 * n + 5;
+            const Problem problem = RandomProblem(rng, n, patterns, variant == 3);
+            for (unsigned threads : {1u, 2u, 3u}) {
+                ExpectSameAsReference<Solver, ReferenceSolver>(problem, threads, "Solver");
+                ExpectSameAsReference<NoThresholdSolver, ReferenceNoThresholdSolver>(problem, threads,
+                                                                                     "NoThresholdSolver");
+            }
+        }
+    }
+}
+
+TEST(SolverFastPaths, FoldingInChunksEqualsFoldingAtOnce) {
+    std::mt19937_64 rng(77);
+    const Problem problem = RandomProblem(rng, 50, 120, false);
+    Solver whole(50), chunked(50);
+    whole.AddRows(problem.rows);
+    for (size_t begin = 0; begin < problem.rows.size(); begin += 17) {
+        const size_t end = std::min(problem.rows.size(), begin + 17);
+        chunked.AddRows(std::vector<SolverPattern>(problem.rows.begin() + begin, problem.rows.begin() + end));
+    }
+    EXPECT_TRUE(SameBits(whole.GetMatrix().ToRows(), chunked.GetMatrix().ToRows()));
+}
+
+// --- least squares, checked independently -----------------------------------------------------------
+
+// Solves min |X w - y| by Householder QR in long double, without normal equations.
+Vector LeastSquaresQR(std::vector<std::vector<long double>> x, std::vector<long double> y) {
+    const size_t rows = x.size(), cols = x[0].size();
+    for (size_t c = 0; c < cols; ++c) {
+        long double norm = 0;
+        for (size_t r = c; r < rows; ++r)
+            norm += x[r][c] * x[r][c];
+        norm = std::sqrt(norm);
+        const long double alpha = x[c][c] > 0 ? -norm : norm;
+        std::vector<long double> v(rows, 0);
+        for (size_t r = c; r < rows; ++r)
+            v[r] = x[r][c];
+        v[c] -= alpha;
+        long double vv = 0;
+        for (size_t r = c; r < rows; ++r)
+            vv += v[r] * v[r];
+        for (size_t k = c; k < cols; ++k) {
+            long double dot = 0;
+            for (size_t r = c; r < rows; ++r)
+                dot += v[r] * x[r][k];
+            for (size_t r = c; r < rows; ++r)
+                x[r][k] -= 2 * dot / vv * v[r];
+        }
+        long double dot = 0;
+        for (size_t r = c; r < rows; ++r)
+            dot += v[r] * y[r];
+        for (size_t r = c; r < rows; ++r)
+            y[r] -= 2 * dot / vv * v[r];
+    }
+    Vector w(cols);
+    for (size_t c = cols; c-- > 0;) {
+        long double sum = y[c];
+        for (size_t k = c + 1; k < cols; ++k)
+            sum -= x[c][k] * w[k];
+        w[c] = static_cast<double>(sum / x[c][c]);
+    }
+    return w;
+}
+
+TEST(SolverLeastSquares, AgreesWithAnOrthogonalFactorisation) {
+    std::mt19937_64 rng(99);
+    std::uniform_real_distribution<double> u(-1, 1);
+    for (int trial = 0; trial < 5; ++trial) {
+        const int n = 8 + trial * 3, patterns = 200;
+        Solver with(n);
+        NoThresholdSolver without(n);
+        std::vector<std::vector<long double>> x, xThreshold;
+        std::vector<long double> y;
+        for (int p = 0; p < patterns; ++p) {
+            Vector v(n);
+            for (double& value : v)
+                value = u(rng);
+            const double target = u(rng) + 0.3 * v[0];
+            with.AddRow({v, target});
+            without.AddRow({v, target});
+            x.emplace_back(v.begin(), v.end());
+            xThreshold.emplace_back(v.begin(), v.end());
+            xThreshold.back().push_back(1.0L);
+            y.push_back(target);
+        }
+        const Vector expectedWith = LeastSquaresQR(xThreshold, y);
+        const Vector expectedWithout = LeastSquaresQR(x, y);
+        const Vector gotWith = with.Solve();
+        const Vector gotWithout = without.Solve();
+        for (int j = 0; j <= n; ++j)
+            EXPECT_NEAR(gotWith[j], expectedWith[j], 1e-12) << trial << " " << j;
+        for (int j = 0; j < n; ++j)
+            EXPECT_NEAR(gotWithout[j], expectedWithout[j], 1e-12) << trial << " " << j;
+    }
+}
+
+}  // namespace
