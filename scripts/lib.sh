@@ -4,7 +4,7 @@
 RCNET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Packages each build needs; wine32:i386 runs the 32-bit Windows programs.
-RCNET_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest)
+RCNET_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev)
 RCNET_WIN32_PACKAGES=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 
 rcnet_log() { printf '\n== %s\n' "$*"; }

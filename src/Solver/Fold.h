@@ -1,9 +1,9 @@
 // Folding many patterns into the symmetric part of a normal-equation matrix, fast and bit-identical to
 // folding them one by one: entry (j, k) receives v_j * v_k for every pattern, in pattern order.
 //
-// The matrix is cut into tiles that stay in cache while all patterns stream through each tile; each
-// product is computed once for the upper triangle (v_j * v_k and v_k * v_j are the same double) and the
-// lower triangle is copied from it; tiles are shared out between threads, one owner per entry.
+// Each product is computed once, for the upper triangle (v_j * v_k and v_k * v_j are the same double),
+// and the lower triangle is copied from it; blocks of rows are shared out between threads, one owner per
+// entry.
 #pragma once
 
 #include <vector>
