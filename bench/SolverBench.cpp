@@ -18,8 +18,7 @@ std::vector<SolverPattern> RandomPatterns(int n, int count) {
     std::vector<SolverPattern> rows(count);
     for (SolverPattern& row : rows) {
         row.values.resize(n);
-        for (double& v : row.values)
-            v = u(rng);
+        for (double& v : row.values) v = u(rng);
         row.target = u(rng);
     }
     return rows;
@@ -43,8 +42,7 @@ void FoldPlain(benchmark::State& state) {
     const auto rows = RandomPatterns(n, count);
     for (auto _ : state) {
         test::ReferenceSolver solver(n);
-        for (const SolverPattern& row : rows)
-            solver.AddRow(row.values, row.target);
+        for (const SolverPattern& row : rows) solver.AddRow(row.values, row.target);
         benchmark::DoNotOptimize(solver.m[0][0]);
     }
 }
@@ -71,8 +69,7 @@ void SolvePlain(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         Plain solver(n);
-        for (const SolverPattern& row : rows)
-            solver.AddRow(row.values, row.target);
+        for (const SolverPattern& row : rows) solver.AddRow(row.values, row.target);
         state.ResumeTiming();
         benchmark::DoNotOptimize(solver.Solve().data());
     }

@@ -56,8 +56,7 @@ inline double SpecialCase(double tmp, uint64_t sbits, uint64_t ki) {
         const double hi = 1.0 + y;
         lo = 1.0 - hi + y + lo;
         y = (hi + lo) - 1.0;
-        if (y == 0.0)
-            y = 0.0;
+        if (y == 0.0) y = 0.0;
     }
     return 0x1p-1022 * y;
 }
@@ -68,13 +67,10 @@ inline double Exp(double x) {
     using namespace exp_detail;
     uint32_t abstop = Top12(x) & 0x7ff;
     if (abstop - Top12(0x1p-54) >= Top12(512.0) - Top12(0x1p-54)) {
-        if (abstop - Top12(0x1p-54) >= 0x80000000u)
-            return 1.0 + x;  // |x| < 2^-54, zero included
+        if (abstop - Top12(0x1p-54) >= 0x80000000u) return 1.0 + x;  // |x| < 2^-54, zero included
         if (abstop >= Top12(1024.0)) {
-            if (Bits(x) == Bits(-std::numeric_limits<double>::infinity()))
-                return 0.0;
-            if (abstop >= Top12(std::numeric_limits<double>::infinity()))
-                return 1.0 + x;  // +inf, NaN
+            if (Bits(x) == Bits(-std::numeric_limits<double>::infinity())) return 0.0;
+            if (abstop >= Top12(std::numeric_limits<double>::infinity())) return 1.0 + x;  // +inf, NaN
             return (Bits(x) >> 63) ? 0.0 : std::numeric_limits<double>::infinity();
         }
         abstop = 0;  // 512 <= |x| < 1024: finished in SpecialCase
@@ -91,8 +87,7 @@ inline double Exp(double x) {
     const uint64_t sbits = kTable[idx + 1] + top;
     const double r2 = r * r;
     const double tmp = Fma(r2 * r2, Fma(r, kC5, kC4), Fma(r2, Fma(r, kC3, kC2), tail + r));
-    if (abstop == 0)
-        return SpecialCase(tmp, sbits, ki);
+    if (abstop == 0) return SpecialCase(tmp, sbits, ki);
     const double scale = FromBits(sbits);
     return Fma(scale, tmp, scale);
 }

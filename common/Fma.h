@@ -50,8 +50,7 @@ inline double AddRoundToOdd(double x, double y) {
 // the subnormal range, which covers every use in this library.
 inline double FmaEmulated(double a, double b, double c) {
     const double product = a * b;
-    if (product == 0 || !std::isfinite(product) || !std::isfinite(c))
-        return product + c;
+    if (product == 0 || !std::isfinite(product) || !std::isfinite(c)) return product + c;
     double uh, ul, th, tl;
     fma_detail::TwoProduct(a, b, uh, ul);
     fma_detail::TwoSum(c, uh, th, tl);

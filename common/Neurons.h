@@ -28,15 +28,12 @@ enum ENeuronType : int32_t {
 // 1 - 1 / (e^x + 1), saturated outside [-20, 20].
 struct SigmoidFunction {
     static double Value(double x) {
-        if (x > 20)
-            return 1;
-        if (x < -20)
-            return 0;
+        if (x > 20) return 1;
+        if (x < -20) return 0;
         return 1 - 1 / (Exp(x) + 1);
     }
     static double Derivative(double x) {
-        if (x > 20 || x < -20)
-            return 0;
+        if (x > 20 || x < -20) return 0;
         const double d = Exp(x) + 1;
         return (d - 1) / (d * d);
     }
@@ -45,16 +42,13 @@ struct SigmoidFunction {
 // (e^x - 1) / (e^x + 1), saturated outside [-20, 20].
 struct BiSigmoidFunction {
     static double Value(double x) {
-        if (x > 20)
-            return 1;
-        if (x < -20)
-            return -1;
+        if (x > 20) return 1;
+        if (x < -20) return -1;
         const double e = Exp(x);
         return (e - 1) / (e + 1);
     }
     static double Derivative(double x) {
-        if (x > 20 || x < -20)
-            return 0;
+        if (x > 20 || x < -20) return 0;
         const double d = Exp(x) + 1;
         return 2 * (d - 1) / (d * d);
     }
@@ -153,8 +147,7 @@ private:
 inline bool ConnectorOrder::operator()(const ConnectorRef& a, const ConnectorRef& b) const {
     const uint32_t idA = a->m_Neuron->m_Id;
     const uint32_t idB = b->m_Neuron->m_Id;
-    if (idA != idB)
-        return idA < idB;
+    if (idA != idB) return idA < idB;
     return std::less<const Connector*>()(a.get(), b.get());
 }
 
@@ -196,16 +189,14 @@ inline bool AddLink(NeuronBase& source, NeuronBase& target, double weight, LinkM
                     LinkMap NeuronBase::*incoming) {
     LinkMap& out = source.*outgoing;
     auto it = out.lower_bound(target.m_Connector);
-    if (it != out.end() && !out.key_comp()(target.m_Connector, it->first))
-        return false;
+    if (it != out.end() && !out.key_comp()(target.m_Connector, it->first)) return false;
     // Make room in the target's map first: if memory runs out, neither side holds the link.
     LinkMap& in = target.*incoming;
     auto inserted = in.emplace(source.m_Connector, weight);
     try {
         out.emplace_hint(it, target.m_Connector, weight);
     } catch (...) {
-        if (inserted.second)
-            in.erase(inserted.first);
+        if (inserted.second) in.erase(inserted.first);
         throw;
     }
     return true;

@@ -43,8 +43,7 @@ static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
 #else
     void* symbol = dlsym(api->module, name);
 #endif
-    if (!symbol && !api->error[0])
-        snprintf(api->error, sizeof api->error, "export %s not found", name);
+    if (!symbol && !api->error[0]) snprintf(api->error, sizeof api->error, "export %s not found", name);
     return symbol;
 }
 
@@ -83,8 +82,7 @@ static int rcnet_load(RcnetApi* api, const char* path) {
 }
 
 static void rcnet_unload(RcnetApi* api) {
-    if (!api->module)
-        return;
+    if (!api->module) return;
 #ifdef _WIN32
     FreeLibrary(api->module);
 #else

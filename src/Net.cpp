@@ -18,8 +18,7 @@ bool Net::PatternFits(const Vector& input, const Vector& output) const {
 }
 
 bool Net::AddPattern(const Vector& input, const Vector& output) {
-    if (!PatternFits(input, output))
-        return false;
+    if (!PatternFits(input, output)) return false;
     m_Inputs.reserve(m_Inputs.size() + 1);
     m_Outputs.reserve(m_Outputs.size() + 1);
     // Both lists have room now, so the pair goes in whole or not at all.
@@ -32,8 +31,7 @@ bool Net::AddPattern(const Vector& input, const Vector& output) {
 
 void Net::AddPatterns(const std::vector<Vector>& inputs, const std::vector<Vector>& outputs) {
     const size_t size = inputs.size();
-    if (!RC_CHECK(size == outputs.size()))
-        return;
+    if (!RC_CHECK(size == outputs.size())) return;
 
     // Copy first, commit after: a failed allocation leaves the store untouched.
     std::vector<Vector> newInputs;
@@ -41,8 +39,7 @@ void Net::AddPatterns(const std::vector<Vector>& inputs, const std::vector<Vecto
     newInputs.reserve(size);
     newOutputs.reserve(size);
     for (size_t i = 0; i < size; ++i) {
-        if (!PatternFits(inputs[i], outputs[i]))
-            continue;
+        if (!PatternFits(inputs[i], outputs[i])) continue;
         newInputs.push_back(inputs[i]);
         newOutputs.push_back(outputs[i]);
     }

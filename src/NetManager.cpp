@@ -68,8 +68,7 @@ size_t NetManager::UnregisterNet(int32_t id) noexcept {
     {
         std::unique_lock<platform::RWLock> guard(m_Lock);
         auto it = m_Nets.find(id);
-        if (it == m_Nets.end())
-            return 0;
+        if (it == m_Nets.end()) return 0;
         removed = std::move(it->second);
         m_Nets.erase(it);
     }

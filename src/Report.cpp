@@ -14,8 +14,7 @@ void ReportFailure(const char* expression, const char* source, int line) noexcep
     char text[1024];
     int length = std::snprintf(text, sizeof text, "Assertion failed: %s, file %s, line %d\n", expression,
                                source, line);
-    if (length < 0)
-        return;
+    if (length < 0) return;
     if (static_cast<size_t>(length) >= sizeof text) {
         length = sizeof text - 1;
         text[length - 1] = '\n';

@@ -24,14 +24,12 @@ constexpr uint32_t kDrawablePositions = 32768;
 }  // namespace
 
 const std::vector<NeuronRef>& Reservoire::Neurons() const {
-    if (m_PlanValid)
-        m_Plan.StoreValues(m_Neurons);
+    if (m_PlanValid) m_Plan.StoreValues(m_Neurons);
     return m_Neurons;
 }
 
 void Reservoire::InvalidatePlan() {
-    if (!m_PlanValid)
-        return;
+    if (!m_PlanValid) return;
     m_Plan.StoreValues(m_Neurons);
     m_Plan = StepPlan();
     m_PlanValid = false;
@@ -41,8 +39,7 @@ void Reservoire::AddNeurons(uint32_t count, int32_t type) {
     std::vector<NeuronRef> created;
     for (uint32_t i = 0; i < count; ++i) {
         NeuronRef neuron = CreateNeuron(type);
-        if (!neuron)
-            return;  // the factory reported; a refused type adds nothing
+        if (!neuron) return;  // the factory reported; a refused type adds nothing
         created.push_back(std::move(neuron));
     }
     m_Neurons.reserve(m_Neurons.size() + created.size());
@@ -67,12 +64,10 @@ uint64_t Reservoire::FreeLinkPairs(bool back) const {
     } else {
         // Only links between drawable positions use up drawable pairs.
         std::unordered_map<const NeuronBase*, uint64_t> positions;
-        for (uint64_t j = 0; j < size; ++j)
-            positions.emplace(m_Neurons[j].get(), j);
+        for (uint64_t j = 0; j < size; ++j) positions.emplace(m_Neurons[j].get(), j);
         for (uint64_t s = 0; s < reachable; ++s) {
             for (const auto& link : back ? m_Neurons[s]->m_OutgoingBack : m_Neurons[s]->m_Outgoing) {
-                if (positions.at(link.first->m_Neuron) < reachable)
-                    ++taken;
+                if (positions.at(link.first->m_Neuron) < reachable) ++taken;
             }
         }
     }
@@ -90,16 +85,14 @@ void Reservoire::AddRandomLinks(uint32_t count, bool back) {
         ReportFailure("count <= free pairs", kReportSource, __LINE__);
         return;
     }
-    if (count == 0)
-        return;
+    if (count == 0) return;
     InvalidatePlan();
     uint32_t done = 0;
     while (done < count) {
         const double weight = DrawWeight();
         NeuronBase& target = *m_Neurons[DrawIndex(size)];
         NeuronBase& source = *m_Neurons[DrawIndex(size)];
-        if (back ? AddBackConnection(source, target, weight) : AddConnection(source, target, weight))
-            ++done;
+        if (back ? AddBackConnection(source, target, weight) : AddConnection(source, target, weight)) ++done;
     }
 }
 
@@ -110,8 +103,7 @@ void Reservoire::InitInputMatrix(uint32_t rows) {
     matrix.reserve(rows);
     for (uint32_t i = 0; i < rows; ++i) {
         Vector row(n);
-        for (size_t j = 0; j < n; ++j)
-            row[j] = DrawWeight();
+        for (size_t j = 0; j < n; ++j) row[j] = DrawWeight();
         matrix.push_back(std::move(row));
     }
     Vector sums(n, 0.0);
@@ -151,8 +143,7 @@ void Reservoire::Step() {
         const double input = m_Inputs[i];
         double* sums = m_InputSums.data();
         const size_t columns = std::min(jSize, m_InputMatrix[i].size());
-        for (size_t j = 0; j < columns; ++j)
-            sums[j] = weights[j] * input + sums[j];
+        for (size_t j = 0; j < columns; ++j) sums[j] = weights[j] * input + sums[j];
     }
 
     for (size_t j = 0; j < n; ++j) {

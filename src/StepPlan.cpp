@@ -20,8 +20,7 @@ void StepPlan::Build(const std::vector<NeuronRef>& neurons) {
     const size_t n = neurons.size();
     std::unordered_map<const NeuronBase*, uint32_t> positions;
     positions.reserve(n);
-    for (size_t j = 0; j < n; ++j)
-        positions.emplace(neurons[j].get(), static_cast<uint32_t>(j));
+    for (size_t j = 0; j < n; ++j) positions.emplace(neurons[j].get(), static_cast<uint32_t>(j));
 
     StepPlan plan;
     plan.types.resize(n);

@@ -10,8 +10,7 @@ WorkerPool::WorkerPool(unsigned threads)
 WorkerPool::~WorkerPool() {
     m_Stop.store(true, std::memory_order_release);
     m_Generation.fetch_add(1, std::memory_order_acq_rel);
-    for (std::thread& worker : m_Workers)
-        worker.join();
+    for (std::thread& worker : m_Workers) worker.join();
 }
 
 void WorkerPool::Start() {
@@ -28,8 +27,7 @@ void WorkerPool::Start() {
 void WorkerPool::RunShare(unsigned part, unsigned parts) {
     const size_t begin = m_Count * part / parts;
     const size_t end = m_Count * (part + 1) / parts;
-    if (begin < end)
-        (*m_Body)(begin, end);
+    if (begin < end) (*m_Body)(begin, end);
 }
 
 void WorkerPool::Work(unsigned worker) {
@@ -38,28 +36,23 @@ void WorkerPool::Work(unsigned worker) {
         uint64_t generation;
         // Spin briefly, then yield: pivots follow each other within microseconds.
         for (int spins = 0; (generation = m_Generation.load(std::memory_order_acquire)) == seen; ++spins) {
-            if (spins > 64)
-                std::this_thread::yield();
+            if (spins > 64) std::this_thread::yield();
         }
         seen = generation;
-        if (m_Stop.load(std::memory_order_acquire))
-            return;
-        if (worker < m_Parts)
-            RunShare(worker, m_Parts);
+        if (m_Stop.load(std::memory_order_acquire)) return;
+        if (worker < m_Parts) RunShare(worker, m_Parts);
         m_Pending.fetch_sub(1, std::memory_order_acq_rel);
     }
 }
 
 void WorkerPool::Run(size_t count, size_t minPerThread, const std::function<void(size_t, size_t)>& body) {
-    if (count == 0)
-        return;
+    if (count == 0) return;
     const size_t useful = std::max<size_t>(1, count / std::max<size_t>(1, minPerThread));
     if (m_Threads <= 1 || useful <= 1) {
         body(0, count);
         return;
     }
-    if (m_Workers.empty())
-        Start();
+    if (m_Workers.empty()) Start();
     if (m_Workers.empty()) {
         body(0, count);
         return;
@@ -71,8 +64,7 @@ void WorkerPool::Run(size_t count, size_t minPerThread, const std::function<void
     m_Generation.fetch_add(1, std::memory_order_acq_rel);
     RunShare(0, m_Parts);
     for (int spins = 0; m_Pending.load(std::memory_order_acquire) != 0; ++spins) {
-        if (spins > 64)
-            std::this_thread::yield();
+        if (spins > 64) std::this_thread::yield();
     }
 }
 

@@ -77,8 +77,7 @@ TEST(CallFrame, NetworkUnregisteredDuringACallLivesUntilTheCallReturns) {
     std::thread caller([&] {
         const int result = WithNet(2004, [&](Net& net) {
             phase = 1;
-            while (phase != 2)
-                std::this_thread::yield();
+            while (phase != 2) std::this_thread::yield();
             aliveAfterUnregister = !watch.expired();
             net.AddPattern({1, 2, 3, 4}, {5});  // still a whole, usable network
             sizeSeen = net.InputSize();
@@ -86,8 +85,7 @@ TEST(CallFrame, NetworkUnregisteredDuringACallLivesUntilTheCallReturns) {
         });
         EXPECT_EQ(result, 1);
     });
-    while (phase != 1)
-        std::this_thread::yield();
+    while (phase != 1) std::this_thread::yield();
     EXPECT_EQ(registry.UnregisterNet(2004), 1u);
     phase = 2;
     caller.join();

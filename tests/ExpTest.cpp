@@ -107,8 +107,7 @@ TEST(Exp, CloseToTheTrueValueEverywhere) {
         const __float128 exact = expq(x);
         const double got = rcnet::Exp(x);
         const double ulp = std::nextafter(static_cast<double>(exact), HUGE_VAL) - static_cast<double>(exact);
-        if (ulp == 0 || !std::isfinite(ulp))
-            continue;
+        if (ulp == 0 || !std::isfinite(ulp)) continue;
         ASSERT_LE(std::fabs(static_cast<double>((got - exact) / ulp)), 0.52) << x;
     }
 #endif
@@ -134,8 +133,7 @@ TEST(Exp, SameBitsAsTheSystemExponential) {
 #if !defined(__GLIBC__) || !defined(__x86_64__)
     GTEST_SKIP() << "the system exponential is not glibc's";
 #else
-    if (!__builtin_cpu_supports("fma"))
-        GTEST_SKIP() << "glibc uses its variant without fma here";
+    if (!__builtin_cpu_supports("fma")) GTEST_SKIP() << "glibc uses its variant without fma here";
     std::mt19937_64 rng(3);
     std::uniform_real_distribution<double> wide(-745.2, 709.8);
     std::uniform_real_distribution<double> active(-20.0, 20.0);
@@ -143,8 +141,7 @@ TEST(Exp, SameBitsAsTheSystemExponential) {
     long differ = 0;
     for (int i = 0; i < 3000000; ++i) {
         const double x = i % 3 == 0 ? wide(rng) : i % 3 == 1 ? active(rng) : small(rng);
-        if (Bits(rcnet::Exp(x)) != Bits(std::exp(x)))
-            ++differ;
+        if (Bits(rcnet::Exp(x)) != Bits(std::exp(x))) ++differ;
     }
     EXPECT_EQ(differ, 0);
 #endif

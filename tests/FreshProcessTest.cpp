@@ -27,17 +27,14 @@ TEST(FreshProcess, RandomizeAloneNeverCreatesTheRegistry) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             ++ready;
-            while (ready < kThreads)
-                std::this_thread::yield();
+            while (ready < kThreads) std::this_thread::yield();
             results[t] = RegisterUsage(40, 1, 1, 0);
             seen[t] = &rcnet::NetManager::Instance();
         });
     }
-    for (std::thread& thread : threads)
-        thread.join();
+    for (std::thread& thread : threads) thread.join();
     EXPECT_TRUE(rcnet::NetManager::IsCreated());
-    for (int t = 0; t < kThreads; ++t)
-        EXPECT_EQ(seen[t], seen[0]);
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen[t], seen[0]);
     EXPECT_EQ(std::count(results.begin(), results.end(), 1), 1) << "exactly one registration of id 40 wins";
     EXPECT_EQ(rcnet::NetManager::Instance().Count(), 1u);
 }

@@ -63,13 +63,10 @@ TEST(NetManager, ExtremeIdsAreOrdinaryKeys) {
     NetManager& registry = NetManager::Instance();
     const size_t before = registry.Count();
     const int32_t ids[] = {0, -1, INT32_MAX, INT32_MIN};
-    for (int32_t id : ids)
-        ASSERT_TRUE(registry.RegisterNet(id, uint32_t(id), 1, false)) << id;
+    for (int32_t id : ids) ASSERT_TRUE(registry.RegisterNet(id, uint32_t(id), 1, false)) << id;
     EXPECT_EQ(registry.Count(), before + 4);
-    for (int32_t id : ids)
-        EXPECT_EQ(registry.GetNet(id)->InputSize(), uint32_t(id));
-    for (int32_t id : ids)
-        EXPECT_EQ(registry.UnregisterNet(id), 1u);
+    for (int32_t id : ids) EXPECT_EQ(registry.GetNet(id)->InputSize(), uint32_t(id));
+    for (int32_t id : ids) EXPECT_EQ(registry.UnregisterNet(id), 1u);
     EXPECT_EQ(registry.Count(), before);
     EXPECT_TRUE(capture.Lines().empty());
 }
@@ -93,8 +90,7 @@ TEST(NetManager, OutOfMemoryWhileRegisteringChangesNothingAndReleasesTheLock) {
     ReportCapture capture;
     rcnet::test::ForEachAllocationFailure([&] { RegisterUsage(1005, 2, 2, 1); },
                                           [&](long k, bool failed) {
-                                              if (!failed)
-                                                  return;
+                                              if (!failed) return;
                                               EXPECT_EQ(registry.Count(), before) << "allocation " << k;
                                               EXPECT_EQ(capture.Checks(), Checks{"out of memory @ Exports"});
                                               capture.Clear();

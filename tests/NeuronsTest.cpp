@@ -44,8 +44,7 @@ TEST(Activation, RsdnIsOddUnboundedAndUnsaturated) {
     EXPECT_EQ(RSDNFunction::Value(1), 5 / (5 * std::sqrt(5.0) + 5));
     EXPECT_NEAR(RSDNFunction::Value(100), 4.2807, 5e-5);
     EXPECT_NEAR(RSDNFunction::Value(10000), 44.522, 5e-4);
-    for (double x : {0.001, 0.3, 7.0, 21.0, 1e6})
-        EXPECT_EQ(RSDNFunction::Value(-x), -RSDNFunction::Value(x));
+    for (double x : {0.001, 0.3, 7.0, 21.0, 1e6}) EXPECT_EQ(RSDNFunction::Value(-x), -RSDNFunction::Value(x));
     EXPECT_EQ(RSDNFunction::Derivative(0), 1.0);
     const double s = std::sqrt(5.0);
     EXPECT_EQ(RSDNFunction::Derivative(-1), (s + 2) / (2 * (s + 1) * (s + 1)));
@@ -92,15 +91,12 @@ TEST(Neurons, IdsStayUniqueWhenThreadsCreateAtOnce) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < kEach; ++i)
-                ids[t].push_back(CreateNeuron(t % 4)->m_Id);
+            for (int i = 0; i < kEach; ++i) ids[t].push_back(CreateNeuron(t % 4)->m_Id);
         });
     }
-    for (std::thread& thread : threads)
-        thread.join();
+    for (std::thread& thread : threads) thread.join();
     std::set<uint32_t> all;
-    for (const auto& list : ids)
-        all.insert(list.begin(), list.end());
+    for (const auto& list : ids) all.insert(list.begin(), list.end());
     EXPECT_EQ(all.size(), size_t(kThreads * kEach));
 }
 
@@ -136,17 +132,12 @@ TEST(Links, SelfLinksForwardAndBack) {
 
 TEST(Links, MapsAreOrderedByTheLinkedNeuronsId) {
     std::vector<NeuronRef> n;
-    for (int i = 0; i < 6; ++i)
-        n.push_back(CreateNeuron(ETYPE_LINEAR));
-    for (int t : {4, 1, 5, 0, 3, 2})
-        AddConnection(*n[2], *n[t], t);
-    for (int s : {5, 3, 0, 1})
-        AddConnection(*n[s], *n[2], s);
+    for (int i = 0; i < 6; ++i) n.push_back(CreateNeuron(ETYPE_LINEAR));
+    for (int t : {4, 1, 5, 0, 3, 2}) AddConnection(*n[2], *n[t], t);
+    for (int s : {5, 3, 0, 1}) AddConnection(*n[s], *n[2], s);
     std::vector<uint32_t> targets, sources;
-    for (const auto& link : n[2]->m_Outgoing)
-        targets.push_back(link.first->m_Neuron->m_Id);
-    for (const auto& link : n[2]->m_Incoming)
-        sources.push_back(link.first->m_Neuron->m_Id);
+    for (const auto& link : n[2]->m_Outgoing) targets.push_back(link.first->m_Neuron->m_Id);
+    for (const auto& link : n[2]->m_Incoming) sources.push_back(link.first->m_Neuron->m_Id);
     const uint32_t base = n[0]->m_Id;
     EXPECT_EQ(targets, (std::vector<uint32_t>{base, base + 1, base + 2, base + 3, base + 4, base + 5}));
     EXPECT_EQ(sources, (std::vector<uint32_t>{base, base + 1, base + 2, base + 3, base + 5}));
@@ -157,8 +148,7 @@ TEST(Links, LinkedNeuronsAreFreedCompletely) {
     std::vector<std::weak_ptr<Connector>> connectors;
     {
         std::vector<NeuronRef> list;
-        for (int i = 0; i < 20; ++i)
-            list.push_back(CreateNeuron(i % 4));
+        for (int i = 0; i < 20; ++i) list.push_back(CreateNeuron(i % 4));
         for (int s = 0; s < 20; ++s) {
             for (int t = 0; t < 20; t += 3) {
                 AddConnection(*list[s], *list[t], 0.5);
@@ -170,10 +160,8 @@ TEST(Links, LinkedNeuronsAreFreedCompletely) {
             connectors.push_back(neuron->m_Connector);
         }
     }
-    for (const auto& neuron : neurons)
-        EXPECT_TRUE(neuron.expired());
-    for (const auto& connector : connectors)
-        EXPECT_TRUE(connector.expired());
+    for (const auto& neuron : neurons) EXPECT_TRUE(neuron.expired());
+    for (const auto& connector : connectors) EXPECT_TRUE(connector.expired());
 }
 
 }  // namespace

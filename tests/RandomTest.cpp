@@ -11,8 +11,7 @@ namespace {
 
 std::vector<int> Draw(int count) {
     std::vector<int> values;
-    for (int i = 0; i < count; ++i)
-        values.push_back(rcnet::rand());
+    for (int i = 0; i < count; ++i) values.push_back(rcnet::rand());
     return values;
 }
 

@@ -32,8 +32,7 @@ TEST_F(ReservoirExports, UnregisteredIdReturnsZeroWithTwoReports) {
     EXPECT_EQ(InitNetInputMatrix(-77, 1), 0);
     const Checks pair{"it != m_Nets.end() @ NetManager", "net @ Exports"};
     Checks expected;
-    for (int i = 0; i < 4; ++i)
-        expected.insert(expected.end(), pair.begin(), pair.end());
+    for (int i = 0; i < 4; ++i) expected.insert(expected.end(), pair.begin(), pair.end());
     EXPECT_EQ(capture.Checks(), expected);
 }
 

@@ -37,8 +37,7 @@ Links LinksOf(const Reservoire& r, bool back) {
     for (size_t s = 0; s < neurons.size(); ++s) {
         for (const auto& [connector, weight] : back ? neurons[s]->m_OutgoingBack : neurons[s]->m_Outgoing) {
             size_t t = 0;
-            while (neurons[t].get() != connector->m_Neuron)
-                ++t;
+            while (neurons[t].get() != connector->m_Neuron) ++t;
             links.emplace_back(s, t, weight);
         }
     }
@@ -56,8 +55,7 @@ TEST(Reservoire, NeuronsAreAppendedInOrderWithConsecutiveIds) {
     r.AddNeurons(2, ETYPE_RSDN);
     r.AddNeurons(0, ETYPE_LINEAR);
     ASSERT_EQ(r.NeuronCount(), 5u);
-    for (size_t j = 1; j < 5; ++j)
-        EXPECT_EQ(r.Neurons()[j]->m_Id, r.Neurons()[0]->m_Id + j);
+    for (size_t j = 1; j < 5; ++j) EXPECT_EQ(r.Neurons()[j]->m_Id, r.Neurons()[0]->m_Id + j);
     EXPECT_EQ(r.Neurons()[2]->GetType(), ETYPE_BISIGMOID);
     EXPECT_EQ(r.Neurons()[3]->GetType(), ETYPE_RSDN);
     EXPECT_TRUE(r.InputMatrix().empty());
@@ -91,8 +89,7 @@ TEST(Reservoire, LinksFollowTheDrawOrderWeightTargetSource) {
                 const double w = model.Weight();
                 const size_t t = model.Next() % 5;
                 const size_t s = model.Next() % 5;
-                if (taken.insert({s, t}).second)
-                    expected.emplace_back(s, t, w);
+                if (taken.insert({s, t}).second) expected.emplace_back(s, t, w);
             }
             std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
                 return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
@@ -176,8 +173,7 @@ TEST(Reservoire, InputMatrixIsDrawnRowByRow) {
     ModelRandom model{2};
     Matrix expected(3, Vector(4));
     for (auto& row : expected)
-        for (double& w : row)
-            w = model.Weight();
+        for (double& w : row) w = model.Weight();
     EXPECT_EQ(r.InputMatrix(), expected);
     EXPECT_EQ(r.Inputs(), Vector(3, 0.0));
     EXPECT_EQ(r.InputSums(), Vector(4, 0.0));
@@ -275,8 +271,7 @@ TEST(Reservoire, FastStepMatchesTheMapWalkBitForBit) {
         const int inputs = 1 + trial % 3;
         auto build = [&](Reservoire& r) {
             rcnet::srand(seed);
-            for (int part = 0; part < 4; ++part)
-                r.AddNeurons(5 + (seed >> part) % 20, (part + trial) % 4);
+            for (int part = 0; part < 4; ++part) r.AddNeurons(5 + (seed >> part) % 20, (part + trial) % 4);
             const uint32_t n = r.NeuronCount();
             r.AddRandomConnections(n * (1 + trial % 5));
             r.AddRandomBackConnections(n * (trial % 4));
@@ -297,8 +292,7 @@ TEST(Reservoire, FastStepMatchesTheMapWalkBitForBit) {
                 }
             }
             Vector in(inputs);
-            for (double& x : in)
-                x = value(signal);
+            for (double& x : in) x = value(signal);
             fast.SetInputs(in);
             fast.Step();
             plain.SetInputs(in);

@@ -25,18 +25,15 @@ bool SameBits(const Vector& a, const Vector& b) {
            (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 bool SameBits(const Matrix& a, const Matrix& b) {
-    if (a.size() != b.size())
-        return false;
+    if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (!SameBits(a[i], b[i]))
-            return false;
+        if (!SameBits(a[i], b[i])) return false;
     return true;
 }
 
 std::vector<SolverPattern> Patterns(std::initializer_list<std::pair<Vector, double>> list) {
     std::vector<SolverPattern> rows;
-    for (const auto& [values, target] : list)
-        rows.push_back({values, target});
+    for (const auto& [values, target] : list) rows.push_back({values, target});
     return rows;
 }
 
@@ -257,8 +254,7 @@ struct Problem {
 Problem RandomProblem(std::mt19937_64& rng, int n, int patterns, bool withNaN) {
     std::uniform_real_distribution<double> u(-1, 1);
     std::vector<int> kind(n);
-    for (int& k : kind)
-        k = static_cast<int>(rng() % 8);
+    for (int& k : kind) k = static_cast<int>(rng() % 8);
     Problem problem{n, {}};
     for (int p = 0; p < patterns; ++p) {
         Vector v(n);
@@ -280,11 +276,9 @@ Problem RandomProblem(std::mt19937_64& rng, int n, int patterns, bool withNaN) {
                     v[j] = u(rng);
             }
         }
-        if (withNaN && p == patterns / 2 && n > 0)
-            v[rng() % n] = std::numeric_limits<double>::quiet_NaN();
+        if (withNaN && p == patterns / 2 && n > 0) v[rng() % n] = std::numeric_limits<double>::quiet_NaN();
         problem.rows.push_back({v, u(rng)});
-        if (p == 3)
-            problem.rows.push_back({Vector(n + 1, 1.0), 1.0});
+        if (p == 3) problem.rows.push_back({Vector(n + 1, 1.0), 1.0});
     }
     return problem;
 }
@@ -296,8 +290,7 @@ void ExpectSameAsReference(const Problem& problem, unsigned threads, const char*
     fast.AddRows(problem.rows);
     Reference reference(problem.n);
     for (const SolverPattern& row : problem.rows)
-        if (row.values.size() == size_t(problem.n))
-            reference.AddRow(row.values, row.target);
+        if (row.values.size() == size_t(problem.n)) reference.AddRow(row.values, row.target);
     ASSERT_TRUE(SameBits(fast.GetMatrix().ToRows(), reference.m)) << what << " fold, n=" << problem.n;
     const Vector& got = fast.Solve();
     const Vector& expected = reference.Solve();
@@ -339,35 +332,27 @@ Vector LeastSquaresQR(std::vector<std::vector<long double>> x, std::vector<long 
     const size_t rows = x.size(), cols = x[0].size();
     for (size_t c = 0; c < cols; ++c) {
         long double norm = 0;
-        for (size_t r = c; r < rows; ++r)
-            norm += x[r][c] * x[r][c];
+        for (size_t r = c; r < rows; ++r) norm += x[r][c] * x[r][c];
         norm = std::sqrt(norm);
         const long double alpha = x[c][c] > 0 ? -norm : norm;
         std::vector<long double> v(rows, 0);
-        for (size_t r = c; r < rows; ++r)
-            v[r] = x[r][c];
+        for (size_t r = c; r < rows; ++r) v[r] = x[r][c];
         v[c] -= alpha;
         long double vv = 0;
-        for (size_t r = c; r < rows; ++r)
-            vv += v[r] * v[r];
+        for (size_t r = c; r < rows; ++r) vv += v[r] * v[r];
         for (size_t k = c; k < cols; ++k) {
             long double dot = 0;
-            for (size_t r = c; r < rows; ++r)
-                dot += v[r] * x[r][k];
-            for (size_t r = c; r < rows; ++r)
-                x[r][k] -= 2 * dot / vv * v[r];
+            for (size_t r = c; r < rows; ++r) dot += v[r] * x[r][k];
+            for (size_t r = c; r < rows; ++r) x[r][k] -= 2 * dot / vv * v[r];
         }
         long double dot = 0;
-        for (size_t r = c; r < rows; ++r)
-            dot += v[r] * y[r];
-        for (size_t r = c; r < rows; ++r)
-            y[r] -= 2 * dot / vv * v[r];
+        for (size_t r = c; r < rows; ++r) dot += v[r] * y[r];
+        for (size_t r = c; r < rows; ++r) y[r] -= 2 * dot / vv * v[r];
     }
     Vector w(cols);
     for (size_t c = cols; c-- > 0;) {
         long double sum = y[c];
-        for (size_t k = c + 1; k < cols; ++k)
-            sum -= x[c][k] * w[k];
+        for (size_t k = c + 1; k < cols; ++k) sum -= x[c][k] * w[k];
         w[c] = static_cast<double>(sum / x[c][c]);
     }
     return w;
@@ -384,8 +369,7 @@ TEST(SolverLeastSquares, AgreesWithAnOrthogonalFactorisation) {
         std::vector<long double> y;
         for (int p = 0; p < patterns; ++p) {
             Vector v(n);
-            for (double& value : v)
-                value = u(rng);
+            for (double& value : v) value = u(rng);
             const double target = u(rng) + 0.3 * v[0];
             with.AddRow({v, target});
             without.AddRow({v, target});
@@ -398,8 +382,7 @@ TEST(SolverLeastSquares, AgreesWithAnOrthogonalFactorisation) {
         const Vector expectedWithout = LeastSquaresQR(x, y);
         const Vector gotWith = with.Solve();
         const Vector gotWithout = without.Solve();
-        for (int j = 0; j <= n; ++j)
-            EXPECT_NEAR(gotWith[j], expectedWith[j], 1e-12) << trial << " " << j;
+        for (int j = 0; j <= n; ++j) EXPECT_NEAR(gotWith[j], expectedWith[j], 1e-12) << trial << " " << j;
         for (int j = 0; j < n; ++j)
             EXPECT_NEAR(gotWithout[j], expectedWithout[j], 1e-12) << trial << " " << j;
     }

@@ -61,15 +61,13 @@ TEST(Stress, ConcurrentRegisterLookupUnregister) {
             }
         });
     }
-    for (std::thread& thread : threads)
-        thread.join();
+    for (std::thread& thread : threads) thread.join();
 
     EXPECT_EQ(mismatched.load(), 0);
     EXPECT_GT(registered.load(), 0);
     EXPECT_GT(used.load(), 0);
     EXPECT_GT(missed.load(), 0);
-    for (int slot = 0; slot < kIds; ++slot)
-        UnregisterUsage(kBaseId + slot);
+    for (int slot = 0; slot < kIds; ++slot) UnregisterUsage(kBaseId + slot);
 }
 
 TEST(Stress, UnregisterWhileManyCallsHoldTheNetwork) {
@@ -87,23 +85,19 @@ TEST(Stress, UnregisterWhileManyCallsHoldTheNetwork) {
                 rcnet::test::ReportCapture quiet;
                 const int result = rcnet::frame::WithNet(kBaseId + 100, [&](Net& net) {
                     ++inside;
-                    while (!release)
-                        std::this_thread::yield();
+                    while (!release) std::this_thread::yield();
                     // Read only: two calls may not change one network at once.
                     return net.InputSize() == 2 && net.UseThreshold();
                 });
-                if (result)
-                    ++succeeded;
+                if (result) ++succeeded;
             });
         }
         // Wait until every user holds a reference, then pull the network out from under them.
-        while (inside < kUsers)
-            std::this_thread::yield();
+        while (inside < kUsers) std::this_thread::yield();
         EXPECT_EQ(UnregisterUsage(kBaseId + 100), 1);
         EXPECT_FALSE(watch.expired());
         release = true;
-        for (std::thread& user : users)
-            user.join();
+        for (std::thread& user : users) user.join();
         EXPECT_EQ(succeeded.load(), kUsers);
         EXPECT_TRUE(watch.expired());
     }

@@ -16,8 +16,7 @@ public:
     void Add(double x) {
         uint64_t bits;
         std::memcpy(&bits, &x, sizeof bits);
-        for (int i = 0; i < 8; ++i)
-            m_Hash = (m_Hash ^ ((bits >> (8 * i)) & 0xFF)) * 1099511628211ull;
+        for (int i = 0; i < 8; ++i) m_Hash = (m_Hash ^ ((bits >> (8 * i)) & 0xFF)) * 1099511628211ull;
     }
     void Print(const char* name) const {
         std::printf("%s %016llx\n", name, static_cast<unsigned long long>(m_Hash));
@@ -55,8 +54,7 @@ int main() {
     // A mixed reservoir built through the exports and run for a while.
     Randomize(20261207);
     RegisterUsage(1, 3, 1, 1);
-    for (int type = 0; type < 4; ++type)
-        AddNeuronsToNet(1, 30, type);
+    for (int type = 0; type < 4; ++type) AddNeuronsToNet(1, 30, type);
     AddRandomConnectionsToNet(1, 600);
     AddRandomBackConnectionsToNet(1, 400);
     InitNetInputMatrix(1, 3);
@@ -65,14 +63,12 @@ int main() {
     for (int step = 0; step < 500; ++step) {
         reservoir.SetInputs({0.5 * step / 500.0, -1.0 + step % 7 * 0.3, 0.01 * (step % 13)});
         reservoir.Step();
-        for (double s : reservoir.GetState())
-            states.Add(s);
+        for (double s : reservoir.GetState()) states.Add(s);
     }
     states.Print("reservoir.states");
     Fingerprint matrix;
     for (const Vector& row : reservoir.InputMatrix())
-        for (double w : row)
-            matrix.Add(w);
+        for (double w : row) matrix.Add(w);
     matrix.Print("reservoir.matrix");
     UnregisterUsage(1);
     return 0;

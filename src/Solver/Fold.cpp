@@ -48,8 +48,7 @@ inline void Kernel(double (&c)[kBlock][kBlock], const double* a, const double* b
 }  // namespace
 
 void FoldProducts(RowMatrix& matrix, size_t n, const std::vector<const double*>& patterns, WorkerPool& pool) {
-    if (n == 0 || patterns.empty())
-        return;
+    if (n == 0 || patterns.empty()) return;
     const size_t blocks = (n + kBlock - 1) / kBlock;
 
     // Row blocks dealt round-robin to the threads: the triangle's rows differ in length, and each
@@ -58,8 +57,7 @@ void FoldProducts(RowMatrix& matrix, size_t n, const std::vector<const double*>&
     std::vector<size_t> dealt;
     dealt.reserve(blocks);
     for (size_t t = 0; t < threads; ++t)
-        for (size_t b = t; b < blocks; b += threads)
-            dealt.push_back(b);
+        for (size_t b = t; b < blocks; b += threads) dealt.push_back(b);
 
     // panels[b]: for each pattern of the chunk, the values of columns 4b .. 4b+3 (zero past n).
     std::vector<double> panels(blocks * kChunk * kBlock);
@@ -69,8 +67,7 @@ void FoldProducts(RowMatrix& matrix, size_t n, const std::vector<const double*>&
             const double* v = patterns[first + p];
             for (size_t b = 0; b < blocks; ++b) {
                 double* out = &panels[(b * kChunk + p) * kBlock];
-                for (size_t c = 0; c < kBlock; ++c)
-                    out[c] = b * kBlock + c < n ? v[b * kBlock + c] : 0.0;
+                for (size_t c = 0; c < kBlock; ++c) out[c] = b * kBlock + c < n ? v[b * kBlock + c] : 0.0;
             }
         }
         // Column panels in groups that stay in the second-level cache while every row block passes.
@@ -79,21 +76,18 @@ void FoldProducts(RowMatrix& matrix, size_t n, const std::vector<const double*>&
             pool.Run(dealt.size(), 1, [&](size_t begin, size_t end) {
                 for (size_t i = begin; i < end; ++i) {
                     const size_t jb = dealt[i];
-                    if (jb >= g1)
-                        continue;
+                    if (jb >= g1) continue;
                     const size_t j0 = jb * kBlock, rows = std::min(kBlock, n - j0);
                     for (size_t kb = std::max(jb, g0); kb < g1; ++kb) {
                         const size_t k0 = kb * kBlock, columns = std::min(kBlock, n - k0);
                         double block[kBlock][kBlock] = {};
                         for (size_t r = 0; r < rows; ++r)
-                            for (size_t c = 0; c < columns; ++c)
-                                block[r][c] = matrix.At(j0 + r, k0 + c);
+                            for (size_t c = 0; c < columns; ++c) block[r][c] = matrix.At(j0 + r, k0 + c);
                         Kernel(block, &panels[jb * kChunk * kBlock], &panels[kb * kChunk * kBlock], count);
                         // Only the upper triangle (k >= j) is kept; the rest is copied from it at the end.
                         for (size_t r = 0; r < rows; ++r)
                             for (size_t c = 0; c < columns; ++c)
-                                if (k0 + c >= j0 + r)
-                                    matrix.At(j0 + r, k0 + c) = block[r][c];
+                                if (k0 + c >= j0 + r) matrix.At(j0 + r, k0 + c) = block[r][c];
                     }
                 }
             });
@@ -103,8 +97,7 @@ void FoldProducts(RowMatrix& matrix, size_t n, const std::vector<const double*>&
     pool.Run(n, 64, [&](size_t begin, size_t end) {
         for (size_t j = begin; j < end; ++j) {
             double* row = matrix.Row(j);
-            for (size_t k = 0; k < j; ++k)
-                row[k] = matrix.At(k, j);
+            for (size_t k = 0; k < j; ++k) row[k] = matrix.At(k, j);
         }
     });
 }

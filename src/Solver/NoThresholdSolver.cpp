@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Report.h"
+#include "src/Solver/Elimination.h"
 #include "src/Solver/Fold.h"
 #include "src/Solver/RowKernels.h"
 
@@ -10,8 +11,6 @@ namespace rcnet {
 namespace {
 constexpr char kReportSource[] = "NoThresholdSolver";
 constexpr double kFlushBound = 1e-15;
-// Below this many entries per thread, splitting one pivot's eliminations costs more than it saves.
-constexpr size_t kEntriesPerThread = 16384;
 }  // namespace
 
 NoThresholdSolver::NoThresholdSolver(int32_t patternSize)
@@ -33,36 +32,29 @@ void NoThresholdSolver::AddRow(const SolverPattern& row) {
     const double y = row.target;
     for (size_t j = 0; j < n; ++j) {
         double* matrixRow = m_Matrix.Row(j);
-        for (size_t k = 0; k < n; ++k)
-            matrixRow[k] = matrixRow[k] + v[k] * v[j];
+        for (size_t k = 0; k < n; ++k) matrixRow[k] = matrixRow[k] + v[k] * v[j];
         matrixRow[n] = matrixRow[n] + v[j] * y;
     }
 }
 
 void NoThresholdSolver::AddRows(const std::vector<SolverPattern>& rows) {
-    if (m_PatternSize < 0)
-        return;
+    if (m_PatternSize < 0) return;
     const size_t n = static_cast<size_t>(m_PatternSize);
     std::vector<const double*> values;
     values.reserve(rows.size());
     for (const SolverPattern& row : rows) {
-        if (row.values.size() == n)
-            values.push_back(row.values.data());
+        if (row.values.size() == n) values.push_back(row.values.data());
     }
-    if (values.empty())
-        return;
+    if (values.empty()) return;
 
     FoldProducts(m_Matrix, n, values, *m_Pool);
 
     Vector rhs(n);
-    for (size_t j = 0; j < n; ++j)
-        rhs[j] = m_Matrix.At(j, n);
+    for (size_t j = 0; j < n; ++j) rhs[j] = m_Matrix.At(j, n);
     for (const SolverPattern& row : rows) {
-        if (row.values.size() == n)
-            kernels::AddScaled(rhs.data(), row.values.data(), row.target, n);
+        if (row.values.size() == n) kernels::AddScaled(rhs.data(), row.values.data(), row.target, n);
     }
-    for (size_t j = 0; j < n; ++j)
-        m_Matrix.At(j, n) = rhs[j];
+    for (size_t j = 0; j < n; ++j) m_Matrix.At(j, n) = rhs[j];
 }
 
 void NoThresholdSolver::NormalizeRow(size_t row, double coef) {
@@ -76,25 +68,13 @@ void NoThresholdSolver::EliminateRow(size_t pivotRow, size_t row, double factor)
 
 size_t NoThresholdSolver::FindZeroRow() const {
     const size_t rows = m_Matrix.Rows();
-    if (rows == 0)
-        return 0;
+    if (rows == 0) return 0;
     const size_t coefficients = m_Matrix.Columns() - 1;
     for (size_t i = 0; i < rows; ++i) {
         const double* row = m_Matrix.Row(i);
-        if (std::all_of(row, row + coefficients, [](double x) { return x == 0; }))
-            return i;
+        if (std::all_of(row, row + coefficients, [](double x) { return x == 0; })) return i;
     }
     return rows;
-}
-
-void NoThresholdSolver::EliminateRows(size_t pivotRow, size_t first, size_t end, size_t column) {
-    if (first >= end)
-        return;
-    const size_t minRows = std::max<size_t>(1, kEntriesPerThread / std::max<size_t>(1, m_Matrix.Columns()));
-    m_Pool->Run(end - first, minRows, [&](size_t begin, size_t stop) {
-        for (size_t k = first + begin; k < first + stop; ++k)
-            EliminateRow(pivotRow, k, m_Matrix.At(k, column));
-    });
 }
 
 const Vector& NoThresholdSolver::Solve() {
@@ -107,33 +87,32 @@ const Vector& NoThresholdSolver::Solve() {
     RC_CHECK(iSize + 1 == jSize);
     RC_CHECK(jSize == m_PatternSize + 1);
     const size_t count = static_cast<size_t>(iSize);
-    if (jSize < iSize + 1)
-        return m_Weights;
+    if (jSize < iSize + 1) return m_Weights;
 
+    Elimination sweep(m_Matrix, kFlushBound, nullptr, *m_Pool);
     for (size_t m = 0; m < count; ++m) {
         size_t j = m;
-        while (j < count && m_Matrix.At(j, m) == 0)
-            ++j;
+        while (j < count && m_Matrix.At(j, m) == 0) ++j;
         if (j == count) {
-            if (!m_FixDependent)
-                return m_Weights;
+            if (!m_FixDependent) return m_Weights;
             const size_t e = FindZeroRow();
-            if (e >= count)
-                return m_Weights;
+            if (e >= count) return m_Weights;
             m_Matrix.At(e, m) = 1.0;
+            sweep.EntrySet(e, m);
             j = e;
         }
         NormalizeRow(j, m_Matrix.At(j, m));
-        if (j != m)
+        sweep.RowDivided(j);
+        if (j != m) {
             m_Matrix.SwapRows(j, m);
-        EliminateRows(m, m + 1, count, m);
+            sweep.RowsSwapped(j, m);
+        }
+        sweep.Forward(m, m, m + 1);
     }
-    for (size_t j = count - 1; j >= 1; --j)
-        EliminateRows(j, 0, j, j);
+    for (size_t j = count - 1; j >= 1; --j) sweep.Backward(j, j, j);
 
     Vector weights(count, 0.0);
-    for (size_t k = 0; k < count; ++k)
-        weights[k] = m_Matrix.At(k, count);
+    for (size_t k = 0; k < count; ++k) weights[k] = m_Matrix.At(k, count);
     m_Weights = std::move(weights);
     return m_Weights;
 }

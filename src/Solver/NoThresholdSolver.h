@@ -42,7 +42,6 @@ public:
     const Vector& Weights() const { return m_Weights; }
 
 private:
-    void EliminateRows(size_t pivotRow, size_t first, size_t end, size_t column);
 
     int32_t m_PatternSize;
     RowMatrix m_Matrix;

@@ -27,14 +27,12 @@ inline bool EliminateFlush(double* row, const double* pivot, double factor, size
 }
 
 inline void Divide(double* row, double coef, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        row[i] = row[i] / coef;
+    for (size_t i = 0; i < count; ++i) row[i] = row[i] / coef;
 }
 
 // sums[k] = sums[k] + values[k] * factor for i < count.
 inline void AddScaled(double* sums, const double* values, double factor, size_t count) {
-    for (size_t k = 0; k < count; ++k)
-        sums[k] = sums[k] + values[k] * factor;
+    for (size_t k = 0; k < count; ++k) sums[k] = sums[k] + values[k] * factor;
 }
 
 }  // namespace rcnet::kernels

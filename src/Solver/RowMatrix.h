@@ -23,8 +23,7 @@ public:
         const size_t stride = (columns + 7) / 8 * 8;
         std::vector<double> block(rows * stride, 0.0);
         std::vector<size_t> index(rows);
-        for (size_t i = 0; i < rows; ++i)
-            index[i] = i * stride;
+        for (size_t i = 0; i < rows; ++i) index[i] = i * stride;
         m_Block.swap(block);
         m_RowStart.swap(index);
         m_Columns = columns;
@@ -43,8 +42,7 @@ public:
     // A copy as a list of rows, in row order.
     Matrix ToRows() const {
         Matrix rows(Rows());
-        for (size_t i = 0; i < Rows(); ++i)
-            rows[i].assign(Row(i), Row(i) + m_Columns);
+        for (size_t i = 0; i < Rows(); ++i) rows[i].assign(Row(i), Row(i) + m_Columns);
         return rows;
     }
 

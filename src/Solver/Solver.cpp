@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "common/Report.h"
+#include "src/Solver/Elimination.h"
 #include "src/Solver/Fold.h"
 #include "src/Solver/RowKernels.h"
 
@@ -11,8 +12,6 @@ namespace rcnet {
 namespace {
 constexpr char kReportSource[] = "Solver";
 constexpr double kFlushBound = 1e-10;
-// Below this many entries per thread, splitting one pivot's eliminations costs more than it saves.
-constexpr size_t kEntriesPerThread = 16384;
 }  // namespace
 
 Solver::Solver(int32_t patternSize)
@@ -35,30 +34,25 @@ void Solver::AddRow(const SolverPattern& row) {
     const double y = row.target;
     for (size_t j = 0; j < n; ++j) {
         double* matrixRow = m_Matrix.Row(j);
-        for (size_t k = 0; k < n; ++k)
-            matrixRow[k] = matrixRow[k] + v[k] * v[j];
+        for (size_t k = 0; k < n; ++k) matrixRow[k] = matrixRow[k] + v[k] * v[j];
         matrixRow[n] = matrixRow[n] + v[j];
         matrixRow[n + 1] = matrixRow[n + 1] + v[j] * y;
     }
     double* last = m_Matrix.Row(n);
-    for (size_t j = 0; j < n; ++j)
-        last[j] = last[j] + v[j];
+    for (size_t j = 0; j < n; ++j) last[j] = last[j] + v[j];
     last[n] = last[n] + 1.0;
     last[n + 1] = last[n + 1] + y;
 }
 
 void Solver::AddRows(const std::vector<SolverPattern>& rows) {
-    if (m_PatternSize < 0)
-        return;
+    if (m_PatternSize < 0) return;
     const size_t n = static_cast<size_t>(m_PatternSize);
     std::vector<const double*> values;
     values.reserve(rows.size());
     for (const SolverPattern& row : rows) {
-        if (row.values.size() == n)
-            values.push_back(row.values.data());
+        if (row.values.size() == n) values.push_back(row.values.data());
     }
-    if (values.empty())
-        return;
+    if (values.empty()) return;
 
     FoldProducts(m_Matrix, n, values, *m_Pool);
 
@@ -71,12 +65,10 @@ void Solver::AddRows(const std::vector<SolverPattern>& rows) {
     }
     double* last = m_Matrix.Row(n);
     for (const SolverPattern& row : rows) {
-        if (row.values.size() != n)
-            continue;
+        if (row.values.size() != n) continue;
         const double* v = row.values.data();
         const double y = row.target;
-        for (size_t j = 0; j < n; ++j)
-            threshold[j] = threshold[j] + v[j];
+        for (size_t j = 0; j < n; ++j) threshold[j] = threshold[j] + v[j];
         kernels::AddScaled(rhs.data(), v, y, n);
         last[n] = last[n] + 1.0;
         last[n + 1] = last[n + 1] + y;
@@ -95,26 +87,13 @@ void Solver::NormalizeRow(size_t row, double coef) {
 
 void Solver::EliminateRow(size_t pivotRow, size_t row, double factor) {
     const size_t c = m_Matrix.Columns();
-    if (c == 0)
-        return;
+    if (c == 0) return;
     // Solve sizes the flags before it eliminates; a direct call may come before any Solve.
-    if (m_ZeroRows.size() != m_Matrix.Rows())
-        m_ZeroRows.resize(m_Matrix.Rows(), 0);
+    if (m_ZeroRows.size() != m_Matrix.Rows()) m_ZeroRows.resize(m_Matrix.Rows(), 0);
     double* target = m_Matrix.Row(row);
     const double* pivot = m_Matrix.Row(pivotRow);
     m_ZeroRows[row] = kernels::EliminateFlush(target, pivot, factor, c - 1, kFlushBound);
     kernels::EliminateFlush(target + c - 1, pivot + c - 1, factor, 1, kFlushBound);
-}
-
-// Eliminates column `column` from rows [first, end) against pivotRow; the rows are independent.
-void Solver::EliminateRows(size_t pivotRow, size_t first, size_t end, size_t column) {
-    if (first >= end)
-        return;
-    const size_t minRows = std::max<size_t>(1, kEntriesPerThread / std::max<size_t>(1, m_Matrix.Columns()));
-    m_Pool->Run(end - first, minRows, [&](size_t begin, size_t stop) {
-        for (size_t k = first + begin; k < first + stop; ++k)
-            EliminateRow(pivotRow, k, m_Matrix.At(k, column));
-    });
 }
 
 const Vector& Solver::Solve() {
@@ -128,8 +107,7 @@ const Vector& Solver::Solve() {
     RC_CHECK(iSize + 1 == jSize);
     RC_CHECK(jSize == m_PatternSize + 2);
     const size_t count = static_cast<size_t>(iSize);
-    if (jSize < iSize + 1)
-        return m_Weights;  // no right-hand side to solve for
+    if (jSize < iSize + 1) return m_Weights;  // no right-hand side to solve for
 
     // order[i]: the variable that coefficient column i stands for.
     std::vector<size_t> order(count);
@@ -139,46 +117,41 @@ const Vector& Solver::Solve() {
     // diagonal entry is not zero, which keeps the coefficient part symmetric.
     if (m_Matrix.At(0, 0) == 0) {
         size_t i = 1;
-        while (i < count && m_Matrix.At(i, i) == 0)
-            ++i;
-        if (i >= count)
-            return m_Weights;
+        while (i < count && m_Matrix.At(i, i) == 0) ++i;
+        if (i >= count) return m_Weights;
         m_Matrix.SwapRows(0, i);
         std::swap(order[0], order[i]);
-        for (size_t r = 0; r < count; ++r)
-            std::swap(m_Matrix.At(r, 0), m_Matrix.At(r, i));
+        for (size_t r = 0; r < count; ++r) std::swap(m_Matrix.At(r, 0), m_Matrix.At(r, i));
     }
 
+    Elimination sweep(m_Matrix, kFlushBound, &m_ZeroRows, *m_Pool);
     for (size_t m = 0; m < count; ++m) {
         size_t j = m;
-        while (j < count && m_Matrix.At(j, m) == 0)
-            ++j;
+        while (j < count && m_Matrix.At(j, m) == 0) ++j;
         if (j == count) {
             // Column m depends on the earlier ones: give it a unit entry in the first all-zero row.
-            if (!m_FixDependent)
-                return m_Weights;
+            if (!m_FixDependent) return m_Weights;
             size_t e = 0;
-            while (e < count && !m_ZeroRows[e])
-                ++e;
-            if (e == count)
-                return m_Weights;
+            while (e < count && !m_ZeroRows[e]) ++e;
+            if (e == count) return m_Weights;
             m_Matrix.At(e, m) = 1.0;
+            sweep.EntrySet(e, m);
             m_ZeroRows[e] = 0;
             j = e;
         }
         NormalizeRow(j, m_Matrix.At(j, m));
+        sweep.RowDivided(j);
         if (j != m) {
             m_Matrix.SwapRows(j, m);
             std::swap(m_ZeroRows[j], m_ZeroRows[m]);
+            sweep.RowsSwapped(j, m);
         }
-        EliminateRows(m, m + 1, count, m);
+        sweep.Forward(m, m, m + 1);
     }
-    for (size_t j = count - 1; j >= 1; --j)
-        EliminateRows(j, 0, j, j);
+    for (size_t j = count - 1; j >= 1; --j) sweep.Backward(j, j, j);
 
     m_Weights.resize(count, 0.0);
-    for (size_t k = 0; k < count; ++k)
-        m_Weights[order[k]] = m_Matrix.At(k, count);
+    for (size_t k = 0; k < count; ++k) m_Weights[order[k]] = m_Matrix.At(k, count);
     return m_Weights;
 }
 

@@ -42,7 +42,6 @@ public:
     const std::vector<char>& ZeroRows() const { return m_ZeroRows; }
 
 private:
-    void EliminateRows(size_t pivotRow, size_t first, size_t end, size_t column);
 
     int32_t m_PatternSize;
     RowMatrix m_Matrix;

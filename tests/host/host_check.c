@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
         EXPECT_INT(rc.AddRandomBackConnectionsToNet(100000 + i % 7, 1), 1);
         EXPECT_INT(rc.InitNetInputMatrix(100000 + i % 7, 2), 1);
         EXPECT_INT(rc.UnregisterUsage(100000 + i % 7), 1);
-        if (failures)
-            break;
+        if (failures) break;
     }
     volatile int after = 0x7654321;
     EXPECT_INT(before, 0x1234567);

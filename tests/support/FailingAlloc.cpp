@@ -12,8 +12,7 @@ void* Allocate(std::size_t size) {
         t_Fired = true;
         throw std::bad_alloc();
     }
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
+    if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
 }  // namespace

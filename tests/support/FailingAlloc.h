@@ -30,8 +30,7 @@ long ForEachAllocationFailure(Fn&& fn, Check&& check) {
             fired = failing.Fired();
         }
         check(k, fired);
-        if (!fired)
-            return k;
+        if (!fired) return k;
     }
 }
 

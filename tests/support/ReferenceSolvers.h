@@ -22,13 +22,11 @@ struct ReferenceSolver {
 
     void AddRow(const Vector& v, double y) {
         for (int j = 0; j < n; ++j) {
-            for (int k = 0; k < n; ++k)
-                m[j][k] += v[k] * v[j];
+            for (int k = 0; k < n; ++k) m[j][k] += v[k] * v[j];
             m[j][n] += v[j];
             m[j][n + 1] += v[j] * y;
         }
-        for (int j = 0; j < n; ++j)
-            m[n][j] += v[j];
+        for (int j = 0; j < n; ++j) m[n][j] += v[j];
         m[n][n] += 1.0;
         m[n][n + 1] += y;
     }
@@ -40,8 +38,7 @@ struct ReferenceSolver {
         bool allZero = true;
         for (size_t i = 0; i + 1 < c; ++i) {
             m[r][i] = Flush(m[r][i] - m[p][i] * f);
-            if (allZero && m[r][i] != 0)
-                allZero = false;
+            if (allZero && m[r][i] != 0) allZero = false;
         }
         zeroRows[r] = allZero;
         m[r][c - 1] = Flush(m[r][c - 1] - m[p][c - 1] * f);
@@ -54,46 +51,36 @@ struct ReferenceSolver {
         std::iota(order.begin(), order.end(), size_t{0});
         if (m[0][0] == 0) {
             size_t i = 1;
-            while (i < count && m[i][i] == 0)
-                ++i;
-            if (i >= count)
-                return weights;
+            while (i < count && m[i][i] == 0) ++i;
+            if (i >= count) return weights;
             std::swap(m[0], m[i]);
             std::swap(order[0], order[i]);
-            for (Vector& row : m)
-                std::swap(row[0], row[i]);
+            for (Vector& row : m) std::swap(row[0], row[i]);
         }
         for (size_t col = 0; col < count; ++col) {
             size_t j = col;
-            while (j < count && m[j][col] == 0)
-                ++j;
+            while (j < count && m[j][col] == 0) ++j;
             if (j == count) {
                 size_t e = 0;
-                while (e < count && !zeroRows[e])
-                    ++e;
-                if (e == count)
-                    return weights;
+                while (e < count && !zeroRows[e]) ++e;
+                if (e == count) return weights;
                 m[e][col] = 1.0;
                 zeroRows[e] = false;
                 j = e;
             }
             const double coef = m[j][col];
-            for (double& x : m[j])
-                x = x / coef;
+            for (double& x : m[j]) x = x / coef;
             if (j != col) {
                 std::swap(m[j], m[col]);
                 const bool flag = zeroRows[j];
                 zeroRows[j] = zeroRows[col];
                 zeroRows[col] = flag;
             }
-            for (size_t k = col + 1; k < count; ++k)
-                EliminateRow(col, k, m[k][col]);
+            for (size_t k = col + 1; k < count; ++k) EliminateRow(col, k, m[k][col]);
         }
         for (size_t j = count - 1; j >= 1; --j)
-            for (size_t k = j; k-- > 0;)
-                EliminateRow(j, k, m[k][j]);
-        for (size_t k = 0; k < count; ++k)
-            weights[order[k]] = m[k][count];
+            for (size_t k = j; k-- > 0;) EliminateRow(j, k, m[k][j]);
+        for (size_t k = 0; k < count; ++k) weights[order[k]] = m[k][count];
         return weights;
     }
 };
@@ -108,8 +95,7 @@ struct ReferenceNoThresholdSolver {
 
     void AddRow(const Vector& v, double y) {
         for (int j = 0; j < n; ++j) {
-            for (int k = 0; k < n; ++k)
-                m[j][k] += v[k] * v[j];
+            for (int k = 0; k < n; ++k) m[j][k] += v[k] * v[j];
             m[j][n] += v[j] * y;
         }
     }
@@ -124,43 +110,33 @@ struct ReferenceNoThresholdSolver {
     size_t FindZeroRow() const {
         for (size_t i = 0; i < m.size(); ++i) {
             bool allZero = true;
-            for (size_t k = 0; k + 1 < m[0].size(); ++k)
-                allZero = allZero && m[i][k] == 0;
-            if (allZero)
-                return i;
+            for (size_t k = 0; k + 1 < m[0].size(); ++k) allZero = allZero && m[i][k] == 0;
+            if (allZero) return i;
         }
         return m.size();
     }
 
     const Vector& Solve() {
         const size_t count = m.size();
-        if (count == 0)
-            return weights;
+        if (count == 0) return weights;
         for (size_t col = 0; col < count; ++col) {
             size_t j = col;
-            while (j < count && m[j][col] == 0)
-                ++j;
+            while (j < count && m[j][col] == 0) ++j;
             if (j == count) {
                 const size_t e = FindZeroRow();
-                if (e >= count)
-                    return weights;
+                if (e >= count) return weights;
                 m[e][col] = 1.0;
                 j = e;
             }
             const double coef = m[j][col];
-            for (double& x : m[j])
-                x = x / coef;
-            if (j != col)
-                std::swap(m[j], m[col]);
-            for (size_t k = col + 1; k < count; ++k)
-                EliminateRow(col, k, m[k][col]);
+            for (double& x : m[j]) x = x / coef;
+            if (j != col) std::swap(m[j], m[col]);
+            for (size_t k = col + 1; k < count; ++k) EliminateRow(col, k, m[k][col]);
         }
         for (size_t j = count - 1; j >= 1; --j)
-            for (size_t k = j; k-- > 0;)
-                EliminateRow(j, k, m[k][j]);
+            for (size_t k = j; k-- > 0;) EliminateRow(j, k, m[k][j]);
         Vector result(count, 0.0);
-        for (size_t k = 0; k < count; ++k)
-            result[k] = m[k][count];
+        for (size_t k = 0; k < count; ++k) result[k] = m[k][count];
         weights = result;
         return weights;
     }

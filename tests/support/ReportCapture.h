@@ -20,8 +20,7 @@ public:
     // "EXPR @ SOURCE" per report, the line number dropped (it moves whenever the source is edited).
     std::vector<std::string> Checks() const {
         std::vector<std::string> checks;
-        for (const std::string& line : m_Lines)
-            checks.push_back(Parse(line));
+        for (const std::string& line : m_Lines) checks.push_back(Parse(line));
         return checks;
     }
 
@@ -37,8 +36,7 @@ private:
                                 number != std::string::npos && file < number && line.back() == '\n' &&
                                 number + 7 < line.size() - 1 &&
                                 line.find_first_not_of("0123456789", number + 7) == line.size() - 1;
-        if (!wellFormed)
-            return "MALFORMED: " + line;
+        if (!wellFormed) return "MALFORMED: " + line;
         return line.substr(head.size(), file - head.size()) + " @ " +
                line.substr(file + 7, number - file - 7);
     }

@@ -16,8 +16,7 @@ struct ReservoireTestAccess {
         const size_t iSize = r.m_Inputs.size();
         const size_t jSize = r.m_InputSums.size();
         const size_t n = std::min(jSize, r.m_Neurons.size());
-        for (double& sum : r.m_InputSums)
-            sum = 0;
+        for (double& sum : r.m_InputSums) sum = 0;
         for (size_t i = 0; i < iSize && i < r.m_InputMatrix.size(); ++i) {
             for (size_t j = 0; j < jSize && j < r.m_InputMatrix[i].size(); ++j) {
                 r.m_InputSums[j] = r.m_InputMatrix[i][j] * r.m_Inputs[i] + r.m_InputSums[j];
