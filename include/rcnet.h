@@ -61,4 +61,22 @@ RCNET_API int RCNET_CALL AddRandomBackConnectionsToNet(int id, int count);
  * the network exists; a negative inputCount returns 0 ("inputCount >= 0"). */
 RCNET_API int RCNET_CALL InitNetInputMatrix(int id, int inputCount);
 
+/* Appends count training patterns. Pattern i is inputs[i*inSize .. i*inSize+inSize-1] with targets
+ * outputs[i*outSize .. i*outSize+outSize-1]. inSize and outSize must be the network's sizes, else 0 with
+ * the report "net && net->InputSize() == size_t(inSize) && net->OutputSize() == size_t(outSize)".
+ * A negative count or a null array (count > 0) returns 0. All or nothing: on failure nothing is added. */
+RCNET_API int RCNET_CALL AddPatternsToNet(int id, int count, int inSize, const double* inputs, int outSize,
+                                          const double* outputs);
+
+/* Trains the readout: for each output in turn, all stored patterns run through the reservoir in stored
+ * order (continuing its state) and the output's weights are fitted by least squares. Returns 0 without
+ * stored patterns ("m_Inputs.size() > 0") or when stored patterns no longer match the network's sizes. */
+RCNET_API int RCNET_CALL LearnNet(int id);
+
+/* Feeds inSize inputs from ins through the reservoir (one step) and writes outSize outputs to outs:
+ * the weighted sum of the states, plus the threshold weight; no activation. Returns 0 with outs
+ * untouched, and the reservoir not stepped, for sizes other than the network's or a network whose
+ * readout does not fit its reservoir (never trained or loaded, or neurons added since). */
+RCNET_API int RCNET_CALL PropagatePattern(int id, int inSize, const double* ins, int outSize, double* outs);
+
 #endif /* RCNET_H */

@@ -35,6 +35,10 @@ typedef struct RcnetApi {
     int(RCNET_CALL* AddRandomConnectionsToNet)(int id, int count);
     int(RCNET_CALL* AddRandomBackConnectionsToNet)(int id, int count);
     int(RCNET_CALL* InitNetInputMatrix)(int id, int inputCount);
+    int(RCNET_CALL* AddPatternsToNet)(int id, int count, int inSize, const double* inputs, int outSize,
+                                      const double* outputs);
+    int(RCNET_CALL* LearnNet)(int id);
+    int(RCNET_CALL* PropagatePattern)(int id, int inSize, const double* ins, int outSize, double* outs);
 } RcnetApi;
 
 static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
@@ -77,6 +81,9 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(AddRandomConnectionsToNet);
     RCNET_LOADER_FIND(AddRandomBackConnectionsToNet);
     RCNET_LOADER_FIND(InitNetInputMatrix);
+    RCNET_LOADER_FIND(AddPatternsToNet);
+    RCNET_LOADER_FIND(LearnNet);
+    RCNET_LOADER_FIND(PropagatePattern);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;
 }

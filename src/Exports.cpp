@@ -1,13 +1,18 @@
 // The library's exports: each converts its arguments and calls one operation of the core inside the
 // common call frame.
+#include <algorithm>
+#include <vector>
+
 #include "common/Random.h"
 #include "include/rcnet.h"
 #include "src/CallFrame.h"
 
 using rcnet::Net;
 using rcnet::NetManager;
+using rcnet::Vector;
 using rcnet::frame::Guarded;
 using rcnet::frame::WithNet;
+using rcnet::frame::WithSizedNet;
 
 namespace {
 constexpr char kReportSource[] = "Exports";
@@ -67,6 +72,44 @@ RCNET_API int RCNET_CALL InitNetInputMatrix(int id, int inputCount) {
     return WithNet(id, [&](Net& net) {
         RC_REQUIRE(inputCount >= 0, false);
         net.Reservoir().InitInputMatrix(static_cast<uint32_t>(inputCount));
+        return true;
+    });
+}
+
+// The host's arrays are only read after the sizes were checked against the network; null arrays are
+// refused rather than read.
+
+RCNET_API int RCNET_CALL AddPatternsToNet(int id, int count, int inSize, const double* inputs, int outSize,
+                                          const double* outputs) {
+    return WithSizedNet(id, static_cast<uint32_t>(inSize), static_cast<uint32_t>(outSize), [&](Net& net) {
+        RC_REQUIRE(count >= 0, false);
+        // A null array is refused only where values would be read from it.
+        RC_REQUIRE(count == 0 || ((inputs || inSize == 0) && (outputs || outSize == 0)), false);
+        const size_t in = net.InputSize(), out = net.OutputSize();
+        std::vector<Vector> inputList, outputList;
+        inputList.reserve(count);
+        outputList.reserve(count);
+        for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
+            inputList.emplace_back(inputs + i * in, inputs + i * in + in);
+            outputList.emplace_back(outputs + i * out, outputs + i * out + out);
+        }
+        net.AddPatterns(inputList, outputList);
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL LearnNet(int id) {
+    return WithNet(id, [&](Net& net) { return net.Learn(); });
+}
+
+RCNET_API int RCNET_CALL PropagatePattern(int id, int inSize, const double* ins, int outSize, double* out) {
+    return WithSizedNet(id, static_cast<uint32_t>(inSize), static_cast<uint32_t>(outSize), [&](Net& net) {
+        RC_REQUIRE((ins || inSize == 0) && (out || outSize == 0), false);
+        const Vector* result = net.Propagate(Vector(ins, ins + net.InputSize()));
+        if (!result) return false;
+        const Vector outs = *result;
+        RC_REQUIRE(size_t(outSize) == outs.size(), false);
+        std::copy(outs.begin(), outs.end(), out);
         return true;
     });
 }

@@ -34,8 +34,29 @@ public:
     Reservoire& Reservoir() { return m_Reservoir; }
     const Reservoire& Reservoir() const { return m_Reservoir; }
 
+    // Trains every output's readout row from all stored patterns, output after output, each on its own
+    // pass that continues the reservoir's state. False (after a report, nothing changed) without
+    // patterns or when a stored pattern no longer matches the network's sizes.
+    bool Learn();
+
+    // Steps the reservoir once with input and computes every output as the weighted sum of the states,
+    // plus the threshold weight when the network has one; no activation. Returns the outputs, or null
+    // (after a report, and without stepping) when the readout does not fit the reservoir: never trained,
+    // neurons added since, rows missing or short, or a state vector shorter than the neuron count.
+    const Vector* Propagate(const Vector& input);
+    const Vector& Result() const { return m_Result; }
+
+    // Training harvests states in chunks of this many patterns and folds each chunk into the solver, so
+    // its memory does not grow with the number of patterns. The weights do not depend on it.
+    void SetLearnChunkSize(size_t patterns) { m_LearnChunk = patterns ? patterns : 1; }
+
 private:
+    friend struct NetTestAccess;
+
     bool PatternFits(const Vector& input, const Vector& output) const;
+    template <typename SolverType>
+    void LearnOutput(uint32_t c, size_t neurons, Vector& weights);
+    bool ReadoutFits() const;
 
     Reservoire m_Reservoir;
     uint32_t m_InputSize;
@@ -45,6 +66,7 @@ private:
     Matrix m_OutputWeights;
     bool m_UseThreshold;
     Vector m_Result;
+    size_t m_LearnChunk = 0;  // 0: chosen from the neuron count
 };
 
 }  // namespace rcnet

@@ -121,6 +121,7 @@ void Reservoire::SetInputs(const Vector& inputs) {
 }
 
 void Reservoire::Step() {
+    ++m_StepCount;
     const size_t iSize = m_Inputs.size();
     const size_t jSize = m_InputSums.size();
     RC_CHECK(iSize == m_InputMatrix.size());
@@ -175,6 +176,7 @@ void Reservoire::Step() {
 }
 
 void Reservoire::Clear() {
+    m_StepCount = 0;
     m_Plan = StepPlan();
     m_PlanValid = false;
     m_Neurons.clear();

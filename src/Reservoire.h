@@ -37,6 +37,8 @@ public:
     const Matrix& InputMatrix() const { return m_InputMatrix; }
     const Vector& InputSums() const { return m_InputSums; }
     const Vector& States() const { return m_States; }
+    // Steps taken since construction or the last Clear.
+    uint64_t StepCount() const { return m_StepCount; }
 
 private:
     friend struct ReservoireTestAccess;
@@ -52,6 +54,7 @@ private:
     Vector m_InputSums;
     Vector m_States;
 
+    uint64_t m_StepCount = 0;
     mutable StepPlan m_Plan;
     mutable bool m_PlanValid = false;
 };

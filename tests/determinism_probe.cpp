@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "common/Exp.h"
 #include "common/Neurons.h"
@@ -71,5 +72,44 @@ int main() {
         for (double w : row) matrix.Add(w);
     matrix.Print("reservoir.matrix");
     UnregisterUsage(1);
+
+    // Training and propagation, with and without threshold, through the exports.
+    for (int threshold = 0; threshold < 2; ++threshold) {
+        Randomize(99 + threshold);
+        RegisterUsage(2, 2, 2, threshold);
+        AddNeuronsToNet(2, 60, 1);
+        AddNeuronsToNet(2, 20, 0);
+        AddRandomConnectionsToNet(2, 300);
+        AddRandomBackConnectionsToNet(2, 200);
+        InitNetInputMatrix(2, 2);
+        // Data from integer arithmetic only: C libraries' sin and cos differ between the targets.
+        std::vector<double> inputs, targets;
+        uint64_t state = 12345;
+        auto next = [&state] {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            return static_cast<double>(state >> 11) * 0x1p-52 - 1.0;
+        };
+        for (int p = 0; p < 400; ++p) {
+            inputs.push_back(next());
+            inputs.push_back(0.5 * next());
+            targets.push_back(inputs[2 * p] - 0.25 * inputs[2 * p + 1]);
+            targets.push_back(inputs[2 * p] * inputs[2 * p + 1]);
+        }
+        AddPatternsToNet(2, 400, 2, inputs.data(), 2, targets.data());
+        LearnNet(2);
+        Fingerprint weights;
+        for (const Vector& row : NetManager::Instance().GetNet(2)->OutputWeights())
+            for (double w : row) weights.Add(w);
+        weights.Print(threshold ? "learn.threshold.weights" : "learn.plain.weights");
+        Fingerprint outputs;
+        for (int p = 0; p < 100; ++p) {
+            double outs[2];
+            PropagatePattern(2, 2, &inputs[2 * p], 2, outs);
+            outputs.Add(outs[0]);
+            outputs.Add(outs[1]);
+        }
+        outputs.Print(threshold ? "propagate.threshold" : "propagate.plain");
+        UnregisterUsage(2);
+    }
     return 0;
 }

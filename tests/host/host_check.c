@@ -46,6 +46,27 @@ int main(int argc, char** argv) {
     EXPECT_INT(before, 0x1234567);
     EXPECT_INT(after, 0x7654321);
 
+    /* Train and run a small network: the pattern and propagation calls take 6 and 5 arguments. */
+    {
+        double inputs[40], targets[20], outs[3] = {0, 0, -5.0};
+        int p;
+        for (p = 0; p < 20; ++p) {
+            inputs[2 * p] = 0.1 * p;
+            inputs[2 * p + 1] = -0.05 * p;
+            targets[p] = 0.3 * p;
+        }
+        EXPECT_INT(rc.RegisterUsage(77, 2, 1, 1), 1);
+        EXPECT_INT(rc.AddNeuronsToNet(77, 10, 1), 1);
+        EXPECT_INT(rc.AddRandomConnectionsToNet(77, 20), 1);
+        EXPECT_INT(rc.InitNetInputMatrix(77, 2), 1);
+        EXPECT_INT(rc.AddPatternsToNet(77, 20, 2, inputs, 1, targets), 1);
+        EXPECT_INT(rc.LearnNet(77), 1);
+        for (p = 0; p < 1000; ++p) EXPECT_INT(rc.PropagatePattern(77, 2, inputs, 1, outs), 1);
+        EXPECT_INT(outs[1] == 0 && outs[2] == -5.0, 1); /* nothing written past outSize */
+        EXPECT_INT(rc.PropagatePattern(77, 2, inputs, 2, outs), 0);
+        EXPECT_INT(rc.UnregisterUsage(77), 1);
+    }
+
     EXPECT_INT(rc.RegisterUsage(-1, 3, 1, 1), 1);
     EXPECT_INT(rc.RegisterUsage(-1, 3, 1, 0), 0); /* reports "it == m_Nets.end()" */
     EXPECT_INT(rc.UnregisterUsage(-1), 1);
