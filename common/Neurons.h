@@ -133,6 +133,13 @@ public:
     // The id of the last neuron constructed in this process; the first neuron gets 1.
     static uint32_t LastNeuronId() { return s_LastNeuronId.load(std::memory_order_relaxed); }
 
+    // Moves the counter to at least id, so that neurons made later never repeat an id read from a file.
+    static void ReserveIdsUpTo(uint32_t id) {
+        uint32_t last = s_LastNeuronId.load(std::memory_order_relaxed);
+        while (last < id && !s_LastNeuronId.compare_exchange_weak(last, id, std::memory_order_relaxed)) {
+        }
+    }
+
 protected:
     NeuronBase()
         : m_Connector(std::make_shared<Connector>(Connector{this})),

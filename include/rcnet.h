@@ -79,4 +79,21 @@ RCNET_API int RCNET_CALL LearnNet(int id);
  * readout does not fit its reservoir (never trained or loaded, or neurons added since). */
 RCNET_API int RCNET_CALL PropagatePattern(int id, int inSize, const double* ins, int outSize, double* outs);
 
+/* Saves the network (sizes, threshold flag, readout weights, reservoir; not the stored patterns) as a
+ * text file. The file is written aside and renamed over path only when complete: on any failure (the
+ * directory is missing, the disk is full, ...) it returns 0 and a previous file at path is untouched. */
+RCNET_API int RCNET_CALL SaveNetToFile(int id, const char* path);
+
+/* Loads a network file into the registered network id: its sizes, threshold flag, readout and
+ * reservoir are replaced by the file's (neurons start from zero states); stored patterns stay. Returns 0,
+ * with the network unchanged, for a file that cannot be opened, is incomplete or malformed, or holds a
+ * neuron type outside 0..3. */
+RCNET_API int RCNET_CALL LoadNetFromFile(int id, const char* path);
+
+/* Adds the patterns of a pattern file: input size, output size, pattern count, then for each pattern
+ * its inputs and targets, all separated by white space. All or nothing: returns 0 and adds nothing for a
+ * file that cannot be opened, ends early or holds text that is not a number, or whose sizes are not the
+ * network's. A count of 0 patterns returns 1. */
+RCNET_API int RCNET_CALL AddPatternsFromFile(int id, const char* path);
+
 #endif /* RCNET_H */

@@ -39,6 +39,9 @@ typedef struct RcnetApi {
                                       const double* outputs);
     int(RCNET_CALL* LearnNet)(int id);
     int(RCNET_CALL* PropagatePattern)(int id, int inSize, const double* ins, int outSize, double* outs);
+    int(RCNET_CALL* SaveNetToFile)(int id, const char* path);
+    int(RCNET_CALL* LoadNetFromFile)(int id, const char* path);
+    int(RCNET_CALL* AddPatternsFromFile)(int id, const char* path);
 } RcnetApi;
 
 static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
@@ -84,6 +87,9 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(AddPatternsToNet);
     RCNET_LOADER_FIND(LearnNet);
     RCNET_LOADER_FIND(PropagatePattern);
+    RCNET_LOADER_FIND(SaveNetToFile);
+    RCNET_LOADER_FIND(LoadNetFromFile);
+    RCNET_LOADER_FIND(AddPatternsFromFile);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;
 }

@@ -5,6 +5,10 @@ set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 start=$(date +%s)
 rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" || exit 1
+# A locale with a decimal comma, for the tests that show the files do not depend on it.
+if [ "$(id -u)" -eq 0 ] && ! locale -a 2>/dev/null | grep -qi '^de_DE.utf8$'; then
+    localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || true
+fi
 
 passed=0
 failed=0

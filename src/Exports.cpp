@@ -1,11 +1,13 @@
 // The library's exports: each converts its arguments and calls one operation of the core inside the
 // common call frame.
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "common/Random.h"
 #include "include/rcnet.h"
 #include "src/CallFrame.h"
+#include "src/PatternFile.h"
 
 using rcnet::Net;
 using rcnet::NetManager;
@@ -110,6 +112,34 @@ RCNET_API int RCNET_CALL PropagatePattern(int id, int inSize, const double* ins,
         const Vector outs = *result;
         RC_REQUIRE(size_t(outSize) == outs.size(), false);
         std::copy(outs.begin(), outs.end(), out);
+        return true;
+    });
+}
+
+// A null path is refused before any file is touched.
+
+RCNET_API int RCNET_CALL SaveNetToFile(int id, const char* path) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(path, false);
+        return net.Save(std::string(path));
+    });
+}
+
+RCNET_API int RCNET_CALL LoadNetFromFile(int id, const char* path) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(path, false);
+        return net.Load(std::string(path));
+    });
+}
+
+RCNET_API int RCNET_CALL AddPatternsFromFile(int id, const char* path) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(path, false);
+        rcnet::PatternFile file;
+        if (!rcnet::ReadPatternFile(std::string(path), file)) return false;
+        // A network never stores patterns of another length than its own.
+        RC_REQUIRE(file.inputSize == net.InputSize() && file.outputSize == net.OutputSize(), false);
+        net.AddPatterns(file.inputs, file.outputs);
         return true;
     });
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/Types.h"
@@ -45,6 +46,16 @@ public:
     // neurons added since, rows missing or short, or a state vector shorter than the neuron count.
     const Vector* Propagate(const Vector& input);
     const Vector& Result() const { return m_Result; }
+
+    // Writes the network file (sizes, threshold flag, readout, reservoir) without ever leaving a half
+    // written file: false, with any previous file intact, when it cannot be written completely.
+    bool Save(const std::string& path) const;
+    // Reads a network file into this network, replacing its sizes, flag, readout and reservoir; the
+    // stored patterns stay. All or nothing: false, with the network unchanged, when the file cannot be
+    // opened or is incomplete or malformed.
+    bool Load(const std::string& path);
+    // Empties the reservoir, the readout and the last result.
+    void ClearModel();
 
     // Training harvests states in chunks of this many patterns and folds each chunk into the solver, so
     // its memory does not grow with the number of patterns. The weights do not depend on it.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/FileOps.h"
 #include "common/Neurons.h"
 #include "common/Types.h"
 #include "src/StepPlan.h"
@@ -30,6 +31,13 @@ public:
     Vector GetState() const { return m_States; }
     uint32_t NeuronCount() const { return static_cast<uint32_t>(m_Neurons.size()); }
     void Clear();
+
+    // The reservoir's block of the network file: neurons with types, ids and outgoing links, then the
+    // input matrix.
+    void WriteReservoir(TextWriter& out) const;
+    // Replaces the reservoir by the block read from in. False when a value is missing or not a number or
+    // a neuron type is not 0..3; the reservoir is then incomplete and only fit to be discarded.
+    bool ReadReservoir(TextReader& in);
 
     // The neurons with their current values.
     const std::vector<NeuronRef>& Neurons() const;

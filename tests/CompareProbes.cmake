@@ -1,11 +1,15 @@
-# cmake -DPROBE="emulator|probe.exe" -DNATIVE_PROBE=path -P CompareProbes.cmake
-# Runs the probe of this build and the native build's probe; their fingerprints must be identical.
+# cmake -DPROBE="emulator|probe.exe" -DNATIVE_PROBE=path -DDIR=dir -P CompareProbes.cmake
+# The probe of this build and the native build's probe must print identical fingerprints; their network
+# files must differ only in line ends (CR LF here, LF natively); each must load the other's file and
+# propagate exactly as the file's own target does.
 if(NOT EXISTS "${NATIVE_PROBE}")
     message(FATAL_ERROR "no native probe at ${NATIVE_PROBE}: build the native target first")
 endif()
 string(REPLACE "|" ";" PROBE "${PROBE}")
-execute_process(COMMAND ${PROBE} RESULT_VARIABLE code1 OUTPUT_VARIABLE here)
-execute_process(COMMAND ${NATIVE_PROBE} RESULT_VARIABLE code2 OUTPUT_VARIABLE native)
+set(here_file "${DIR}/probe-win32.net")
+set(native_file "${DIR}/probe-native.net")
+execute_process(COMMAND ${PROBE} ${here_file} RESULT_VARIABLE code1 OUTPUT_VARIABLE here)
+execute_process(COMMAND ${NATIVE_PROBE} ${native_file} RESULT_VARIABLE code2 OUTPUT_VARIABLE native)
 string(REPLACE "\r\n" "\n" here "${here}")
 message("this build:\n${here}native:\n${native}")
 if(NOT code1 EQUAL 0 OR NOT code2 EQUAL 0)
@@ -13,4 +17,23 @@ if(NOT code1 EQUAL 0 OR NOT code2 EQUAL 0)
 endif()
 if(NOT here STREQUAL native)
     message(FATAL_ERROR "the fingerprints differ between the targets")
+endif()
+
+file(READ "${here_file}" here_bytes HEX)
+file(READ "${native_file}" native_bytes HEX)
+if(NOT here_bytes MATCHES "0d0a")
+    message(FATAL_ERROR "the Windows build's network file has no CR LF line ends")
+endif()
+if(native_bytes MATCHES "0d")
+    message(FATAL_ERROR "the native network file has CR characters")
+endif()
+
+string(REGEX MATCH "reloaded.propagate [0-9a-f]+" expected "${native}")
+execute_process(COMMAND ${PROBE} load ${native_file} RESULT_VARIABLE code3 OUTPUT_VARIABLE cross1)
+execute_process(COMMAND ${NATIVE_PROBE} load ${here_file} RESULT_VARIABLE code4 OUTPUT_VARIABLE cross2)
+string(STRIP "${cross1}" cross1)
+string(STRIP "${cross2}" cross2)
+message("loaded across: ${cross1} / ${cross2}")
+if(NOT code3 EQUAL 0 OR NOT code4 EQUAL 0 OR NOT cross1 STREQUAL expected OR NOT cross2 STREQUAL expected)
+    message(FATAL_ERROR "a network loaded from the other target's file propagates differently")
 endif()

@@ -1,5 +1,10 @@
 // Prints fingerprints of the library's arithmetic: one line "name hash" per quantity. The native build
 // and the 32-bit DLL build must print the same lines, bit for bit; a test compares them.
+//
+//   determinism_probe FILE        also saves a trained network to FILE and fingerprints its bytes (line
+//                                 ends as LF) and what the network reloaded from it propagates
+//   determinism_probe load FILE   only loads FILE (written by either target) and fingerprints what it
+//                                 propagates
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -39,10 +44,32 @@ void Sweep(const char* name, double lo, double hi, long count, Fn&& fn) {
     print.Print(name);
 }
 
+// Fifty propagation steps of network id from deterministic inputs.
+void PrintPropagation(int id, const char* name) {
+    Fingerprint outputs;
+    for (int step = 0; step < 50; ++step) {
+        const double ins[2] = {step * 0.03125 - 0.5, 0.25};
+        double outs[2] = {0, 0};
+        PropagatePattern(id, 2, ins, 2, outs);
+        outputs.Add(outs[0]);
+        outputs.Add(outs[1]);
+    }
+    outputs.Print(name);
+}
+
+int LoadOnly(const char* path) {
+    RegisterUsage(3, 1, 1, 1);
+    if (!LoadNetFromFile(3, path)) return 1;
+    PrintPropagation(3, "reloaded.propagate");
+    return 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     using namespace rcnet;
+    if (argc == 3 && std::strcmp(argv[1], "load") == 0) return LoadOnly(argv[2]);
+    const char* savePath = argc == 2 ? argv[1] : nullptr;
     Sweep("exp.active", -21, 21, 400000, [](double x) { return Exp(x); });
     Sweep("exp.wide", -746, 710, 200000, [](double x) { return Exp(x); });
     Sweep("sigmoid", -25, 25, 200000,
@@ -109,6 +136,19 @@ int main() {
             outputs.Add(outs[1]);
         }
         outputs.Print(threshold ? "propagate.threshold" : "propagate.plain");
+        if (threshold && savePath) {
+            if (!SaveNetToFile(2, savePath)) return 1;
+            std::FILE* file = std::fopen(savePath, "rb");
+            Fingerprint bytes;
+            for (int c; file && (c = std::fgetc(file)) != EOF;)
+                if (c != '\r') bytes.Add(c);
+            if (file) std::fclose(file);
+            bytes.Print("file.bytes");
+            RegisterUsage(3, 1, 1, 1);
+            LoadNetFromFile(3, savePath);
+            PrintPropagation(3, "reloaded.propagate");
+            UnregisterUsage(3);
+        }
         UnregisterUsage(2);
     }
     return 0;

@@ -42,7 +42,6 @@ public:
     const Vector& Weights() const { return m_Weights; }
 
 private:
-
     int32_t m_PatternSize;
     RowMatrix m_Matrix;
     Vector m_Weights;

@@ -42,7 +42,6 @@ public:
     const std::vector<char>& ZeroRows() const { return m_ZeroRows; }
 
 private:
-
     int32_t m_PatternSize;
     RowMatrix m_Matrix;
     Vector m_Weights;

@@ -10,6 +10,7 @@ namespace rcnet {
 
 struct ReservoireTestAccess {
     static std::vector<NeuronRef>& Neurons(Reservoire& r) { return r.m_Neurons; }
+    static Matrix& InputMatrix(Reservoire& r) { return r.m_InputMatrix; }
 
     // The step as the library describes it; never builds a plan, so r's neurons hold the values.
     static void ReferenceStep(Reservoire& r) {

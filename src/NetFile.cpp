@@ -1,0 +1,53 @@
+// The network file: sizes and threshold flag, the readout weights, the reservoir block.
+#include "common/FileOps.h"
+#include "platform/Files.h"
+#include "src/Net.h"
+
+namespace rcnet {
+
+bool Net::Save(const std::string& path) const {
+    TextWriter out;
+    out.Count(m_InputSize);
+    out.Blank();
+    out.Count(m_OutputSize);
+    out.Blank();
+    out.Flag(m_UseThreshold);
+    out.EndLine();
+    WriteMatrix(out, m_OutputWeights);
+    m_Reservoir.WriteReservoir(out);
+    return platform::ReplaceFileContents(path, out.Text());
+}
+
+bool Net::Load(const std::string& path) {
+    uint64_t size = 0;
+    std::FILE* file = platform::OpenForReading(path, size);
+    if (!file) return false;
+    // Everything is read into a new model first: a file that fails part way changes nothing.
+    uint32_t inSize = 0, outSize = 0;
+    bool useThreshold = false;
+    Matrix weights;
+    Reservoire reservoir;
+    bool ok;
+    {
+        TextReader in(file, size);
+        ok = in.Count(inSize) && in.Count(outSize) && in.Flag(useThreshold) && ReadMatrix(in, weights) &&
+             reservoir.ReadReservoir(in);
+    }
+    std::fclose(file);
+    if (!ok) return false;
+    ClearModel();
+    m_InputSize = inSize;
+    m_OutputSize = outSize;
+    m_UseThreshold = useThreshold;
+    m_OutputWeights.swap(weights);
+    m_Reservoir = std::move(reservoir);
+    return true;
+}
+
+void Net::ClearModel() {
+    m_Reservoir.Clear();
+    m_OutputWeights.clear();
+    m_Result.clear();
+}
+
+}  // namespace rcnet

@@ -1,0 +1,56 @@
+#include "src/PatternFile.h"
+
+#include <algorithm>
+
+#include "common/FileOps.h"
+#include "platform/Files.h"
+
+namespace rcnet {
+namespace {
+
+bool ReadValues(TextReader& in, uint32_t count, Vector& values) {
+    // Every value needs at least one character and a separator.
+    if (count > in.RemainingBytes() / 2 + 1) return in.Fail();
+    values.resize(count);
+    for (double& value : values)
+        if (!in.Double(value)) return false;
+    return true;
+}
+
+bool ReadPatterns(TextReader& in, PatternFile& result) {
+    uint32_t count;
+    if (!in.Count(result.inputSize) || !in.Count(result.outputSize) || !in.Count(count)) return false;
+    const uint64_t width = uint64_t{result.inputSize} + result.outputSize;
+    // Records without values take no room in the file; only a generous slack bounds their number.
+    if (width == 0 && count > in.RemainingBytes() + 1024) return in.Fail();
+    const uint64_t fits = width ? in.RemainingBytes() / (2 * width) + 1 : count;
+    result.inputs.reserve(static_cast<size_t>(std::min<uint64_t>(count, fits)));
+    result.outputs.reserve(static_cast<size_t>(std::min<uint64_t>(count, fits)));
+    for (uint32_t k = 0; k < count; ++k) {
+        Vector input, output;
+        if (!ReadValues(in, result.inputSize, input) || !ReadValues(in, result.outputSize, output))
+            return false;
+        result.inputs.push_back(std::move(input));
+        result.outputs.push_back(std::move(output));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadPatternFile(const std::string& path, PatternFile& file) {
+    uint64_t size = 0;
+    std::FILE* handle = platform::OpenForReading(path, size);
+    if (!handle) return false;
+    PatternFile result;
+    bool ok;
+    {
+        TextReader in(handle, size);
+        ok = ReadPatterns(in, result);
+    }
+    std::fclose(handle);
+    if (ok) file = std::move(result);
+    return ok;
+}
+
+}  // namespace rcnet

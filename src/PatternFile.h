@@ -1,0 +1,25 @@
+// The pattern file: input size A, output size B, pattern count C, then C records of A inputs and B
+// targets, all separated by any white space.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/Types.h"
+
+namespace rcnet {
+
+struct PatternFile {
+    uint32_t inputSize = 0;
+    uint32_t outputSize = 0;
+    std::vector<Vector> inputs;
+    std::vector<Vector> outputs;
+};
+
+// All or nothing: false when the file cannot be opened, its header cannot be read, it ends before the
+// announced records are complete, or a value is not a number. Values after the last record are ignored.
+// Memory grows only with what the file holds, never with what its header announces.
+bool ReadPatternFile(const std::string& path, PatternFile& file);
+
+}  // namespace rcnet

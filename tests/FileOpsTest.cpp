@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "common/FileOps.h"
+#include "tests/support/ReportCapture.h"
+
+namespace {
+
+using namespace rcnet;
+using rcnet::test::ReportCapture;
+
+std::string Lines(std::initializer_list<const char*> lines) {
+    std::string text;
+    for (const char* line : lines) text += std::string(line) + kLineEnd;
+    return text;
+}
+
+TEST(FileOps, DoublesAsPercentGWithThreeExponentDigits) {
+    const std::pair<double, const char*> cases[] = {
+        {0.5, "0.5"},
+        {1.0 / 3, "0.333333"},
+        {1.5e-7, "1.5e-007"},
+        {2.5e6, "2.5e+006"},
+        {1e-7, "1e-007"},
+        {-2, "-2"},
+        {0, "0"},
+        {-0.0, "-0"},
+        {0.0001, "0.0001"},
+        {0.00001, "1e-005"},
+        {123456, "123456"},
+        {1234567, "1.23457e+006"},
+        {1e100, "1e+100"},
+        {-1.5e-300, "-1.5e-300"},
+        {0.1234567, "0.123457"},
+        {999999.5, "1e+006"},
+        {3.25, "3.25"},
+        {1e-320, "9.99989e-321"},
+        {1.7976931348623157e308, "1.79769e+308"},
+    };
+    for (const auto& [value, text] : cases) EXPECT_EQ(FormatDouble(value), text) << value;
+    EXPECT_EQ(FormatDouble(std::numeric_limits<double>::infinity()), "inf");
+    EXPECT_EQ(FormatDouble(-std::numeric_limits<double>::infinity()), "-inf");
+    EXPECT_EQ(FormatDouble(std::numeric_limits<double>::quiet_NaN()), "nan");
+    EXPECT_EQ(FormatDouble(-std::numeric_limits<double>::quiet_NaN()), "nan");
+}
+
+TEST(FileOps, WritesTheTwoByThreeExample) {
+    TextWriter out;
+    WriteMatrix(out, Matrix{{1, 0.5, -2}, {0, 3.25, 1e-7}});
+    EXPECT_EQ(out.Text(), Lines({"2 3", "1 0.5 -2 ", "0 3.25 1e-007 "}));
+}
+
+TEST(FileOps, EmptyMatrixAndEmptyRows) {
+    TextWriter empty;
+    WriteMatrix(empty, Matrix{});
+    EXPECT_EQ(empty.Text(), Lines({"0 0"}));
+    TextWriter rows;
+    WriteMatrix(rows, Matrix(3));
+    EXPECT_EQ(rows.Text(), Lines({"3 0", "", "", ""}));
+    TextReader in(rows.Text());
+    Matrix read{{9}};
+    ASSERT_TRUE(ReadMatrix(in, read));
+    EXPECT_EQ(read, Matrix(3));
+}
+
+TEST(FileOps, RaggedRowIsReportedAndWrittenAsARectangle) {
+    ReportCapture capture;
+    TextWriter out;
+    WriteMatrix(out, Matrix{{1, 2}, {3}, {4, 5, 6}});
+    EXPECT_EQ(out.Text(), Lines({"3 2", "1 2 ", "3 0 ", "4 5 "}));
+    EXPECT_EQ(capture.Checks(), (std::vector<std::string>{"vector[i].size() == jSize @ FileOps",
+                                                          "vector[i].size() == jSize @ FileOps"}));
+}
+
+TEST(FileOps, RoundTripKeepsShapeAndSixDigits) {
+    const Matrix matrix{{0.1234567, -98765.4321, 1e-300},
+                        {std::numeric_limits<double>::infinity(), -0.0, 42}};
+    TextWriter out;
+    WriteMatrix(out, matrix);
+    TextReader in(out.Text());
+    Matrix read;
+    ASSERT_TRUE(ReadMatrix(in, read));
+    EXPECT_EQ(read,
+              (Matrix{{0.123457, -98765.4, 1e-300}, {std::numeric_limits<double>::infinity(), 0.0, 42}}));
+    EXPECT_TRUE(std::signbit(read[1][1]));
+}
+
+TEST(FileOps, LineStructureAndBlanksCarryNoMeaning) {
+    for (const char* text : {"2 3\n1 2 3 \n4 5 6 \n", "2\t3\t1\t2\t3\t4\t5\t6", "2\r\n3 1\r\n2\n\n3 4 5\r\n6",
+                             "  2 3 1 2 3 4 5 6   trailing words are not read"}) {
+        TextReader in(text);
+        Matrix read;
+        ASSERT_TRUE(ReadMatrix(in, read)) << text;
+        EXPECT_EQ(read, (Matrix{{1, 2, 3}, {4, 5, 6}})) << text;
+    }
+}
+
+TEST(FileOps, IncompleteOrGarbledMatrixIsRefusedWhole) {
+    for (const char* text : {"2 3 1 2 3 4", "x 3", "2 3 1 2 x 4 5 6", "", "2", "2 3 1 2 3 4 5 6,"}) {
+        TextReader in(text);
+        Matrix read{{7}};
+        const bool ok = ReadMatrix(in, read);
+        if (std::string(text) == "2 3 1 2 3 4 5 6,") {
+            EXPECT_TRUE(ok) << "a value ends where its number ends";
+            continue;
+        }
+        EXPECT_FALSE(ok) << text;
+        EXPECT_EQ(read, (Matrix{{7}})) << text;
+        uint32_t count;
+        EXPECT_FALSE(in.Count(count)) << "a failure is sticky";
+    }
+}
+
+TEST(FileOps, HeadersAnnouncingMoreThanTheTextHoldsAllocateNothing) {
+    for (const char* text : {"4294967295 4294967295 1 2", "-1 -1", "100000 100000 1", "4294967295 0"}) {
+        TextReader in(text);
+        Matrix read;
+        EXPECT_FALSE(ReadMatrix(in, read)) << text;
+    }
+    TextReader few("5 0");
+    Matrix read;
+    EXPECT_TRUE(ReadMatrix(few, read)) << "a few empty rows need no text";
+    EXPECT_EQ(read.size(), 5u);
+}
+
+TEST(FileOps, CountsFlagsAndSignedIntegers) {
+    TextReader in("-1 +7 0 4294967295 -4294967295 1 0 -2 12abc");
+    uint32_t count;
+    int32_t value;
+    bool flag;
+    ASSERT_TRUE(in.Count(count));
+    EXPECT_EQ(count, 4294967295u);
+    ASSERT_TRUE(in.Count(count));
+    EXPECT_EQ(count, 7u);
+    ASSERT_TRUE(in.Count(count));
+    EXPECT_EQ(count, 0u);
+    ASSERT_TRUE(in.Count(count));
+    EXPECT_EQ(count, 4294967295u);
+    ASSERT_TRUE(in.Count(count));
+    EXPECT_EQ(count, 1u);
+    ASSERT_TRUE(in.Flag(flag));
+    EXPECT_TRUE(flag);
+    ASSERT_TRUE(in.Flag(flag));
+    EXPECT_FALSE(flag);
+    ASSERT_TRUE(in.Signed(value));
+    EXPECT_EQ(value, -2);
+    ASSERT_TRUE(in.Count(count));
+    EXPECT_EQ(count, 12u);
+    EXPECT_FALSE(in.Count(count));
+
+    for (const char* bad : {"4294967296", "2", "-", "x", "1.5"}) {
+        TextReader one(bad);
+        bool f;
+        EXPECT_FALSE(std::string(bad) == "1.5" ? (one.Flag(f), one.Flag(f)) : one.Flag(f)) << bad;
+    }
+}
+
+TEST(FileOps, DoublesInAnyDecimalForm) {
+    TextReader in("0.25 -3 1.5e-3 2E+10 .5 +4 inf -inf nan INFINITY 1e 7");
+    const double expected[] = {0.25, -3, 1.5e-3, 2e10, 0.5, 4, HUGE_VAL, -HUGE_VAL};
+    double value;
+    for (double e : expected) {
+        ASSERT_TRUE(in.Double(value));
+        EXPECT_EQ(value, e);
+    }
+    ASSERT_TRUE(in.Double(value));
+    EXPECT_TRUE(std::isnan(value));
+    ASSERT_TRUE(in.Double(value));
+    EXPECT_EQ(value, HUGE_VAL);
+    ASSERT_TRUE(in.Double(value));
+    EXPECT_EQ(value, 1.0) << "an exponent mark without digits ends the number";
+    EXPECT_FALSE(in.Double(value));
+
+    for (const char* bad : {"+-1", "-", ".", "e5", "1e999", "--2", "x1"}) {
+        TextReader one(bad);
+        EXPECT_FALSE(one.Double(value)) << bad;
+    }
+}
+
+TEST(FileOps, TheUsersLocaleChangesNothing) {
+    const char* german = std::setlocale(LC_ALL, "de_DE.UTF-8");
+    if (!german) german = std::setlocale(LC_ALL, "German_Germany.1252");
+    if (!german) GTEST_SKIP() << "no locale with a decimal comma here";
+    TextWriter out;
+    out.Double(1.5);
+    TextReader in("2.75");
+    double value = 0;
+    const bool read = in.Double(value);
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(out.Text(), "1.5");
+    EXPECT_TRUE(read);
+    EXPECT_EQ(value, 2.75);
+}
+
+TEST(FileOps, ReadsFilesAcrossBufferBoundaries) {
+    // Enough values that the 64 KiB buffer refills many times, with numbers cut at every position.
+    std::string text = "30000 1 ";
+    for (int i = 0; i < 30000; ++i) text += FormatDouble(i * 1.000001 + 0.5) + (i % 7 ? " " : "\r\n");
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
+    std::rewind(file);
+    TextReader in(file, text.size());
+    Matrix read;
+    ASSERT_TRUE(ReadMatrix(in, read));
+    std::fclose(file);
+    ASSERT_EQ(read.size(), 30000u);
+    for (int i = 0; i < 30000; i += 997)
+        EXPECT_EQ(FormatDouble(read[i][0]), FormatDouble(i * 1.000001 + 0.5));
+}
+
+}  // namespace
