@@ -64,6 +64,23 @@ int main(int argc, char** argv) {
         for (p = 0; p < 1000; ++p) EXPECT_INT(rc.PropagatePattern(77, 2, inputs, 1, outs), 1);
         EXPECT_INT(outs[1] == 0 && outs[2] == -5.0, 1); /* nothing written past outSize */
         EXPECT_INT(rc.PropagatePattern(77, 2, inputs, 2, outs), 0);
+        /* Save, reload into another id, and run both side by side. */
+        EXPECT_INT(rc.SaveNetToFile(77, "host_check.net"), 1);
+        EXPECT_INT(rc.RegisterUsage(78, 1, 1, 0), 1);
+        EXPECT_INT(rc.LoadNetFromFile(78, "host_check.net"), 1);
+        EXPECT_INT(rc.LoadNetFromFile(78, "no such file.net"), 0);
+        EXPECT_INT(rc.AddPatternsFromFile(78, "no such file.txt"), 0);
+        {
+            double a[1], b[1];
+            EXPECT_INT(rc.RegisterUsage(79, 1, 1, 0), 1);
+            EXPECT_INT(rc.LoadNetFromFile(79, "host_check.net"), 1);
+            EXPECT_INT(rc.PropagatePattern(78, 2, inputs, 1, a), 1);
+            EXPECT_INT(rc.PropagatePattern(79, 2, inputs, 1, b), 1);
+            EXPECT_INT(a[0] == b[0], 1);
+            EXPECT_INT(rc.UnregisterUsage(79), 1);
+        }
+        remove("host_check.net");
+        EXPECT_INT(rc.UnregisterUsage(78), 1);
         EXPECT_INT(rc.UnregisterUsage(77), 1);
     }
 
