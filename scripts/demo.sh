@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# The main job: builds the library for both targets and runs the example host against each, natively
-# and, for the 32-bit Windows DLL, under wine.
+# The main job: builds the library for both targets, runs the Mackey-Glass demo host natively and
+# against the 32-bit DLL under wine, shows that both print the same figures, and plots the result.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}"
-rcnet_build_native -DRCNET_TESTS=OFF
-rcnet_build_win32 -DRCNET_TESTS=OFF
+rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" "${RCNET_PYTHON_PACKAGES[@]}"
+rcnet_build_native
+rcnet_build_win32
 
-rcnet_log "example host, native: build/native/librcnet.so"
-(cd "$RCNET_ROOT/build/native" && ./hello_host ./librcnet.so 2>&1)
+out="$RCNET_ROOT/out/demo"
+mkdir -p "$out/native" "$out/win32"
 
-rcnet_log "example host, 32-bit Windows: build/win32/rcnet.dll under wine"
+rcnet_log "demo, native library build/native/librcnet.so"
+"$RCNET_ROOT/build/native/mackey_glass" --library "$RCNET_ROOT/build/native/librcnet.so" --dir "$out/native" \
+    --seeds 5 | tee "$out/native/figures.txt"
+
+rcnet_log "the same host against the 32-bit DLL build/win32/rcnet.dll, under wine"
 rcnet_prepare_wine
-(cd "$RCNET_ROOT/build/win32" && "$RCNET_ROOT/cmake/wine-run" hello_host.exe rcnet.dll 2>&1)
+(cd "$RCNET_ROOT/build/win32" && "$RCNET_ROOT/cmake/wine-run" mackey_glass.exe --library rcnet.dll \
+    --dir "$out/win32" --seeds 5) | tr -d '\r' | tee "$out/win32/figures.txt"
+
+# Same figures, same network file but for the line ends.
+if diff <(sed 's#'"$out"'/[a-z0-9]*##g' "$out/native/figures.txt") \
+        <(sed 's#'"$out"'/[a-z0-9]*##g' "$out/win32/figures.txt") >/dev/null &&
+   cmp -s <(tr -d '\r' <"$out/win32/mackey_glass.net") "$out/native/mackey_glass.net"; then
+    echo "native and 32-bit DLL: identical figures and identical network files (but for CR LF line ends)"
+else
+    echo "native and 32-bit DLL results differ" >&2
+    exit 1
+fi
+
+rcnet_log "plot"
+RCNET_LIBRARY="$RCNET_ROOT/build/native/librcnet.so" /usr/bin/python3 "$RCNET_ROOT/examples/plot_mackey_glass.py" "$out/native"

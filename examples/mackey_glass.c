@@ -1,0 +1,276 @@
+/* The main demo: what a real host does, through the exports only, with the library loaded at run time.
+ *
+ * 1. Generates the Mackey-Glass series (tau = 17): dx/dt = 0.2 x(t-17) / (1 + x(t-17)^10) - 0.1 x(t),
+ *    Euler steps of 0.1, one sample every 10 steps (one per time unit), x = 1.2 before t = 0, the first
+ *    1000 samples dropped. The network sees y = tanh(x - 1), scaled by 3.5 on input.
+ * 2. Writes the training patterns (input 3.5 y(t) plus uniform noise of +-1e-4, target y(t+1)) as a
+ *    pattern file, builds a reservoir, trains with AddPatternsFromFile + LearnNet.
+ * 3. Predicts a test segment one step ahead (teacher-forced), then 84 steps in free run, each output fed
+ *    back as the next input. Errors are measured on the original scale x, as NRMSE: root mean square
+ *    error over the standard deviation of x in the test segment.
+ * 4. Saves the network, loads it into two other ids, runs the same test on both, and shows that they
+ *    predict identically.
+ *
+ * Usage: mackey_glass [--library PATH] [--dir DIR] [--seed S] [--seeds K] [--neurons N] [--check]
+ * --check: exit 1 unless the median one-step NRMSE is below 5e-4 and the median free-run NRMSE below
+ * 0.05 (the tests use it).
+ * The numbers it prints are the same on every run and on both targets: the series is computed with
+ * plain arithmetic only (no C library exp or tanh, whose last bits differ between platforms). */
+#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "rcnet_loader.h"
+
+#ifdef _WIN32
+#define DEFAULT_LIBRARY "rcnet.dll"
+#else
+#define DEFAULT_LIBRARY "./librcnet.so"
+#endif
+
+enum { kDrop = 1000, kWarmup = 1000, kTrain = 2000, kTest = 500, kFree = 84 };
+enum { kSamples = kDrop + kWarmup + kTrain + kTest + kFree + 2 };
+
+/* e^z from plain IEEE arithmetic: z = k ln2 + r, |r| <= ln2/2, a Taylor series for e^r, then 2^k. */
+static double PlainExp(double z) {
+    const double ln2hi = 6.93147180369123816490e-01, ln2lo = 1.90821492927058770002e-10;
+    double k = floor(z / 0.6931471805599453 + 0.5);
+    double r = (z - k * ln2hi) - k * ln2lo;
+    double term = 1.0, sum = 1.0;
+    for (int i = 1; i <= 20; ++i) {
+        term = term * r / i;
+        sum = sum + term;
+    }
+    return ldexp(sum, (int)k);
+}
+
+static double PlainTanh(double z) {
+    if (z > 20) return 1.0;
+    if (z < -20) return -1.0;
+    const double e = PlainExp(2 * z);
+    return (e - 1) / (e + 1);
+}
+
+/* atanh(y) = 0.5 log((1 + y) / (1 - y)), with log from Newton steps on PlainExp. */
+static double PlainLog(double v) {
+    int e;
+    const double m = frexp(v, &e); /* v = m 2^e, m in [0.5, 1) */
+    double guess = (m - 1) - 0.5 * (m - 1) * (m - 1);
+    for (int i = 0; i < 6; ++i) guess = guess - 1 + m / PlainExp(guess);
+    return guess + e * 0.6931471805599453;
+}
+static double PlainAtanh(double y) {
+    if (y >= 1) y = 1 - 1e-16;
+    if (y <= -1) y = -1 + 1e-16;
+    return 0.5 * PlainLog((1 + y) / (1 - y));
+}
+
+static void MackeyGlass(double* x) {
+    enum { kSub = 10, kDelay = 170 };
+    const long steps = (long)kSamples * kSub;
+    double* fine = malloc(sizeof(double) * (steps + kDelay + 1));
+    for (int i = 0; i <= kDelay; ++i) fine[i] = 1.2;
+    for (long i = kDelay; i < steps + kDelay; ++i) {
+        const double lag = fine[i - kDelay];
+        const double lag2 = lag * lag, lag4 = lag2 * lag2, lag8 = lag4 * lag4;
+        fine[i + 1] = fine[i] + 0.1 * (0.2 * lag / (1 + lag8 * lag2) - 0.1 * fine[i]);
+    }
+    for (int t = 0; t < kSamples; ++t) x[t] = fine[kDelay + (long)t * kSub];
+    free(fine);
+}
+
+/* Uniform noise in [-1e-4, 1e-4] from a fixed linear congruential sequence. */
+static double Noise(uint32_t* state) {
+    *state = *state * 1664525u + 1013904223u;
+    return ((*state >> 8) / 16777215.0 * 2 - 1) * 1e-4;
+}
+
+typedef struct {
+    double oneStep, freeRun;
+} Figures;
+
+static int CompareDoubles(const void* a, const void* b) {
+    const double x = *(const double*)a, y = *(const double*)b;
+    return (x > y) - (x < y);
+}
+
+/* Warm-up, one-step test and free run on a trained network; x and y are the whole series. */
+static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, int warmFrom, Figures* f,
+                    double* trace) {
+    const int testFrom = kDrop + kWarmup + kTrain;
+    double out, in, sum = 0, sumSq = 0, se = 0;
+    for (int t = warmFrom; t < testFrom; ++t) {
+        in = 3.5 * y[t];
+        if (!rc->PropagatePattern(id, 1, &in, 1, &out)) return 0;
+    }
+    for (int t = testFrom; t < testFrom + kTest; ++t) {
+        sum += x[t + 1];
+        sumSq += x[t + 1] * x[t + 1];
+    }
+    const double mean = sum / kTest, sd = sqrt(sumSq / kTest - mean * mean);
+    for (int t = testFrom; t < testFrom + kTest; ++t) {
+        in = 3.5 * y[t];
+        if (!rc->PropagatePattern(id, 1, &in, 1, &out)) return 0;
+        const double err = 1 + PlainAtanh(out) - x[t + 1];
+        se += err * err;
+        if (trace) trace[t - testFrom] = 1 + PlainAtanh(out);
+    }
+    f->oneStep = sqrt(se / kTest) / sd;
+    se = 0;
+    in = 3.5 * y[testFrom + kTest];
+    for (int k = 0; k < kFree; ++k) {
+        if (!rc->PropagatePattern(id, 1, &in, 1, &out)) return 0;
+        const double err = 1 + PlainAtanh(out) - x[testFrom + kTest + k + 1];
+        se += err * err;
+        if (trace) trace[kTest + k] = 1 + PlainAtanh(out);
+        in = 3.5 * out;
+    }
+    f->freeRun = sqrt(se / kFree) / sd;
+    return 1;
+}
+
+int main(int argc, char** argv) {
+    const char* library = DEFAULT_LIBRARY;
+    const char* dir = ".";
+    unsigned seed = 1, seeds = 1;
+    int neurons = 400, verbose = 1, check = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* value = i + 1 < argc ? argv[i + 1] : NULL;
+        if (!strcmp(argv[i], "--check")) {
+            check = 1;
+            continue;
+        }
+        if (value && !strcmp(argv[i], "--library"))
+            library = value;
+        else if (value && !strcmp(argv[i], "--dir"))
+            dir = value;
+        else if (value && !strcmp(argv[i], "--seed"))
+            seed = (unsigned)atoi(value);
+        else if (value && !strcmp(argv[i], "--seeds"))
+            seeds = (unsigned)atoi(value);
+        else if (value && !strcmp(argv[i], "--neurons"))
+            neurons = atoi(value);
+        else {
+            fprintf(stderr,
+                    "usage: mackey_glass [--library PATH] [--dir DIR] [--seed S] [--seeds K] [--neurons N] "
+                    "[--check]\n");
+            return 2;
+        }
+        ++i;
+    }
+    RcnetApi rc;
+    if (!rcnet_load(&rc, library)) {
+        fprintf(stderr, "mackey_glass: %s\n", rc.error);
+        return 1;
+    }
+
+    static double x[kSamples], y[kSamples];
+    MackeyGlass(x);
+    for (int t = 0; t < kSamples; ++t) y[t] = PlainTanh(x[t] - 1);
+
+    char patterns[1024], network[1024], trace[1024], series[1024];
+    snprintf(series, sizeof series, "%s/mackey_glass_series.csv", dir);
+    snprintf(patterns, sizeof patterns, "%s/mackey_glass.patterns", dir);
+    snprintf(network, sizeof network, "%s/mackey_glass.net", dir);
+    snprintf(trace, sizeof trace, "%s/mackey_glass.csv", dir);
+
+    FILE* all = fopen(series, "w");
+    if (all) {
+        fprintf(all, "t,x,y\n");
+        for (int t = 0; t < kSamples; ++t) fprintf(all, "%d,%.17g,%.17g\n", t - kDrop, x[t], y[t]);
+        fclose(all);
+    }
+
+    /* The pattern file: the warm-up samples first (training continues the reservoir's run, so they
+     * bring it into its regime), then the training samples. */
+    const int first = kDrop, count = kWarmup + kTrain;
+    FILE* file = fopen(patterns, "w");
+    if (!file) {
+        fprintf(stderr, "mackey_glass: cannot write %s\n", patterns);
+        return 1;
+    }
+    uint32_t noise = 12345;
+    fprintf(file, "1 1 %d\n", count);
+    for (int t = first; t < first + count; ++t)
+        fprintf(file, "%.17g %.17g\n", 3.5 * y[t] + Noise(&noise), y[t + 1]);
+    fclose(file);
+
+    if (verbose) {
+        printf(
+            "Mackey-Glass, tau 17: Euler step 0.1, one sample per time unit, y = tanh(x - 1), input 3.5 y\n");
+        printf("reservoir: %d neurons of type 1, %d forward and %d back links, threshold on\n", neurons,
+               neurons * 53 / 10, neurons * 118 / 10);
+        printf("training: %d patterns from %s (the first %d bring the reservoir into its regime)\n", count,
+               patterns, kWarmup);
+        printf("NRMSE = RMS error on x / standard deviation of x over the %d-step test segment\n\n", kTest);
+    }
+    Figures results[64];
+    double predicted[kTest + kFree];
+    for (unsigned s = 0; s < seeds && s < 64; ++s) {
+        const int id = 1;
+        rc.Randomize(seed + s);
+        if (!rc.RegisterUsage(id, 1, 1, 1) || !rc.AddNeuronsToNet(id, neurons, 1) ||
+            !rc.AddRandomConnectionsToNet(id, neurons * 53 / 10) ||
+            !rc.AddRandomBackConnectionsToNet(id, neurons * 118 / 10) || !rc.InitNetInputMatrix(id, 1) ||
+            !rc.AddPatternsFromFile(id, patterns) || !rc.LearnNet(id)) {
+            fprintf(stderr, "mackey_glass: building or training failed\n");
+            return 1;
+        }
+        /* The reservoir has just run through the training data: the test follows on directly. */
+        if (!Evaluate(&rc, id, x, y, kDrop + kWarmup + kTrain, &results[s], s == 0 ? predicted : NULL))
+            return 1;
+        printf("seed %u: one-step NRMSE %.3g, %d-step free-run NRMSE %.3g\n", seed + s, results[s].oneStep,
+               kFree, results[s].freeRun);
+        if (s == 0) {
+            if (!rc.SaveNetToFile(id, network)) {
+                fprintf(stderr, "mackey_glass: cannot save %s\n", network);
+                return 1;
+            }
+            FILE* csv = fopen(trace, "w");
+            if (csv) {
+                fprintf(csv, "t,target,prediction,mode\n");
+                for (int k = 0; k < kTest + kFree; ++k)
+                    fprintf(csv, "%d,%.9g,%.9g,%s\n", kWarmup + kTrain + k + 1,
+                            x[kDrop + kWarmup + kTrain + k + 1], predicted[k],
+                            k < kTest ? "one-step" : "free-run");
+                fclose(csv);
+            }
+        }
+        rc.UnregisterUsage(id);
+    }
+
+    /* Reload: the file keeps 6 significant digits and the reloaded reservoir starts from rest, so it is
+     * warmed up on the last 1000 samples before the test. Two loads of one file predict identically. */
+    Figures a, b;
+    if (!rc.RegisterUsage(2, 1, 1, 1) || !rc.RegisterUsage(3, 1, 1, 1) || !rc.LoadNetFromFile(2, network) ||
+        !rc.LoadNetFromFile(3, network) || !Evaluate(&rc, 2, x, y, kDrop + kTrain, &a, NULL) ||
+        !Evaluate(&rc, 3, x, y, kDrop + kTrain, &b, NULL)) {
+        fprintf(stderr, "mackey_glass: reloading %s failed\n", network);
+        return 1;
+    }
+    printf("\nsaved %s; reloaded twice, warmed up on the last %d samples before the test:\n", network,
+           kWarmup);
+    printf("reloaded: one-step NRMSE %.3g, free-run NRMSE %.3g (%s in both loads)\n", a.oneStep, a.freeRun,
+           a.oneStep == b.oneStep && a.freeRun == b.freeRun ? "identical" : "DIFFERENT");
+    printf("trace of seed %u: %s\n", seed, trace);
+    rcnet_unload(&rc);
+    if (a.oneStep != b.oneStep || a.freeRun != b.freeRun) return 1;
+
+    const unsigned n = seeds < 64 ? seeds : 64;
+    double one[64], free[64];
+    for (unsigned s = 0; s < n; ++s) {
+        one[s] = results[s].oneStep;
+        free[s] = results[s].freeRun;
+    }
+    qsort(one, n, sizeof one[0], CompareDoubles);
+    qsort(free, n, sizeof free[0], CompareDoubles);
+    if (n > 1)
+        printf("median of %u seeds: one-step NRMSE %.3g, free-run NRMSE %.3g\n", n, one[n / 2], free[n / 2]);
+    if (check && !(one[n / 2] < 5e-4 && free[n / 2] < 0.05)) {
+        fprintf(stderr, "mackey_glass: the median errors miss 5e-4 (one step) or 0.05 (free run)\n");
+        return 1;
+    }
+    return 0;
+}
