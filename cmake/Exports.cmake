@@ -1,6 +1,7 @@
-# The public header is the one list of exports. From it we derive the DLL's .def file (undecorated
-# stdcall names: Name=Name@bytes, 4 bytes per 32-bit argument) and the ELF version script that hides
-# everything else.
+# The public header is the one list of exports. From it we derive the DLL's .def file (the stdcall names
+# Name@bytes, 4 bytes per 32-bit argument, exported undecorated by linking with --kill-at, while the
+# import library still resolves the decorated names a C host's compiler emits) and the ELF version
+# script that hides everything else.
 function(rcnet_read_exports header out_names out_args)
     file(READ "${header}" text)
     string(REGEX MATCHALL "RCNET_API[^;]*RCNET_CALL [A-Za-z0-9_]+\\([^)]*\\)" decls "${text}")
@@ -30,7 +31,7 @@ function(rcnet_write_export_files header def_file map_file)
     set(map "{\n  global:\n")
     foreach(name count IN ZIP_LISTS names args)
         math(EXPR bytes "${count} * 4")
-        string(APPEND def "    ${name}=${name}@${bytes}\n")
+        string(APPEND def "    ${name}@${bytes}\n")
         string(APPEND map "    ${name};\n")
     endforeach()
     string(APPEND map "  local: *;\n};\n")

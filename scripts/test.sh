@@ -4,7 +4,7 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 start=$(date +%s)
-rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" || exit 1
+rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" "${RCNET_PYTHON_PACKAGES[@]}" || exit 1
 # A locale with a decimal comma, for the tests that show the files do not depend on it.
 if [ "$(id -u)" -eq 0 ] && ! locale -a 2>/dev/null | grep -qi '^de_DE.utf8$'; then
     localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || true
@@ -46,6 +46,26 @@ build_or_fail() {
 }
 
 build_or_fail native rcnet_build_native && run_suite native
+
+# The Python package against the native library, and the demo's plot through it.
+if [ -f "$RCNET_ROOT/build/native/librcnet.so" ]; then
+    rcnet_log "test python"
+    log="$RCNET_ROOT/build/native/pytest.log"
+    bash "$RCNET_ROOT/python/run_tests.sh" "$RCNET_ROOT/build/native/librcnet.so" -p no:cacheprovider 2>&1 | tee "$log"
+    py_passed=$(grep -oE '[0-9]+ passed' "$log" | tail -1 | grep -oE '[0-9]+' || echo 0)
+    py_failed=$(grep -oE '[0-9]+ (failed|error)' "$log" | awk '{n += $1} END {print n + 0}')
+    passed=$((passed + py_passed))
+    failed=$((failed + py_failed))
+    [ "$py_passed" -gt 0 ] && [ "$py_failed" -eq 0 ] || failed_suites+=("python")
+    if RCNET_LIBRARY="$RCNET_ROOT/build/native/librcnet.so" /usr/bin/python3 \
+        "$RCNET_ROOT/examples/plot_mackey_glass.py" "$RCNET_ROOT/build/native/demo-test" &&
+        [ -s "$RCNET_ROOT/build/native/demo-test/mackey_glass.png" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        failed_suites+=("demo plot")
+    fi
+fi
 build_or_fail asan rcnet_build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_SANITIZE=address,undefined &&
     ASAN_OPTIONS=detect_leaks=1 run_suite asan
 # Without address-space randomisation: ThreadSanitizer's fixed memory layout clashes with it on some

@@ -1,0 +1,234 @@
+"""Python bindings for rcnet, a reservoir-computing (echo state) network library.
+
+    import numpy as np, rcnet
+    rcnet.randomize(2024)
+    with rcnet.Network(1, 1) as net:
+        net.add_neurons(100, "bisigmoid")
+        net.add_connections(500)
+        net.add_back_connections(1000)
+        net.init_input_matrix()
+        net.add_patterns(xs[:-1, None], xs[1:, None])
+        net.learn()
+        ys = net.propagate_series(more_xs[:, None])
+
+The library's random generator belongs to the calling thread, so `randomize` seeds only the
+thread that calls it, and a network built in that thread.
+"""
+
+import ctypes
+import itertools
+import os
+import sys
+
+import numpy as np
+
+from ._native import RcnetError, RcnetWarning, call, call_raw, library, library_path
+
+__all__ = ["Network", "RcnetError", "RcnetWarning", "randomize", "library", "library_path",
+           "NEURON_TYPES"]
+__version__ = "0.1.0"
+
+NEURON_TYPES = {"sigmoid": 0, "bisigmoid": 1, "rsdn": 2, "linear": 3}
+
+# Far from the small ids C hosts tend to pick by hand.
+_ids = itertools.count(1_000_000_000)
+_INT32 = range(-2**31, 2**31)
+
+
+def randomize(seed):
+    """Seeds the calling thread's generator in the library."""
+    library().Randomize(int(seed) & 0xFFFFFFFF)
+
+
+def _doubles(array):
+    return array.ctypes.data_as(ctypes.POINTER(ctypes.c_double))
+
+
+def _matrix(values, what):
+    array = np.ascontiguousarray(values, dtype=np.float64)
+    if array.ndim == 1:
+        array = array.reshape(1, -1)
+    if array.ndim != 2:
+        raise ValueError(f"{what} must be 1-D (one pattern) or 2-D (patterns x size), not {array.ndim}-D")
+    return array
+
+
+def _read_header(path):
+    # The library cannot tell a loaded network's sizes, but the file starts with them.
+    tokens = []
+    with open(path, "rb") as file:
+        for line in file:
+            tokens += line.split()
+            if len(tokens) >= 3:
+                return int(tokens[0]), int(tokens[1]), int(tokens[2]) != 0
+    raise ValueError(f"{os.fspath(path)!r} has no network header")
+
+
+class Network:
+    """One registered network; unregistered by close(), by leaving a `with` block, or when collected."""
+
+    def __init__(self, inputs, outputs, threshold=True, id=None):
+        self._open = False
+        inputs, outputs = int(inputs), int(outputs)
+        if inputs < 0 or outputs < 0:
+            raise ValueError("sizes must not be negative")
+        if id is None:
+            self._id = self._register_free_id(inputs, outputs, threshold)
+        else:
+            if int(id) not in _INT32:
+                raise ValueError(f"id {id} is not a 32-bit int")
+            self._id = int(id)
+            call("RegisterUsage", self._id, inputs, outputs, int(bool(threshold)))
+        self._open = True
+        self._inputs, self._outputs, self._threshold = inputs, outputs, bool(threshold)
+
+    @staticmethod
+    def _register_free_id(inputs, outputs, threshold):
+        # Another host (or a hand-picked id) may hold a candidate: skip it and try the next.
+        for _ in range(1000):
+            candidate = next(_ids)
+            if candidate not in _INT32:
+                break
+            result, reports = call_raw("RegisterUsage", candidate, inputs, outputs, int(bool(threshold)))
+            if result:
+                return candidate
+            if not any("it == m_Nets.end()" in line for line in reports):
+                raise RcnetError("RegisterUsage", reports)
+        raise RcnetError("RegisterUsage", ["no free id found"])
+
+    @classmethod
+    def load(cls, path):
+        """A new network, registered under a free id, holding the network file at path."""
+        net = cls(0, 0)
+        try:
+            net.load_into(path)
+        except BaseException:
+            net.close()
+            raise
+        return net
+
+    # -- state ---------------------------------------------------------------------------------
+
+    @property
+    def id(self):
+        return self._id
+
+    @property
+    def inputs(self):
+        return self._inputs
+
+    @property
+    def outputs(self):
+        return self._outputs
+
+    @property
+    def threshold(self):
+        return self._threshold
+
+    @property
+    def closed(self):
+        return not self._open
+
+    def _checked_id(self):
+        # The id may already belong to another network, so a closed one must not reach the library.
+        if not self._open:
+            raise ValueError("operation on a closed network")
+        return self._id
+
+    def close(self):
+        if self._open:
+            self._open = False
+            call("UnregisterUsage", self._id)
+
+    unregister = close
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self, _finalizing=sys.is_finalizing):
+        if not getattr(self, "_open", False) or _finalizing():
+            return
+        self._open = False
+        try:
+            # Straight to the library: the collector may run while this thread holds the call lock,
+            # and unregistering never reports.
+            library().UnregisterUsage(self._id)
+        except Exception:
+            pass
+
+    def __repr__(self):
+        state = "closed" if self.closed else "open"
+        return (f"<rcnet.Network id={self._id} inputs={self._inputs} outputs={self._outputs} "
+                f"threshold={self._threshold} {state}>")
+
+    # -- building ------------------------------------------------------------------------------
+
+    def add_neurons(self, count, type=1):
+        """Adds count neurons of a type: 0..3 or 'sigmoid', 'bisigmoid', 'rsdn', 'linear'."""
+        if isinstance(type, str):
+            try:
+                type = NEURON_TYPES[type.lower()]
+            except KeyError:
+                raise ValueError(f"unknown neuron type {type!r}; use one of {sorted(NEURON_TYPES)}") from None
+        call("AddNeuronsToNet", self._checked_id(), int(count), int(type))
+
+    def add_connections(self, count):
+        call("AddRandomConnectionsToNet", self._checked_id(), int(count))
+
+    def add_back_connections(self, count):
+        call("AddRandomBackConnectionsToNet", self._checked_id(), int(count))
+
+    def init_input_matrix(self, inputs=None):
+        """Draws the input matrix; call it after the last add_neurons."""
+        call("InitNetInputMatrix", self._checked_id(), self._inputs if inputs is None else int(inputs))
+
+    # -- training and running ------------------------------------------------------------------
+
+    def add_patterns(self, inputs, targets):
+        """Appends patterns: rows of inputs with the matching rows of targets (1-D: one pattern)."""
+        ins = _matrix(inputs, "inputs")
+        outs = _matrix(targets, "targets")
+        if ins.shape[0] != outs.shape[0]:
+            raise ValueError(f"{ins.shape[0]} input rows but {outs.shape[0]} target rows")
+        call("AddPatternsToNet", self._checked_id(), ins.shape[0], ins.shape[1], _doubles(ins),
+             outs.shape[1], _doubles(outs))
+
+    def add_patterns_from_file(self, path):
+        call("AddPatternsFromFile", self._checked_id(), os.fsencode(path))
+
+    def learn(self):
+        call("LearnNet", self._checked_id())
+
+    def propagate(self, x):
+        """One reservoir step with input vector x; returns the outputs."""
+        ins = np.ascontiguousarray(np.atleast_1d(x), dtype=np.float64)
+        if ins.ndim != 1:
+            raise ValueError("propagate takes one input vector; use propagate_series for rows")
+        outs = np.empty(self._outputs, dtype=np.float64)
+        call("PropagatePattern", self._checked_id(), ins.size, _doubles(ins), outs.size, _doubles(outs))
+        return outs
+
+    def propagate_series(self, xs):
+        """Steps through the rows of xs in order (1-D: a series of single inputs); returns rows of outputs."""
+        rows = np.ascontiguousarray(xs, dtype=np.float64)
+        if rows.ndim == 1:
+            rows = rows.reshape(-1, 1)
+        if rows.ndim != 2:
+            raise ValueError(f"xs must be 1-D or 2-D, not {rows.ndim}-D")
+        result = np.empty((rows.shape[0], self._outputs), dtype=np.float64)
+        for i, row in enumerate(rows):
+            result[i] = self.propagate(row)
+        return result
+
+    # -- files ---------------------------------------------------------------------------------
+
+    def save(self, path):
+        call("SaveNetToFile", self._checked_id(), os.fsencode(path))
+
+    def load_into(self, path):
+        """Replaces this network by the file's; on failure it stays as it was."""
+        call("LoadNetFromFile", self._checked_id(), os.fsencode(path))
+        self._inputs, self._outputs, self._threshold = _read_header(path)

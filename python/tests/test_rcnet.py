@@ -1,0 +1,219 @@
+import os
+import threading
+import warnings
+
+import numpy as np
+import pytest
+
+import rcnet
+
+SINE = np.sin(0.2 * np.arange(700))
+
+
+def trained_sine_net(seed=2, neurons=30):
+    """A reservoir trained to predict the next sample of SINE from the current one (400 patterns)."""
+    rcnet.randomize(seed)
+    net = rcnet.Network(1, 1)
+    net.add_neurons(neurons, "bisigmoid")
+    net.add_connections(neurons * 53 // 10)
+    net.add_back_connections(neurons * 118 // 10)
+    net.init_input_matrix()
+    net.add_patterns(SINE[:400, None], SINE[1:401, None])
+    net.learn()
+    return net
+
+
+def test_register_twice_carries_report():
+    with rcnet.Network(2, 1, id=4242):
+        with pytest.raises(rcnet.RcnetError) as info:
+            rcnet.Network(2, 1, id=4242)
+    error = info.value
+    assert isinstance(error, RuntimeError)
+    assert error.function == "RegisterUsage"
+    assert "RegisterUsage" in str(error)
+    assert len(error.reports) == 1
+    assert "it == m_Nets.end()" in error.reports[0]
+    assert error.reports[0].startswith("Assertion failed: ")
+
+
+def test_reports_do_not_reach_stderr(capfd):
+    net = rcnet.Network(1, 1)
+    with pytest.raises(rcnet.RcnetError, match="count >= 0"):
+        net.add_neurons(-1, 1)
+    os.write(2, b"after\n")
+    net.close()
+    assert capfd.readouterr().err == "after\n"
+
+
+def test_context_manager_unregisters():
+    with rcnet.Network(3, 2, id=4343) as net:
+        assert (net.id, net.inputs, net.outputs, net.threshold) == (4343, 3, 2, True)
+        assert not net.closed
+    assert net.closed
+    with pytest.raises(ValueError):
+        net.learn()
+    with rcnet.Network(1, 1, threshold=False, id=4343) as again:
+        assert again.threshold is False
+    net.close()  # closing twice is harmless
+
+
+def test_automatic_ids_are_distinct():
+    with rcnet.Network(1, 1) as a, rcnet.Network(1, 1) as b:
+        assert a.id != b.id
+
+
+def test_numpy_shapes():
+    rcnet.randomize(5)
+    with rcnet.Network(3, 2) as net:
+        net.add_neurons(20, 1)
+        net.add_connections(100)
+        net.add_back_connections(200)
+        net.init_input_matrix()
+        rng = np.random.default_rng(0)
+        net.add_patterns(rng.uniform(-1, 1, (50, 3)), rng.uniform(-1, 1, (50, 2)).tolist())
+        net.add_patterns([0.1, 0.2, 0.3], [0.5, -0.5])  # one pattern as 1-D
+        with pytest.raises(ValueError):
+            net.add_patterns(np.zeros((4, 3)), np.zeros((3, 2)))
+        with pytest.raises(rcnet.RcnetError, match="InputSize"):
+            net.add_patterns(np.zeros((4, 2)), np.zeros((4, 2)))
+        net.learn()
+        y = net.propagate(np.array([1, 2, 3], dtype=np.int32))
+        assert y.shape == (2,) and y.dtype == np.float64
+        ys = net.propagate_series(np.asfortranarray(rng.uniform(-1, 1, (7, 3))))
+        assert ys.shape == (7, 2) and ys.dtype == np.float64 and np.all(np.isfinite(ys))
+        with pytest.raises(rcnet.RcnetError, match="PropagatePattern"):
+            net.propagate([1.0, 2.0])
+
+
+def test_propagate_before_training_fails():
+    with rcnet.Network(1, 1) as net:
+        net.add_neurons(5, "linear")
+        net.init_input_matrix()
+        with pytest.raises(rcnet.RcnetError):
+            net.propagate([0.5])
+        with pytest.raises(rcnet.RcnetError, match="m_Inputs.size"):
+            net.learn()
+
+
+def test_sine_one_step_prediction():
+    with trained_sine_net() as net:
+        predicted = net.propagate_series(SINE[400:600])[:, 0]
+    error = np.sqrt(np.mean((predicted - SINE[401:601]) ** 2))
+    persistence = np.sqrt(np.mean((SINE[400:600] - SINE[401:601]) ** 2))
+    assert error < 0.01
+    assert error < persistence / 20
+
+
+def test_save_load_round_trip(tmp_path):
+    path = tmp_path / "net.txt"
+    with trained_sine_net() as net:
+        net.save(path)
+        net.save(str(path))
+    assert path.read_text().split()[:3] == ["1", "1", "1"]
+    with rcnet.Network.load(path) as a, rcnet.Network.load(str(path)) as b:
+        assert (a.inputs, a.outputs, a.threshold) == (1, 1, True)
+        assert a.id != b.id
+        ya = a.propagate_series(SINE[:300])
+        yb = b.propagate_series(SINE[:300])
+    assert ya.shape == (300, 1)
+    assert np.array_equal(ya, yb)
+    # Six significant digits in the file: still a good predictor after warming up.
+    assert np.sqrt(np.mean((ya[100:, 0] - SINE[101:301]) ** 2)) < 0.05
+
+
+def test_load_into_updates_sizes(tmp_path):
+    path = tmp_path / "net.txt"
+    rcnet.randomize(3)
+    with rcnet.Network(2, 3, threshold=False) as source:
+        source.add_neurons(10, "rsdn")
+        source.init_input_matrix()
+        source.save(path)
+    with rcnet.Network(1, 1) as net:
+        net.load_into(path)
+        assert (net.inputs, net.outputs, net.threshold) == (2, 3, False)
+
+
+def test_save_to_missing_directory_fails(tmp_path):
+    with rcnet.Network(1, 1) as net:
+        with pytest.raises(rcnet.RcnetError, match="SaveNetToFile"):
+            net.save(tmp_path / "missing" / "net.txt")
+
+
+def test_pattern_file(tmp_path):
+    path = tmp_path / "patterns.txt"
+    path.write_text("3 1 2\n1 2 3 7\n4 5 6 8\n")
+
+    def build():
+        rcnet.randomize(11)
+        net = rcnet.Network(3, 1)
+        net.add_neurons(8, "sigmoid")
+        net.add_connections(30)
+        net.add_back_connections(30)
+        net.init_input_matrix()
+        return net
+
+    with build() as from_file, build() as from_arrays:
+        from_file.add_patterns_from_file(path)
+        from_arrays.add_patterns([[1, 2, 3], [4, 5, 6]], [[7], [8]])
+        from_file.learn()
+        from_arrays.learn()
+        x = [0.5, -0.5, 1.0]
+        assert np.array_equal(from_file.propagate(x), from_arrays.propagate(x))
+    with rcnet.Network(2, 1) as wrong:
+        with pytest.raises(rcnet.RcnetError, match="AddPatternsFromFile"):
+            wrong.add_patterns_from_file(path)
+        with pytest.raises(rcnet.RcnetError, match="m_Inputs.size"):
+            wrong.learn()  # nothing was added
+
+
+def test_failed_load_leaves_network_usable(tmp_path):
+    broken = tmp_path / "broken.txt"
+    broken.write_text("1 1 1\n1 2\nnot a number\n")
+    with trained_sine_net() as net:
+        reference = trained_sine_net()
+        for path in (tmp_path / "missing.txt", broken):
+            with pytest.raises(rcnet.RcnetError, match="LoadNetFromFile"):
+                net.load_into(path)
+        assert (net.inputs, net.outputs, net.threshold) == (1, 1, True)
+        assert np.array_equal(net.propagate_series(SINE[400:450]), reference.propagate_series(SINE[400:450]))
+        reference.close()
+    with pytest.raises(rcnet.RcnetError):
+        rcnet.Network.load(broken)
+
+
+def test_unknown_neuron_type_warns():
+    with rcnet.Network(1, 1) as net:
+        with pytest.warns(rcnet.RcnetWarning, match="AddNeuronsToNet.*false"):
+            net.add_neurons(4, 7)
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            net.add_neurons(4, 3)
+        with pytest.raises(ValueError):
+            net.add_neurons(4, "cosine")
+
+
+def test_impossible_links_warn():
+    with rcnet.Network(1, 1) as net:
+        net.add_neurons(2, "linear")
+        with pytest.warns(rcnet.RcnetWarning, match="count <="):
+            net.add_connections(5)
+
+
+def test_concurrent_calls_keep_reports_apart():
+    errors = []
+
+    def worker(index):
+        with rcnet.Network(1, 1, id=5000 + index):
+            for _ in range(50):
+                try:
+                    rcnet.Network(1, 1, id=5000 + index)
+                except rcnet.RcnetError as error:
+                    errors.append(error.reports)
+
+    threads = [threading.Thread(target=worker, args=(i,)) for i in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert len(errors) == 200
+    assert all(len(reports) == 1 and "it == m_Nets.end()" in reports[0] for reports in errors)

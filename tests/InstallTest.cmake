@@ -1,0 +1,34 @@
+# cmake -DBUILD=dir -DSOURCE=dir -DWORK=dir -P InstallTest.cmake
+# Installs the build into a fresh prefix, then builds and runs an outside project against it, once
+# through find_package(rcnet) and once through pkg-config.
+file(REMOVE_RECURSE "${WORK}")
+set(prefix "${WORK}/prefix")
+function(run)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT code EQUAL 0)
+        message(FATAL_ERROR "failed (${code}): ${ARGN}\n${out}\n${err}")
+    endif()
+    message("${out}")
+endfunction()
+
+run(${CMAKE_COMMAND} --install "${BUILD}" --prefix "${prefix}")
+foreach(file include/rcnet.h lib/cmake/rcnet/rcnetConfig.cmake lib/pkgconfig/rcnet.pc)
+    if(NOT EXISTS "${prefix}/${file}")
+        message(FATAL_ERROR "not installed: ${file}")
+    endif()
+endforeach()
+
+run(${CMAKE_COMMAND} -S "${SOURCE}/tests/install" -B "${WORK}/consumer" -G Ninja "-DCMAKE_PREFIX_PATH=${prefix}")
+run(${CMAKE_COMMAND} --build "${WORK}/consumer")
+run("${WORK}/consumer/consumer" "${WORK}")
+
+# pkg-config, as a Makefile-based project would use it.
+set(ENV{PKG_CONFIG_PATH} "${prefix}/lib/pkgconfig")
+execute_process(COMMAND pkg-config --cflags --libs rcnet OUTPUT_VARIABLE flags RESULT_VARIABLE code
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT code EQUAL 0)
+    message(FATAL_ERROR "pkg-config does not find rcnet")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run(cc "${SOURCE}/examples/linked_host.c" ${flags} -lm "-Wl,-rpath,${prefix}/lib" -o "${WORK}/pkgconfig_host")
+run("${WORK}/pkgconfig_host" "${WORK}")
