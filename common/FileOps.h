@@ -189,6 +189,9 @@ private:
     bool m_Failed = false;
 };
 
+// Records or rows without values take no text, so the text cannot bound how many a header may announce.
+inline constexpr uint32_t kMaxEmptyRecords = 1u << 20;
+
 namespace fileops {
 constexpr char kReportSource[] = "FileOps";
 
@@ -217,14 +220,16 @@ inline void WriteMatrix(TextWriter& out, const Matrix& vector) {
 inline bool ReadMatrix(TextReader& in, Matrix& matrix) {
     uint32_t iSize, jSize;
     if (!in.Count(iSize) || !in.Count(jSize)) return false;
-    // Every value takes at least one character and one separator; empty rows take nothing, so only a
-    // generous slack bounds their number.
+    // Every value takes at least one character and one separator. Empty rows take no text at all, so
+    // their number has a fixed bound instead: a few million empty vectors at most.
     const uint64_t room = in.RemainingBytes();
-    if (uint64_t{iSize} * jSize > room / 2 + 1 || (jSize == 0 && iSize > room + 1024)) return in.Fail();
-    Matrix result(iSize, Vector(jSize, 0.0));
-    for (Vector& row : result)
+    if (uint64_t{iSize} * jSize > room / 2 + 1 || (jSize == 0 && iSize > kMaxEmptyRecords)) return in.Fail();
+    Matrix result(iSize);
+    for (Vector& row : result) {
+        row.resize(jSize);
         for (double& value : row)
             if (!in.Double(value)) return false;
+    }
     matrix.swap(result);
     return true;
 }

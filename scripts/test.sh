@@ -4,7 +4,8 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 start=$(date +%s)
-rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" "${RCNET_PYTHON_PACKAGES[@]}" || exit 1
+rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" "${RCNET_PYTHON_PACKAGES[@]}" \
+    "${RCNET_FUZZ_PACKAGES[@]}" || exit 1
 # A locale with a decimal comma, for the tests that show the files do not depend on it.
 if [ "$(id -u)" -eq 0 ] && ! locale -a 2>/dev/null | grep -qi '^de_DE.utf8$'; then
     localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || true
@@ -75,6 +76,33 @@ build_or_fail tsan rcnet_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_SA
 if build_or_fail win32 rcnet_build_win32; then
     rcnet_prepare_wine
     run_suite win32
+fi
+
+# Every fuzz target for a bounded time (RCNET_FUZZ_SECONDS, 20 by default), from its seed corpus; a
+# crash fails the run and leaves its input in build/fuzz/artifacts-NAME for fuzz/regressions/.
+build_fuzz() {
+    CC=clang CXX=clang++ rcnet_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_FUZZ=ON -DRCNET_TESTS=OFF \
+        -DRCNET_SANITIZE=address,undefined
+}
+if build_or_fail fuzz build_fuzz; then
+    rcnet_log "fuzz (${RCNET_FUZZ_SECONDS:-20} s per target)"
+    for target in net_file pattern_file numbers exports; do
+        dir="$RCNET_ROOT/build/fuzz"
+        mkdir -p "$dir/corpus-$target" "$dir/artifacts-$target"
+        if "$dir/fuzz_$target" "$dir/corpus-$target" "$RCNET_ROOT/fuzz/corpus/$target" \
+            -max_total_time="${RCNET_FUZZ_SECONDS:-20}" -max_len=4096 -artifact_prefix="$dir/artifacts-$target/" \
+            -print_final_stats=1 >"$dir/log-$target.txt" 2>&1; then
+            passed=$((passed + 1))
+            result=ok
+        else
+            failed=$((failed + 1))
+            failed_suites+=("fuzz $target")
+            result=FAILED
+        fi
+        runs=$(grep -oE 'number_of_executed_units: [0-9]+' "$dir/log-$target.txt" | grep -oE '[0-9]+$')
+        coverage=$(grep -oE 'cov: [0-9]+' "$dir/log-$target.txt" | tail -1)
+        echo "fuzz $target: $result, ${runs:-0} executions, $coverage"
+    done
 fi
 
 rcnet_log "summary ($(($(date +%s) - start)) s)"

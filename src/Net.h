@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/FileOps.h"
 #include "common/Types.h"
 #include "src/Reservoire.h"
 
@@ -54,6 +55,9 @@ public:
     // stored patterns stay. All or nothing: false, with the network unchanged, when the file cannot be
     // opened or is incomplete or malformed.
     bool Load(const std::string& path);
+    // The same as text, for the file functions above and for tests and fuzzers.
+    void Write(TextWriter& out) const;
+    bool Read(TextReader& in);
     // Empties the reservoir, the readout and the last result.
     void ClearModel();
 

@@ -7,6 +7,11 @@ namespace rcnet {
 
 bool Net::Save(const std::string& path) const {
     TextWriter out;
+    Write(out);
+    return platform::ReplaceFileContents(path, out.Text());
+}
+
+void Net::Write(TextWriter& out) const {
     out.Count(m_InputSize);
     out.Blank();
     out.Count(m_OutputSize);
@@ -15,26 +20,30 @@ bool Net::Save(const std::string& path) const {
     out.EndLine();
     WriteMatrix(out, m_OutputWeights);
     m_Reservoir.WriteReservoir(out);
-    return platform::ReplaceFileContents(path, out.Text());
 }
 
 bool Net::Load(const std::string& path) {
     uint64_t size = 0;
     std::FILE* file = platform::OpenForReading(path, size);
     if (!file) return false;
+    bool ok;
+    {
+        TextReader in(file, size);
+        ok = Read(in);
+    }
+    std::fclose(file);
+    return ok;
+}
+
+bool Net::Read(TextReader& in) {
     // Everything is read into a new model first: a file that fails part way changes nothing.
     uint32_t inSize = 0, outSize = 0;
     bool useThreshold = false;
     Matrix weights;
     Reservoire reservoir;
-    bool ok;
-    {
-        TextReader in(file, size);
-        ok = in.Count(inSize) && in.Count(outSize) && in.Flag(useThreshold) && ReadMatrix(in, weights) &&
-             reservoir.ReadReservoir(in);
-    }
-    std::fclose(file);
-    if (!ok) return false;
+    if (!in.Count(inSize) || !in.Count(outSize) || !in.Flag(useThreshold) || !ReadMatrix(in, weights) ||
+        !reservoir.ReadReservoir(in))
+        return false;
     ClearModel();
     m_InputSize = inSize;
     m_OutputSize = outSize;

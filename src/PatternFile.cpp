@@ -17,12 +17,11 @@ bool ReadValues(TextReader& in, uint32_t count, Vector& values) {
     return true;
 }
 
-bool ReadPatterns(TextReader& in, PatternFile& result) {
+bool ReadRecords(TextReader& in, PatternFile& result) {
     uint32_t count;
     if (!in.Count(result.inputSize) || !in.Count(result.outputSize) || !in.Count(count)) return false;
     const uint64_t width = uint64_t{result.inputSize} + result.outputSize;
-    // Records without values take no room in the file; only a generous slack bounds their number.
-    if (width == 0 && count > in.RemainingBytes() + 1024) return in.Fail();
+    if (width == 0 && count > kMaxEmptyRecords) return in.Fail();
     const uint64_t fits = width ? in.RemainingBytes() / (2 * width) + 1 : count;
     result.inputs.reserve(static_cast<size_t>(std::min<uint64_t>(count, fits)));
     result.outputs.reserve(static_cast<size_t>(std::min<uint64_t>(count, fits)));
@@ -38,18 +37,23 @@ bool ReadPatterns(TextReader& in, PatternFile& result) {
 
 }  // namespace
 
+bool ReadPatterns(TextReader& in, PatternFile& file) {
+    PatternFile result;
+    if (!ReadRecords(in, result)) return false;
+    file = std::move(result);
+    return true;
+}
+
 bool ReadPatternFile(const std::string& path, PatternFile& file) {
     uint64_t size = 0;
     std::FILE* handle = platform::OpenForReading(path, size);
     if (!handle) return false;
-    PatternFile result;
     bool ok;
     {
         TextReader in(handle, size);
-        ok = ReadPatterns(in, result);
+        ok = ReadPatterns(in, file);
     }
     std::fclose(handle);
-    if (ok) file = std::move(result);
     return ok;
 }
 

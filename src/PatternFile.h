@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/FileOps.h"
 #include "common/Types.h"
 
 namespace rcnet {
@@ -21,5 +22,8 @@ struct PatternFile {
 // announced records are complete, or a value is not a number. Values after the last record are ignored.
 // Memory grows only with what the file holds, never with what its header announces.
 bool ReadPatternFile(const std::string& path, PatternFile& file);
+
+// The same from any text; `file` is filled only on success.
+bool ReadPatterns(TextReader& in, PatternFile& file);
 
 }  // namespace rcnet

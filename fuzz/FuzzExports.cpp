@@ -1,0 +1,127 @@
+// Bytes turned into a sequence of export calls: any order, any arguments (ids, counts and sizes near
+// the edges, null pointers, wrong sizes). Properties: no crash, no read out of bounds, every result is 0
+// or 1, and nothing is written past an output array.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "include/rcnet.h"
+#include "tests/support/ReportCapture.h"
+
+namespace {
+
+class Bytes {
+public:
+    Bytes(const uint8_t* data, size_t size) : m_Data(data), m_Size(size) {}
+    bool Empty() const { return m_Pos >= m_Size; }
+    uint8_t Byte() { return m_Pos < m_Size ? m_Data[m_Pos++] : 0; }
+    int Id() {
+        static const int ids[] = {0, 1, 2, -1, 2147483647, -2147483647 - 1};
+        return ids[Byte() % 6];
+    }
+    // Small counts mostly; now and then a negative or a large one.
+    int Count() {
+        const uint8_t b = Byte();
+        if (b == 255) return -1;
+        if (b == 254) return -2147483647 - 1;
+        if (b == 253) return 5000;
+        return b % 24;
+    }
+    int Size() { return Byte() % 4; }
+    double Value() { return (static_cast<int>(Byte()) - 128) / 32.0; }
+
+private:
+    const uint8_t* m_Data;
+    size_t m_Size;
+    size_t m_Pos = 0;
+};
+
+void Require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "property violated: %s\n", what);
+        std::abort();
+    }
+}
+
+std::string TempPath(int which) {
+    static const std::string base =
+        (std::filesystem::temp_directory_path() / ("rcnet-fuzz-" + std::to_string(getpid()))).string();
+    return base + "-" + std::to_string(which);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    rcnet::test::ReportCapture quiet;
+    Bytes in(data, size);
+    for (int call = 0; call < 64 && !in.Empty(); ++call) {
+        int result = 1;
+        switch (in.Byte() % 14) {
+            case 0:
+                result = RegisterUsage(in.Id(), in.Size(), in.Size(), in.Byte() % 2);
+                break;
+            case 1:
+                result = UnregisterUsage(in.Id());
+                break;
+            case 2:
+                Randomize(in.Byte());
+                break;
+            case 3:
+                result = AddNeuronsToNet(in.Id(), in.Count() % 40, static_cast<int8_t>(in.Byte()) % 6);
+                break;
+            case 4:
+                result = AddRandomConnectionsToNet(in.Id(), in.Count());
+                break;
+            case 5:
+                result = AddRandomBackConnectionsToNet(in.Id(), in.Count());
+                break;
+            case 6:
+                result = InitNetInputMatrix(in.Id(), in.Size());
+                break;
+            case 7: {
+                const int id = in.Id(), count = in.Count() % 8, inSize = in.Size(), outSize = in.Size();
+                std::vector<double> inputs(8 * 4), outputs(8 * 4);
+                for (double& v : inputs) v = in.Value();
+                for (double& v : outputs) v = in.Value();
+                const bool nullInputs = in.Byte() % 8 == 0;
+                result = AddPatternsToNet(id, count, inSize, nullInputs ? nullptr : inputs.data(), outSize,
+                                          outputs.data());
+                break;
+            }
+            case 8:
+                result = LearnNet(in.Id());
+                break;
+            case 9: {
+                const int id = in.Id(), inSize = in.Size(), outSize = in.Size();
+                double ins[4] = {in.Value(), in.Value(), in.Value(), in.Value()};
+                double outs[8];
+                for (double& v : outs) v = 12345.0;
+                result = PropagatePattern(id, inSize, ins, outSize, outs);
+                for (int k = outSize; k < 8; ++k) Require(outs[k] == 12345.0, "written past outSize");
+                if (!result)
+                    for (double v : outs) Require(v == 12345.0, "outs written by a failed call");
+                break;
+            }
+            case 10:
+                result = SaveNetToFile(in.Id(), TempPath(in.Byte() % 2).c_str());
+                break;
+            case 11:
+                result = LoadNetFromFile(in.Id(), TempPath(in.Byte() % 2).c_str());
+                break;
+            case 12:
+                result = AddPatternsFromFile(in.Id(), TempPath(in.Byte() % 2).c_str());
+                break;
+            default:
+                result = LoadNetFromFile(in.Id(), nullptr);
+        }
+        Require(result == 0 || result == 1, "a result other than 0 or 1");
+    }
+    for (int id : {0, 1, 2, -1, 2147483647, -2147483647 - 1}) UnregisterUsage(id);
+    std::remove(TempPath(0).c_str());
+    std::remove(TempPath(1).c_str());
+    return 0;
+}

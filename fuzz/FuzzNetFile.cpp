@@ -1,0 +1,57 @@
+// Network-file reader. Properties: a rejected text leaves the network exactly as it was; an accepted one,
+// written out, reads back and writes out to the same bytes.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "common/Random.h"
+#include "src/Net.h"
+#include "tests/support/ReportCapture.h"
+
+namespace {
+
+std::string Text(const rcnet::Net& net) {
+    rcnet::TextWriter out;
+    net.Write(out);
+    return out.Text();
+}
+
+std::string Values(const rcnet::Net& net) {
+    std::string values;
+    for (const rcnet::NeuronRef& n : net.Reservoir().Neurons())
+        values += rcnet::FormatDouble(n->m_State) + rcnet::FormatDouble(n->m_PrevState) + " ";
+    return values;
+}
+
+void Require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "property violated: %s\n", what);
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    rcnet::test::ReportCapture quiet;
+    rcnet::srand(7);
+    rcnet::Net net(2, 1, true);
+    net.Reservoir().AddNeurons(3, 1);
+    net.Reservoir().AddRandomConnections(4);
+    net.Reservoir().InitInputMatrix(2);
+    net.Reservoir().SetInputs({0.5, -0.5});
+    net.Reservoir().Step();
+    const std::string before = Text(net), valuesBefore = Values(net);
+
+    rcnet::TextReader in(std::string(reinterpret_cast<const char*>(data), size));
+    if (!net.Read(in)) {
+        Require(Text(net) == before && Values(net) == valuesBefore, "a rejected file changed the network");
+        return 0;
+    }
+    const std::string first = Text(net);
+    rcnet::Net again(0, 0, false);
+    rcnet::TextReader reread(first);
+    Require(again.Read(reread), "a written network does not read back");
+    Require(Text(again) == first, "a network read back writes other bytes");
+    return 0;
+}
