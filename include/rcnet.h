@@ -56,9 +56,10 @@ RCNET_API int RCNET_CALL AddRandomConnectionsToNet(int id, int count);
 /* The same for back links, which carry each neuron's state from the previous step. */
 RCNET_API int RCNET_CALL AddRandomBackConnectionsToNet(int id, int count);
 
-/* Draws the input matrix (inputCount rows, one column per neuron present now) and zeroes the input and
- * state vectors. Pass the network's input size; call it after the last AddNeuronsToNet. Returns 1 when
- * the network exists; a negative inputCount returns 0 ("inputCount >= 0"). */
+/* Draws the input matrix (inputCount rows, one column per neuron present now) and zeroes the input
+ * vector and the reported state vector; the neurons keep their own states. Pass the network's input
+ * size; call it after the last AddNeuronsToNet. Returns 1 when the network exists; a negative inputCount
+ * returns 0 ("inputCount >= 0"). */
 RCNET_API int RCNET_CALL InitNetInputMatrix(int id, int inputCount);
 
 /* Appends count training patterns. Pattern i is inputs[i*inSize .. i*inSize+inSize-1] with targets

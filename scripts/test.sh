@@ -78,6 +78,26 @@ if build_or_fail win32 rcnet_build_win32; then
     run_suite win32
 fi
 
+# Every complete example of the README and docs/, compiled and run; and the README's first command.
+if [ -f "$RCNET_ROOT/build/native/librcnet.so" ]; then
+    rcnet_log "test documentation examples and the demo"
+    if /usr/bin/python3 "$RCNET_ROOT/tests/check_docs.py" "$RCNET_ROOT/build/native" | tee "$RCNET_ROOT/build/native/docs.log"; then
+        :
+    else
+        failed_suites+=("docs")
+    fi
+    passed=$((passed + $(grep -oE 'docs: [0-9]+ passed' "$RCNET_ROOT/build/native/docs.log" | grep -oE '[0-9]+' || echo 0)))
+    failed=$((failed + $(grep -oE '[0-9]+ failed' "$RCNET_ROOT/build/native/docs.log" | tail -1 | grep -oE '[0-9]+' || echo 1)))
+    if bash "$RCNET_ROOT/scripts/demo.sh" >"$RCNET_ROOT/build/native/demo.log" 2>&1; then
+        passed=$((passed + 1))
+        tail -3 "$RCNET_ROOT/build/native/demo.log"
+    else
+        failed=$((failed + 1))
+        failed_suites+=("demo")
+        tail -20 "$RCNET_ROOT/build/native/demo.log"
+    fi
+fi
+
 # Every fuzz target for a bounded time (RCNET_FUZZ_SECONDS, 20 by default), from its seed corpus; a
 # crash fails the run and leaves its input in build/fuzz/artifacts-NAME for fuzz/regressions/.
 build_fuzz() {
