@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <stdexcept>
 
 #include "common/Report.h"
 #include "src/NetManager.h"
@@ -20,6 +21,8 @@ int Guarded(Body&& body) noexcept {
     try {
         return body() ? 1 : 0;
     } catch (const std::bad_alloc&) {
+        ReportFailure("out of memory", kReportSource, __LINE__);
+    } catch (const std::length_error&) {  // a container asked for more than the address space holds
         ReportFailure("out of memory", kReportSource, __LINE__);
     } catch (...) {
         ReportFailure("unexpected exception", kReportSource, __LINE__);

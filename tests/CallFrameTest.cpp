@@ -57,12 +57,14 @@ TEST(CallFrame, SizesAreComparedAsUnsigned32BitValues) {
 TEST(CallFrame, NoExceptionEscapes) {
     ReportCapture capture;
     EXPECT_EQ(Guarded([]() -> bool { throw std::bad_alloc(); }), 0);
+    EXPECT_EQ(Guarded([]() -> bool { throw std::length_error("vector"); }), 0);
     EXPECT_EQ(Guarded([]() -> bool { throw std::runtime_error("x"); }), 0);
     EXPECT_EQ(Guarded([]() -> bool { throw 42; }), 0);
     ASSERT_TRUE(NetManager::Instance().RegisterNet(2003, 1, 1, false));
-    EXPECT_EQ(WithNet(2003, [](Net&) -> bool { throw std::length_error("vector"); }), 0);
-    EXPECT_EQ(capture.Checks(), (Checks{"out of memory @ Exports", "unexpected exception @ Exports",
-                                        "unexpected exception @ Exports", "unexpected exception @ Exports"}));
+    EXPECT_EQ(WithNet(2003, [](Net&) -> bool { throw std::logic_error("bug"); }), 0);
+    EXPECT_EQ(capture.Checks(),
+              (Checks{"out of memory @ Exports", "out of memory @ Exports", "unexpected exception @ Exports",
+                      "unexpected exception @ Exports", "unexpected exception @ Exports"}));
     NetManager::Instance().UnregisterNet(2003);
 }
 

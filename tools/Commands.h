@@ -1,0 +1,46 @@
+// The subcommands of the rcnet tool. Each returns the process exit code: 0 done, 1 failed or the input
+// was refused, 2 a usage error found after parsing (an option value that does not fit the input).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace rcnet::tools {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct InfoOptions {
+    std::string netFile;
+};
+int RunInfo(const InfoOptions& options);
+
+struct CheckOptions {
+    std::string file;
+    std::string kind;  // "net", "patterns" or empty to guess
+};
+int RunCheck(const CheckOptions& options);
+
+struct TrainOptions {
+    std::string patternFile;
+    std::string outFile;
+    int neurons = 100;
+    int type = 1;                    // bipolar sigmoid
+    std::optional<int> connections;  // default: 5 per neuron
+    int backConnections = 0;
+    unsigned int seed = 1;  // every thread of the library starts as if seeded with 1
+    bool threshold = true;
+    std::optional<int> inputs, outputs;  // must agree with the pattern file when given
+};
+int RunTrain(const TrainOptions& options);
+
+struct PredictOptions {
+    std::string netFile;
+    std::string patternFile;
+    bool targets = false;
+};
+int RunPredict(const PredictOptions& options);
+
+}  // namespace rcnet::tools

@@ -1,0 +1,85 @@
+// rcnet: the command-line tool. Parses the command line with CLI11 and runs one subcommand.
+#include <CLI/CLI.hpp>
+
+#include <map>
+#include <string>
+
+#include "tools/Commands.h"
+#include "tools/LibraryNet.h"
+
+#ifndef RCNET_VERSION
+#define RCNET_VERSION "unknown"
+#endif
+
+using namespace rcnet::tools;
+
+int main(int argc, char** argv) {
+    CLI::App app{"rcnet: reservoir-computing (echo state) networks from the command line"};
+    app.name("rcnet");
+    app.set_version_flag("--version", std::string("rcnet ") + RCNET_VERSION);
+    app.require_subcommand(1);
+
+    InfoOptions info;
+    CLI::App* infoCommand =
+        app.add_subcommand("info", "Show what a network file holds, as the library loads it");
+    infoCommand->add_option("NETFILE", info.netFile, "Network file")->required();
+
+    CheckOptions check;
+    CLI::App* checkCommand = app.add_subcommand(
+        "check",
+        "Check a network or pattern file: exit 0 when the library accepts it, else 1, with line, column "
+        "and reason; warnings for what looks wrong");
+    checkCommand->add_option("FILE", check.file, "Network or pattern file")->required();
+    checkCommand->add_option("--kind", check.kind, "What the file is (guessed when not given)")
+        ->check(CLI::IsMember({"net", "patterns"}));
+
+    TrainOptions train;
+    const std::map<std::string, int> types{{"sigmoid", 0}, {"bisigmoid", 1}, {"rsdn", 2}, {"linear", 3}};
+    CLI::App* trainCommand = app.add_subcommand(
+        "train", "Build a random reservoir, train its readout on a pattern file and save the network");
+    trainCommand->add_option("--patterns", train.patternFile, "Pattern file to train on")->required();
+    trainCommand->add_option("--out", train.outFile, "Network file to write")->required();
+    // The library draws link ends among the first 32768 neurons only.
+    trainCommand->add_option("--neurons", train.neurons, "Number of neurons")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 32768));
+    trainCommand
+        ->add_option("--type", train.type, "Neuron type: sigmoid (0), bisigmoid (1), rsdn (2), linear (3)")
+        ->option_text("TYPE=bisigmoid")
+        ->transform(CLI::CheckedTransformer(types, CLI::ignore_case));
+    trainCommand
+        ->add_option("--connections", train.connections, "Random forward links (default: 5 per neuron)")
+        ->check(CLI::NonNegativeNumber);
+    trainCommand->add_option("--back-connections", train.backConnections, "Random back links")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    trainCommand->add_option("--seed", train.seed, "Seed of the library's random generator")
+        ->capture_default_str();
+    trainCommand->add_flag("--threshold,!--no-threshold", train.threshold,
+                           "Give the readout a threshold (constant) term (default: on)");
+    trainCommand->add_option("--inputs", train.inputs, "Input size; must match the pattern file's header")
+        ->check(CLI::NonNegativeNumber);
+    trainCommand->add_option("--outputs", train.outputs, "Output size; must match the pattern file's header")
+        ->check(CLI::NonNegativeNumber);
+
+    PredictOptions predict;
+    CLI::App* predictCommand = app.add_subcommand(
+        "predict", "Run a pattern file's inputs through a network in order; outputs as CSV");
+    predictCommand->add_option("NETFILE", predict.netFile, "Network file")->required();
+    predictCommand->add_option("PATTERNFILE", predict.patternFile, "Pattern file")->required();
+    predictCommand->add_flag("--targets", predict.targets,
+                             "Add the pattern file's targets as columns and write the RMSE to stderr");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help and version exit 0; every other parse error is a usage error.
+        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+    }
+
+    RouteLibraryReports();
+    if (*infoCommand) return RunInfo(info);
+    if (*checkCommand) return RunCheck(check);
+    if (*trainCommand) return RunTrain(train);
+    return RunPredict(predict);
+}

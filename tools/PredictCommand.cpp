@@ -1,0 +1,96 @@
+// rcnet predict: runs a pattern file's inputs through a network, in file order, and writes the outputs
+// as CSV.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "include/rcnet.h"
+#include "src/PatternFile.h"
+#include "tools/Commands.h"
+#include "tools/LibraryNet.h"
+
+namespace rcnet::tools {
+namespace {
+
+// The shortest text that reads back as the same double, free of the locale.
+void AppendNumber(std::string& line, double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    line.append(buffer, result.ptr);
+}
+
+void AppendHeader(std::string& line, const char* name, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!line.empty()) line += ',';
+        line += name + std::to_string(i);
+    }
+}
+
+}  // namespace
+
+int RunPredict(const PredictOptions& options) {
+    RegisteredNet registered(0, 0, false);
+    if (!LoadNetwork(options.netFile, registered, "predict")) return kExitFailure;
+    const std::shared_ptr<Net> net = registered.Get();
+    const uint32_t inSize = net->InputSize(), outSize = net->OutputSize();
+
+    PatternFile patterns;
+    if (!ReadPatternFile(options.patternFile, patterns)) {
+        ExplainPatternFile(options.patternFile, "predict");
+        return kExitFailure;
+    }
+    if (patterns.inputSize != inSize) {
+        std::fprintf(stderr, "rcnet predict: %s has %u inputs per pattern, the network %u\n",
+                     options.patternFile.c_str(), patterns.inputSize, inSize);
+        return kExitFailure;
+    }
+    if (options.targets && patterns.outputSize != outSize) {
+        std::fprintf(stderr, "rcnet predict: %s has %u targets per pattern, the network %u outputs\n",
+                     options.patternFile.c_str(), patterns.outputSize, outSize);
+        return kExitFailure;
+    }
+
+    std::string line;
+    AppendHeader(line, "output", outSize);
+    if (options.targets) AppendHeader(line, "target", outSize);
+    std::vector<double> outputs(outSize);
+    double squares = 0.0;
+    for (size_t k = 0; k < patterns.inputs.size(); ++k) {
+        if (!PropagatePattern(registered.Id(), static_cast<int>(inSize), patterns.inputs[k].data(),
+                              static_cast<int>(outSize), outputs.data())) {
+            // Only the first step can fail: the readout does not fit the reservoir.
+            std::fprintf(stderr,
+                         "rcnet predict: %s cannot predict: its readout does not fit its reservoir "
+                         "(never trained?)\n",
+                         options.netFile.c_str());
+            return kExitFailure;
+        }
+        if (k == 0) std::printf("%s\n", line.c_str());
+        line.clear();
+        for (uint32_t i = 0; i < outSize; ++i) {
+            if (i > 0) line += ',';
+            AppendNumber(line, outputs[i]);
+        }
+        if (options.targets) {
+            for (uint32_t i = 0; i < outSize; ++i) {
+                const double target = patterns.outputs[k][i];
+                line += ',';
+                AppendNumber(line, target);
+                squares += (outputs[i] - target) * (outputs[i] - target);
+            }
+        }
+        std::printf("%s\n", line.c_str());
+    }
+    if (patterns.inputs.empty()) std::printf("%s\n", line.c_str());
+    if (options.targets) {
+        const double values = static_cast<double>(patterns.inputs.size()) * outSize;
+        std::fprintf(stderr, "RMSE: %.6g (%zu pattern%s, %u output%s)\n",
+                     values > 0 ? std::sqrt(squares / values) : 0.0, patterns.inputs.size(),
+                     patterns.inputs.size() == 1 ? "" : "s", outSize, outSize == 1 ? "" : "s");
+    }
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kExitOk : kExitFailure;
+}
+
+}  // namespace rcnet::tools

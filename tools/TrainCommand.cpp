@@ -1,0 +1,117 @@
+// rcnet train: builds a reservoir, trains its readout on a pattern file and saves the network, all
+// through the library's exports.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "include/rcnet.h"
+#include "tools/Commands.h"
+#include "tools/FileCheck.h"
+#include "tools/LibraryNet.h"
+#include "tools/Progress.h"
+
+namespace rcnet::tools {
+namespace {
+
+// Ordered pairs of neurons, each a possible link (--neurons is at most 32768, all drawable).
+uint64_t LinkPairs(int neurons) {
+    return static_cast<uint64_t>(neurons) * static_cast<uint64_t>(neurons);
+}
+
+bool SizeAgrees(const char* option, const std::optional<int>& given, uint32_t header, const char* what) {
+    if (!given || static_cast<uint32_t>(*given) == header) return true;
+    std::fprintf(stderr, "rcnet train: %s %d does not match the pattern file's %s (%u)\n", option, *given,
+                 what, header);
+    return false;
+}
+
+}  // namespace
+
+int RunTrain(const TrainOptions& options) {
+    const int connections = options.connections.value_or(static_cast<int>(std::min<uint64_t>(
+        uint64_t{5} * static_cast<uint64_t>(options.neurons), LinkPairs(options.neurons))));
+    // The library would refuse these with a report and go on with fewer links; say so before any work.
+    if (static_cast<uint64_t>(connections) > LinkPairs(options.neurons)) {
+        std::fprintf(stderr, "rcnet train: --connections %d exceeds the %llu possible links of %d neurons\n",
+                     connections, static_cast<unsigned long long>(LinkPairs(options.neurons)),
+                     options.neurons);
+        return kExitUsage;
+    }
+    if (static_cast<uint64_t>(options.backConnections) > LinkPairs(options.neurons)) {
+        std::fprintf(stderr,
+                     "rcnet train: --back-connections %d exceeds the %llu possible links of %d neurons\n",
+                     options.backConnections, static_cast<unsigned long long>(LinkPairs(options.neurons)),
+                     options.neurons);
+        return kExitUsage;
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    Progress progress;
+    progress.Phase("checking the pattern file");
+    // The checker reads the sizes and gives line and column when the file is refused.
+    std::string text, error;
+    if (!ReadWholeFile(options.patternFile, text, error)) {
+        progress.Finish();
+        std::fprintf(stderr, "rcnet train: cannot read %s: %s\n", options.patternFile.c_str(), error.c_str());
+        return kExitFailure;
+    }
+    const CheckResult check = CheckPatternText(std::move(text));
+    const uint32_t inputs = check.inputs, outputs = check.outputs, count = check.patterns;
+    progress.Finish();
+    if (!check.accepted) {
+        std::fprintf(stderr, "rcnet train: %s: line %llu, column %llu: %s\n", options.patternFile.c_str(),
+                     static_cast<unsigned long long>(check.error.at.line),
+                     static_cast<unsigned long long>(check.error.at.column), check.error.message.c_str());
+        return kExitFailure;
+    }
+    if (!SizeAgrees("--inputs", options.inputs, inputs, "input size") ||
+        !SizeAgrees("--outputs", options.outputs, outputs, "output size"))
+        return kExitUsage;
+    if (count == 0) {
+        std::fprintf(stderr, "rcnet train: %s holds no patterns: nothing to train on\n",
+                     options.patternFile.c_str());
+        return kExitFailure;
+    }
+
+    progress.Phase("building the reservoir");
+    Randomize(options.seed);
+    RegisteredNet net(inputs, outputs, options.threshold);
+    const int id = net.Id();
+    if (!net.Ok() || !AddNeuronsToNet(id, options.neurons, options.type) ||
+        !AddRandomConnectionsToNet(id, connections) ||
+        !AddRandomBackConnectionsToNet(id, options.backConnections) ||
+        !InitNetInputMatrix(id, static_cast<int>(inputs))) {
+        progress.Finish();
+        std::fprintf(stderr, "rcnet train: the library could not build the reservoir\n");
+        return kExitFailure;
+    }
+
+    progress.Phase("reading the patterns");
+    if (!AddPatternsFromFile(id, options.patternFile.c_str())) {
+        progress.Finish();
+        ExplainPatternFile(options.patternFile, "train");
+        return kExitFailure;
+    }
+
+    progress.Phase("training the readout");
+    if (!LearnNet(id)) {
+        progress.Finish();
+        std::fprintf(stderr, "rcnet train: training failed\n");
+        return kExitFailure;
+    }
+
+    progress.Phase("saving");
+    if (!SaveNetToFile(id, options.outFile.c_str())) {
+        progress.Finish();
+        std::fprintf(stderr, "rcnet train: cannot write %s\n", options.outFile.c_str());
+        return kExitFailure;
+    }
+    progress.Finish();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%s: %d neurons, %d forward and %d back links, trained on %u patterns in %.1f s\n",
+                options.outFile.c_str(), options.neurons, connections, options.backConnections, count,
+                seconds);
+    return kExitOk;
+}
+
+}  // namespace rcnet::tools

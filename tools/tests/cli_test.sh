@@ -1,0 +1,304 @@
+#!/usr/bin/env bash
+# Tests of the rcnet command-line tool, one group per ctest entry:
+#   cli_test.sh RCNET DATA_DIR WORK_DIR CASE
+# CASE: help, usage, info, check, train_predict, check_load_agreement, progress.
+set -u
+
+rcnet=$1
+data=$2
+work=$3
+case=$4
+
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# run ARGS...: runs the tool; its exit code goes to $rc, its output to out.txt and err.txt.
+run() {
+    "$rcnet" "$@" >out.txt 2>err.txt
+    rc=$?
+}
+expect_rc() {
+    [ "$rc" = "$1" ] || fail "$2: exit code $rc, expected $1 (stderr: $(head -c 300 err.txt))"
+}
+expect_out() {
+    grep -qF -- "$1" out.txt || fail "$2: stdout lacks '$1' (stdout: $(head -c 300 out.txt))"
+}
+expect_err() {
+    grep -qF -- "$1" err.txt || fail "$2: stderr lacks '$1' (stderr: $(head -c 300 err.txt))"
+}
+expect_line_count() {
+    local lines
+    lines=$(wc -l <"$1")
+    [ "$lines" = "$2" ] || fail "$3: $1 has $lines lines, expected $2"
+}
+
+case_help() {
+    run --help
+    expect_rc 0 "rcnet --help"
+    expect_out "Usage" "rcnet --help"
+    for sub in info check train predict; do
+        run "$sub" --help
+        expect_rc 0 "rcnet $sub --help"
+        expect_out "Usage" "rcnet $sub --help"
+    done
+    run --version
+    expect_rc 0 "rcnet --version"
+    expect_out "rcnet" "rcnet --version"
+}
+
+case_usage() {
+    run
+    expect_rc 2 "no subcommand"
+    run frobnicate
+    expect_rc 2 "unknown subcommand"
+    run info
+    expect_rc 2 "info without a file"
+    run info a.txt b.txt
+    expect_rc 2 "info with two files"
+    run check "$data/net.txt" --kind spreadsheet
+    expect_rc 2 "check --kind with a bad value"
+    run train --patterns "$data/patterns.txt"
+    expect_rc 2 "train without --out"
+    run train --patterns "$data/patterns.txt" --out n.txt --type cubic
+    expect_rc 2 "train --type with a bad name"
+    run train --patterns "$data/patterns.txt" --out n.txt --neurons 0
+    expect_rc 2 "train --neurons 0"
+    run train --patterns "$data/patterns.txt" --out n.txt --neurons ten
+    expect_rc 2 "train --neurons not a number"
+    run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --connections 101
+    expect_rc 2 "train --connections above neurons squared"
+    expect_err "exceeds" "train --connections above neurons squared"
+    run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --inputs 3
+    expect_rc 2 "train --inputs not the file's"
+    expect_err "does not match" "train --inputs not the file's"
+    [ -e n.txt ] && fail "a refused train wrote its output"
+    run predict "$data/net.txt"
+    expect_rc 2 "predict without a pattern file"
+    run predict --targets
+    expect_rc 2 "predict without files"
+    # Refused input is not a usage error.
+    run info missing.txt
+    expect_rc 1 "info of a missing file"
+    expect_err "missing.txt" "info of a missing file"
+    run check missing.txt
+    expect_rc 1 "check of a missing file"
+}
+
+# The fixture network: 2 inputs, 1 output, threshold, 4 bipolar sigmoid neurons, 6 forward and 2 back
+# links, input matrix 2 x 4, readout 1 x 5.
+case_info() {
+    run info "$data/net.txt"
+    expect_rc 0 "info of the fixture"
+    for line in "inputs: 2" "outputs: 1" "threshold: on" "neurons: 4" "  sigmoid: 0" "  bisigmoid: 4" \
+        "  rsdn: 0" "  linear: 0" "forward links: 6" "back links: 2" "input matrix: 2 x 4" "readout: 1 x 5" \
+        "spectral radius: "; do
+        expect_out "$line" "info of the fixture"
+    done
+
+    # A trained network with known counts.
+    run train --patterns "$data/patterns.txt" --out trained.txt --neurons 30 --type rsdn --connections 90 \
+        --back-connections 15 --seed 7
+    expect_rc 0 "train for info"
+    run info trained.txt
+    expect_rc 0 "info of a trained network"
+    for line in "inputs: 2" "outputs: 1" "threshold: on" "neurons: 30" "  sigmoid: 0" "  bisigmoid: 0" \
+        "  rsdn: 30" "  linear: 0" "forward links: 90" "back links: 15" "input matrix: 2 x 30" "readout: 1 x 31"; do
+        expect_out "$line" "info of a trained network"
+    done
+    grep -Eq '^spectral radius: [0-9.e+-]+ \(forward links; Hessenberg QR' out.txt ||
+        fail "info: no spectral radius line ($(grep spectral out.txt))"
+
+    run train --patterns "$data/patterns.txt" --out plain.txt --neurons 12 --type linear --no-threshold
+    expect_rc 0 "train without threshold"
+    run info plain.txt
+    for line in "threshold: off" "neurons: 12" "  linear: 12" "forward links: 60" "back links: 0" "readout: 1 x 12"; do
+        expect_out "$line" "info without threshold"
+    done
+
+    # A network of one cycle 1 -> 2 -> 3 -> 1 with weights 2, 2, 2: spectral radius exactly 2.
+    printf '1 1 0\n0 0\n3\n3\n1\n1\n1 2 2\n0\n3\n2\n1\n2 2 3\n0\n3\n3\n1\n3 2 1\n0\n1 3\n1 1 1 \n' >cycle.txt
+    run info cycle.txt
+    expect_rc 0 "info of a cycle"
+    expect_out "spectral radius: 2 (" "info of a cycle"
+    expect_out "readout: 0 x 0 (not trained)" "info of a cycle"
+
+    # A file the library refuses: the reason, with line and column.
+    run info "$data/net_bad_weight.txt"
+    expect_rc 1 "info of a refused file"
+    expect_err "line 8, column 3: 'x1' is not a number" "info of a refused file"
+}
+
+case_check() {
+    run check "$data/net.txt"
+    expect_rc 0 "check net.txt"
+    expect_out "accepted as a network file (guessed" "check net.txt"
+    run check "$data/patterns.txt"
+    expect_rc 0 "check patterns.txt"
+    expect_out "accepted as a pattern file (guessed" "check patterns.txt"
+    expect_out "2 inputs, 1 target, 40 patterns" "check patterns.txt"
+    run check --kind net "$data/net.txt"
+    expect_rc 0 "check --kind net"
+    # Read as patterns, a network file is one pattern of three values and text the reader never reaches.
+    run check --kind patterns "$data/net.txt"
+    expect_rc 0 "check a network file as patterns"
+    expect_err "line 3, column 9: warning: text after the last of the 1 announced patterns is ignored" \
+        "check a network file as patterns"
+    run check --kind net "$data/patterns.txt"
+    expect_rc 1 "check a pattern file as a network"
+
+    # Refused files: the exact place and reason.
+    check_refused() {
+        local file=$1 kind=$2 where=$3 why=$4
+        run check --kind "$kind" "$data/$file"
+        expect_rc 1 "check $file"
+        expect_err "$file: $where: $why" "check $file"
+        expect_out "refused" "check $file"
+    }
+    check_refused net_bad_weight.txt net "line 8, column 3" \
+        "'x1' is not a number (expected the weight of forward link 1 of 1 of neuron record 1 of 4 (id 1))"
+    check_refused net_bad_type.txt net "line 10, column 1" "'7' is not a neuron type"
+    check_refused net_bad_flag.txt net "line 1, column 5" "'2' is not 0 or 1 (expected the threshold flag"
+    check_refused net_glued_id.txt net "line 6, column 2" "'.5' is not a number"
+    check_refused net_readout_too_big.txt net "line 2, column 1" "the readout header announces 100000 x 100000 values"
+    check_refused net_truncated.txt net "line 30, column 18" \
+        "the file ends too early (expected value 3 of 4 of row 1 of 2 of the input matrix)"
+    check_refused patterns_bad_value.txt patterns "line 6, column 11" "'x' is not a number (expected target 1 of 1 of pattern 5 of 40"
+    check_refused patterns_bad_header.txt patterns "line 1, column 3" "'one' is not a number (expected the output size"
+    check_refused patterns_out_of_range.txt patterns "line 13, column 16" "'1e999' is out of the range of a double"
+    check_refused patterns_truncated.txt patterns "line 40, column 24" "the file ends too early"
+
+    # The guess: a bad flag still looks like a network file, a bad header with values like patterns.
+    run check "$data/net_bad_flag.txt"
+    expect_out "refused as a network file (guessed" "guess for a bad flag"
+    run check "$data/patterns_bad_header.txt"
+    expect_out "refused as a pattern file (guessed" "guess for a bad pattern header"
+
+    # Accepted with warnings, each at its line.
+    run check "$data/net_warnings.txt"
+    expect_rc 0 "check net_warnings.txt"
+    expect_err "line 13, column 1: warning: forward link 2 -> 9: no neuron has id 9" "unknown target"
+    expect_err "line 16, column 1: warning: neuron record 3 repeats id 2 of neuron record 2 (line 11)" "repeated id"
+    expect_err "line 18, column 1: warning: forward link 3 -> 2: no neuron has id 3" "unknown source"
+    expect_err "line 2, column 1: warning: readout rows have 5 weights, but 3 neurons (4 records) and the threshold need 4" \
+        "readout columns"
+    expect_err "line 32, column 1: warning: text after the input matrix is ignored: 'end'" "trailing text"
+    expect_out "9 warnings" "check net_warnings.txt"
+    run check "$data/net_untrained.txt"
+    expect_rc 0 "check an untrained network"
+    expect_err "line 2, column 1: warning: the readout is empty" "untrained network"
+
+    # Warnings about sizes: input matrix and readout rows.
+    printf '3 2 0\n1 2\n0.5 0.5 \n2\n3\n1\n0\n0\n3\n2\n0\n0\n2 3\n1 2 3 \n4 5 6 \n' >sizes.txt
+    run check sizes.txt
+    expect_rc 0 "check sizes.txt"
+    expect_err "line 2, column 1: warning: the readout has 1 row for 2 outputs" "readout rows"
+    expect_err "line 13, column 1: warning: the input matrix has 2 rows for 3 inputs" "input matrix rows"
+    expect_err "line 13, column 1: warning: the input matrix has 3 columns for 2 neurons" "input matrix columns"
+    printf '2 1 2\n1 2-3\n4 5 6 extra\n' >joined.txt
+    run check joined.txt
+    expect_rc 0 "check joined.txt"
+    expect_err "line 2, column 3: warning: '2-3' is read as two values, '2' and '-3'" "joined values"
+    expect_err "line 3, column 7: warning: text after the last of the 2 announced patterns is ignored: 'extra'" \
+        "pattern trailing text"
+}
+
+case_train_predict() {
+    run train --patterns "$data/patterns.txt" --out a.txt --neurons 20 --connections 60 --back-connections 10 --seed 5
+    expect_rc 0 "train"
+    expect_out "a.txt: 20 neurons" "train"
+    run train --patterns "$data/patterns.txt" --out b.txt --neurons 20 --connections 60 --back-connections 10 --seed 5
+    cmp -s a.txt b.txt || fail "the same seed wrote different networks"
+    run train --patterns "$data/patterns.txt" --out c.txt --neurons 20 --connections 60 --back-connections 10 --seed 6
+    cmp -s a.txt c.txt && fail "another seed wrote the same network"
+    run check --kind net a.txt
+    expect_rc 0 "the trained network checks"
+
+    run predict a.txt "$data/patterns.txt"
+    expect_rc 0 "predict"
+    expect_line_count out.txt 41 "predict (header and 40 patterns)"
+    [ "$(head -n 1 out.txt)" = "output0" ] || fail "predict header: $(head -n 1 out.txt)"
+    [ -s err.txt ] && fail "predict without --targets wrote to stderr: $(cat err.txt)"
+    cp out.txt plain.csv
+
+    run predict a.txt "$data/patterns.txt" --targets
+    expect_rc 0 "predict --targets"
+    expect_line_count out.txt 41 "predict --targets"
+    [ "$(head -n 1 out.txt)" = "output0,target0" ] || fail "predict --targets header: $(head -n 1 out.txt)"
+    grep -Eq '^RMSE: [0-9.e+-]+ \(40 patterns, 1 output\)$' err.txt || fail "predict --targets: RMSE line: $(cat err.txt)"
+    # The target column is the pattern file's third column, the outputs those of the plain run (the
+    # network starts from zero states on every load).
+    tail -n +2 out.txt | cut -d, -f2 >targets.txt
+    tail -n +2 "$data/patterns.txt" | awk '{ print $3 }' >expected.txt
+    awk 'NR == FNR { t[FNR] = $1; next } { if ($1 + 0 != t[FNR] + 0) bad = 1 } END { exit bad }' \
+        expected.txt targets.txt || fail "predict --targets: target column differs from the file"
+    cut -d, -f1 out.txt | cmp -s - plain.csv || fail "predict --targets: outputs differ from the plain run"
+    # The readout is linear in the states and the targets are linear in the inputs: the fit is close.
+    awk '{ if ($2 + 0 > 0.05) exit 1 }' err.txt || fail "predict --targets: RMSE too large: $(cat err.txt)"
+
+    # Refused: input size, untrained network, refused pattern file.
+    printf '3 1 1\n1 2 3 4\n' >three.txt
+    run predict a.txt three.txt
+    expect_rc 1 "predict with another input size"
+    expect_err "has 3 inputs per pattern, the network 2" "predict with another input size"
+    run predict "$data/net_untrained.txt" "$data/patterns.txt"
+    expect_rc 1 "predict with an untrained network"
+    expect_err "never trained" "predict with an untrained network"
+    [ -s out.txt ] && fail "predict with an untrained network wrote output"
+    run predict a.txt "$data/patterns_bad_value.txt"
+    expect_rc 1 "predict with a refused pattern file"
+    expect_err "line 6, column 11" "predict with a refused pattern file"
+    run train --patterns "$data/patterns_truncated.txt" --out d.txt
+    expect_rc 1 "train on a refused pattern file"
+    expect_err "patterns_truncated.txt: line 40, column 24: the file ends too early" "train on a refused pattern file"
+    printf '2 1 0\n' >none.txt
+    run train --patterns none.txt --out d.txt
+    expect_rc 1 "train without patterns"
+    [ -e d.txt ] && fail "a failed train wrote its output"
+    run train --patterns "$data/patterns.txt" --out missing-dir/d.txt --neurons 5
+    expect_rc 1 "train into a missing directory"
+    expect_err "cannot write" "train into a missing directory"
+}
+
+# Every fixture: check's verdict is the library's (info loads with LoadNetFromFile, predict reads the
+# pattern file with the library's reader).
+case_check_load_agreement() {
+    for file in "$data"/net*.txt; do
+        run check --kind net "$file"
+        local checked=$rc
+        run info "$file"
+        [ "$checked" = "$rc" ] || fail "$(basename "$file"): check exits $checked, info exits $rc"
+    done
+    for file in "$data"/patterns*.txt; do
+        run check --kind patterns "$file"
+        local checked=$rc
+        run predict "$data/net.txt" "$file"
+        [ "$checked" = "$rc" ] || fail "$(basename "$file"): check exits $checked, predict exits $rc"
+    done
+}
+
+case_progress() {
+    RCNET_PROGRESS=always "$rcnet" train --patterns "$data/patterns.txt" --out p.txt --neurons 10 >out.txt 2>err.txt
+    rc=$?
+    expect_rc 0 "train with progress"
+    for phase in "checking the pattern file" "building the reservoir" "reading the patterns" \
+        "training the readout" "saving"; do
+        expect_err "$phase: done in" "progress phases"
+    done
+    # Not a terminal and not asked for: nothing.
+    run train --patterns "$data/patterns.txt" --out q.txt --neurons 10
+    [ -s err.txt ] && fail "progress shown without a terminal: $(cat err.txt)"
+}
+
+"case_$case"
+if [ "$failures" -gt 0 ]; then
+    echo "$case: $failures failures" >&2
+    exit 1
+fi
+echo "$case: passed"
