@@ -3,12 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifdef __linux__
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "include/rcnet.h"
 #include "tests/support/ReportCapture.h"
@@ -127,5 +135,142 @@ TEST(Reliability, TrainingTooLargeForMemoryFailsCleanly) {
     EXPECT_EQ(y, 7.0);
     EXPECT_EQ(UnregisterUsage(8200), 1);
 }
+
+// A network unregistered while another thread trains it: the training finishes on it and succeeds, and
+// the network is gone afterwards.
+TEST(Reliability, UnregisteredWhileTraining) {
+    ReportCapture quiet;
+    const int id = 8250;
+    ASSERT_EQ(RegisterUsage(id, 1, 1, 1), 1);
+    Randomize(5);
+    AddNeuronsToNet(id, 300, 1);
+    AddRandomConnectionsToNet(id, 900);
+    InitNetInputMatrix(id, 1);
+    std::vector<double> in(3000), out(3000);
+    for (int t = 0; t < 3000; ++t) in[t] = out[t] = std::sin(0.1 * t);
+    ASSERT_EQ(AddPatternsToNet(id, 3000, 1, in.data(), 1, out.data()), 1);
+    int learned = -1;
+    std::thread trainer([&] {
+        ReportCapture quietToo;
+        learned = LearnNet(id);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(UnregisterUsage(id), 1);
+    trainer.join();
+    EXPECT_EQ(learned, 1);
+    EXPECT_EQ(LearnNet(id), 0) << "the id is free";
+}
+
+// A file removed between calls: the load fails and the network stays as it was.
+TEST(Reliability, FileRemovedBetweenCalls) {
+    ReportCapture quiet;
+    TempDir dir;
+    const std::string path = dir.File("net.txt");
+    ASSERT_EQ(RegisterUsage(8260, 1, 1, 1), 1);
+    AddNeuronsToNet(8260, 5, 1);
+    InitNetInputMatrix(8260, 1);
+    ASSERT_EQ(SaveNetToFile(8260, path.c_str()), 1);
+    ASSERT_EQ(RegisterUsage(8261, 2, 2, 0), 1);
+    ASSERT_EQ(LoadNetFromFile(8261, path.c_str()), 1);
+    std::remove(path.c_str());
+    ASSERT_EQ(SaveNetToFile(8261, dir.File("before.txt").c_str()), 1);
+    EXPECT_EQ(LoadNetFromFile(8261, path.c_str()), 0);
+    ASSERT_EQ(SaveNetToFile(8261, dir.File("after.txt").c_str()), 1);
+    EXPECT_EQ(rcnet::test::ReadBytes(dir.File("after.txt")), rcnet::test::ReadBytes(dir.File("before.txt")));
+    UnregisterUsage(8260);
+    UnregisterUsage(8261);
+}
+
+// The native library trains a reservoir of 4,000 neurons (a 4,001 x 4,002 normal matrix).
+TEST(Reliability, TrainsFourThousandNeurons) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "too slow under a sanitizer; the plain build runs it";
+#else
+    if (sizeof(void*) != 8) GTEST_SKIP() << "the native 64-bit build runs it";
+    ReportCapture capture;
+    const int id = 8300, neurons = 4000, patterns = 4500;
+    ASSERT_EQ(RegisterUsage(id, 1, 1, 1), 1);
+    Randomize(4000);
+    ASSERT_EQ(AddNeuronsToNet(id, neurons, 1), 1);
+    ASSERT_EQ(AddRandomConnectionsToNet(id, neurons * 3), 1);
+    ASSERT_EQ(AddRandomBackConnectionsToNet(id, neurons * 3), 1);
+    ASSERT_EQ(InitNetInputMatrix(id, 1), 1);
+    std::vector<double> in(patterns), out(patterns);
+    for (int t = 0; t < patterns; ++t) {
+        in[t] = std::sin(0.05 * t);
+        out[t] = std::sin(0.05 * (t + 1));
+    }
+    ASSERT_EQ(AddPatternsToNet(id, patterns, 1, in.data(), 1, out.data()), 1);
+    ASSERT_EQ(LearnNet(id), 1);
+    double y = 0;
+    const double x = std::sin(0.05 * patterns);
+    ASSERT_EQ(PropagatePattern(id, 1, &x, 1, &y), 1);
+    EXPECT_TRUE(std::isfinite(y));
+    EXPECT_TRUE(capture.Lines().empty());
+    UnregisterUsage(id);
+#endif
+}
+
+// Paths that no file system takes, or that name no file: every file export returns 0 and changes
+// nothing; none crashes.
+TEST(Reliability, UnusablePaths) {
+    ReportCapture capture;
+    TempDir dir;
+    ASSERT_EQ(RegisterUsage(8400, 1, 1, 1), 1);
+    ASSERT_EQ(AddNeuronsToNet(8400, 3, 1), 1);
+    const std::string longName(5000, 'n');
+    const std::string paths[] = {"", dir.Path().string(), dir.File(longName), dir.File("missing/dir/x"),
+                                 dir.File("bad<name>:?*|\"x"), dir.File(longName + "/" + longName)};
+    for (const std::string& path : paths) {
+        EXPECT_EQ(LoadNetFromFile(8400, path.c_str()), 0) << path.size();
+        EXPECT_EQ(AddPatternsFromFile(8400, path.c_str()), 0) << path.size();
+    }
+    for (const std::string& path : {paths[0], paths[1], paths[2], paths[3], paths[5]})
+        EXPECT_EQ(SaveNetToFile(8400, path.c_str()), 0) << path.size();
+    EXPECT_TRUE(capture.Lines().empty()) << "a file that cannot be used is a result, not a precondition";
+    UnregisterUsage(8400);
+}
+
+#ifdef __linux__
+// A save killed at any moment leaves the previous file or the new one, whole: never a mixture, never
+// nothing.
+TEST(Reliability, KilledSavesLeaveAWholeFile) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "fork under ThreadSanitizer is not supported";
+#else
+    TempDir dir;
+    const std::string path = dir.File("net.txt");
+    ReportCapture quiet;
+    // Two different networks, each written once to learn its exact bytes.
+    std::string versions[2];
+    for (int v = 0; v < 2; ++v) {
+        ASSERT_EQ(RegisterUsage(8500 + v, 1, 1, v), 1);
+        Randomize(v + 1);
+        AddNeuronsToNet(8500 + v, 400, 1);
+        AddRandomConnectionsToNet(8500 + v, 4000);
+        InitNetInputMatrix(8500 + v, 1);
+        ASSERT_EQ(SaveNetToFile(8500 + v, path.c_str()), 1);
+        versions[v] = rcnet::test::ReadBytes(path);
+    }
+    uint32_t random = 12345;
+    for (int round = 0; round < 40; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0;; ++i) SaveNetToFile(8500 + i % 2, path.c_str());
+        }
+        random = random * 1664525u + 1013904223u;
+        usleep(200 + (random >> 8) % 20000);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        const std::string now = rcnet::test::ReadBytes(path);
+        ASSERT_TRUE(now == versions[0] || now == versions[1]) << "round " << round << ": " << now.size() << " bytes";
+    }
+    // Killed saves may leave their temporary files; the network file itself is always whole.
+    UnregisterUsage(8500);
+    UnregisterUsage(8501);
+#endif
+}
+#endif
 
 }  // namespace

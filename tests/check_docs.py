@@ -1,6 +1,7 @@
 """Runs every complete example in the README and in docs/: each C block with a main() is compiled
-against the native library and run, each Python block that imports something is run. An example that
-stops compiling or fails breaks the tests, so none can rot.
+against the native library and run, each Python block that imports something is run, and each shell
+block marked "# runs in the tests" is run with the native build's tools on PATH. An example that stops
+compiling or fails breaks the tests, so none can rot.
 
 Usage: check_docs.py BUILD_DIR   (a native build holding librcnet.so)
 """
@@ -30,7 +31,8 @@ def main(build):
     passed = failed = 0
     for page, number, language, code in blocks():
         runnable = (language == "c" and re.search(r"\bint main\(", code)) or (
-            language == "python" and re.search(r"^import ", code, re.M))
+            language == "python" and re.search(r"^import ", code, re.M)) or (
+            language == "sh" and code.startswith("# runs in the tests"))
         if not runnable:
             continue
         name = "%s block %d" % (page, number)
@@ -45,15 +47,18 @@ def main(build):
                 build_cmd = ["cc", "-std=c99", "-Wall", "-I", os.path.join(ROOT, "include"), source, "-L", work,
                              "-lrcnet", "-lm", "-ldl", "-Wl,-rpath," + work, "-o", os.path.join(work, "example")]
                 steps = [build_cmd, [os.path.join(work, "example")]]
-            else:
+            elif language == "python":
                 source = os.path.join(work, "example.py")
                 with open(source, "w") as f:
                     f.write(code)
                 steps = [["/usr/bin/python3", source]]
+            else:
+                steps = [["bash", "-euo", "pipefail", "-c", code]]
             ok = True
             for step in steps:
-                result = subprocess.run(step, cwd=work, capture_output=True, text=True, timeout=120,
-                                        env=dict(os.environ, RCNET_LIBRARY=os.path.join(work, "librcnet.so")))
+                env = dict(os.environ, RCNET_LIBRARY=os.path.join(work, "librcnet.so"),
+                           PATH=os.path.abspath(build) + os.pathsep + os.environ.get("PATH", ""))
+                result = subprocess.run(step, cwd=work, capture_output=True, text=True, timeout=120, env=env)
                 if result.returncode != 0:
                     print("FAILED %s: %s\n%s%s" % (name, " ".join(step[:1]), result.stdout, result.stderr))
                     ok = False
