@@ -2,12 +2,14 @@
 // the edges, null pointers, wrong sizes). Properties: no crash, no read out of bounds, every result is 0
 // or 1, and nothing is written past an output array.
 #include <cstdint>
+
+#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
+#include "fuzz/Require.h"
 
 #include "include/rcnet.h"
 #include "tests/support/ReportCapture.h"
@@ -39,13 +41,6 @@ private:
     size_t m_Size;
     size_t m_Pos = 0;
 };
-
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "property violated: %s\n", what);
-        std::abort();
-    }
-}
 
 std::string TempPath(int which) {
     static const std::string base =

@@ -1,8 +1,10 @@
 // Network-file reader. Properties: a rejected text leaves the network exactly as it was; an accepted one,
 // written out, reads back and writes out to the same bytes.
 #include <cstdint>
+
 #include <cstdlib>
 #include <string>
+#include "fuzz/Require.h"
 
 #include "common/Random.h"
 #include "src/Net.h"
@@ -21,13 +23,6 @@ std::string Values(const rcnet::Net& net) {
     for (const rcnet::NeuronRef& n : net.Reservoir().Neurons())
         values += rcnet::FormatDouble(n->m_State) + rcnet::FormatDouble(n->m_PrevState) + " ";
     return values;
-}
-
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "property violated: %s\n", what);
-        std::abort();
-    }
 }
 
 }  // namespace

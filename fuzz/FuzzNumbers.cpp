@@ -2,22 +2,15 @@
 // and writes the same text again; counts are read with two's complement for "-"; a matrix that reads
 // writes and reads back to the same shape and text.
 #include <cstdint>
+
 #include <cstdlib>
 #include <string>
+#include "fuzz/Require.h"
 
 #include "common/FileOps.h"
 #include "tests/support/ReportCapture.h"
 
-namespace {
-
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "property violated: %s\n", what);
-        std::abort();
-    }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rcnet::test::ReportCapture quiet;

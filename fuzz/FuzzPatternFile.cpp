@@ -3,19 +3,14 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+
 #include <cstdlib>
 #include <string>
+#include "fuzz/Require.h"
 
 #include "src/PatternFile.h"
 
 namespace {
-
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "property violated: %s\n", what);
-        std::abort();
-    }
-}
 
 std::string Exact(double value) {
     char buffer[64];
@@ -53,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(rcnet::ReadPatterns(reread, again), "written patterns do not read back");
     Require(again.inputs.size() == file.inputs.size(), "the pattern count changed");
     for (size_t k = 0; k < file.inputs.size(); ++k)
-        Require(Same(again.inputs[k], file.inputs[k]) && Same(again.outputs[k], file.outputs[k]), "values changed");
+        Require(Same(again.inputs[k], file.inputs[k]) && Same(again.outputs[k], file.outputs[k]),
+                "values changed");
     return 0;
 }

@@ -117,7 +117,8 @@ TEST(FileOps, IncompleteOrGarbledMatrixIsRefusedWhole) {
 }
 
 TEST(FileOps, HeadersAnnouncingMoreThanTheTextHoldsAllocateNothing) {
-    for (const char* text : {"4294967295 4294967295 1 2", "-1 -1", "100000 100000 1", "4294967295 0", "0-1 1 0"}) {
+    for (const char* text :
+         {"4294967295 4294967295 1 2", "-1 -1", "100000 100000 1", "4294967295 0", "0-1 1 0"}) {
         TextReader in(text);
         Matrix read;
         if (std::string(text) == "0-1 1 0") {

@@ -4,9 +4,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -219,8 +219,12 @@ TEST(Reliability, UnusablePaths) {
     ASSERT_EQ(RegisterUsage(8400, 1, 1, 1), 1);
     ASSERT_EQ(AddNeuronsToNet(8400, 3, 1), 1);
     const std::string longName(5000, 'n');
-    const std::string paths[] = {"", dir.Path().string(), dir.File(longName), dir.File("missing/dir/x"),
-                                 dir.File("bad<name>:?*|\"x"), dir.File(longName + "/" + longName)};
+    const std::string paths[] = {"",
+                                 dir.Path().string(),
+                                 dir.File(longName),
+                                 dir.File("missing/dir/x"),
+                                 dir.File("bad<name>:?*|\"x"),
+                                 dir.File(longName + "/" + longName)};
     for (const std::string& path : paths) {
         EXPECT_EQ(LoadNetFromFile(8400, path.c_str()), 0) << path.size();
         EXPECT_EQ(AddPatternsFromFile(8400, path.c_str()), 0) << path.size();
@@ -264,7 +268,8 @@ TEST(Reliability, KilledSavesLeaveAWholeFile) {
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
         const std::string now = rcnet::test::ReadBytes(path);
-        ASSERT_TRUE(now == versions[0] || now == versions[1]) << "round " << round << ": " << now.size() << " bytes";
+        ASSERT_TRUE(now == versions[0] || now == versions[1])
+            << "round " << round << ": " << now.size() << " bytes";
     }
     // Killed saves may leave their temporary files; the network file itself is always whole.
     UnregisterUsage(8500);

@@ -11,11 +11,13 @@
 #include "src/Reservoire.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/ReservoireTestAccess.h"
+#include "tests/support/SameBits.h"
 
 namespace {
 
 using namespace rcnet;
 using rcnet::test::ReportCapture;
+using rcnet::test::SameBits;
 using Checks = std::vector<std::string>;
 using Access = ReservoireTestAccess;
 
@@ -42,11 +44,6 @@ Links LinksOf(const Reservoire& r, bool back) {
         }
     }
     return links;
-}
-
-bool SameBits(const Vector& a, const Vector& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 TEST(Reservoire, NeuronsAreAppendedInOrderWithConsecutiveIds) {

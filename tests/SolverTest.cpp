@@ -12,6 +12,7 @@
 #include "src/Solver/Solver.h"
 #include "tests/support/ReferenceSolvers.h"
 #include "tests/support/ReportCapture.h"
+#include "tests/support/SameBits.h"
 
 namespace {
 
@@ -19,18 +20,8 @@ using namespace rcnet;
 using rcnet::test::ReferenceNoThresholdSolver;
 using rcnet::test::ReferenceSolver;
 using rcnet::test::ReportCapture;
+using rcnet::test::SameBits;
 using Checks = std::vector<std::string>;
-
-bool SameBits(const Vector& a, const Vector& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
-bool SameBits(const Matrix& a, const Matrix& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (!SameBits(a[i], b[i])) return false;
-    return true;
-}
 
 std::vector<SolverPattern> Patterns(std::initializer_list<std::pair<Vector, double>> list) {
     std::vector<SolverPattern> rows;

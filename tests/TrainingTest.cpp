@@ -11,23 +11,14 @@
 #include "tests/support/FailingAlloc.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
+#include "tests/support/SameBits.h"
 
 namespace {
 
 using namespace rcnet;
 using rcnet::test::ReportCapture;
+using rcnet::test::SameBits;
 using Checks = std::vector<std::string>;
-
-bool SameBits(const Vector& a, const Vector& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
-bool SameBits(const Matrix& a, const Matrix& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (!SameBits(a[i], b[i])) return false;
-    return true;
-}
 
 Net& NetOf(int id) {
     return *NetManager::Instance().GetNet(id);
