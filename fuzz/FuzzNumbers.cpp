@@ -10,8 +10,6 @@
 #include "common/FileOps.h"
 #include "tests/support/ReportCapture.h"
 
-namespace {}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rcnet::test::ReportCapture quiet;
     const std::string input(reinterpret_cast<const char*>(data), size);
