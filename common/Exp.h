@@ -15,12 +15,13 @@
 namespace rcnet {
 namespace exp_detail {
 
-inline uint64_t Bits(double x) {
+// Static: every file gets its own copy, so a copy compiled for newer instructions is never shared.
+static inline uint64_t Bits(double x) {
     uint64_t u;
     std::memcpy(&u, &x, sizeof u);
     return u;
 }
-inline double FromBits(uint64_t u) {
+static inline double FromBits(uint64_t u) {
     double x;
     std::memcpy(&x, &u, sizeof x);
     return x;
@@ -38,12 +39,18 @@ constexpr double kC3 = 0x1.555555555543cp-3;
 constexpr double kC4 = 0x1.55555cf172b91p-5;
 constexpr double kC5 = 0x1.1111167a4d017p-7;
 
+// The fused multiply-add the algorithm runs on: F::Apply(a, b, c) must round a * b + c once.
+struct PortableFma {
+    static double Apply(double a, double b, double c) { return Fma(a, b, c); }
+};
+
 // |x| >= 512, where the scale's exponent over- or underflows.
+template <typename F>
 inline double SpecialCase(double tmp, uint64_t sbits, uint64_t ki) {
     if ((ki & 0x80000000) == 0) {
         sbits -= 1009ull << 52;
         const double scale = FromBits(sbits);
-        return 0x1p1009 * Fma(scale, tmp, scale);
+        return 0x1p1009 * F::Apply(scale, tmp, scale);
     }
     sbits += 1022ull << 52;
     const double scale = FromBits(sbits);
@@ -61,10 +68,8 @@ inline double SpecialCase(double tmp, uint64_t sbits, uint64_t ki) {
     return 0x1p-1022 * y;
 }
 
-}  // namespace exp_detail
-
-inline double Exp(double x) {
-    using namespace exp_detail;
+template <typename F>
+__attribute__((always_inline)) inline double ExpWith(double x) {
     uint32_t abstop = Top12(x) & 0x7ff;
     if (abstop - Top12(0x1p-54) >= Top12(512.0) - Top12(0x1p-54)) {
         if (abstop - Top12(0x1p-54) >= 0x80000000u) return 1.0 + x;  // |x| < 2^-54, zero included
@@ -77,19 +82,30 @@ inline double Exp(double x) {
     }
 
     // x = k ln2/128 + r with |r| <= ln2/256; e^x = 2^(k/128) e^r.
-    double kd = Fma(kInvLn2N, x, kShift);
+    double kd = F::Apply(kInvLn2N, x, kShift);
     const uint64_t ki = Bits(kd);
     kd -= kShift;
-    const double r = Fma(kd, kNegLn2LoN, Fma(kd, kNegLn2HiN, x));
+    const double r = F::Apply(kd, kNegLn2LoN, F::Apply(kd, kNegLn2HiN, x));
     const uint64_t idx = 2 * (ki % 128);
     const uint64_t top = ki << 45;
     const double tail = FromBits(kTable[idx]);
     const uint64_t sbits = kTable[idx + 1] + top;
     const double r2 = r * r;
-    const double tmp = Fma(r2 * r2, Fma(r, kC5, kC4), Fma(r2, Fma(r, kC3, kC2), tail + r));
-    if (abstop == 0) return SpecialCase(tmp, sbits, ki);
+    const double tmp =
+        F::Apply(r2 * r2, F::Apply(r, kC5, kC4), F::Apply(r2, F::Apply(r, kC3, kC2), tail + r));
+    if (abstop == 0) return SpecialCase<F>(tmp, sbits, ki);
     const double scale = FromBits(sbits);
-    return Fma(scale, tmp, scale);
+    return F::Apply(scale, tmp, scale);
 }
+
+}  // namespace exp_detail
+
+// The algorithm with the portable fused multiply-add (exact everywhere, slower where emulated).
+inline double ExpPortable(double x) {
+    return exp_detail::ExpWith<exp_detail::PortableFma>(x);
+}
+
+// The same bits as ExpPortable, with the processor's fused multiply-add where it has one.
+double Exp(double x);
 
 }  // namespace rcnet

@@ -113,6 +113,20 @@ TEST(Exp, CloseToTheTrueValueEverywhere) {
 #endif
 }
 
+// Whichever fused multiply-add the process picked, the bits are those of the portable algorithm.
+TEST(Exp, DispatchedAndPortableAgree) {
+    std::mt19937_64 rng(21);
+    std::uniform_real_distribution<double> wide(-746.0, 710.0);
+    std::uniform_real_distribution<double> active(-21.0, 21.0);
+    for (int i = 0; i < 2000000; ++i) {
+        const double x = i % 2 ? wide(rng) : active(rng);
+        ASSERT_EQ(Bits(rcnet::Exp(x)), Bits(rcnet::ExpPortable(x))) << x;
+    }
+    for (double x : {0.0, -0.0, 1e-300, HUGE_VAL, -HUGE_VAL, 709.78, -745.1, -708.5}) {
+        EXPECT_EQ(Bits(rcnet::Exp(x)), Bits(rcnet::ExpPortable(x))) << x;
+    }
+}
+
 TEST(Exp, SpecialArguments) {
     EXPECT_EQ(rcnet::Exp(0.0), 1.0);
     EXPECT_EQ(rcnet::Exp(-0.0), 1.0);
