@@ -13,7 +13,9 @@ namespace rcnet::kernels {
 // row[i] = row[i] - pivot[i] * factor for i < count, each result strictly inside (-bound, bound) set to
 // +0 (a -0 too; NaN stays). Returns whether every result is zero. A flushed zero is +0, so OR-ing the
 // results' bits tells whether any is not.
-inline bool EliminateFlush(double* row, const double* pivot, double factor, size_t count, double bound) {
+// Always inlined, so that a caller compiled for wider vectors vectorises it with them.
+__attribute__((always_inline)) inline bool EliminateFlush(double* row, const double* pivot, double factor,
+                                                          size_t count, double bound) {
     uint64_t any = 0;
     for (size_t i = 0; i < count; ++i) {
         double x = row[i] - pivot[i] * factor;
