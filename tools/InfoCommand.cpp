@@ -5,7 +5,7 @@
 
 #include "tools/Commands.h"
 #include "tools/LibraryNet.h"
-#include "tools/SpectralRadius.h"
+#include "tools/EigenvalueRadius.h"
 
 namespace rcnet::tools {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/SpectralRadius.h"
+#include "tools/EigenvalueRadius.h"
 
 #include <algorithm>
 #include <chrono>

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/SpectralRadius.h"
+#include "tools/EigenvalueRadius.h"
 
 using namespace rcnet::tools;
 
