@@ -34,7 +34,7 @@ rcnet_ensure_packages() {
         dpkg --add-architecture i386
     fi
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # rcnet_build NAME [cmake options...]: configure (once) and build build/NAME.
