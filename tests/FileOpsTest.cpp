@@ -7,18 +7,14 @@
 #include <string>
 
 #include "common/FileOps.h"
+#include "tests/support/Lines.h"
 #include "tests/support/ReportCapture.h"
 
 namespace {
 
 using namespace rcnet;
+using rcnet::test::Lines;
 using rcnet::test::ReportCapture;
-
-std::string Lines(std::initializer_list<const char*> lines) {
-    std::string text;
-    for (const char* line : lines) text += std::string(line) + kLineEnd;
-    return text;
-}
 
 TEST(FileOps, DoublesAsPercentGWithThreeExponentDigits) {
     const std::pair<double, const char*> cases[] = {

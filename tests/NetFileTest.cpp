@@ -14,12 +14,14 @@
 #include "include/rcnet.h"
 #include "platform/Files.h"
 #include "src/NetManager.h"
+#include "tests/support/Lines.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 using namespace rcnet;
+using rcnet::test::Lines;
 using rcnet::test::ReadBytes;
 using rcnet::test::ReportCapture;
 using rcnet::test::TempDir;
@@ -28,12 +30,6 @@ using Checks = std::vector<std::string>;
 
 Net& NetOf(int id) {
     return *NetManager::Instance().GetNet(id);
-}
-
-std::string Lines(std::initializer_list<const char*> lines) {
-    std::string text;
-    for (const char* line : lines) text += std::string(line) + kLineEnd;
-    return text;
 }
 
 // A trained network with a mixed reservoir.

@@ -4,20 +4,16 @@
 
 #include "common/Random.h"
 #include "src/Reservoire.h"
+#include "tests/support/Lines.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/ReservoireTestAccess.h"
 
 namespace {
 
 using namespace rcnet;
+using rcnet::test::Lines;
 using rcnet::test::ReportCapture;
 using Checks = std::vector<std::string>;
-
-std::string Lines(std::initializer_list<const char*> lines) {
-    std::string text;
-    for (const char* line : lines) text += std::string(line) + kLineEnd;
-    return text;
-}
 
 std::string Write(const Reservoire& r) {
     TextWriter out;
