@@ -97,4 +97,39 @@ RCNET_API int RCNET_CALL LoadNetFromFile(int id, const char* path);
  * network's. A count of 0 patterns returns 1. */
 RCNET_API int RCNET_CALL AddPatternsFromFile(int id, const char* path);
 
+/* ---- Beyond the original thirteen: readout settings, state control, joint training. A host that
+ * never calls these gets the original behaviour bit for bit; the settings are not written to network
+ * files and stay with the registered network across LoadNetFromFile. */
+
+/* Chooses how LearnNet and LearnNetJointly fit the readout: 0 (the default) folds the states into
+ * normal equations and solves them by Gauss-Jordan elimination; 1 solves the least-squares problem on
+ * the states themselves (streamed Householder QR, then a rank-revealing minimum-norm solve), which stays
+ * accurate where the normal equations lose the fit, at a few times the training time. Another method:
+ * 0 ("method == kNormalEquations || method == kStableQr"). */
+RCNET_API int RCNET_CALL SetNetReadoutSolver(int id, int method);
+
+/* Sets the ridge (Tikhonov) term *lambda >= 0 added to the readout weights' penalty (never to the
+ * threshold weight), for both methods. 0, the default, gives exactly the unregularised weights. A null
+ * pointer, a negative, infinite or NaN value: 0, setting unchanged. */
+RCNET_API int RCNET_CALL SetNetRegularization(int id, const double* lambda);
+
+/* In every training pass the first count stored patterns still step the reservoir but are not fitted.
+ * 0 is the default. A negative count returns 0. LearnNet returns 0 (nothing changed) when the washout
+ * leaves no pattern to fit ("m_Settings.washout < m_Inputs.size()"). */
+RCNET_API int RCNET_CALL SetNetWashout(int id, int count);
+
+/* Sets every neuron's values and the state vector back to zero, as after loading a file. The readout,
+ * links and stored patterns stay. */
+RCNET_API int RCNET_CALL ResetNetState(int id);
+
+/* Copies the reservoir's current state vector (one value per neuron) to out. count must equal the
+ * neuron count, and the state vector must exist (InitNetInputMatrix called after the last neurons were
+ * added); otherwise 0 and out untouched. */
+RCNET_API int RCNET_CALL GetNetState(int id, int count, double* out);
+
+/* Trains every output from one pass over the stored patterns: all outputs are fitted to the same
+ * states (one fold, one right-hand side per output), so training costs one pass instead of one per
+ * output. With one output the weights are LearnNet's, bit for bit. Fails like LearnNet. */
+RCNET_API int RCNET_CALL LearnNetJointly(int id);
+
 #endif /* RCNET_H */

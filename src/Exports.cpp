@@ -144,4 +144,45 @@ RCNET_API int RCNET_CALL AddPatternsFromFile(int id, const char* path) {
     });
 }
 
+// Beyond the original set: readout settings, state control and joint training. They change nothing
+// for a host that never calls them.
+
+RCNET_API int RCNET_CALL SetNetReadoutSolver(int id, int method) {
+    return WithNet(id, [&](Net& net) { return net.SetReadoutMethod(method); });
+}
+
+RCNET_API int RCNET_CALL SetNetRegularization(int id, const double* lambda) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(lambda, false);
+        return net.SetRidge(*lambda);
+    });
+}
+
+RCNET_API int RCNET_CALL SetNetWashout(int id, int count) {
+    return WithNet(id, [&](Net& net) { return net.SetWashout(count); });
+}
+
+RCNET_API int RCNET_CALL ResetNetState(int id) {
+    return WithNet(id, [&](Net& net) {
+        net.ResetState();
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL GetNetState(int id, int count, double* out) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(count >= 0 && uint32_t(count) == net.Reservoir().NeuronCount(), false);
+        // Neurons added after the input matrix was drawn have no state yet.
+        const Vector& states = net.Reservoir().States();
+        RC_REQUIRE(states.size() == size_t(count), false);
+        RC_REQUIRE(out || count == 0, false);
+        std::copy(states.begin(), states.end(), out);
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL LearnNetJointly(int id) {
+    return WithNet(id, [&](Net& net) { return net.LearnJointly(); });
+}
+
 }  // extern "C"

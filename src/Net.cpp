@@ -1,5 +1,7 @@
 #include "src/Net.h"
 
+#include <cmath>
+
 #include "common/Report.h"
 
 namespace rcnet {
@@ -49,6 +51,24 @@ void Net::AddPatterns(const std::vector<Vector>& inputs, const std::vector<Vecto
         m_Inputs.push_back(std::move(newInputs[i]));
         m_Outputs.push_back(std::move(newOutputs[i]));
     }
+}
+
+bool Net::SetReadoutMethod(int32_t method) {
+    RC_REQUIRE(method == kNormalEquations || method == kStableQr, false);
+    m_Settings.method = method;
+    return true;
+}
+
+bool Net::SetRidge(double ridge) {
+    RC_REQUIRE(std::isfinite(ridge) && ridge >= 0, false);
+    m_Settings.ridge = ridge;
+    return true;
+}
+
+bool Net::SetWashout(int64_t count) {
+    RC_REQUIRE(count >= 0, false);
+    m_Settings.washout = static_cast<size_t>(count);
+    return true;
 }
 
 }  // namespace rcnet

@@ -8,6 +8,7 @@
 
 #include "common/FileOps.h"
 #include "common/Types.h"
+#include "src/ReadoutSettings.h"
 #include "src/Reservoire.h"
 
 namespace rcnet {
@@ -38,8 +39,21 @@ public:
 
     // Trains every output's readout row from all stored patterns, output after output, each on its own
     // pass that continues the reservoir's state. False (after a report, nothing changed) without
-    // patterns or when a stored pattern no longer matches the network's sizes.
+    // patterns, when a stored pattern no longer matches the network's sizes, or when the washout leaves
+    // no pattern to fit.
     bool Learn();
+    // The same with one pass for all outputs: every output is fitted to the same states. With one output
+    // it gives Learn's weights.
+    bool LearnJointly();
+
+    // Each setter reports and returns false, changing nothing, for a value it cannot take.
+    bool SetReadoutMethod(int32_t method);
+    bool SetRidge(double ridge);
+    bool SetWashout(int64_t count);
+    const ReadoutSettings& Settings() const { return m_Settings; }
+
+    // Every neuron's values and the state vector back to zero, as after loading a file.
+    void ResetState() { m_Reservoir.ResetState(); }
 
     // Steps the reservoir once with input and computes every output as the weighted sum of the states,
     // plus the threshold weight when the network has one; no activation. Returns the outputs, or null
@@ -69,8 +83,14 @@ private:
     friend struct NetTestAccess;
 
     bool PatternFits(const Vector& input, const Vector& output) const;
+    bool Train(bool jointly);
+    // Steps the reservoir through every stored pattern; after the washout, hands the chunks of states
+    // (and the index of each chunk's first pattern) to fit.
+    template <typename Fit>
+    void Harvest(Fit&& fit);
     template <typename SolverType>
-    void LearnOutput(uint32_t c, size_t neurons, Vector& weights);
+    Matrix FitNormalEquations(bool jointly);
+    Matrix FitStableQr(bool jointly);
     bool ReadoutFits() const;
 
     Reservoire m_Reservoir;
@@ -82,6 +102,7 @@ private:
     bool m_UseThreshold;
     Vector m_Result;
     size_t m_LearnChunk = 0;  // 0: chosen from the neuron count
+    ReadoutSettings m_Settings;
 };
 
 }  // namespace rcnet

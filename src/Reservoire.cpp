@@ -186,4 +186,17 @@ void Reservoire::Clear() {
     m_States.clear();
 }
 
+void Reservoire::ResetState() {
+    InvalidatePlan();  // the plan holds the values while it is in use
+    for (const NeuronRef& neuron : m_Neurons) {
+        neuron->m_Input = 0.0;
+        neuron->m_InputActivation = 0.0;
+        neuron->m_PrevState = 0.0;
+        neuron->m_State = 0.0;
+    }
+    std::fill(m_Inputs.begin(), m_Inputs.end(), 0.0);
+    std::fill(m_InputSums.begin(), m_InputSums.end(), 0.0);
+    std::fill(m_States.begin(), m_States.end(), 0.0);
+}
+
 }  // namespace rcnet

@@ -31,6 +31,9 @@ public:
     Vector GetState() const { return m_States; }
     uint32_t NeuronCount() const { return static_cast<uint32_t>(m_Neurons.size()); }
     void Clear();
+    // Every neuron's four values, the inputs, input sums and states back to zero, as after loading a
+    // file; neurons, links and the input matrix stay.
+    void ResetState();
 
     // The reservoir's block of the network file: neurons with types, ids and outgoing links, then the
     // input matrix.

@@ -29,6 +29,14 @@ public:
     void AddRow(const SolverPattern& row);
     const Vector& Solve();
 
+    // Adds ridge to the first count diagonal entries (the neurons' columns, never the threshold's);
+    // nothing at all for 0, which leaves the bits as they were.
+    void AddToDiagonal(size_t count, double ridge);
+    // Lets one fold serve several right-hand sides: puts back a copy of the folded matrix taken before
+    // a Solve (and forgets the weights), then replaces its right-hand side column.
+    void SetMatrix(const RowMatrix& matrix);
+    void SetRightHandSide(const Vector& column);
+
     void NormalizeRow(size_t row, double coef);
     void EliminateRow(size_t pivotRow, size_t row, double factor);
     // The first row whose coefficient entries are all zero, or the row count if there is none.

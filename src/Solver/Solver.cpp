@@ -80,6 +80,24 @@ void Solver::AddRows(const std::vector<SolverPattern>& rows) {
     }
 }
 
+void Solver::AddToDiagonal(size_t count, double ridge) {
+    if (ridge == 0) return;
+    const size_t diagonal = std::min(count, std::min(m_Matrix.Rows(), m_Matrix.Columns()));
+    for (size_t j = 0; j < diagonal; ++j) m_Matrix.At(j, j) = m_Matrix.At(j, j) + ridge;
+}
+
+void Solver::SetMatrix(const RowMatrix& matrix) {
+    m_Matrix = matrix;
+    m_Weights.assign(m_Matrix.Rows(), 0.0);
+}
+
+void Solver::SetRightHandSide(const Vector& column) {
+    if (m_Matrix.Columns() == 0) return;
+    const size_t last = m_Matrix.Columns() - 1;
+    const size_t rows = std::min(m_Matrix.Rows(), column.size());
+    for (size_t j = 0; j < rows; ++j) m_Matrix.At(j, last) = column[j];
+}
+
 void Solver::NormalizeRow(size_t row, double coef) {
     RC_CHECK(coef != 0);
     kernels::Divide(m_Matrix.Row(row), coef, m_Matrix.Columns());

@@ -42,6 +42,48 @@ struct NetTestAccess {
         return weights;
     }
 
+    // The plain form of training with a washout, a ridge and, jointly, one pass for all outputs: the
+    // states of each pass listed whole, a fresh plain solver per output with the ridge added to the
+    // folded diagonal. Method 0 only.
+    static Matrix ReferenceLearnWith(Net& net, size_t washout, double ridge, bool jointly) {
+        const uint32_t outputs = net.OutputSize();
+        Matrix weights(outputs);
+        std::vector<Vector> states;
+        for (uint32_t c = 0; c < outputs; ++c) {
+            if (!jointly || c == 0) states = ReferenceStates(net, washout);
+            weights[c] =
+                net.UseThreshold()
+                    ? ReferenceSolve<test::ReferenceSolver>(net, states, washout, c, ridge)
+                    : ReferenceSolve<test::ReferenceNoThresholdSolver>(net, states, washout, c, ridge);
+        }
+        net.m_OutputWeights = weights;
+        return weights;
+    }
+
+    // Steps through every stored pattern; the states after the washout.
+    static std::vector<Vector> ReferenceStates(Net& net, size_t washout) {
+        Reservoire& r = net.Reservoir();
+        std::vector<Vector> states;
+        for (size_t p = 0; p < net.PatternCount(); ++p) {
+            r.SetInputs(net.StoredInputs()[p]);
+            ReservoireTestAccess::ReferenceStep(r);
+            if (p >= washout) states.push_back(r.GetState());
+        }
+        return states;
+    }
+
+    template <typename PlainSolver>
+    static Vector ReferenceSolve(const Net& net, const std::vector<Vector>& states, size_t washout,
+                                 uint32_t c, double ridge) {
+        const int n = static_cast<int>(net.Reservoir().NeuronCount());
+        PlainSolver solver(n);
+        for (size_t i = 0; i < states.size(); ++i)
+            if (states[i].size() == size_t(n)) solver.AddRow(states[i], net.StoredOutputs()[washout + i][c]);
+        if (ridge != 0)
+            for (int j = 0; j < n; ++j) solver.m[j][j] += ridge;
+        return solver.Solve();
+    }
+
     static Vector ReferencePropagate(Net& net, const Vector& input) {
         Reservoire& r = net.Reservoir();
         r.SetInputs(input);

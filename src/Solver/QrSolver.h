@@ -1,0 +1,48 @@
+// Least-squares readout solved on the states themselves, never through normal equations (which square
+// the states' condition number and lose the fit on the ill-conditioned reservoirs that predict best).
+//
+// Rows (v, [1,] y_1 .. y_m) are streamed into a Householder QR: every chunk of rows is stacked under the
+// triangular factor so far and factored again, so memory holds one factor and one chunk whatever the
+// number of rows. Solve splits the factor as [R11 R12] (feature columns, target columns) and finds the
+// minimum-norm W of min |R11 W - R12|^2 + ridge |W without threshold|^2 by a complete orthogonal
+// decomposition: dependent columns share the fit, a column that is always 0 gets weight 0.
+// The same rows in the same order give the same bits on every run.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "common/Types.h"
+
+namespace rcnet {
+
+class QrSolver {
+public:
+    // values: state values per row; threshold: append a constant 1 column; targets: right-hand sides.
+    QrSolver(size_t values, bool threshold, size_t targets);
+    ~QrSolver();
+    QrSolver(const QrSolver&) = delete;
+    QrSolver& operator=(const QrSolver&) = delete;
+
+    // One row: `values` state values and `targets` wanted outputs.
+    void AddRow(const double* values, const double* targets);
+
+    // One weight row per target: the values' weights, then the threshold weight when there is one.
+    // ridge >= 0 penalises the values' weights, never the threshold.
+    Matrix Solve(double ridge);
+
+    // Rows stacked under the factor before it is refactored; the weights depend on it only in the last
+    // bits. Tests make it small to exercise the streaming.
+    void SetChunkRows(size_t rows);
+
+private:
+    struct Factor;
+    void Reduce();
+
+    size_t m_Values;
+    bool m_Threshold;
+    size_t m_Targets;
+    std::unique_ptr<Factor> m_Factor;
+};
+
+}  // namespace rcnet
