@@ -10,10 +10,14 @@
  *    error over the standard deviation of x in the test segment.
  * 4. Saves the network, loads it into two other ids, runs the same test on both, and shows that they
  *    predict identically.
+ * 5. Both readouts side by side (unless --no-compare): one reservoir setup with delayed inputs, trained
+ *    with normal equations and with the stable QR least squares (SetNetReadoutSolver), the warm-up as
+ *    washout (SetNetWashout).
  *
- * Usage: mackey_glass [--library PATH] [--dir DIR] [--seed S] [--seeds K] [--neurons N] [--check]
+ * Usage: mackey_glass [--library PATH] [--dir DIR] [--seed S] [--seeds K] [--neurons N] [--no-compare]
+ *                     [--check]
  * --check: exit 1 unless the median one-step NRMSE is below 5e-4 and the median free-run NRMSE below
- * 0.05 (the tests use it).
+ * 0.05, and the stable readout's medians at most 3e-5 and 1e-3 (the tests use it).
  * The numbers it prints are the same on every run and on both targets: the series is computed with
  * plain arithmetic only (no C library exp or tanh, whose last bits differ between platforms). */
 #include <math.h>
@@ -96,14 +100,35 @@ static int CompareDoubles(const void* a, const void* b) {
     return (x > y) - (x < y);
 }
 
-/* Warm-up, one-step test and free run on a trained network; x and y are the whole series. */
-static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, int warmFrom, Figures* f,
-                    double* trace) {
-    const int testFrom = kDrop + kWarmup + kTrain;
-    double out, in, sum = 0, sumSq = 0, se = 0;
+/* How a network sees the series: input scale * y(t), then the same for each delayed value y(t - d). */
+typedef struct {
+    double scale;
+    int delays[3];
+    int delayCount;
+} Inputs;
+
+static const Inputs kPlainInputs = {3.5, {0}, 0};
+
+static int InputCount(const Inputs* in) {
+    return 1 + in->delayCount;
+}
+
+static void InputsAt(const Inputs* in, const double* series, int t, double* out) {
+    out[0] = in->scale * series[t];
+    for (int d = 0; d < in->delayCount; ++d) out[1 + d] = in->scale * series[t - in->delays[d]];
+}
+
+/* Warm-up, one-step test and free run on a trained network; x and y are the whole series. In the free
+ * run every output becomes the next y, delayed inputs included. */
+static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, const Inputs* setup, int warmFrom,
+                    Figures* f, double* trace) {
+    static double z[kSamples];
+    const int testFrom = kDrop + kWarmup + kTrain, inputs = InputCount(setup);
+    double out, in[4], sum = 0, sumSq = 0, se = 0;
+    memcpy(z, y, sizeof z);
     for (int t = warmFrom; t < testFrom; ++t) {
-        in = 3.5 * y[t];
-        if (!rc->PropagatePattern(id, 1, &in, 1, &out)) return 0;
+        InputsAt(setup, z, t, in);
+        if (!rc->PropagatePattern(id, inputs, in, 1, &out)) return 0;
     }
     for (int t = testFrom; t < testFrom + kTest; ++t) {
         sum += x[t + 1];
@@ -111,23 +136,93 @@ static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, int 
     }
     const double mean = sum / kTest, sd = sqrt(sumSq / kTest - mean * mean);
     for (int t = testFrom; t < testFrom + kTest; ++t) {
-        in = 3.5 * y[t];
-        if (!rc->PropagatePattern(id, 1, &in, 1, &out)) return 0;
+        InputsAt(setup, z, t, in);
+        if (!rc->PropagatePattern(id, inputs, in, 1, &out)) return 0;
         const double err = 1 + PlainAtanh(out) - x[t + 1];
         se += err * err;
         if (trace) trace[t - testFrom] = 1 + PlainAtanh(out);
     }
     f->oneStep = sqrt(se / kTest) / sd;
     se = 0;
-    in = 3.5 * y[testFrom + kTest];
     for (int k = 0; k < kFree; ++k) {
-        if (!rc->PropagatePattern(id, 1, &in, 1, &out)) return 0;
-        const double err = 1 + PlainAtanh(out) - x[testFrom + kTest + k + 1];
+        const int t = testFrom + kTest + k;
+        InputsAt(setup, z, t, in);
+        if (!rc->PropagatePattern(id, inputs, in, 1, &out)) return 0;
+        const double err = 1 + PlainAtanh(out) - x[t + 1];
         se += err * err;
         if (trace) trace[kTest + k] = 1 + PlainAtanh(out);
-        in = 3.5 * out;
+        z[t + 1] = out;
     }
     f->freeRun = sqrt(se / kFree) / sd;
+    return 1;
+}
+
+static double Median(double* values, unsigned n) {
+    qsort(values, n, sizeof values[0], CompareDoubles);
+    return values[n / 2];
+}
+
+/* Both readouts side by side on one reservoir setup: for each seed the same reservoir is built twice
+ * and trained once with normal equations (method 0), once with the stable QR least squares (method 1),
+ * with the warm-up as washout (stepped, not fitted). Fills the medians of the stable readout. */
+static int CompareReadouts(RcnetApi* rc, const double* x, const double* y, unsigned seed, unsigned seeds,
+                           int neurons, Figures* stableMedian) {
+    /* Delayed inputs give the readout the series' recent shape; a little input noise keeps free runs
+     * stable. */
+    const Inputs setup = {2.0, {6, 12, 18}, 3};
+    const int inputs = InputCount(&setup), count = kWarmup + kTrain;
+    double* ins = malloc(sizeof(double) * (size_t)count * (size_t)inputs);
+    double* targets = malloc(sizeof(double) * (size_t)count);
+    if (!ins || !targets) return 0;
+    uint32_t noise = 4242;
+    for (int p = 0; p < count; ++p) {
+        const int t = kDrop + p;
+        InputsAt(&setup, y, t, ins + (size_t)p * inputs);
+        ins[(size_t)p * inputs] += Noise(&noise) * 0.03;
+        targets[p] = y[t + 1];
+    }
+    printf("\nboth readouts on one reservoir: %d neurons of type 1, %d forward and %d back links; inputs\n",
+           neurons, neurons * 53 / 10, neurons * 8);
+    printf("2 y(t), 2 y(t-6), 2 y(t-12), 2 y(t-18) (noise +-3e-6); the first %d patterns are washout\n",
+           kWarmup);
+    Figures normal[64], stable[64];
+    const unsigned n = seeds < 64 ? seeds : 64;
+    int ok = 1;
+    for (unsigned s = 0; s < n && ok; ++s) {
+        for (int method = 0; method < 2 && ok; ++method) {
+            const int id = 10 + method;
+            rc->Randomize(seed + s);
+            ok = rc->RegisterUsage(id, inputs, 1, 1) && rc->AddNeuronsToNet(id, neurons, 1) &&
+                 rc->AddRandomConnectionsToNet(id, neurons * 53 / 10) &&
+                 rc->AddRandomBackConnectionsToNet(id, neurons * 8) && rc->InitNetInputMatrix(id, inputs) &&
+                 rc->AddPatternsToNet(id, count, inputs, ins, 1, targets) &&
+                 rc->SetNetReadoutSolver(id, method) && rc->SetNetWashout(id, kWarmup) && rc->LearnNet(id) &&
+                 Evaluate(rc, id, x, y, &setup, kDrop + kWarmup + kTrain, method ? &stable[s] : &normal[s],
+                          NULL);
+            rc->UnregisterUsage(id);
+        }
+        if (ok)
+            printf(
+                "seed %u: one-step NRMSE %.3g (normal equations) vs %.3g (stable); free run %.3g vs %.3g\n",
+                seed + s, normal[s].oneStep, stable[s].oneStep, normal[s].freeRun, stable[s].freeRun);
+    }
+    free(ins);
+    free(targets);
+    if (!ok) {
+        fprintf(stderr, "mackey_glass: building or training for the readout comparison failed\n");
+        return 0;
+    }
+    double a[64], b[64], c[64], d[64];
+    for (unsigned s = 0; s < n; ++s) {
+        a[s] = normal[s].oneStep;
+        b[s] = stable[s].oneStep;
+        c[s] = normal[s].freeRun;
+        d[s] = stable[s].freeRun;
+    }
+    stableMedian->oneStep = Median(b, n);
+    stableMedian->freeRun = Median(d, n);
+    printf("median of %u seeds: one-step NRMSE %.3g vs %.3g, free-run NRMSE %.3g vs %.3g\n", n, Median(a, n),
+           stableMedian->oneStep, Median(c, n), stableMedian->freeRun);
     return 1;
 }
 
@@ -135,11 +230,15 @@ int main(int argc, char** argv) {
     const char* library = DEFAULT_LIBRARY;
     const char* dir = ".";
     unsigned seed = 1, seeds = 1;
-    int neurons = 400, verbose = 1, check = 0;
+    int neurons = 400, verbose = 1, check = 0, compare = 1;
     for (int i = 1; i < argc; ++i) {
         const char* value = i + 1 < argc ? argv[i + 1] : NULL;
         if (!strcmp(argv[i], "--check")) {
             check = 1;
+            continue;
+        }
+        if (!strcmp(argv[i], "--no-compare")) {
+            compare = 0;
             continue;
         }
         if (value && !strcmp(argv[i], "--library"))
@@ -155,7 +254,7 @@ int main(int argc, char** argv) {
         else {
             fprintf(stderr,
                     "usage: mackey_glass [--library PATH] [--dir DIR] [--seed S] [--seeds K] [--neurons N] "
-                    "[--check]\n");
+                    "[--no-compare] [--check]\n");
             return 2;
         }
         ++i;
@@ -219,7 +318,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         /* The reservoir has just run through the training data: the test follows on directly. */
-        if (!Evaluate(&rc, id, x, y, kDrop + kWarmup + kTrain, &results[s], s == 0 ? predicted : NULL))
+        if (!Evaluate(&rc, id, x, y, &kPlainInputs, kDrop + kWarmup + kTrain, &results[s],
+                      s == 0 ? predicted : NULL))
             return 1;
         printf("seed %u: one-step NRMSE %.3g, %d-step free-run NRMSE %.3g\n", seed + s, results[s].oneStep,
                kFree, results[s].freeRun);
@@ -245,8 +345,8 @@ int main(int argc, char** argv) {
      * warmed up on the last 1000 samples before the test. Two loads of one file predict identically. */
     Figures a, b;
     if (!rc.RegisterUsage(2, 1, 1, 1) || !rc.RegisterUsage(3, 1, 1, 1) || !rc.LoadNetFromFile(2, network) ||
-        !rc.LoadNetFromFile(3, network) || !Evaluate(&rc, 2, x, y, kDrop + kTrain, &a, NULL) ||
-        !Evaluate(&rc, 3, x, y, kDrop + kTrain, &b, NULL)) {
+        !rc.LoadNetFromFile(3, network) || !Evaluate(&rc, 2, x, y, &kPlainInputs, kDrop + kTrain, &a, NULL) ||
+        !Evaluate(&rc, 3, x, y, &kPlainInputs, kDrop + kTrain, &b, NULL)) {
         fprintf(stderr, "mackey_glass: reloading %s failed\n", network);
         return 1;
     }
@@ -255,21 +355,28 @@ int main(int argc, char** argv) {
     printf("reloaded: one-step NRMSE %.3g, free-run NRMSE %.3g (%s in both loads)\n", a.oneStep, a.freeRun,
            a.oneStep == b.oneStep && a.freeRun == b.freeRun ? "identical" : "DIFFERENT");
     printf("trace of seed %u: %s\n", seed, trace);
-    rcnet_unload(&rc);
     if (a.oneStep != b.oneStep || a.freeRun != b.freeRun) return 1;
 
     const unsigned n = seeds < 64 ? seeds : 64;
-    double one[64], free[64];
+    double one[64], freeRun[64];
     for (unsigned s = 0; s < n; ++s) {
         one[s] = results[s].oneStep;
-        free[s] = results[s].freeRun;
+        freeRun[s] = results[s].freeRun;
     }
-    qsort(one, n, sizeof one[0], CompareDoubles);
-    qsort(free, n, sizeof free[0], CompareDoubles);
+    const double oneMedian = Median(one, n), freeMedian = Median(freeRun, n);
     if (n > 1)
-        printf("median of %u seeds: one-step NRMSE %.3g, free-run NRMSE %.3g\n", n, one[n / 2], free[n / 2]);
-    if (check && !(one[n / 2] < 5e-4 && free[n / 2] < 0.05)) {
+        printf("median of %u seeds: one-step NRMSE %.3g, free-run NRMSE %.3g\n", n, oneMedian, freeMedian);
+
+    Figures stable = {0, 0};
+    if (compare && !CompareReadouts(&rc, x, y, seed, seeds, neurons, &stable)) return 1;
+    rcnet_unload(&rc);
+    if (check && !(oneMedian < 5e-4 && freeMedian < 0.05)) {
         fprintf(stderr, "mackey_glass: the median errors miss 5e-4 (one step) or 0.05 (free run)\n");
+        return 1;
+    }
+    if (check && compare && !(stable.oneStep <= 3e-5 && stable.freeRun <= 1e-3)) {
+        fprintf(stderr,
+                "mackey_glass: the stable readout's medians miss 3e-5 (one step) or 1e-3 (free run)\n");
         return 1;
     }
     return 0;

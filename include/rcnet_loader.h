@@ -42,6 +42,12 @@ typedef struct RcnetApi {
     int(RCNET_CALL* SaveNetToFile)(int id, const char* path);
     int(RCNET_CALL* LoadNetFromFile)(int id, const char* path);
     int(RCNET_CALL* AddPatternsFromFile)(int id, const char* path);
+    int(RCNET_CALL* SetNetReadoutSolver)(int id, int method);
+    int(RCNET_CALL* SetNetRegularization)(int id, const double* lambda);
+    int(RCNET_CALL* SetNetWashout)(int id, int count);
+    int(RCNET_CALL* ResetNetState)(int id);
+    int(RCNET_CALL* GetNetState)(int id, int count, double* out);
+    int(RCNET_CALL* LearnNetJointly)(int id);
 } RcnetApi;
 
 static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
@@ -90,6 +96,12 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(SaveNetToFile);
     RCNET_LOADER_FIND(LoadNetFromFile);
     RCNET_LOADER_FIND(AddPatternsFromFile);
+    RCNET_LOADER_FIND(SetNetReadoutSolver);
+    RCNET_LOADER_FIND(SetNetRegularization);
+    RCNET_LOADER_FIND(SetNetWashout);
+    RCNET_LOADER_FIND(ResetNetState);
+    RCNET_LOADER_FIND(GetNetState);
+    RCNET_LOADER_FIND(LearnNetJointly);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;
 }

@@ -33,6 +33,10 @@ struct TrainOptions {
     unsigned int seed = 1;  // every thread of the library starts as if seeded with 1
     bool threshold = true;
     std::optional<int> inputs, outputs;  // must agree with the pattern file when given
+    int solver = 0;                      // 0 normal equations, 1 stable QR
+    int washout = 0;                     // leading patterns that step the reservoir but are not fitted
+    double ridge = 0;                    // ridge penalty on the readout weights
+    bool jointly = false;                // one pass for all outputs
 };
 int RunTrain(const TrainOptions& options);
 

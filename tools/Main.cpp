@@ -61,6 +61,21 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     trainCommand->add_option("--outputs", train.outputs, "Output size; must match the pattern file's header")
         ->check(CLI::NonNegativeNumber);
+    const std::map<std::string, int> solvers{{"normal", 0}, {"stable", 1}};
+    trainCommand
+        ->add_option("--solver", train.solver,
+                     "Readout fit: normal (normal equations, the default) or stable (QR least squares)")
+        ->option_text("SOLVER=normal")
+        ->transform(CLI::CheckedTransformer(solvers, CLI::ignore_case));
+    trainCommand
+        ->add_option("--washout", train.washout, "Leading patterns that run the reservoir but are not fitted")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    trainCommand
+        ->add_option("--ridge", train.ridge, "Ridge penalty on the readout weights (not the threshold)")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    trainCommand->add_flag("--jointly", train.jointly, "Fit all outputs from one pass over the patterns");
 
     PredictOptions predict;
     CLI::App* predictCommand = app.add_subcommand(

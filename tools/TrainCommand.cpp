@@ -72,6 +72,11 @@ int RunTrain(const TrainOptions& options) {
                      options.patternFile.c_str());
         return kExitFailure;
     }
+    if (static_cast<uint32_t>(options.washout) >= count) {
+        std::fprintf(stderr, "rcnet train: --washout %d leaves none of the %u patterns to fit\n",
+                     options.washout, count);
+        return kExitUsage;
+    }
 
     progress.Phase("building the reservoir");
     Randomize(options.seed);
@@ -94,7 +99,13 @@ int RunTrain(const TrainOptions& options) {
     }
 
     progress.Phase("training the readout");
-    if (!LearnNet(id)) {
+    if (!SetNetReadoutSolver(id, options.solver) || !SetNetWashout(id, options.washout) ||
+        !SetNetRegularization(id, &options.ridge)) {
+        progress.Finish();
+        std::fprintf(stderr, "rcnet train: the library refused the readout settings\n");
+        return kExitFailure;
+    }
+    if (!(options.jointly ? LearnNetJointly(id) : LearnNet(id))) {
         progress.Finish();
         std::fprintf(stderr, "rcnet train: training failed\n");
         return kExitFailure;

@@ -25,10 +25,12 @@ import numpy as np
 from ._native import RcnetError, RcnetWarning, call, call_raw, library, library_path
 
 __all__ = ["Network", "RcnetError", "RcnetWarning", "randomize", "library", "library_path",
-           "NEURON_TYPES"]
+           "NEURON_TYPES", "SOLVERS"]
 __version__ = "0.1.0"
 
 NEURON_TYPES = {"sigmoid": 0, "bisigmoid": 1, "rsdn": 2, "linear": 3}
+# Readout methods: normal equations (the original) or the stable QR least squares.
+SOLVERS = {"normal": 0, "stable": 1}
 
 # Far from the small ids C hosts tend to pick by hand.
 _ids = itertools.count(1_000_000_000)
@@ -199,8 +201,39 @@ class Network:
     def add_patterns_from_file(self, path):
         call("AddPatternsFromFile", self._checked_id(), os.fsencode(path))
 
-    def learn(self):
-        call("LearnNet", self._checked_id())
+    def learn(self, jointly=False):
+        """Trains the readout; jointly=True fits every output from one pass over the patterns."""
+        call("LearnNetJointly" if jointly else "LearnNet", self._checked_id())
+
+    # -- readout settings (kept by the running network, not written to its file) --------------
+
+    def set_solver(self, method):
+        """'normal' (the default: normal equations) or 'stable' (QR least squares); or 0 / 1."""
+        if isinstance(method, str):
+            try:
+                method = SOLVERS[method.lower()]
+            except KeyError:
+                raise ValueError(f"unknown solver {method!r}; use one of {sorted(SOLVERS)}") from None
+        call("SetNetReadoutSolver", self._checked_id(), int(method))
+
+    def set_ridge(self, value):
+        """Ridge penalty >= 0 on the readout weights (never on the threshold); 0 turns it off."""
+        ridge = ctypes.c_double(float(value))
+        call("SetNetRegularization", self._checked_id(), ctypes.byref(ridge))
+
+    def set_washout(self, count):
+        """The first count stored patterns step the reservoir in every pass but are not fitted."""
+        call("SetNetWashout", self._checked_id(), int(count))
+
+    def reset_state(self):
+        """Every neuron's values and the state vector back to zero, as after loading a file."""
+        call("ResetNetState", self._checked_id())
+
+    def state(self, neurons):
+        """The reservoir's current state vector (neurons: the network's neuron count)."""
+        out = np.empty(int(neurons), dtype=np.float64)
+        call("GetNetState", self._checked_id(), out.size, _doubles(out))
+        return out
 
     def propagate(self, x):
         """One reservoir step with input vector x; returns the outputs."""

@@ -43,6 +43,12 @@ _SIGNATURES = {
     "SaveNetToFile": (_INT, [_INT, ctypes.c_char_p]),
     "LoadNetFromFile": (_INT, [_INT, ctypes.c_char_p]),
     "AddPatternsFromFile": (_INT, [_INT, ctypes.c_char_p]),
+    "SetNetReadoutSolver": (_INT, [_INT, _INT]),
+    "SetNetRegularization": (_INT, [_INT, _DOUBLES]),
+    "SetNetWashout": (_INT, [_INT, _INT]),
+    "ResetNetState": (_INT, [_INT]),
+    "GetNetState": (_INT, [_INT, _INT, _DOUBLES]),
+    "LearnNetJointly": (_INT, [_INT]),
 }
 
 # One lock for loading the library and for every redirected call: fd 2 is process-wide.

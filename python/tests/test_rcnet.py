@@ -217,3 +217,58 @@ def test_concurrent_calls_keep_reports_apart():
         thread.join()
     assert len(errors) == 200
     assert all(len(reports) == 1 and "it == m_Nets.end()" in reports[0] for reports in errors)
+
+
+def sine_net(seed=2, neurons=30, outputs=1):
+    rcnet.randomize(seed)
+    net = rcnet.Network(1, outputs)
+    net.add_neurons(neurons, "bisigmoid")
+    net.add_connections(neurons * 53 // 10)
+    net.add_back_connections(neurons * 8)
+    net.init_input_matrix()
+    targets = np.stack([SINE[1 + k:401 + k] for k in range(outputs)], axis=1)
+    net.add_patterns(SINE[:400, None], targets)
+    return net
+
+
+def test_stable_readout_fits_at_least_as_well():
+    errors = {}
+    for solver in ("normal", "stable"):
+        with sine_net() as net:
+            net.set_solver(solver)
+            net.set_washout(50)
+            net.learn()
+            predicted = net.propagate_series(SINE[400:600])[:, 0]
+            errors[solver] = np.sqrt(np.mean((predicted - SINE[401:601]) ** 2))
+    assert errors["stable"] < 1e-3
+    assert errors["stable"] <= errors["normal"] * 1.01
+
+
+def test_readout_settings_refused_values():
+    with sine_net() as net:
+        with pytest.raises(ValueError, match="unknown solver"):
+            net.set_solver("exact")
+        with pytest.raises(rcnet.RcnetError, match="kStableQr"):
+            net.set_solver(2)
+        for bad in (-1.0, float("nan"), float("inf")):
+            with pytest.raises(rcnet.RcnetError, match="isfinite"):
+                net.set_ridge(bad)
+        with pytest.raises(rcnet.RcnetError, match="count >= 0"):
+            net.set_washout(-1)
+        net.set_washout(400)
+        with pytest.raises(rcnet.RcnetError, match="washout"):
+            net.learn()
+
+
+def test_joint_training_and_state():
+    with sine_net(outputs=3) as joint, sine_net(outputs=3) as separate:
+        joint.learn(jointly=True)
+        separate.learn()
+        # One pass instead of three: both end in different states, and both predict the next samples.
+        assert not np.array_equal(joint.state(30), separate.state(30))
+        out = joint.propagate(SINE[400])
+        assert np.allclose(out, SINE[401:404], atol=0.05)
+        joint.reset_state()
+        assert np.array_equal(joint.state(30), np.zeros(30))
+        with pytest.raises(rcnet.RcnetError, match="NeuronCount"):
+            joint.state(29)

@@ -242,6 +242,23 @@ case_train_predict() {
     # The readout is linear in the states and the targets are linear in the inputs: the fit is close.
     awk '{ if ($2 + 0 > 0.05) exit 1 }' err.txt || fail "predict --targets: RMSE too large: $(cat err.txt)"
 
+    # The readout settings: another fit of the same reservoir (the links are the same, the weights not).
+    run train --patterns "$data/patterns.txt" --out s.txt --neurons 20 --connections 60 --back-connections 10 \
+        --seed 5 --solver stable --washout 5 --ridge 1e-9 --jointly
+    expect_rc 0 "train --solver stable"
+    cmp -s <(tail -n +4 a.txt) <(tail -n +4 s.txt) || fail "the stable readout changed the reservoir"
+    cmp -s a.txt s.txt && fail "the stable readout wrote the same weights"
+    run predict s.txt "$data/patterns.txt" --targets
+    awk '{ if ($2 + 0 > 0.05) exit 1 }' err.txt || fail "stable readout: RMSE too large: $(cat err.txt)"
+    run train --patterns "$data/patterns.txt" --out n.txt --solver exact
+    expect_rc 2 "train --solver with a bad name"
+    run train --patterns "$data/patterns.txt" --out n.txt --ridge -1
+    expect_rc 2 "train --ridge negative"
+    run train --patterns "$data/patterns.txt" --out n.txt --washout 40
+    expect_rc 2 "train --washout of every pattern"
+    expect_err "leaves none of the 40 patterns" "train --washout of every pattern"
+    [ -e n.txt ] && fail "a refused train wrote its output"
+
     # Refused: input size, untrained network, refused pattern file.
     printf '3 1 1\n1 2 3 4\n' >three.txt
     run predict a.txt three.txt
