@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 #include "fuzz/Require.h"
@@ -55,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in(data, size);
     for (int call = 0; call < 64 && !in.Empty(); ++call) {
         int result = 1;
-        switch (in.Byte() % 14) {
+        switch (in.Byte() % 20) {
             case 0:
                 result = RegisterUsage(in.Id(), in.Size(), in.Size(), in.Byte() % 2);
                 break;
@@ -110,8 +111,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 12:
                 result = AddPatternsFromFile(in.Id(), TempPath(in.Byte() % 2).c_str());
                 break;
-            default:
+            case 13:
                 result = LoadNetFromFile(in.Id(), nullptr);
+                break;
+            case 14:
+                result = SetNetReadoutSolver(in.Id(), static_cast<int8_t>(in.Byte()) % 3);
+                break;
+            case 15: {
+                static const double ridges[] = {0.0, 1e-6, 1.0, -1.0, 1e300, -0.0};
+                const uint8_t b = in.Byte();
+                double ridge = ridges[b % 6];
+                if (b == 255) ridge = std::numeric_limits<double>::quiet_NaN();
+                result = SetNetRegularization(in.Id(), b == 254 ? nullptr : &ridge);
+                break;
+            }
+            case 16:
+                result = SetNetWashout(in.Id(), in.Count());
+                break;
+            case 17:
+                result = ResetNetState(in.Id());
+                break;
+            case 18: {
+                const int id = in.Id(), count = in.Count() % 48;
+                double states[48];
+                for (double& v : states) v = 12345.0;
+                result = GetNetState(id, count, in.Byte() % 8 == 0 ? nullptr : states);
+                for (int k = count < 0 ? 0 : count; k < 48; ++k)
+                    Require(states[k] == 12345.0, "written past count");
+                if (!result)
+                    for (double v : states) Require(v == 12345.0, "states written by a failed call");
+                break;
+            }
+            default:
+                result = LearnNetJointly(in.Id());
         }
         Require(result == 0 || result == 1, "a result other than 0 or 1");
     }
