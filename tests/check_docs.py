@@ -57,6 +57,7 @@ def main(build):
             ok = True
             for step in steps:
                 env = dict(os.environ, RCNET_LIBRARY=os.path.join(work, "librcnet.so"),
+                           PYTHONPATH=os.path.join(ROOT, "python"),
                            PATH=os.path.abspath(build) + os.pathsep + os.environ.get("PATH", ""))
                 result = subprocess.run(step, cwd=work, capture_output=True, text=True, timeout=120, env=env)
                 if result.returncode != 0:
