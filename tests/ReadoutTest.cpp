@@ -11,6 +11,7 @@
 #include "src/NetManager.h"
 #include "src/Solver/QrSolver.h"
 #include "src/Solver/Solver.h"
+#include "tests/support/FailingAlloc.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
@@ -277,6 +278,37 @@ TEST_F(Readout, StableMethodSurvivesNonFiniteTargets) {
     EXPECT_EQ(LearnNet(7008), 1);
     double out = 0;
     EXPECT_EQ(PropagatePattern(7008, 1, &in, 1, &out), 1);
+}
+
+// Out of memory at any allocation of a training: 0, one report, the readout as it was. (A failed
+// allocation that only costs a worker thread still trains.)
+TEST_F(Readout, TrainingOutOfMemoryKeepsTheReadout) {
+    for (int method : {0, 1}) {
+        for (bool jointly : {false, true}) {
+            ReportCapture capture;
+            Build(7009, 1, 2, true, 6, 12);
+            ASSERT_EQ(LearnNet(7009), 1);
+            ASSERT_EQ(SetNetReadoutSolver(7009, method), 1);
+            ASSERT_EQ(SetNetWashout(7009, 2), 1);
+            Matrix before = NetOf(7009).OutputWeights();  // copied outside the failing runs
+            int result = 0, refusals = 0;
+            const long allocations = test::ForEachAllocationFailure(
+                [&] { result = jointly ? LearnNetJointly(7009) : LearnNet(7009); },
+                [&](long k, bool failed) {
+                    if (failed && result == 0) {
+                        ++refusals;
+                        EXPECT_EQ(capture.Checks(), Checks{"out of memory @ Exports"})
+                            << method << jointly << k;
+                        EXPECT_TRUE(SameBits(NetOf(7009).OutputWeights(), before)) << method << jointly << k;
+                    }
+                    capture.Clear();
+                    before = NetOf(7009).OutputWeights();
+                });
+            EXPECT_GT(refusals, 5) << method << jointly << " of " << allocations;
+            EXPECT_EQ(result, 1) << "the last run trained";
+            UnregisterUsage(7009);
+        }
+    }
 }
 
 // ---- The streamed QR solver on its own.
