@@ -243,8 +243,8 @@ TEST(Elimination, NonFiniteFactorsGetTheWholeRow) {
     const Matrix rows{{1, 2, 3, 4}, {1, 3, 5, 7}, {2, inf, 1, 1}};
     for (size_t i = 0; i < 3; ++i)
         for (size_t j = 0; j < 4; ++j) matrix.At(i, j) = rows[i][j];
-    WorkerPool pool(1);
-    Elimination sweep(matrix, 1e-15, nullptr, pool);
+    const Parallel one(1);
+    Elimination sweep(matrix, 1e-15, nullptr, one);
     sweep.Forward(0, 0, 1);  // rows 1 and 2 now start with a zero
     EXPECT_EQ(matrix.At(1, 0), 0.0);
     EXPECT_EQ(matrix.At(2, 0), 0.0);

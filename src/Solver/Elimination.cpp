@@ -46,11 +46,12 @@ bool IsPositiveZero(double x) {
 }
 }  // namespace
 
-Elimination::Elimination(RowMatrix& matrix, double bound, std::vector<char>* zeroFlags, WorkerPool& pool)
+Elimination::Elimination(RowMatrix& matrix, double bound, std::vector<char>* zeroFlags,
+                         const Parallel& parallel)
     : m_Matrix(matrix),
       m_Bound(bound),
       m_ZeroFlags(zeroFlags),
-      m_Pool(pool),
+      m_Parallel(parallel),
       m_Lead(matrix.Rows(), 0),
       m_Stable(matrix.Rows(), 0) {}
 
@@ -86,7 +87,7 @@ void Elimination::Forward(size_t pivot, size_t column, size_t first) {
     while (pivotZeros < m_Matrix.Columns() - 1 && source[pivotZeros] == 0) ++pivotZeros;
     const size_t width = m_Matrix.Columns() - std::min(pivotZeros, column);
     const size_t minRows = std::max<size_t>(1, kEntriesPerThread / std::max<size_t>(1, width));
-    m_Pool.Run(count - first, minRows, [&](size_t begin, size_t end) {
+    m_Parallel.Run(count - first, minRows, [&](size_t begin, size_t end) {
         for (size_t row = first + begin; row < first + end; ++row) {
             const double factor = m_Matrix.At(row, column);
             const size_t skip = std::isfinite(factor) ? std::min(m_Lead[row], pivotZeros) : 0;
@@ -105,7 +106,7 @@ void Elimination::Backward(size_t pivot, size_t column, size_t end) {
     const bool sparse = m_PivotNonZero.size() * 4 < columns;
     const size_t width = sparse ? m_PivotNonZero.size() + 1 : columns;
     const size_t minRows = std::max<size_t>(1, kEntriesPerThread / width);
-    m_Pool.Run(end, minRows, [&](size_t begin, size_t stop) {
+    m_Parallel.Run(end, minRows, [&](size_t begin, size_t stop) {
         for (size_t row = begin; row < stop; ++row) {
             const double factor = m_Matrix.At(row, column);
             if (!sparse || !m_Stable[row] || !std::isfinite(factor)) {

@@ -21,7 +21,7 @@ class Elimination {
 public:
     // bound: the flush bound; zeroFlags: the rows' all-zero flags over the coefficient columns (all but
     // the last), or null for a solver that keeps none.
-    Elimination(RowMatrix& matrix, double bound, std::vector<char>* zeroFlags, WorkerPool& pool);
+    Elimination(RowMatrix& matrix, double bound, std::vector<char>* zeroFlags, const Parallel& parallel);
 
     // Eliminates column `column` of rows [first, count) against pivot row `pivot`.
     void Forward(size_t pivot, size_t column, size_t first);
@@ -42,7 +42,7 @@ private:
     RowMatrix& m_Matrix;
     double m_Bound;
     std::vector<char>* m_ZeroFlags;
-    WorkerPool& m_Pool;
+    const Parallel& m_Parallel;
     std::vector<size_t> m_Lead;  // per row: leading entries known to be +0
     std::vector<char> m_Stable;  // per row: known flush-stable
     std::vector<size_t> m_PivotNonZero;

@@ -1,103 +1,244 @@
 #include "src/Solver/Fold.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "src/Cpu.h"
 
 namespace rcnet {
 namespace {
 
-// The product matrix is computed in 4 x 4 blocks held in registers while a chunk of patterns streams
-// through, as a matrix-multiply kernel does; each pattern's values are first packed into panels of 4
-// columns so the kernel reads them contiguously. Every entry still receives its products one pattern at
-// a time in list order, starting from the value it had: the same bits as folding pattern by pattern.
-constexpr size_t kBlock = 4;
-constexpr size_t kChunk = 256;  // patterns per pass: one panel is 8 KiB
-constexpr size_t kGroup = 24;   // panels per cache-resident group: 192 KiB
+// The product matrix is computed in MR x NB tiles held in registers while a chunk of patterns streams
+// through, as a matrix-multiply kernel does. Each chunk's values are first packed into panels of NB
+// columns, pattern after pattern, so the kernel reads them contiguously; a tile's MR rows are read from
+// the same panels (MR divides NB). Every entry still receives its products one pattern at a time in list
+// order, starting from the value it had, with a separate multiply and add: the same bits as folding
+// pattern by pattern, whatever the vector width.
+constexpr size_t kChunk = 256;              // patterns per pass at most
+constexpr size_t kGroupBytes = 384 * 1024;  // column panels swept together: about a third of L2
 
-typedef double Pair __attribute__((vector_size(16)));
+// One chunk's packed panels and where its products go.
+struct Pass {
+    double* const* rows;  // the matrix's rows in row order (Solve may have exchanged them)
+    size_t rowCount;      // rows that receive products
+    size_t n;             // columns
+    const double* panels;
+    size_t patterns;     // in this chunk
+    size_t panelStride;  // doubles from one panel to the next
+};
 
-inline Pair Load(const double* p) {
-    Pair v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
+template <size_t NB>
+inline const double* Panel(const Pass& pass, size_t column) {
+    return pass.panels + column / NB * pass.panelStride + column % NB;
 }
-inline void Store(double* p, Pair v) {
-    __builtin_memcpy(p, &v, sizeof v);
-}
 
-// acc += a_p[r] * b_p[c] for the chunk's patterns p in order; panels hold kBlock values per pattern.
-inline void Kernel(double (&c)[kBlock][kBlock], const double* a, const double* b, size_t patterns) {
-    Pair acc[kBlock][2];
-    for (size_t r = 0; r < kBlock; ++r) {
-        acc[r][0] = Load(&c[r][0]);
-        acc[r][1] = Load(&c[r][2]);
-    }
-    for (size_t p = 0; p < patterns; ++p, a += kBlock, b += kBlock) {
-        const Pair b0 = Load(b), b1 = Load(b + 2);
-        for (size_t r = 0; r < kBlock; ++r) {
-            const Pair ar = {a[r], a[r]};
-            acc[r][0] = acc[r][0] + ar * b0;
-            acc[r][1] = acc[r][1] + ar * b1;
+// c[r][k0 + k] += a_p[r] * b_p[k] for the chunk's patterns p in order; a and b advance NB values per
+// pattern. Always inlined, so that each caller built for a wider instruction set gets its own vector code.
+template <typename V, size_t MR, size_t NV>
+__attribute__((always_inline)) inline void Kernel(double* const* c, size_t k0, const double* a,
+                                                  const double* b, size_t patterns) {
+    constexpr size_t W = sizeof(V) / sizeof(double);
+    constexpr size_t NB = NV * W;
+    V acc[MR][NV];
+#pragma GCC unroll 8
+    for (size_t r = 0; r < MR; ++r)
+#pragma GCC unroll 4
+        for (size_t v = 0; v < NV; ++v) std::memcpy(&acc[r][v], c[r] + k0 + v * W, sizeof(V));
+    for (size_t p = 0; p < patterns; ++p, a += NB, b += NB) {
+        V bv[NV];
+#pragma GCC unroll 4
+        for (size_t v = 0; v < NV; ++v) std::memcpy(&bv[v], b + v * W, sizeof(V));
+#pragma GCC unroll 8
+        for (size_t r = 0; r < MR; ++r) {
+            const double ar = a[r];  // broadcast by the vector-scalar product
+#pragma GCC unroll 4
+            for (size_t v = 0; v < NV; ++v) acc[r][v] = acc[r][v] + bv[v] * ar;
         }
     }
-    for (size_t r = 0; r < kBlock; ++r) {
-        Store(&c[r][0], acc[r][0]);
-        Store(&c[r][2], acc[r][1]);
+#pragma GCC unroll 8
+    for (size_t r = 0; r < MR; ++r)
+#pragma GCC unroll 4
+        for (size_t v = 0; v < NV; ++v) std::memcpy(c[r] + k0 + v * W, &acc[r][v], sizeof(V));
+}
+
+// The tiles of row blocks blocks[begin, end) against every column panel, in L2-sized groups of panels.
+// Only the upper triangle (k >= j) is written; tiles that reach below it or past n go through a copy.
+template <typename V, size_t MR, size_t NV>
+__attribute__((always_inline)) inline void FoldRows(const Pass& pass, const size_t* blocks, size_t count) {
+    constexpr size_t NB = NV * (sizeof(V) / sizeof(double));
+    const size_t n = pass.n, rowCount = pass.rowCount;
+    const size_t panels = (n + NB - 1) / NB;
+    const size_t group = std::max<size_t>(1, kGroupBytes / (pass.patterns * NB * sizeof(double)));
+    for (size_t g0 = 0; g0 < panels; g0 += group) {
+        const size_t g1 = std::min(panels, g0 + group);
+        for (size_t i = 0; i < count; ++i) {
+            const size_t j0 = blocks[i] * MR;
+            if (j0 >= g1 * NB) continue;
+            const double* a = Panel<NB>(pass, j0);
+            for (size_t q = std::max(g0, j0 / NB); q < g1; ++q) {
+                const size_t k0 = q * NB;
+                const double* b = pass.panels + q * pass.panelStride;
+                double* const* c = pass.rows + j0;
+                if (k0 + 1 >= j0 + MR && k0 + NB <= n && j0 + MR <= rowCount) {
+                    Kernel<V, MR, NV>(c, k0, a, b, pass.patterns);
+                    continue;
+                }
+                const size_t rows = std::min(MR, rowCount - j0), columns = std::min(NB, n - k0);
+                double tile[MR][NB] = {};
+                double* tileRows[MR];
+                for (size_t r = 0; r < MR; ++r) tileRows[r] = tile[r];
+                for (size_t r = 0; r < rows; ++r)
+                    for (size_t k = 0; k < columns; ++k) tile[r][k] = c[r][k0 + k];
+                Kernel<V, MR, NV>(tileRows, 0, a, b, pass.patterns);
+                for (size_t r = 0; r < rows; ++r)
+                    for (size_t k = j0 + r > k0 ? j0 + r - k0 : 0; k < columns; ++k)
+                        c[r][k0 + k] = tile[r][k];
+            }
+        }
     }
+}
+
+typedef double V2 __attribute__((vector_size(16)));
+#if defined(__x86_64__) || defined(__i386__)
+typedef double V4 __attribute__((vector_size(32)));
+typedef double V8 __attribute__((vector_size(64)));
+#endif
+
+// Tile shapes: as many accumulators as the registers hold (16 or 32 in 64-bit code, 8 in 32-bit code),
+// with the B values and one product beside them.
+#if defined(__x86_64__)
+constexpr size_t kBaseRows = 4, kBaseVectors = 2;      // 4 x 4
+constexpr size_t kAvx2Rows = 4, kAvx2Vectors = 2;      // 4 x 8
+constexpr size_t kAvx512Rows = 8, kAvx512Vectors = 3;  // 8 x 24
+#else
+constexpr size_t kBaseRows = 2, kBaseVectors = 2;      // 2 x 4
+constexpr size_t kAvx2Rows = 4, kAvx2Vectors = 1;      // 4 x 4
+constexpr size_t kAvx512Rows = 4, kAvx512Vectors = 1;  // 4 x 8
+#endif
+
+struct Shape {
+    size_t rows;     // MR
+    size_t columns;  // NB
+    void (*fold)(const Pass&, const size_t*, size_t);
+};
+
+void FoldBaseline(const Pass& pass, const size_t* blocks, size_t count) {
+    FoldRows<V2, kBaseRows, kBaseVectors>(pass, blocks, count);
+}
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void FoldAvx2(const Pass& pass, const size_t* blocks, size_t count) {
+    FoldRows<V4, kAvx2Rows, kAvx2Vectors>(pass, blocks, count);
+}
+__attribute__((target("avx512f"))) void FoldAvx512(const Pass& pass, const size_t* blocks, size_t count) {
+    FoldRows<V8, kAvx512Rows, kAvx512Vectors>(pass, blocks, count);
+}
+#endif
+
+Shape PickShape() {
+#if defined(__x86_64__) || defined(__i386__)
+    switch (cpu::Active()) {
+        case cpu::Level::Avx512:
+            return {kAvx512Rows, kAvx512Vectors * 8, &FoldAvx512};
+        case cpu::Level::Avx2:
+            return {kAvx2Rows, kAvx2Vectors * 4, &FoldAvx2};
+        default:
+            break;
+    }
+#endif
+    return {kBaseRows, kBaseVectors * 2, &FoldBaseline};
 }
 
 }  // namespace
 
-void FoldProducts(RowMatrix& matrix, size_t n, const std::vector<const double*>& patterns, WorkerPool& pool) {
-    if (n == 0 || patterns.empty()) return;
-    const size_t blocks = (n + kBlock - 1) / kBlock;
+double* FoldSpace::Reserve(size_t values) {
+    if (m_Storage.size() < values + 8) m_Storage.resize(values + 8);
+    double* base = m_Storage.data();
+    while (reinterpret_cast<uintptr_t>(base) % 64) ++base;
+    return base;
+}
 
-    // Row blocks dealt round-robin to the threads: the triangle's rows differ in length, and each
-    // thread's contiguous share then holds about the same work.
-    const size_t threads = std::min<size_t>(pool.ThreadCount(), blocks);
-    std::vector<size_t> dealt;
+void FoldProducts(RowMatrix& matrix, const std::vector<const SolverPattern*>& patterns, size_t n,
+                  bool threshold, FoldSpace& space, const Parallel& parallel) {
+    const size_t width = matrix.Columns(), rowCount = matrix.Rows();
+    if (patterns.empty() || rowCount == 0 || width != n + (threshold ? 2 : 1) || rowCount + 1 != width)
+        return;
+    const Shape shape = PickShape();
+    const size_t nb = shape.columns;
+    const size_t panels = (width + nb - 1) / nb;
+    const size_t blocks = (rowCount + shape.rows - 1) / shape.rows;
+    // Even chunks: a short last chunk would cost a whole pass over the matrix for a few patterns.
+    const size_t chunks = (patterns.size() + kChunk - 1) / kChunk;
+    const size_t chunk = (patterns.size() + chunks - 1) / chunks;
+
+    // Row blocks dealt round-robin into one share per thread: the triangle's rows differ in length, and
+    // each share then holds about the same work.
+    const size_t shares = std::min<size_t>(parallel.ThreadCount(), blocks);
+    std::vector<size_t> dealt, shareStart;
     dealt.reserve(blocks);
-    for (size_t t = 0; t < threads; ++t)
-        for (size_t b = t; b < blocks; b += threads) dealt.push_back(b);
-
-    // panels[b]: for each pattern of the chunk, the values of columns 4b .. 4b+3 (zero past n).
-    std::vector<double> panels(blocks * kChunk * kBlock);
-    for (size_t first = 0; first < patterns.size(); first += kChunk) {
-        const size_t count = std::min(kChunk, patterns.size() - first);
-        for (size_t p = 0; p < count; ++p) {
-            const double* v = patterns[first + p];
-            for (size_t b = 0; b < blocks; ++b) {
-                double* out = &panels[(b * kChunk + p) * kBlock];
-                for (size_t c = 0; c < kBlock; ++c) out[c] = b * kBlock + c < n ? v[b * kBlock + c] : 0.0;
-            }
-        }
-        // Column panels in groups that stay in the second-level cache while every row block passes.
-        for (size_t g0 = 0; g0 < blocks; g0 += kGroup) {
-            const size_t g1 = std::min(blocks, g0 + kGroup);
-            pool.Run(dealt.size(), 1, [&](size_t begin, size_t end) {
-                for (size_t i = begin; i < end; ++i) {
-                    const size_t jb = dealt[i];
-                    if (jb >= g1) continue;
-                    const size_t j0 = jb * kBlock, rows = std::min(kBlock, n - j0);
-                    for (size_t kb = std::max(jb, g0); kb < g1; ++kb) {
-                        const size_t k0 = kb * kBlock, columns = std::min(kBlock, n - k0);
-                        double block[kBlock][kBlock] = {};
-                        for (size_t r = 0; r < rows; ++r)
-                            for (size_t c = 0; c < columns; ++c) block[r][c] = matrix.At(j0 + r, k0 + c);
-                        Kernel(block, &panels[jb * kChunk * kBlock], &panels[kb * kChunk * kBlock], count);
-                        // Only the upper triangle (k >= j) is kept; the rest is copied from it at the end.
-                        for (size_t r = 0; r < rows; ++r)
-                            for (size_t c = 0; c < columns; ++c)
-                                if (k0 + c >= j0 + r) matrix.At(j0 + r, k0 + c) = block[r][c];
-                    }
-                }
-            });
-        }
+    for (size_t t = 0; t < shares; ++t) {
+        shareStart.push_back(dealt.size());
+        for (size_t b = t; b < blocks; b += shares) dealt.push_back(b);
     }
+    shareStart.push_back(dealt.size());
 
-    pool.Run(n, 64, [&](size_t begin, size_t end) {
-        for (size_t j = begin; j < end; ++j) {
-            double* row = matrix.Row(j);
-            for (size_t k = 0; k < j; ++k) row[k] = matrix.At(k, j);
+    // Panel q holds, for each pattern of the chunk, u's entries q*nb .. q*nb + nb - 1 (zero past the
+    // end); each panel starts on a 64-byte boundary.
+    const size_t panelStride = (chunk * nb + 7) / 8 * 8;
+    double* base = space.Reserve(panels * panelStride);
+
+    std::vector<double*> rows(rowCount + 1);
+    for (size_t j = 0; j < rowCount; ++j) rows[j] = matrix.Row(j);
+    Pass pass{rows.data(), rowCount, width, base, 0, panelStride};
+    // Packing costs one copy per value against about n products per value: worth threads only for
+    // long rows.
+    const size_t packMin = std::max<size_t>(1, 16384 / width);
+    for (size_t first = 0; first < patterns.size(); first += chunk) {
+        const size_t count = std::min(chunk, patterns.size() - first);
+        pass.patterns = count;
+        parallel.Run(count, packMin, [&](size_t begin, size_t end) {
+            for (size_t p = begin; p < end; ++p) {
+                const SolverPattern& pattern = *patterns[first + p];
+                const double* v = pattern.values.data();
+                for (size_t q = 0; q < panels; ++q) {
+                    double* out = base + q * panelStride + p * nb;
+                    const size_t k0 = q * nb, end = std::min(nb, n > k0 ? n - k0 : 0);
+                    if (end) std::memcpy(out, v + k0, end * sizeof(double));
+                    for (size_t k = end; k < nb; ++k) out[k] = 0.0;
+                }
+                double* extra = base + n / nb * panelStride + p * nb + n % nb;
+                if (threshold) {
+                    *extra = 1.0;
+                    extra = base + (n + 1) / nb * panelStride + p * nb + (n + 1) % nb;
+                }
+                *extra = pattern.target;
+            }
+        });
+        // Below about 64 x 64 entries per chunk one thread is quicker than waking another.
+        const size_t foldMin = width * width * count < 64 * 64 * 256 ? shares : 1;
+        parallel.Run(shares, foldMin, [&](size_t begin, size_t end) {
+            for (size_t t = begin; t < end; ++t)
+                shape.fold(pass, dealt.data() + shareStart[t], shareStart[t + 1] - shareStart[t]);
+        });
+    }
+}
+
+void MirrorUpper(RowMatrix& matrix, const Parallel& parallel) {
+    // In square blocks, so that the column reads stay within a few cache lines per row.
+    constexpr size_t kSide = 32;
+    const size_t rows = matrix.Rows();
+    const size_t blocks = (rows + kSide - 1) / kSide;
+    // Rows of blocks share out unevenly (the triangle), but this is a small part of the work.
+    parallel.Run(blocks, std::max<size_t>(1, 4096 / (rows + 1)), [&](size_t begin, size_t end) {
+        for (size_t jb = begin; jb < end; ++jb) {
+            const size_t j0 = jb * kSide, j1 = std::min(rows, j0 + kSide);
+            for (size_t k0 = 0; k0 < j1; k0 += kSide) {
+                for (size_t j = j0; j < j1; ++j) {
+                    double* row = matrix.Row(j);
+                    const size_t k1 = std::min(j, k0 + kSide);
+                    for (size_t k = k0; k < k1; ++k) row[k] = matrix.Row(k)[j];
+                }
+            }
         }
     });
 }

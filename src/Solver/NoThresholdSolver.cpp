@@ -13,12 +13,12 @@ constexpr char kReportSource[] = "NoThresholdSolver";
 constexpr double kFlushBound = 1e-15;
 }  // namespace
 
-NoThresholdSolver::NoThresholdSolver(int32_t patternSize)
-    : m_PatternSize(patternSize), m_FixDependent(true), m_Pool(std::make_unique<WorkerPool>()) {
+NoThresholdSolver::NoThresholdSolver(int32_t patternSize) : m_PatternSize(patternSize), m_FixDependent(true) {
     Reset();
 }
 
 void NoThresholdSolver::Reset() {
+    m_LowerStale = false;
     const size_t rows = m_PatternSize >= 0 ? static_cast<size_t>(m_PatternSize) : 0;
     m_Matrix.Resize(rows, rows + 1);
     m_Weights.assign(rows, 0.0);
@@ -27,6 +27,7 @@ void NoThresholdSolver::Reset() {
 void NoThresholdSolver::AddRow(const SolverPattern& row) {
     const int64_t size = static_cast<int64_t>(row.values.size());
     RC_REQUIRE(size == m_PatternSize, );
+    SyncLower();
     const size_t n = static_cast<size_t>(m_PatternSize);
     const double* v = row.values.data();
     const double y = row.target;
@@ -40,33 +41,35 @@ void NoThresholdSolver::AddRow(const SolverPattern& row) {
 void NoThresholdSolver::AddRows(const std::vector<SolverPattern>& rows) {
     if (m_PatternSize < 0) return;
     const size_t n = static_cast<size_t>(m_PatternSize);
-    std::vector<const double*> values;
-    values.reserve(rows.size());
+    std::vector<const SolverPattern*> fitting;
+    fitting.reserve(rows.size());
     for (const SolverPattern& row : rows) {
-        if (row.values.size() == n) values.push_back(row.values.data());
+        if (row.values.size() == n) fitting.push_back(&row);
     }
-    if (values.empty()) return;
+    if (fitting.empty()) return;
+    FoldProducts(m_Matrix, fitting, n, false, m_FoldSpace, m_Parallel);
+    m_LowerStale = true;
+}
 
-    FoldProducts(m_Matrix, n, values, *m_Pool);
-
-    Vector rhs(n);
-    for (size_t j = 0; j < n; ++j) rhs[j] = m_Matrix.At(j, n);
-    for (const SolverPattern& row : rows) {
-        if (row.values.size() == n) kernels::AddScaled(rhs.data(), row.values.data(), row.target, n);
-    }
-    for (size_t j = 0; j < n; ++j) m_Matrix.At(j, n) = rhs[j];
+void NoThresholdSolver::SyncLower() const {
+    if (!m_LowerStale) return;
+    MirrorUpper(m_Matrix, m_Parallel);
+    m_LowerStale = false;
 }
 
 void NoThresholdSolver::NormalizeRow(size_t row, double coef) {
+    SyncLower();
     kernels::Divide(m_Matrix.Row(row), coef, m_Matrix.Columns());
 }
 
 void NoThresholdSolver::EliminateRow(size_t pivotRow, size_t row, double factor) {
+    SyncLower();
     kernels::EliminateFlush(m_Matrix.Row(row), m_Matrix.Row(pivotRow), factor, m_Matrix.Columns(),
                             kFlushBound);
 }
 
 size_t NoThresholdSolver::FindZeroRow() const {
+    SyncLower();
     const size_t rows = m_Matrix.Rows();
     if (rows == 0) return 0;
     const size_t coefficients = m_Matrix.Columns() - 1;
@@ -78,6 +81,7 @@ size_t NoThresholdSolver::FindZeroRow() const {
 }
 
 const Vector& NoThresholdSolver::Solve() {
+    SyncLower();
     if (m_Matrix.Rows() == 0) {
         Reset();
         return m_Weights;
@@ -89,7 +93,7 @@ const Vector& NoThresholdSolver::Solve() {
     const size_t count = static_cast<size_t>(iSize);
     if (jSize < iSize + 1) return m_Weights;
 
-    Elimination sweep(m_Matrix, kFlushBound, nullptr, *m_Pool);
+    Elimination sweep(m_Matrix, kFlushBound, nullptr, m_Parallel);
     for (size_t m = 0; m < count; ++m) {
         size_t j = m;
         while (j < count && m_Matrix.At(j, m) == 0) ++j;
