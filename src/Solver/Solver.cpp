@@ -113,6 +113,11 @@ const Vector& Solver::Solve() {
 
     Elimination sweep(m_Matrix, kFlushBound, &m_ZeroRows, m_Parallel);
     for (size_t m = 0; m < count; ++m) {
+        const size_t next = sweep.ForwardBlock(m);
+        if (next > m) {
+            m = next - 1;
+            continue;
+        }
         size_t j = m;
         while (j < count && m_Matrix.At(j, m) == 0) ++j;
         if (j == count) {
@@ -135,7 +140,7 @@ const Vector& Solver::Solve() {
         }
         sweep.Forward(m, m, m + 1);
     }
-    for (size_t j = count - 1; j >= 1; --j) sweep.Backward(j, j, j);
+    sweep.BackwardAll();
 
     m_Weights.resize(count, 0.0);
     for (size_t k = 0; k < count; ++k) m_Weights[order[k]] = m_Matrix.At(k, count);
