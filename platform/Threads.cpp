@@ -86,6 +86,8 @@ bool Wakeup::Sleep(uint32_t seen, unsigned ms) noexcept {
 
 #else
 
+#include <pthread.h>
+
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -104,7 +106,11 @@ bool StartThread(void (*main)(void*), void* arg) noexcept {
     try {
         std::lock_guard<std::mutex> hold(g_ThreadsLock);
         Threads().reserve(Threads().size() + 1);
-        Threads().emplace_back(main, arg);
+        Threads().emplace_back([main, arg] {
+            // Named, so that a check can tell the library's threads from others (a sanitizer's, say).
+            pthread_setname_np(pthread_self(), kWorkerName);
+            main(arg);
+        });
         return true;
     } catch (...) {
         return false;

@@ -24,6 +24,9 @@ constexpr bool kIdleThreadsLeave = true;
 constexpr bool kIdleThreadsLeave = false;
 #endif
 
+// The name the worker threads carry where the platform names threads (Linux).
+constexpr char kWorkerName[] = "rcnet-worker";
+
 // Starts a thread running main(arg); false when none could be started.
 bool StartThread(void (*main)(void*), void* arg) noexcept;
 

@@ -14,6 +14,8 @@
 #include <time.h>
 #endif
 
+/* Threads of this process that may be the library's: on Linux those named as its workers are (a
+ * sanitizer's runtime may run threads of its own), on Windows all are counted. */
 static int Threads(void) {
     int count = 0;
 #ifdef _WIN32
@@ -31,8 +33,16 @@ static int Threads(void) {
     DIR* tasks = opendir("/proc/self/task");
     struct dirent* entry;
     if (!tasks) return -1;
-    while ((entry = readdir(tasks)) != NULL)
-        if (entry->d_name[0] != '.') ++count;
+    while ((entry = readdir(tasks)) != NULL) {
+        char path[300], name[64] = "";
+        FILE* comm;
+        if (entry->d_name[0] == '.') continue;
+        snprintf(path, sizeof path, "/proc/self/task/%s/comm", entry->d_name);
+        comm = fopen(path, "r");
+        if (!comm) continue;
+        if (fgets(name, sizeof name, comm) && strncmp(name, "rcnet-worker", 12) == 0) ++count;
+        fclose(comm);
+    }
     closedir(tasks);
 #endif
     return count;
