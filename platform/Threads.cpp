@@ -89,15 +89,18 @@ bool Wakeup::Sleep(uint32_t seen, unsigned ms) noexcept {
 #include <pthread.h>
 
 #include <chrono>
+#include <new>
 #include <thread>
 #include <vector>
 
 namespace rcnet::platform {
 namespace {
 std::mutex g_ThreadsLock;
-// Never destroyed: JoinThreads may run from static destructors in any order.
+// Never destroyed (JoinThreads may run from static destructors in any order), and not on the heap, so
+// that nothing is left behind once the library is unloaded.
 std::vector<std::thread>& Threads() {
-    static auto* threads = new std::vector<std::thread>;
+    alignas(std::vector<std::thread>) static unsigned char storage[sizeof(std::vector<std::thread>)];
+    static auto* const threads = new (storage) std::vector<std::thread>;
     return *threads;
 }
 }  // namespace

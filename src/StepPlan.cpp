@@ -145,8 +145,10 @@ void StepPlan::Build(const std::vector<NeuronRef>& neurons) {
 
     std::vector<uint32_t> order(n);
     for (size_t t = 0; t < n; ++t) order[t] = static_cast<uint32_t>(t);
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return start[a + 1] - start[a] > start[b + 1] - start[b];
+    // By decreasing number of terms, then position (a stable order without a temporary buffer).
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        const uint32_t termsA = start[a + 1] - start[a], termsB = start[b + 1] - start[b];
+        return termsA != termsB ? termsA > termsB : a < b;
     });
     const size_t slices = (n + kLanes - 1) / kLanes;
     plan.sliceStart.assign(1, 0);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <new>
 #include <thread>
 
 #include "platform/Threads.h"
@@ -42,9 +43,11 @@ constexpr uint64_t Word(uint32_t generation, unsigned parts, unsigned next) {
 
 class Pool {
 public:
-    // Never destroyed: threads may still use it while static objects are destroyed.
+    // Never destroyed (threads may still use it while static objects are destroyed), and not on the
+    // heap, so that nothing is left behind once the library is unloaded.
     static Pool& Get() {
-        static Pool* const pool = new Pool;
+        alignas(Pool) static unsigned char storage[sizeof(Pool)];
+        static Pool* const pool = new (storage) Pool;
         return *pool;
     }
 
