@@ -35,7 +35,7 @@ constexpr size_t kVectors = 2;
 constexpr size_t kRows = 4;
 #else
 constexpr size_t kVectors = 1;
-constexpr size_t kRows = 2;
+constexpr size_t kRows = 4;
 #endif
 
 // |x| < bound: +0, else x. The lanes are flushed by clearing all their bits.
@@ -125,7 +125,7 @@ __attribute__((target("avx512f"))) void TileAvx512(double* const* rows, const do
                 const __mmask8 small = _mm512_cmp_pd_mask(
                     _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(y), magnitude)), limit,
                     _CMP_LT_OQ);
-                x[r][v] = _mm512_mask_mov_pd(y, small, _mm512_setzero_pd());
+                x[r][v] = _mm512_maskz_mov_pd(static_cast<__mmask8>(~small), y);  // no register for the zeros
             }
         }
     }

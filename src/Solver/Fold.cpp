@@ -45,6 +45,10 @@ __attribute__((always_inline)) inline void Kernel(double* const* c, size_t k0, c
     for (size_t r = 0; r < MR; ++r)
 #pragma GCC unroll 4
         for (size_t v = 0; v < NV; ++v) std::memcpy(&acc[r][v], c[r] + k0 + v * W, sizeof(V));
+#if !defined(__x86_64__)
+// Two patterns per turn: in 32-bit code the loop control is a fair share of the few instructions.
+#pragma GCC unroll 2
+#endif
     for (size_t p = 0; p < patterns; ++p, a += NB, b += NB) {
         V bv[NV];
 #pragma GCC unroll 4
