@@ -52,6 +52,11 @@ public:
     }
 
     void Run(size_t count, unsigned parts, const LoopBody& body);
+    // Run's two halves: publish the job for up to `threads` threads (false when the pool is taken or
+    // there is one part or thread), then take the parts left and wait. Only the thread that began a
+    // job finishes it.
+    bool Begin(size_t count, unsigned parts, unsigned threads, const LoopBody& body);
+    void Finish();
     void Shutdown();
     unsigned Live() const { return m_Live.load(std::memory_order_acquire); }
 
@@ -68,6 +73,8 @@ private:
     // unchanged until every part is done.
     const LoopBody* m_Body = nullptr;
     size_t m_Count = 0;
+    unsigned m_Parts = 0;
+    uint32_t m_Generation = 0;
     std::atomic<uint64_t> m_Job{0};
     std::atomic<unsigned> m_Done{0};
 
@@ -137,23 +144,26 @@ void Pool::StartWorkers(unsigned wanted) {
     }
 }
 
-void Pool::Run(size_t count, unsigned parts, const LoopBody& body) {
+bool Pool::Begin(size_t count, unsigned parts, unsigned threads, const LoopBody& body) {
     bool idle = false;
-    if (parts <= 1 || m_Stop.load(std::memory_order_acquire) ||
-        !m_Busy.compare_exchange_strong(idle, true, std::memory_order_acquire)) {
-        body(0, count);
-        return;
-    }
-    StartWorkers(parts - 1);
+    if (parts <= 1 || threads <= 1 || m_Stop.load(std::memory_order_acquire) ||
+        !m_Busy.compare_exchange_strong(idle, true, std::memory_order_acquire))
+        return false;
+    StartWorkers(std::min(parts, threads) - 1);
     m_Body = &body;
     m_Count = count;
+    m_Parts = parts;
     m_Done.store(0, std::memory_order_relaxed);
-    const uint32_t generation = Generation(m_Job.load(std::memory_order_relaxed)) + 1;
-    m_Job.store(Word(generation, parts, 0), std::memory_order_seq_cst);
+    m_Generation = Generation(m_Job.load(std::memory_order_relaxed)) + 1;
+    m_Job.store(Word(m_Generation, parts, 0), std::memory_order_seq_cst);
     if (m_Sleepers.load(std::memory_order_seq_cst) > 0) m_Wakeup.WakeAll();
-    Claim(generation);
+    return true;
+}
+
+void Pool::Finish() {
+    Claim(m_Generation);
     // Every part is claimed now; wait for the workers' ones to finish.
-    for (unsigned spins = 0; m_Done.load(std::memory_order_acquire) != parts; ++spins) {
+    for (unsigned spins = 0; m_Done.load(std::memory_order_acquire) != m_Parts; ++spins) {
         if (spins < 100000) {
             Pause();
         } else {
@@ -161,6 +171,14 @@ void Pool::Run(size_t count, unsigned parts, const LoopBody& body) {
         }
     }
     m_Busy.store(false, std::memory_order_release);
+}
+
+void Pool::Run(size_t count, unsigned parts, const LoopBody& body) {
+    if (!Begin(count, parts, parts, body)) {
+        body(0, count);
+        return;
+    }
+    Finish();
 }
 
 void Pool::Shutdown() {
@@ -192,6 +210,14 @@ void Parallel::Run(size_t count, size_t minPerThread, const LoopBody& body) cons
         return;
     }
     Pool::Get().Run(count, parts, body);
+}
+
+bool Parallel::Begin(size_t count, const LoopBody& body) const {
+    return count <= 0xffff && Pool::Get().Begin(count, static_cast<unsigned>(count), m_Threads, body);
+}
+
+void Parallel::Finish() const {
+    Pool::Get().Finish();
 }
 
 namespace pool {

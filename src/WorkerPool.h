@@ -28,6 +28,14 @@ public:
     // alone. The ranges are the same whichever threads run them. body must not throw.
     void Run(size_t count, size_t minPerThread, const LoopBody& body) const;
 
+    // Starts body on the workers and returns at once, each of the count iterations (at most 65535) a
+    // range of its own, taken by whichever thread is free; Finish, on the same thread, runs the
+    // iterations left and waits for all. False when nothing was started (one thread, or the pool taken
+    // by another loop): the caller runs body itself then. body must live until Finish returns; the
+    // pool is taken until then.
+    bool Begin(size_t count, const LoopBody& body) const;
+    void Finish() const;
+
 private:
     unsigned m_Threads;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "src/Cpu.h"
 
@@ -153,77 +154,126 @@ Shape PickShape() {
     return {kBaseRows, kBaseVectors * 2, &FoldBaseline};
 }
 
+// Patterns packed per batch at most (8 MiB): larger calls go in several batches, each packed while the
+// one before is folded.
+constexpr size_t kBatchValues = size_t{1} << 20;
+
+// Below this many products per batch one thread is quicker than waking another.
+constexpr size_t kThreadedProducts = 64 * 64 * 256;
+
+// Row blocks are dealt into this many shares, taken one at a time by whichever thread is free.
+constexpr size_t kShares = 16;
+
 }  // namespace
 
-double* FoldSpace::Reserve(size_t values) {
-    if (m_Storage.size() < values + 8) m_Storage.resize(values + 8);
-    double* base = m_Storage.data();
-    while (reinterpret_cast<uintptr_t>(base) % 64) ++base;
-    return base;
+struct Folder::Flight {
+    std::vector<double> storage[2];  // one batch packed while the other is folded
+    size_t next = 0;
+    bool open = false;  // a batch is on the pool
+    const Parallel* parallel = nullptr;
+
+    // The batch being folded.
+    Shape shape{};
+    Pass pass{};
+    size_t chunks = 0, chunk = 0, patterns = 0, chunkValues = 0;
+    std::vector<double*> rows;
+    std::vector<size_t> dealt, shareStart;
+    LoopBody body;
+
+    // Every share's row blocks against every chunk, in order.
+    void FoldShares(size_t begin, size_t end) const {
+        for (size_t t = begin; t < end; ++t) {
+            for (size_t k = 0; k < chunks; ++k) {
+                Pass part = pass;
+                part.panels = pass.panels + k * chunkValues;
+                part.patterns = std::min(chunk, patterns - k * chunk);
+                shape.fold(part, dealt.data() + shareStart[t], shareStart[t + 1] - shareStart[t]);
+            }
+        }
+    }
+};
+
+Folder::Folder() : m_Flight(std::make_unique<Flight>()) {
+    m_Flight->body = [flight = m_Flight.get()](size_t begin, size_t end) { flight->FoldShares(begin, end); };
 }
 
-void FoldProducts(RowMatrix& matrix, const std::vector<const SolverPattern*>& patterns, size_t n,
-                  bool threshold, FoldSpace& space, const Parallel& parallel) {
+Folder::~Folder() {
+    Finish();
+}
+
+void Folder::Finish() {
+    if (!m_Flight->open) return;
+    m_Flight->parallel->Finish();
+    m_Flight->open = false;
+}
+
+void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& patterns, size_t n,
+                 bool threshold, const Parallel& parallel) {
     const size_t width = matrix.Columns(), rowCount = matrix.Rows();
     if (patterns.empty() || rowCount == 0 || width != n + (threshold ? 2 : 1) || rowCount + 1 != width)
         return;
+    Flight& f = *m_Flight;
     const Shape shape = PickShape();
     const size_t nb = shape.columns;
     const size_t panels = (width + nb - 1) / nb;
-    const size_t blocks = (rowCount + shape.rows - 1) / shape.rows;
-    // Even chunks: a short last chunk would cost a whole pass over the matrix for a few patterns.
-    const size_t chunks = (patterns.size() + kChunk - 1) / kChunk;
-    const size_t chunk = (patterns.size() + chunks - 1) / chunks;
-
-    // Row blocks dealt round-robin into one share per thread: the triangle's rows differ in length, and
-    // each share then holds about the same work.
-    const size_t shares = std::min<size_t>(parallel.ThreadCount(), blocks);
-    std::vector<size_t> dealt, shareStart;
-    dealt.reserve(blocks);
-    for (size_t t = 0; t < shares; ++t) {
-        shareStart.push_back(dealt.size());
-        for (size_t b = t; b < blocks; b += shares) dealt.push_back(b);
-    }
-    shareStart.push_back(dealt.size());
-
-    // Panel q holds, for each pattern of the chunk, u's entries q*nb .. q*nb + nb - 1 (zero past the
-    // end); each panel starts on a 64-byte boundary.
-    const size_t panelStride = (chunk * nb + 7) / 8 * 8;
-    double* base = space.Reserve(panels * panelStride);
-
-    std::vector<double*> rows(rowCount + 1);
-    for (size_t j = 0; j < rowCount; ++j) rows[j] = matrix.Row(j);
-    Pass pass{rows.data(), rowCount, width, base, 0, panelStride};
-    // Packing costs one copy per value against about n products per value: worth threads only for
-    // long rows.
-    const size_t packMin = std::max<size_t>(1, 16384 / width);
-    for (size_t first = 0; first < patterns.size(); first += chunk) {
-        const size_t count = std::min(chunk, patterns.size() - first);
-        pass.patterns = count;
-        parallel.Run(count, packMin, [&](size_t begin, size_t end) {
-            for (size_t p = begin; p < end; ++p) {
-                const SolverPattern& pattern = *patterns[first + p];
-                const double* v = pattern.values.data();
-                for (size_t q = 0; q < panels; ++q) {
-                    double* out = base + q * panelStride + p * nb;
-                    const size_t k0 = q * nb, end = std::min(nb, n > k0 ? n - k0 : 0);
-                    if (end) std::memcpy(out, v + k0, end * sizeof(double));
-                    for (size_t k = end; k < nb; ++k) out[k] = 0.0;
-                }
-                double* extra = base + n / nb * panelStride + p * nb + n % nb;
-                if (threshold) {
-                    *extra = 1.0;
-                    extra = base + (n + 1) / nb * panelStride + p * nb + (n + 1) % nb;
-                }
-                *extra = pattern.target;
+    // Whole chunks per batch where it holds several.
+    size_t batch = std::max<size_t>(1, kBatchValues / (panels * nb));
+    if (batch > kChunk) batch -= batch % kChunk;
+    for (size_t first = 0; first < patterns.size(); first += batch) {
+        const size_t count = std::min(batch, patterns.size() - first);
+        // Even chunks: a short last chunk would cost a whole pass over the matrix for a few patterns.
+        const size_t chunks = (count + kChunk - 1) / kChunk;
+        const size_t chunk = (count + chunks - 1) / chunks;
+        // Chunk k's panel q holds, for each pattern of the chunk, u's entries q*nb .. q*nb + nb - 1
+        // (zero past the end); each panel starts on a 64-byte boundary.
+        const size_t panelStride = (chunk * nb + 7) / 8 * 8;
+        const size_t chunkValues = panels * panelStride;
+        std::vector<double>& storage = f.storage[f.next];
+        if (storage.size() < chunks * chunkValues + 8) storage.resize(chunks * chunkValues + 8);
+        double* base = storage.data();
+        while (reinterpret_cast<uintptr_t>(base) % 64) ++base;
+        for (size_t p = 0; p < count; ++p) {
+            const SolverPattern& pattern = *patterns[first + p];
+            double* chunkBase = base + p / chunk * chunkValues;
+            const size_t offset = p % chunk * nb;
+            const double* v = pattern.values.data();
+            for (size_t q = 0; q < panels; ++q) {
+                double* out = chunkBase + q * panelStride + offset;
+                const size_t k0 = q * nb, end = std::min(nb, n > k0 ? n - k0 : 0);
+                if (end) std::memcpy(out, v + k0, end * sizeof(double));
+                for (size_t k = end; k < nb; ++k) out[k] = 0.0;
             }
-        });
-        // Below about 64 x 64 entries per chunk one thread is quicker than waking another.
-        const size_t foldMin = width * width * count < 64 * 64 * 256 ? shares : 1;
-        parallel.Run(shares, foldMin, [&](size_t begin, size_t end) {
-            for (size_t t = begin; t < end; ++t)
-                shape.fold(pass, dealt.data() + shareStart[t], shareStart[t + 1] - shareStart[t]);
-        });
+            chunkBase[n / nb * panelStride + offset + n % nb] = threshold ? 1.0 : pattern.target;
+            if (threshold) chunkBase[(n + 1) / nb * panelStride + offset + (n + 1) % nb] = pattern.target;
+        }
+
+        // The batch before must be in the matrix before this one goes (the shares change owners).
+        Finish();
+        f.next ^= 1;
+        f.shape = shape;
+        f.rows.resize(rowCount);
+        for (size_t j = 0; j < rowCount; ++j) f.rows[j] = matrix.Row(j);
+        f.pass = Pass{f.rows.data(), rowCount, width, base, 0, panelStride};
+        f.chunks = chunks;
+        f.chunk = chunk;
+        f.patterns = count;
+        f.chunkValues = chunkValues;
+        // Row blocks dealt round-robin into the shares: the triangle's rows differ in length, and each
+        // share then holds about the same work.
+        const size_t blocks = (rowCount + shape.rows - 1) / shape.rows;
+        // One share where one thread does everything: every share streams all the packed panels.
+        const bool threaded = parallel.ThreadCount() > 1 && width * width * count >= kThreadedProducts;
+        const size_t shares = threaded ? std::min(kShares, blocks) : 1;
+        f.dealt.clear();
+        f.shareStart.clear();
+        for (size_t t = 0; t < shares; ++t) {
+            f.shareStart.push_back(f.dealt.size());
+            for (size_t b = t; b < blocks; b += shares) f.dealt.push_back(b);
+        }
+        f.shareStart.push_back(f.dealt.size());
+        f.parallel = &parallel;
+        f.open = threaded && parallel.Begin(shares, f.body);
+        if (!f.open) f.FoldShares(0, shares);
     }
 }
 

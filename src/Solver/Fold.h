@@ -5,10 +5,11 @@
 //
 // Each product is computed once, for the upper triangle (u_j * u_k and u_k * u_j are the same double);
 // MirrorUpper copies the lower triangle from it when the whole matrix is needed. Blocks of rows are
-// shared out between threads, one owner per entry.
+// shared out between threads, one owner per entry and batch.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "src/Solver/RowMatrix.h"
@@ -17,20 +18,30 @@
 
 namespace rcnet {
 
-// Packed patterns kept from call to call, so that folding chunk after chunk allocates nothing.
-class FoldSpace {
+// Folds batches of patterns into a matrix, each batch's products computed on the worker threads while
+// the caller goes on (harvesting the next patterns, say); the caller takes part when it brings the next
+// batch or wants the matrix. The rows are shared out the same way for every batch, so each entry
+// receives the batches in order: the bits do not depend on who computes them.
+class Folder {
 public:
-    double* Reserve(size_t values);
+    Folder();
+    ~Folder();
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    // Packs the patterns and has u_j * u_k added to entry (j, k) for j < matrix.Rows(),
+    // j <= k < matrix.Columns(), of every pattern in list order. Every pattern must have n values;
+    // matrix.Columns() must be n + 2 with the threshold term, n + 1 without, and matrix.Rows() one
+    // less. The matrix must stay where it is until Finish.
+    void Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& patterns, size_t n, bool threshold,
+             const Parallel& parallel);
+    // Returns once every product added is in the matrix.
+    void Finish();
 
 private:
-    std::vector<double> m_Storage;
+    struct Flight;
+    std::unique_ptr<Flight> m_Flight;
 };
-
-// Adds u_j * u_k to entry (j, k) for j < matrix.Rows(), j <= k < matrix.Columns(), of every pattern in
-// list order. Every pattern must have n values; matrix.Columns() must be n + 2 with the threshold term,
-// n + 1 without, and matrix.Rows() one less.
-void FoldProducts(RowMatrix& matrix, const std::vector<const SolverPattern*>& patterns, size_t n,
-                  bool threshold, FoldSpace& space, const Parallel& parallel);
 
 // Copies entry (k, j) to entry (j, k) for k < j < matrix.Rows().
 void MirrorUpper(RowMatrix& matrix, const Parallel& parallel);

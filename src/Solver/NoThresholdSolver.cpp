@@ -18,6 +18,7 @@ NoThresholdSolver::NoThresholdSolver(int32_t patternSize) : m_PatternSize(patter
 }
 
 void NoThresholdSolver::Reset() {
+    m_Folder.Finish();
     m_LowerStale = false;
     const size_t rows = m_PatternSize >= 0 ? static_cast<size_t>(m_PatternSize) : 0;
     m_Matrix.Resize(rows, rows + 1);
@@ -47,11 +48,12 @@ void NoThresholdSolver::AddRows(const std::vector<SolverPattern>& rows) {
         if (row.values.size() == n) fitting.push_back(&row);
     }
     if (fitting.empty()) return;
-    FoldProducts(m_Matrix, fitting, n, false, m_FoldSpace, m_Parallel);
+    m_Folder.Add(m_Matrix, fitting, n, false, m_Parallel);
     m_LowerStale = true;
 }
 
 void NoThresholdSolver::SyncLower() const {
+    m_Folder.Finish();
     if (!m_LowerStale) return;
     MirrorUpper(m_Matrix, m_Parallel);
     m_LowerStale = false;

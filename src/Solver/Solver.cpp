@@ -19,6 +19,7 @@ Solver::Solver(int32_t patternSize) : m_PatternSize(patternSize), m_FixDependent
 }
 
 void Solver::Reset() {
+    m_Folder.Finish();
     m_LowerStale = false;
     // A negative size (impossible from a network) leaves no rows rather than a huge matrix.
     const size_t rows = m_PatternSize >= 0 ? static_cast<size_t>(m_PatternSize) + 1 : 0;
@@ -54,11 +55,12 @@ void Solver::AddRows(const std::vector<SolverPattern>& rows) {
         if (row.values.size() == n) fitting.push_back(&row);
     }
     if (fitting.empty()) return;
-    FoldProducts(m_Matrix, fitting, n, true, m_FoldSpace, m_Parallel);
+    m_Folder.Add(m_Matrix, fitting, n, true, m_Parallel);
     m_LowerStale = true;
 }
 
 void Solver::SyncLower() const {
+    m_Folder.Finish();
     if (!m_LowerStale) return;
     MirrorUpper(m_Matrix, m_Parallel);
     m_LowerStale = false;

@@ -34,7 +34,10 @@ public:
     void EliminateRow(size_t pivotRow, size_t row, double factor);
 
     // Threads for the fold and the elimination (counting the caller); results do not depend on it.
-    void SetThreadCount(unsigned threads) { m_Parallel = Parallel(threads); }
+    void SetThreadCount(unsigned threads) {
+        m_Folder.Finish();
+        m_Parallel = Parallel(threads);
+    }
 
     int32_t PatternSize() const { return m_PatternSize; }
     const RowMatrix& GetMatrix() const {
@@ -49,14 +52,15 @@ private:
     // Copies the lower triangle from the upper one after fast folds, which fill only the upper one.
     void SyncLower() const;
 
+    Parallel m_Parallel;
     // Mutable: the lower triangle is brought up to date on first read.
     mutable RowMatrix m_Matrix;
     mutable bool m_LowerStale = false;
-    FoldSpace m_FoldSpace;
+    // After the matrix: destroyed first, it finishes a batch still being folded into it.
+    mutable Folder m_Folder;
     Vector m_Weights;
     bool m_FixDependent;
     std::vector<char> m_ZeroRows;  // one flag per row; not vector<bool>: threads set neighbouring flags
-    Parallel m_Parallel;
 };
 
 }  // namespace rcnet
