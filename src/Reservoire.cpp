@@ -138,14 +138,22 @@ void Reservoire::Step() {
     // row and list reaches.
     const size_t n = std::min({jSize, m_States.size(), plan.NeuronCount()});
 
-    std::fill(m_InputSums.begin(), m_InputSums.end(), 0.0);
     const size_t rows = std::min(iSize, m_InputMatrix.size());
-    for (size_t i = 0; i < rows; ++i) {
-        const double* weights = m_InputMatrix[i].data();
-        const double input = m_Inputs[i];
-        double* sums = m_InputSums.data();
-        const size_t columns = std::min(jSize, m_InputMatrix[i].size());
-        for (size_t j = 0; j < columns; ++j) sums[j] = weights[j] * input + sums[j];
+    bool fullRows = true;
+    for (size_t i = 0; i < rows; ++i) fullRows = fullRows && m_InputMatrix[i].size() >= jSize;
+    if (fullRows) {
+        m_InputRows.resize(rows);
+        for (size_t i = 0; i < rows; ++i) m_InputRows[i] = m_InputMatrix[i].data();
+        SumInputs(m_InputRows.data(), m_Inputs.data(), rows, m_InputSums.data(), jSize);
+    } else {
+        std::fill(m_InputSums.begin(), m_InputSums.end(), 0.0);
+        for (size_t i = 0; i < rows; ++i) {
+            const double* weights = m_InputMatrix[i].data();
+            const double input = m_Inputs[i];
+            double* sums = m_InputSums.data();
+            const size_t columns = std::min(jSize, m_InputMatrix[i].size());
+            for (size_t j = 0; j < columns; ++j) sums[j] = weights[j] * input + sums[j];
+        }
     }
 
     double* state = plan.state.data();

@@ -61,4 +61,9 @@ struct StepPlan {
     size_t NeuronCount() const { return types.size(); }
 };
 
+// sums[j] = the sum from +0 of rows[i][j] * inputs[i] over i < rowCount in order, for j < columns: the
+// step's input sums, with the instruction set's lanes.
+void SumInputs(const double* const* rows, const double* inputs, size_t rowCount, double* sums,
+               size_t columns);
+
 }  // namespace rcnet
