@@ -17,7 +17,7 @@ namespace {
 // order, starting from the value it had, with a separate multiply and add: the same bits as folding
 // pattern by pattern, whatever the vector width.
 constexpr size_t kChunk = 256;              // patterns per pass at most
-constexpr size_t kGroupBytes = 384 * 1024;  // column panels swept together: about a third of L2
+constexpr size_t kGroupBytes = 384 * 1024;  // column panels a thread takes at a time: about a third of L2
 
 // One chunk's packed panels and where its products go.
 struct Pass {
@@ -67,39 +67,32 @@ __attribute__((always_inline)) inline void Kernel(double* const* c, size_t k0, c
         for (size_t v = 0; v < NV; ++v) std::memcpy(c[r] + k0 + v * W, &acc[r][v], sizeof(V));
 }
 
-// The tiles of row blocks blocks[begin, end) against every column panel, in L2-sized groups of panels.
-// Only the upper triangle (k >= j) is written; tiles that reach below it or past n go through a copy.
+// The tiles of every row block against column panels [g0, g1): one group, whose panels stay in the
+// second-level cache while the row blocks pass. Only the upper triangle (k >= j) is written; tiles that
+// reach below it or past n go through a copy.
 template <typename V, size_t MR, size_t NV>
-__attribute__((always_inline)) inline void FoldRows(const Pass& pass, const size_t* blocks, size_t count) {
+__attribute__((always_inline)) inline void FoldGroup(const Pass& pass, size_t g0, size_t g1) {
     constexpr size_t NB = NV * (sizeof(V) / sizeof(double));
     const size_t n = pass.n, rowCount = pass.rowCount;
-    const size_t panels = (n + NB - 1) / NB;
-    const size_t group = std::max<size_t>(1, kGroupBytes / (pass.patterns * NB * sizeof(double)));
-    for (size_t g0 = 0; g0 < panels; g0 += group) {
-        const size_t g1 = std::min(panels, g0 + group);
-        for (size_t i = 0; i < count; ++i) {
-            const size_t j0 = blocks[i] * MR;
-            if (j0 >= g1 * NB) continue;
-            const double* a = Panel<NB>(pass, j0);
-            for (size_t q = std::max(g0, j0 / NB); q < g1; ++q) {
-                const size_t k0 = q * NB;
-                const double* b = pass.panels + q * pass.panelStride;
-                double* const* c = pass.rows + j0;
-                if (k0 + 1 >= j0 + MR && k0 + NB <= n && j0 + MR <= rowCount) {
-                    Kernel<V, MR, NV>(c, k0, a, b, pass.patterns);
-                    continue;
-                }
-                const size_t rows = std::min(MR, rowCount - j0), columns = std::min(NB, n - k0);
-                double tile[MR][NB] = {};
-                double* tileRows[MR];
-                for (size_t r = 0; r < MR; ++r) tileRows[r] = tile[r];
-                for (size_t r = 0; r < rows; ++r)
-                    for (size_t k = 0; k < columns; ++k) tile[r][k] = c[r][k0 + k];
-                Kernel<V, MR, NV>(tileRows, 0, a, b, pass.patterns);
-                for (size_t r = 0; r < rows; ++r)
-                    for (size_t k = j0 + r > k0 ? j0 + r - k0 : 0; k < columns; ++k)
-                        c[r][k0 + k] = tile[r][k];
+    for (size_t j0 = 0; j0 < rowCount && j0 < g1 * NB; j0 += MR) {
+        const double* a = Panel<NB>(pass, j0);
+        for (size_t q = std::max(g0, j0 / NB); q < g1; ++q) {
+            const size_t k0 = q * NB;
+            const double* b = pass.panels + q * pass.panelStride;
+            double* const* c = pass.rows + j0;
+            if (k0 + 1 >= j0 + MR && k0 + NB <= n && j0 + MR <= rowCount) {
+                Kernel<V, MR, NV>(c, k0, a, b, pass.patterns);
+                continue;
             }
+            const size_t rows = std::min(MR, rowCount - j0), columns = std::min(NB, n - k0);
+            double tile[MR][NB] = {};
+            double* tileRows[MR];
+            for (size_t r = 0; r < MR; ++r) tileRows[r] = tile[r];
+            for (size_t r = 0; r < rows; ++r)
+                for (size_t k = 0; k < columns; ++k) tile[r][k] = c[r][k0 + k];
+            Kernel<V, MR, NV>(tileRows, 0, a, b, pass.patterns);
+            for (size_t r = 0; r < rows; ++r)
+                for (size_t k = j0 + r > k0 ? j0 + r - k0 : 0; k < columns; ++k) c[r][k0 + k] = tile[r][k];
         }
     }
 }
@@ -125,18 +118,18 @@ constexpr size_t kAvx512Rows = 4, kAvx512Vectors = 1;  // 4 x 8
 struct Shape {
     size_t rows;     // MR
     size_t columns;  // NB
-    void (*fold)(const Pass&, const size_t*, size_t);
+    void (*fold)(const Pass&, size_t, size_t);
 };
 
-void FoldBaseline(const Pass& pass, const size_t* blocks, size_t count) {
-    FoldRows<V2, kBaseRows, kBaseVectors>(pass, blocks, count);
+void FoldBaseline(const Pass& pass, size_t g0, size_t g1) {
+    FoldGroup<V2, kBaseRows, kBaseVectors>(pass, g0, g1);
 }
 #if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2"))) void FoldAvx2(const Pass& pass, const size_t* blocks, size_t count) {
-    FoldRows<V4, kAvx2Rows, kAvx2Vectors>(pass, blocks, count);
+__attribute__((target("avx2"))) void FoldAvx2(const Pass& pass, size_t g0, size_t g1) {
+    FoldGroup<V4, kAvx2Rows, kAvx2Vectors>(pass, g0, g1);
 }
-__attribute__((target("avx512f"))) void FoldAvx512(const Pass& pass, const size_t* blocks, size_t count) {
-    FoldRows<V8, kAvx512Rows, kAvx512Vectors>(pass, blocks, count);
+__attribute__((target("avx512f"))) void FoldAvx512(const Pass& pass, size_t g0, size_t g1) {
+    FoldGroup<V8, kAvx512Rows, kAvx512Vectors>(pass, g0, g1);
 }
 #endif
 
@@ -161,9 +154,6 @@ constexpr size_t kBatchValues = size_t{1} << 20;
 // Below this many products per batch one thread is quicker than waking another.
 constexpr size_t kThreadedProducts = 64 * 64 * 256;
 
-// Row blocks are dealt into this many shares, taken one at a time by whichever thread is free.
-constexpr size_t kShares = 16;
-
 }  // namespace
 
 struct Folder::Flight {
@@ -176,25 +166,27 @@ struct Folder::Flight {
     Shape shape{};
     Pass pass{};
     size_t chunks = 0, chunk = 0, patterns = 0, chunkValues = 0;
+    size_t panels = 0, group = 0, groups = 0;
     std::vector<double*> rows;
-    std::vector<size_t> dealt, shareStart;
     LoopBody body;
 
-    // Every share's row blocks against every chunk, in order.
-    void FoldShares(size_t begin, size_t end) const {
-        for (size_t t = begin; t < end; ++t) {
+    // Groups of column panels, each against every chunk in order: the last (most rows) first, so that
+    // the threads finish together.
+    void FoldGroups(size_t begin, size_t end) const {
+        for (size_t u = begin; u < end; ++u) {
+            const size_t g0 = (groups - 1 - u) * group, g1 = std::min(panels, g0 + group);
             for (size_t k = 0; k < chunks; ++k) {
                 Pass part = pass;
                 part.panels = pass.panels + k * chunkValues;
                 part.patterns = std::min(chunk, patterns - k * chunk);
-                shape.fold(part, dealt.data() + shareStart[t], shareStart[t + 1] - shareStart[t]);
+                shape.fold(part, g0, g1);
             }
         }
     }
 };
 
 Folder::Folder() : m_Flight(std::make_unique<Flight>()) {
-    m_Flight->body = [flight = m_Flight.get()](size_t begin, size_t end) { flight->FoldShares(begin, end); };
+    m_Flight->body = [flight = m_Flight.get()](size_t begin, size_t end) { flight->FoldGroups(begin, end); };
 }
 
 Folder::~Folder() {
@@ -247,7 +239,7 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
             if (threshold) chunkBase[(n + 1) / nb * panelStride + offset + (n + 1) % nb] = pattern.target;
         }
 
-        // The batch before must be in the matrix before this one goes (the shares change owners).
+        // The batch before must be in the matrix before this one goes (its units may change threads).
         Finish();
         f.next ^= 1;
         f.shape = shape;
@@ -258,22 +250,25 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
         f.chunk = chunk;
         f.patterns = count;
         f.chunkValues = chunkValues;
-        // Row blocks dealt round-robin into the shares: the triangle's rows differ in length, and each
-        // share then holds about the same work.
-        const size_t blocks = (rowCount + shape.rows - 1) / shape.rows;
-        // One share where one thread does everything: every share streams all the packed panels.
-        const bool threaded = parallel.ThreadCount() > 1 && width * width * count >= kThreadedProducts;
-        const size_t shares = threaded ? std::min(kShares, blocks) : 1;
-        f.dealt.clear();
-        f.shareStart.clear();
-        for (size_t t = 0; t < shares; ++t) {
-            f.shareStart.push_back(f.dealt.size());
-            for (size_t b = t; b < blocks; b += shares) f.dealt.push_back(b);
-        }
-        f.shareStart.push_back(f.dealt.size());
+        // Column groups whose panels fill about a third of the second-level cache: they are the units
+        // the threads take, each entry in exactly one.
+        f.panels = panels;
+        f.group = std::max<size_t>(1, kGroupBytes / (chunk * nb * sizeof(double)));
+        f.groups = (panels + f.group - 1) / f.group;
+        const bool threaded =
+            parallel.ThreadCount() > 1 && f.groups > 1 && width * width * count >= kThreadedProducts;
         f.parallel = &parallel;
-        f.open = threaded && parallel.Begin(shares, f.body);
-        if (!f.open) f.FoldShares(0, shares);
+        f.open = threaded && parallel.Begin(f.groups, f.body);
+        if (!f.open) {
+            // One thread: chunk after chunk, every panel against each row block while its values are in
+            // the first-level cache (quicker alone than group by group).
+            for (size_t k = 0; k < f.chunks; ++k) {
+                Pass part = f.pass;
+                part.panels = f.pass.panels + k * f.chunkValues;
+                part.patterns = std::min(f.chunk, f.patterns - k * f.chunk);
+                f.shape.fold(part, 0, f.panels);
+            }
+        }
     }
 }
 
