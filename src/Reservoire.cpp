@@ -5,6 +5,7 @@
 
 #include "common/Random.h"
 #include "common/Report.h"
+#include "src/Activation.h"
 
 namespace rcnet {
 namespace {
@@ -137,42 +138,53 @@ void Reservoire::Step() {
     // row and list reaches.
     const size_t n = std::min({jSize, m_States.size(), plan.NeuronCount()});
 
-    std::fill(m_InputSums.begin(), m_InputSums.end(), 0.0);
     const size_t rows = std::min(iSize, m_InputMatrix.size());
-    for (size_t i = 0; i < rows; ++i) {
-        const double* weights = m_InputMatrix[i].data();
-        const double input = m_Inputs[i];
-        double* sums = m_InputSums.data();
-        const size_t columns = std::min(jSize, m_InputMatrix[i].size());
-        for (size_t j = 0; j < columns; ++j) sums[j] = weights[j] * input + sums[j];
-    }
-
-    for (size_t j = 0; j < n; ++j) {
-        plan.input[j] = m_InputSums[j];
-        plan.inputActivation[j] = 0.0;
-        plan.prevState[j] = plan.state[j];
-        plan.state[j] = 0.0;
+    bool fullRows = true;
+    for (size_t i = 0; i < rows; ++i) fullRows = fullRows && m_InputMatrix[i].size() >= jSize;
+    if (fullRows) {
+        m_InputRows.resize(rows);
+        for (size_t i = 0; i < rows; ++i) m_InputRows[i] = m_InputMatrix[i].data();
+        SumInputs(m_InputRows.data(), m_Inputs.data(), rows, m_InputSums.data(), jSize);
+    } else {
+        std::fill(m_InputSums.begin(), m_InputSums.end(), 0.0);
+        for (size_t i = 0; i < rows; ++i) {
+            const double* weights = m_InputMatrix[i].data();
+            const double input = m_Inputs[i];
+            double* sums = m_InputSums.data();
+            const size_t columns = std::min(jSize, m_InputMatrix[i].size());
+            for (size_t j = 0; j < columns; ++j) sums[j] = weights[j] * input + sums[j];
+        }
     }
 
     double* state = plan.state.data();
-    for (size_t j = 0; j < n; ++j) {
-        const double x = ActivationValue(plan.types[j], plan.input[j]);
-        plan.inputActivation[j] = x;
-        for (uint32_t k = plan.forwardStart[j]; k < plan.forwardStart[j + 1]; ++k) {
-            const uint32_t t = plan.forwardTarget[k];
-            state[t] = plan.forwardWeight[k] * x + state[t];
+    double* activation = plan.InputActivation();
+    double* prev = plan.PrevState();
+    std::copy(m_InputSums.begin(), m_InputSums.begin() + n, plan.input.begin());
+    std::copy(state, state + n, prev);
+    if (n == plan.NeuronCount()) {
+        // Every neuron steps: each state is the sum of its incoming terms, gathered in the map walk's
+        // order. The activations do not depend on the order and run over whole arrays.
+        ActivateAll(plan.types.data(), plan.input.data(), activation, n);
+        plan.SumIncoming(state);
+        ActivateAll(plan.types.data(), state, state, n);
+    } else {
+        // Neurons past n keep their state and collect only the terms of the first n.
+        std::fill(state, state + n, 0.0);
+        for (size_t j = 0; j < n; ++j) {
+            const double x = ActivationValue(plan.types[j], plan.input[j]);
+            activation[j] = x;
+            for (uint32_t k = plan.forwardStart[j]; k < plan.forwardStart[j + 1]; ++k) {
+                const uint32_t t = plan.forwardTarget[k];
+                state[t] = plan.forwardWeight[k] * x + state[t];
+            }
+            for (uint32_t k = plan.backStart[j]; k < plan.backStart[j + 1]; ++k) {
+                const uint32_t t = plan.backTarget[k];
+                state[t] = plan.backWeight[k] * prev[j] + state[t];
+            }
         }
-        const double prev = plan.prevState[j];
-        for (uint32_t k = plan.backStart[j]; k < plan.backStart[j + 1]; ++k) {
-            const uint32_t t = plan.backTarget[k];
-            state[t] = plan.backWeight[k] * prev + state[t];
-        }
+        for (size_t j = 0; j < n; ++j) state[j] = ActivationValue(plan.types[j], state[j]);
     }
-
-    for (size_t j = 0; j < n; ++j) {
-        state[j] = ActivationValue(plan.types[j], state[j]);
-        m_States[j] = state[j];
-    }
+    std::copy(state, state + n, m_States.begin());
 }
 
 void Reservoire::Clear() {

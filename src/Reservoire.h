@@ -66,6 +66,7 @@ private:
     Vector m_States;
 
     uint64_t m_StepCount = 0;
+    std::vector<const double*> m_InputRows;  // the input matrix's rows, for the step's sums
     mutable StepPlan m_Plan;
     mutable bool m_PlanValid = false;
 };

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iostream>
 #include <limits>
 #include <random>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "src/Solver/NoThresholdSolver.h"
 #include "src/Solver/RowKernels.h"
 #include "src/Solver/Solver.h"
+#include "tests/support/Levels.h"
 #include "tests/support/ReferenceSolvers.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
@@ -18,6 +20,7 @@ namespace {
 
 using namespace rcnet;
 using rcnet::test::ReferenceNoThresholdSolver;
+using rcnet::test::ForEachLevel;
 using rcnet::test::ReferenceSolver;
 using rcnet::test::ReportCapture;
 using rcnet::test::SameBits;
@@ -243,8 +246,8 @@ TEST(Elimination, NonFiniteFactorsGetTheWholeRow) {
     const Matrix rows{{1, 2, 3, 4}, {1, 3, 5, 7}, {2, inf, 1, 1}};
     for (size_t i = 0; i < 3; ++i)
         for (size_t j = 0; j < 4; ++j) matrix.At(i, j) = rows[i][j];
-    WorkerPool pool(1);
-    Elimination sweep(matrix, 1e-15, nullptr, pool);
+    const Parallel one(1);
+    Elimination sweep(matrix, 1e-15, nullptr, one);
     sweep.Forward(0, 0, 1);  // rows 1 and 2 now start with a zero
     EXPECT_EQ(matrix.At(1, 0), 0.0);
     EXPECT_EQ(matrix.At(2, 0), 0.0);
@@ -326,6 +329,63 @@ TEST(SolverFastPaths, BitIdenticalToThePlainSteps) {
             }
         }
     }
+}
+
+// Sizes around every tile width (4, 8, 24 columns; 2, 4, 8 rows) and pattern counts over several
+// chunks, on each instruction set's path.
+TEST(SolverFastPaths, EveryInstructionSetGivesThePlainBits) {
+    ReportCapture quiet;
+    std::cout << "[ info     ] processor level: " << cpu::Name(cpu::Detected()) << std::endl;
+    ForEachLevel([](cpu::Level) {
+        std::mt19937_64 rng(4242);
+        for (int n : {3, 6, 8, 22, 23, 24, 25, 31, 49, 97}) {
+            for (int variant = 0; variant < 3; ++variant) {
+                const int patterns = variant == 0 ? 7 : 300 + 37 * variant;
+                const Problem problem = RandomProblem(rng, n, patterns, variant == 2, variant == 1);
+                for (unsigned threads : {1u, 2u, 3u}) {
+                    ExpectSameAsReference<Solver, ReferenceSolver>(problem, threads, "Solver");
+                    ExpectSameAsReference<NoThresholdSolver, ReferenceNoThresholdSolver>(problem, threads,
+                                                                                         "NoThresholdSolver");
+                }
+            }
+        }
+    });
+}
+
+// A fold after a solve works on exchanged rows, and a single-pattern fold after a chunked one needs the
+// lower triangle.
+TEST(SolverFastPaths, FoldsMixWithSinglePatternsAndExchangedRows) {
+    ReportCapture quiet;
+    std::mt19937_64 rng(5);
+    const Problem problem = RandomProblem(rng, 30, 80, false);
+    Solver fast(30);
+    ReferenceSolver reference(30);
+    for (size_t p = 0; p < problem.rows.size(); ++p) {
+        const SolverPattern& row = problem.rows[p];
+        if (row.values.size() != 30) continue;
+        reference.AddRow(row.values, row.target);
+        if (p % 3 == 0) {
+            fast.AddRow(row);
+        } else {
+            fast.AddRows({row});
+        }
+    }
+    ASSERT_TRUE(SameBits(fast.GetMatrix().ToRows(), reference.m));
+    ASSERT_TRUE(SameBits(fast.Solve(), reference.Solve()));
+    RowMatrix solved = fast.GetMatrix();
+    fast.AddRows(problem.rows);
+    for (const SolverPattern& row : problem.rows) {
+        if (row.values.size() != 30) continue;
+        for (size_t j = 0; j < 31; ++j)
+            for (size_t k = j; k < 32; ++k) {
+                const double u = j < 30 ? row.values[j] : 1.0;
+                const double w = k < 30 ? row.values[k] : k == 30 ? 1.0 : row.target;
+                solved.At(j, k) = solved.At(j, k) + u * w;
+            }
+    }
+    for (size_t j = 0; j < 31; ++j)
+        for (size_t k = j; k < 32; ++k)
+            ASSERT_EQ(fast.GetMatrix().At(j, k), solved.At(j, k)) << j << " " << k;
 }
 
 TEST(SolverFastPaths, FoldingInChunksEqualsFoldingAtOnce) {

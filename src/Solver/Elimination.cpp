@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "src/Cpu.h"
+#include "src/Solver/BlockKernels.h"
 #include "src/Solver/RowKernels.h"
 
 namespace rcnet {
@@ -11,8 +13,11 @@ namespace {
 // Below this many entries per thread, splitting one pivot's rows costs more than it saves.
 constexpr size_t kEntriesPerThread = 16384;
 
-// The elimination loop compiled twice: for the SSE2 baseline and, picked once by CPUID, for AVX2. The
-// operations per entry are the same (no fused multiply-add in either), so the bits are too.
+// Pivots per block: the rows below it are read and written once per block instead of once per pivot.
+constexpr size_t kBlock = 32;
+
+// The elimination loop compiled for each instruction set; the operations per entry are the same (no
+// fused multiply-add in any), so the bits are too.
 using EliminateFn = bool (*)(double*, const double*, double, size_t, double);
 
 bool EliminateBaseline(double* row, const double* pivot, double factor, size_t count, double bound) {
@@ -24,19 +29,24 @@ __attribute__((target("avx2"))) bool EliminateAvx2(double* row, const double* pi
                                                    size_t count, double bound) {
     return kernels::EliminateFlush(row, pivot, factor, count, bound);
 }
-#endif
-
-EliminateFn PickEliminate() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return &EliminateAvx2;
-#endif
-    return &EliminateBaseline;
+__attribute__((target("avx512f"))) bool EliminateAvx512(double* row, const double* pivot, double factor,
+                                                        size_t count, double bound) {
+    return kernels::EliminateFlush(row, pivot, factor, count, bound);
 }
+#endif
 
 bool EliminateFast(double* row, const double* pivot, double factor, size_t count, double bound) {
-    static const EliminateFn fn = PickEliminate();
-    return fn(row, pivot, factor, count, bound);
+#if defined(__x86_64__) || defined(__i386__)
+    switch (cpu::Active()) {
+        case cpu::Level::Avx512:
+            return EliminateAvx512(row, pivot, factor, count, bound);
+        case cpu::Level::Avx2:
+            return EliminateAvx2(row, pivot, factor, count, bound);
+        default:
+            break;
+    }
+#endif
+    return EliminateBaseline(row, pivot, factor, count, bound);
 }
 
 bool IsPositiveZero(double x) {
@@ -46,11 +56,12 @@ bool IsPositiveZero(double x) {
 }
 }  // namespace
 
-Elimination::Elimination(RowMatrix& matrix, double bound, std::vector<char>* zeroFlags, WorkerPool& pool)
+Elimination::Elimination(RowMatrix& matrix, double bound, std::vector<char>* zeroFlags,
+                         const Parallel& parallel)
     : m_Matrix(matrix),
       m_Bound(bound),
       m_ZeroFlags(zeroFlags),
-      m_Pool(pool),
+      m_Parallel(parallel),
       m_Lead(matrix.Rows(), 0),
       m_Stable(matrix.Rows(), 0) {}
 
@@ -86,7 +97,7 @@ void Elimination::Forward(size_t pivot, size_t column, size_t first) {
     while (pivotZeros < m_Matrix.Columns() - 1 && source[pivotZeros] == 0) ++pivotZeros;
     const size_t width = m_Matrix.Columns() - std::min(pivotZeros, column);
     const size_t minRows = std::max<size_t>(1, kEntriesPerThread / std::max<size_t>(1, width));
-    m_Pool.Run(count - first, minRows, [&](size_t begin, size_t end) {
+    m_Parallel.Run(count - first, minRows, [&](size_t begin, size_t end) {
         for (size_t row = first + begin; row < first + end; ++row) {
             const double factor = m_Matrix.At(row, column);
             const size_t skip = std::isfinite(factor) ? std::min(m_Lead[row], pivotZeros) : 0;
@@ -95,40 +106,214 @@ void Elimination::Forward(size_t pivot, size_t column, size_t first) {
     });
 }
 
-void Elimination::Backward(size_t pivot, size_t column, size_t end) {
-    if (end == 0) return;
-    const size_t columns = m_Matrix.Columns();
-    const double* source = m_Matrix.Row(pivot);
-    m_PivotNonZero.clear();
-    for (size_t i = 0; i < columns; ++i)
-        if (!(source[i] == 0)) m_PivotNonZero.push_back(i);
-    const bool sparse = m_PivotNonZero.size() * 4 < columns;
-    const size_t width = sparse ? m_PivotNonZero.size() + 1 : columns;
-    const size_t minRows = std::max<size_t>(1, kEntriesPerThread / width);
-    m_Pool.Run(end, minRows, [&](size_t begin, size_t stop) {
-        for (size_t row = begin; row < stop; ++row) {
-            const double factor = m_Matrix.At(row, column);
-            if (!sparse || !m_Stable[row] || !std::isfinite(factor)) {
-                SweepRow(pivot, row, factor, 0);
-                continue;
+size_t Elimination::ForwardBlock(size_t m0) {
+    const size_t count = m_Matrix.Rows(), columns = m_Matrix.Columns();
+    if (count < m0 + 2 * kBlock) return m0;  // a short rest goes pivot by pivot
+    const size_t blockEnd = m0 + kBlock;
+    m_BlockPivotZeros.clear();
+    size_t m = m0;
+    for (; m < blockEnd; ++m) {
+        size_t j = m;
+        while (j < blockEnd && m_Matrix.At(j, m) == 0) ++j;
+        if (j == blockEnd) break;  // the pivot lies below the block, or there is none
+        const double coef = m_Matrix.At(j, m);
+        // The rows below skip the columns left of each pivot: the pivot row must hold +-0 there, and a
+        // finite coefficient divides its own entry to exactly 1.
+        if (!std::isfinite(coef) || m_Lead[j] < m) break;
+        kernels::Divide(m_Matrix.Row(j), coef, columns);
+        RowDivided(j);
+        if (j != m) {
+            m_Matrix.SwapRows(j, m);
+            if (m_ZeroFlags) std::swap((*m_ZeroFlags)[j], (*m_ZeroFlags)[m]);
+            RowsSwapped(j, m);
+        }
+        const double* source = m_Matrix.Row(m);
+        size_t pivotZeros = 0;
+        while (pivotZeros < columns - 1 && source[pivotZeros] == 0) ++pivotZeros;
+        m_BlockPivotZeros.push_back(pivotZeros);
+        for (size_t row = m + 1; row < blockEnd; ++row) {
+            const double factor = m_Matrix.At(row, m);
+            SweepRow(m, row, factor, std::isfinite(factor) ? std::min(m_Lead[row], pivotZeros) : 0);
+        }
+    }
+    if (m > m0) ApplyBlock(m0, m - m0, blockEnd);
+    return m;
+}
+
+void Elimination::ApplyBlock(size_t m0, size_t done, size_t first) {
+    const size_t count = m_Matrix.Rows(), columns = m_Matrix.Columns();
+    std::vector<const double*> pivots(done);
+    for (size_t i = 0; i < done; ++i) pivots[i] = m_Matrix.Row(m0 + i);
+    constexpr size_t kGroup = 8;
+    const size_t groups = (count - first + kGroup - 1) / kGroup;
+    const size_t minGroups = std::max<size_t>(1, kEntriesPerThread / (kGroup * done * (columns - m0)));
+    m_Parallel.Run(groups, minGroups, [&](size_t begin, size_t end) {
+        double factors[kGroup * kBlock];
+        double* rows[kGroup];
+        size_t indices[kGroup];
+        for (size_t g = begin; g < end; ++g) {
+            size_t tiled = 0;
+            for (size_t row = first + g * kGroup; row < std::min(count, first + (g + 1) * kGroup); ++row) {
+                if (!BlockRow(row, m0, done, factors + tiled * kBlock)) continue;
+                rows[tiled] = m_Matrix.Row(row);
+                indices[tiled++] = row;
             }
-            double* target = m_Matrix.Row(row);
-            for (size_t i : m_PivotNonZero) {
-                const double x = target[i] - source[i] * factor;
-                target[i] = std::fabs(x) < m_Bound ? 0.0 : x;
+            kernels::ApplyPivots(rows, tiled, factors, kBlock, pivots.data(), done, m0 + done, columns,
+                                 m_Bound);
+            for (size_t r = 0; r < tiled; ++r) {
+                // Every entry left of m0 + done is +0 now: the flag and the leading zeros come from the rest.
+                const double* target = rows[r];
+                size_t lead = m0 + done;
+                while (lead < columns && IsPositiveZero(target[lead])) ++lead;
+                m_Lead[indices[r]] = lead;
+                m_Stable[indices[r]] = 1;
+                if (m_ZeroFlags) (*m_ZeroFlags)[indices[r]] = lead >= columns - 1;
             }
-            if (m_ZeroFlags) {
-                // Any nonzero entry settles the flag; the row's own pivot entry usually is one.
-                const bool zero = row < columns - 1 && target[row] == 0
-                                      ? std::all_of(target, target + columns - 1, IsPositiveZero)
-                                      : false;
-                (*m_ZeroFlags)[row] = zero;
-            }
-            size_t lead = 0;
-            while (lead < columns && IsPositiveZero(target[lead])) ++lead;
-            m_Lead[row] = lead;
         }
     });
+}
+
+bool Elimination::BlockRow(size_t row, size_t m0, size_t done, double* factors) {
+    const size_t panelEnd = m0 + done;
+    double* target = m_Matrix.Row(row);
+    // Left of m0 the row must hold known +0s, which the pivots leave alone.
+    size_t i = m_Lead[row] >= m0 ? 0 : done + 1;
+    for (; i < done; ++i) {
+        const size_t column = m0 + i;
+        const double factor = target[column];
+        if (!std::isfinite(factor)) break;
+        factors[i] = factor;
+        const double* pivot = m_Matrix.Row(column);
+        for (size_t c = column; c < panelEnd; ++c) {
+            const double x = target[c] - pivot[c] * factor;
+            target[c] = std::fabs(x) < m_Bound ? 0.0 : x;
+        }
+    }
+    if (i == done) return true;
+    // Pivot by pivot from here, as the plain sweep goes; the pivots before owe their right part first.
+    if (i > done) {
+        i = 0;
+    } else {
+        const double* pivots[kBlock];
+        for (size_t k = 0; k < i; ++k) pivots[k] = m_Matrix.Row(m0 + k);
+        kernels::ApplyPivots(&target, 1, factors, kBlock, pivots, i, panelEnd, m_Matrix.Columns(), m_Bound);
+        m_Lead[row] = m0 + i;
+    }
+    for (; i < done; ++i) {
+        const double factor = target[m0 + i];
+        SweepRow(m0 + i, row, factor,
+                 std::isfinite(factor) ? std::min(m_Lead[row], m_BlockPivotZeros[i]) : 0);
+    }
+    return false;
+}
+
+void Elimination::BackwardAll() {
+    m_BlockNonZero.resize(kBlock);
+    for (size_t j1 = m_Matrix.Rows(); j1 > 1;) {
+        const size_t j0 = j1 - 1 > kBlock ? j1 - kBlock : 1;
+        // The block's own rows first, pivot by pivot as the plain pass goes; its pivot rows are final then.
+        for (size_t j = j1 - 1; j > j0; --j) Backward(j, j0, j);
+        // Then every row above receives the block's pivots in order, one row after another.
+        for (size_t j = j0; j < j1; ++j) NonZeroColumns(j, m_BlockNonZero[j - j0]);
+        const size_t minRows = std::max<size_t>(1, kEntriesPerThread / (4 * (j1 - j0)));
+        m_Parallel.Run(j0, minRows, [&](size_t begin, size_t end) {
+            for (size_t row = begin; row < end; ++row) BackwardBlockRow(row, j0, j1);
+        });
+        j1 = j0;
+    }
+}
+
+// Pivots j1 - 1 down to j0 on one row: BackwardRow's operations, with the flag and the leading-zero
+// bound settled once at the end (nothing reads them in between).
+void Elimination::BackwardBlockRow(size_t row, size_t j0, size_t j1) {
+    const size_t columns = m_Matrix.Columns();
+    double* target = m_Matrix.Row(row);
+    bool touched = false;
+    size_t firstTouched = columns;
+    for (size_t j = j1; j-- > j0;) {
+        const std::vector<size_t>& nonZero = m_BlockNonZero[j - j0];
+        const double factor = target[j];
+        if (nonZero.size() * 4 >= columns || !m_Stable[row] || !std::isfinite(factor)) {
+            if (touched) SettleBackwardRow(row, firstTouched);
+            touched = false;
+            SweepRow(j, row, factor, 0);
+            continue;
+        }
+        const double* source = m_Matrix.Row(j);
+        for (size_t i : nonZero) {
+            const double x = target[i] - source[i] * factor;
+            target[i] = std::fabs(x) < m_Bound ? 0.0 : x;
+        }
+        if (!nonZero.empty()) firstTouched = std::min(firstTouched, nonZero.front());
+        touched = true;
+    }
+    if (touched) SettleBackwardRow(row, firstTouched);
+}
+
+void Elimination::SettleBackwardRow(size_t row, size_t firstTouched) {
+    const size_t columns = m_Matrix.Columns();
+    const double* target = m_Matrix.Row(row);
+    if (m_ZeroFlags) {
+        // Any nonzero entry settles the flag; the row's own pivot entry usually is one.
+        (*m_ZeroFlags)[row] = row < columns - 1 && target[row] == 0 &&
+                              std::all_of(target, target + columns - 1, IsPositiveZero);
+    }
+    m_Lead[row] = std::min(m_Lead[row], firstTouched);
+}
+
+void Elimination::NonZeroColumns(size_t pivot, std::vector<size_t>& nonZero) const {
+    const double* source = m_Matrix.Row(pivot);
+    const size_t columns = m_Matrix.Columns();
+    nonZero.clear();
+    // Left of its own column a pivot row is zero but for rare cases: look for any first, in one pass the
+    // compiler vectorises.
+    const size_t left = std::min(pivot, columns);
+    bool anyLeft = false;
+    for (size_t i = 0; i < left; ++i) anyLeft |= !(source[i] == 0);
+    for (size_t i = anyLeft ? 0 : left; i < columns; ++i)
+        if (!(source[i] == 0)) nonZero.push_back(i);
+}
+
+void Elimination::Backward(size_t pivot, size_t first, size_t end) {
+    if (end <= first) return;
+    NonZeroColumns(pivot, m_PivotNonZero);
+    const bool sparse = m_PivotNonZero.size() * 4 < m_Matrix.Columns();
+    const size_t width = sparse ? m_PivotNonZero.size() + 1 : m_Matrix.Columns();
+    const size_t minRows = std::max<size_t>(1, kEntriesPerThread / width);
+    m_Parallel.Run(end - first, minRows, [&](size_t begin, size_t stop) {
+        for (size_t row = first + begin; row < first + stop; ++row) BackwardRow(pivot, row, m_PivotNonZero);
+    });
+}
+
+void Elimination::BackwardRow(size_t pivot, size_t row, const std::vector<size_t>& nonZero) {
+    const size_t columns = m_Matrix.Columns();
+    const double factor = m_Matrix.At(row, pivot);
+    const bool sparse = nonZero.size() * 4 < columns;
+    if (!sparse || !m_Stable[row] || !std::isfinite(factor)) {
+        SweepRow(pivot, row, factor, 0);
+        return;
+    }
+    const double* source = m_Matrix.Row(pivot);
+    double* target = m_Matrix.Row(row);
+    for (size_t i : nonZero) {
+        const double x = target[i] - source[i] * factor;
+        target[i] = std::fabs(x) < m_Bound ? 0.0 : x;
+    }
+    if (m_ZeroFlags) {
+        // Any nonzero entry settles the flag; the row's own pivot entry usually is one.
+        const bool zero = row < columns - 1 && target[row] == 0
+                              ? std::all_of(target, target + columns - 1, IsPositiveZero)
+                              : false;
+        (*m_ZeroFlags)[row] = zero;
+    }
+    // Only the entries just computed can have stopped being +0 (a rescan of the row would cost as much
+    // as the sweep).
+    size_t lead = m_Lead[row];
+    for (size_t i : nonZero) {
+        if (i >= lead) break;
+        if (!IsPositiveZero(target[i])) lead = i;
+    }
+    m_Lead[row] = lead;
 }
 
 }  // namespace rcnet

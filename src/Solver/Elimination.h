@@ -7,6 +7,12 @@
 // - backward: where the pivot row holds +-0 and the row is flush-stable (every entry +0, NaN or outside
 //   the flush interval, as after any full sweep): x - (+-0 * f) is x again.
 // A factor that is not finite (NaN or infinite) always gets the full row.
+//
+// ForwardBlock runs the forward pivots a block at a time: the pivots are found, divided and exchanged,
+// and applied to the block's own rows, exactly as pivot by pivot; the rows below the block then receive
+// the block's pivots in one pass, each row its factors column after column as the plain sweep would
+// have found them, and each entry every pivot in order. The block stops before any pivot whose row lies
+// below the block, that has none, or whose entry is not finite: the pivot-by-pivot path takes over there.
 #pragma once
 
 #include <cstddef>
@@ -21,12 +27,16 @@ class Elimination {
 public:
     // bound: the flush bound; zeroFlags: the rows' all-zero flags over the coefficient columns (all but
     // the last), or null for a solver that keeps none.
-    Elimination(RowMatrix& matrix, double bound, std::vector<char>* zeroFlags, WorkerPool& pool);
+    Elimination(RowMatrix& matrix, double bound, std::vector<char>* zeroFlags, const Parallel& parallel);
 
     // Eliminates column `column` of rows [first, count) against pivot row `pivot`.
     void Forward(size_t pivot, size_t column, size_t first);
-    // Eliminates column `column` of rows [0, end) against pivot row `pivot`.
-    void Backward(size_t pivot, size_t column, size_t end);
+    // Runs the whole forward step (find, divide, exchange, eliminate) of pivots m, m + 1, ... while they
+    // fit a block (see above); returns the first pivot not run, m when the block could not start.
+    size_t ForwardBlock(size_t m);
+    // The whole backward pass: column j of rows [0, j) against pivot row j, for j from the last row
+    // to 1, the rows above a block of pivots receiving the whole block in one pass.
+    void BackwardAll();
 
     // Bookkeeping for changes made outside the sweeps.
     void RowsSwapped(size_t a, size_t b);
@@ -38,14 +48,27 @@ public:
 
 private:
     void SweepRow(size_t pivot, size_t row, double factor, size_t skip);
+    // Column `pivot` of rows [first, end) against pivot row `pivot`.
+    void Backward(size_t pivot, size_t first, size_t end);
+    void BackwardRow(size_t pivot, size_t row, const std::vector<size_t>& nonZero);
+    void BackwardBlockRow(size_t row, size_t j0, size_t j1);
+    void SettleBackwardRow(size_t row, size_t firstTouched);
+    void NonZeroColumns(size_t pivot, std::vector<size_t>& nonZero) const;
+    // The block's `done` pivots (rows m0 ..) applied to rows [first, count).
+    void ApplyBlock(size_t m0, size_t done, size_t first);
+    // One row below the block, whole: its panel columns pivot by pivot, the rest in one tiled pass.
+    // Returns false for a row that needed the pivot-by-pivot sweep (done then too).
+    bool BlockRow(size_t row, size_t m0, size_t done, double* factors);
 
     RowMatrix& m_Matrix;
     double m_Bound;
     std::vector<char>* m_ZeroFlags;
-    WorkerPool& m_Pool;
+    const Parallel& m_Parallel;
     std::vector<size_t> m_Lead;  // per row: leading entries known to be +0
     std::vector<char> m_Stable;  // per row: known flush-stable
     std::vector<size_t> m_PivotNonZero;
+    std::vector<size_t> m_BlockPivotZeros;  // per pivot of the current block: its row's leading zeros
+    std::vector<std::vector<size_t>> m_BlockNonZero;  // per pivot of the current backward block
 };
 
 }  // namespace rcnet

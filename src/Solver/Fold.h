@@ -1,19 +1,49 @@
-// Folding many patterns into the symmetric part of a normal-equation matrix, fast and bit-identical to
-// folding them one by one: entry (j, k) receives v_j * v_k for every pattern, in pattern order.
+// Folding many patterns into a normal-equation matrix, fast and bit-identical to folding them one by
+// one: with u = (v, 1, y) (the 1 only with a threshold term), entry (j, k) receives u_j * u_k for every
+// pattern, in pattern order. u_j * 1 is u_j exactly, so the threshold column and row get the plain sums
+// of the values, and the last column the products with the target, as the plain fold adds them.
 //
-// Each product is computed once, for the upper triangle (v_j * v_k and v_k * v_j are the same double),
-// and the lower triangle is copied from it; blocks of rows are shared out between threads, one owner per
-// entry.
+// Each product is computed once, for the upper triangle (u_j * u_k and u_k * u_j are the same double);
+// MirrorUpper copies the lower triangle from it when the whole matrix is needed. Blocks of rows are
+// shared out between threads, one owner per entry and batch.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "src/Solver/RowMatrix.h"
+#include "src/Solver/SolverPattern.h"
 #include "src/WorkerPool.h"
 
 namespace rcnet {
 
-// Adds v[k] * v[j] to entry (j, k) for j, k < n of every pattern's values v, in list order.
-void FoldProducts(RowMatrix& matrix, size_t n, const std::vector<const double*>& patterns, WorkerPool& pool);
+// Folds batches of patterns into a matrix, each batch's products computed on the worker threads while
+// the caller goes on (harvesting the next patterns, say); the caller takes part when it brings the next
+// batch or wants the matrix. The rows are shared out the same way for every batch, so each entry
+// receives the batches in order: the bits do not depend on who computes them.
+class Folder {
+public:
+    Folder();
+    ~Folder();
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    // Packs the patterns and has u_j * u_k added to entry (j, k) for j < matrix.Rows(),
+    // j <= k < matrix.Columns(), of every pattern in list order. Every pattern must have n values;
+    // matrix.Columns() must be n + 2 with the threshold term, n + 1 without, and matrix.Rows() one
+    // less. The matrix must stay where it is until Finish.
+    void Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& patterns, size_t n, bool threshold,
+             const Parallel& parallel);
+    // Returns once every product added is in the matrix.
+    void Finish();
+
+private:
+    struct Flight;
+    std::unique_ptr<Flight> m_Flight;
+};
+
+// Copies entry (k, j) to entry (j, k) for k < j < matrix.Rows().
+void MirrorUpper(RowMatrix& matrix, const Parallel& parallel);
 
 }  // namespace rcnet

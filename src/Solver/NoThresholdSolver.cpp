@@ -13,12 +13,13 @@ constexpr char kReportSource[] = "NoThresholdSolver";
 constexpr double kFlushBound = 1e-15;
 }  // namespace
 
-NoThresholdSolver::NoThresholdSolver(int32_t patternSize)
-    : m_PatternSize(patternSize), m_FixDependent(true), m_Pool(std::make_unique<WorkerPool>()) {
+NoThresholdSolver::NoThresholdSolver(int32_t patternSize) : m_PatternSize(patternSize), m_FixDependent(true) {
     Reset();
 }
 
 void NoThresholdSolver::Reset() {
+    m_Folder.Finish();
+    m_LowerStale = false;
     const size_t rows = m_PatternSize >= 0 ? static_cast<size_t>(m_PatternSize) : 0;
     m_Matrix.Resize(rows, rows + 1);
     m_Weights.assign(rows, 0.0);
@@ -27,6 +28,7 @@ void NoThresholdSolver::Reset() {
 void NoThresholdSolver::AddRow(const SolverPattern& row) {
     const int64_t size = static_cast<int64_t>(row.values.size());
     RC_REQUIRE(size == m_PatternSize, );
+    SyncLower();
     const size_t n = static_cast<size_t>(m_PatternSize);
     const double* v = row.values.data();
     const double y = row.target;
@@ -40,35 +42,39 @@ void NoThresholdSolver::AddRow(const SolverPattern& row) {
 void NoThresholdSolver::AddRows(const std::vector<SolverPattern>& rows) {
     if (m_PatternSize < 0) return;
     const size_t n = static_cast<size_t>(m_PatternSize);
-    std::vector<const double*> values;
-    values.reserve(rows.size());
+    std::vector<const SolverPattern*> fitting;
+    fitting.reserve(rows.size());
     for (const SolverPattern& row : rows) {
-        if (row.values.size() == n) values.push_back(row.values.data());
+        if (row.values.size() == n) fitting.push_back(&row);
     }
-    if (values.empty()) return;
+    if (fitting.empty()) return;
+    m_Folder.Add(m_Matrix, fitting, n, false, m_Parallel);
+    m_LowerStale = true;
+}
 
-    FoldProducts(m_Matrix, n, values, *m_Pool);
-
-    Vector rhs(n);
-    for (size_t j = 0; j < n; ++j) rhs[j] = m_Matrix.At(j, n);
-    for (const SolverPattern& row : rows) {
-        if (row.values.size() == n) kernels::AddScaled(rhs.data(), row.values.data(), row.target, n);
-    }
-    for (size_t j = 0; j < n; ++j) m_Matrix.At(j, n) = rhs[j];
+void NoThresholdSolver::SyncLower() const {
+    m_Folder.Finish();
+    if (!m_LowerStale) return;
+    MirrorUpper(m_Matrix, m_Parallel);
+    m_LowerStale = false;
 }
 
 void NoThresholdSolver::AddToDiagonal(size_t count, double ridge) {
     if (ridge == 0) return;
+    SyncLower();
     const size_t diagonal = std::min(count, std::min(m_Matrix.Rows(), m_Matrix.Columns()));
     for (size_t j = 0; j < diagonal; ++j) m_Matrix.At(j, j) = m_Matrix.At(j, j) + ridge;
 }
 
 void NoThresholdSolver::SetMatrix(const RowMatrix& matrix) {
+    m_Folder.Finish();  // nothing may still fold into the matrix being replaced
     m_Matrix = matrix;
+    m_LowerStale = false;
     m_Weights.assign(m_Matrix.Rows(), 0.0);
 }
 
 void NoThresholdSolver::SetRightHandSide(const Vector& column) {
+    SyncLower();
     if (m_Matrix.Columns() == 0) return;
     const size_t last = m_Matrix.Columns() - 1;
     const size_t rows = std::min(m_Matrix.Rows(), column.size());
@@ -76,15 +82,18 @@ void NoThresholdSolver::SetRightHandSide(const Vector& column) {
 }
 
 void NoThresholdSolver::NormalizeRow(size_t row, double coef) {
+    SyncLower();
     kernels::Divide(m_Matrix.Row(row), coef, m_Matrix.Columns());
 }
 
 void NoThresholdSolver::EliminateRow(size_t pivotRow, size_t row, double factor) {
+    SyncLower();
     kernels::EliminateFlush(m_Matrix.Row(row), m_Matrix.Row(pivotRow), factor, m_Matrix.Columns(),
                             kFlushBound);
 }
 
 size_t NoThresholdSolver::FindZeroRow() const {
+    SyncLower();
     const size_t rows = m_Matrix.Rows();
     if (rows == 0) return 0;
     const size_t coefficients = m_Matrix.Columns() - 1;
@@ -96,6 +105,7 @@ size_t NoThresholdSolver::FindZeroRow() const {
 }
 
 const Vector& NoThresholdSolver::Solve() {
+    SyncLower();
     if (m_Matrix.Rows() == 0) {
         Reset();
         return m_Weights;
@@ -107,8 +117,13 @@ const Vector& NoThresholdSolver::Solve() {
     const size_t count = static_cast<size_t>(iSize);
     if (jSize < iSize + 1) return m_Weights;
 
-    Elimination sweep(m_Matrix, kFlushBound, nullptr, *m_Pool);
+    Elimination sweep(m_Matrix, kFlushBound, nullptr, m_Parallel);
     for (size_t m = 0; m < count; ++m) {
+        const size_t next = sweep.ForwardBlock(m);
+        if (next > m) {
+            m = next - 1;
+            continue;
+        }
         size_t j = m;
         while (j < count && m_Matrix.At(j, m) == 0) ++j;
         if (j == count) {
@@ -127,7 +142,7 @@ const Vector& NoThresholdSolver::Solve() {
         }
         sweep.Forward(m, m, m + 1);
     }
-    for (size_t j = count - 1; j >= 1; --j) sweep.Backward(j, j, j);
+    sweep.BackwardAll();
 
     Vector weights(count, 0.0);
     for (size_t k = 0; k < count; ++k) weights[k] = m_Matrix.At(k, count);

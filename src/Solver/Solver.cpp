@@ -14,12 +14,13 @@ constexpr char kReportSource[] = "Solver";
 constexpr double kFlushBound = 1e-10;
 }  // namespace
 
-Solver::Solver(int32_t patternSize)
-    : m_PatternSize(patternSize), m_FixDependent(true), m_Pool(std::make_unique<WorkerPool>()) {
+Solver::Solver(int32_t patternSize) : m_PatternSize(patternSize), m_FixDependent(true) {
     Reset();
 }
 
 void Solver::Reset() {
+    m_Folder.Finish();
+    m_LowerStale = false;
     // A negative size (impossible from a network) leaves no rows rather than a huge matrix.
     const size_t rows = m_PatternSize >= 0 ? static_cast<size_t>(m_PatternSize) + 1 : 0;
     m_Matrix.Resize(rows, rows + 1);
@@ -29,6 +30,7 @@ void Solver::Reset() {
 void Solver::AddRow(const SolverPattern& row) {
     const int64_t size = static_cast<int64_t>(row.values.size());
     RC_REQUIRE(size == m_PatternSize, );
+    SyncLower();
     const size_t n = static_cast<size_t>(m_PatternSize);
     const double* v = row.values.data();
     const double y = row.target;
@@ -47,51 +49,39 @@ void Solver::AddRow(const SolverPattern& row) {
 void Solver::AddRows(const std::vector<SolverPattern>& rows) {
     if (m_PatternSize < 0) return;
     const size_t n = static_cast<size_t>(m_PatternSize);
-    std::vector<const double*> values;
-    values.reserve(rows.size());
+    std::vector<const SolverPattern*> fitting;
+    fitting.reserve(rows.size());
     for (const SolverPattern& row : rows) {
-        if (row.values.size() == n) values.push_back(row.values.data());
+        if (row.values.size() == n) fitting.push_back(&row);
     }
-    if (values.empty()) return;
+    if (fitting.empty()) return;
+    m_Folder.Add(m_Matrix, fitting, n, true, m_Parallel);
+    m_LowerStale = true;
+}
 
-    FoldProducts(m_Matrix, n, values, *m_Pool);
-
-    // The threshold column (sums of v_j), its mirror in row n, and the right-hand side, per pattern in
-    // order; gathered in contiguous vectors instead of walking down columns pattern after pattern.
-    Vector threshold(n), rhs(n);
-    for (size_t j = 0; j < n; ++j) {
-        threshold[j] = m_Matrix.At(j, n);
-        rhs[j] = m_Matrix.At(j, n + 1);
-    }
-    double* last = m_Matrix.Row(n);
-    for (const SolverPattern& row : rows) {
-        if (row.values.size() != n) continue;
-        const double* v = row.values.data();
-        const double y = row.target;
-        for (size_t j = 0; j < n; ++j) threshold[j] = threshold[j] + v[j];
-        kernels::AddScaled(rhs.data(), v, y, n);
-        last[n] = last[n] + 1.0;
-        last[n + 1] = last[n + 1] + y;
-    }
-    for (size_t j = 0; j < n; ++j) {
-        m_Matrix.At(j, n) = threshold[j];
-        m_Matrix.At(j, n + 1) = rhs[j];
-        last[j] = threshold[j];  // row n, column j receives the same sums as row j, column n
-    }
+void Solver::SyncLower() const {
+    m_Folder.Finish();
+    if (!m_LowerStale) return;
+    MirrorUpper(m_Matrix, m_Parallel);
+    m_LowerStale = false;
 }
 
 void Solver::AddToDiagonal(size_t count, double ridge) {
     if (ridge == 0) return;
+    SyncLower();
     const size_t diagonal = std::min(count, std::min(m_Matrix.Rows(), m_Matrix.Columns()));
     for (size_t j = 0; j < diagonal; ++j) m_Matrix.At(j, j) = m_Matrix.At(j, j) + ridge;
 }
 
 void Solver::SetMatrix(const RowMatrix& matrix) {
+    m_Folder.Finish();  // nothing may still fold into the matrix being replaced
     m_Matrix = matrix;
+    m_LowerStale = false;
     m_Weights.assign(m_Matrix.Rows(), 0.0);
 }
 
 void Solver::SetRightHandSide(const Vector& column) {
+    SyncLower();
     if (m_Matrix.Columns() == 0) return;
     const size_t last = m_Matrix.Columns() - 1;
     const size_t rows = std::min(m_Matrix.Rows(), column.size());
@@ -99,11 +89,13 @@ void Solver::SetRightHandSide(const Vector& column) {
 }
 
 void Solver::NormalizeRow(size_t row, double coef) {
+    SyncLower();
     RC_CHECK(coef != 0);
     kernels::Divide(m_Matrix.Row(row), coef, m_Matrix.Columns());
 }
 
 void Solver::EliminateRow(size_t pivotRow, size_t row, double factor) {
+    SyncLower();
     const size_t c = m_Matrix.Columns();
     if (c == 0) return;
     // Solve sizes the flags before it eliminates; a direct call may come before any Solve.
@@ -115,6 +107,7 @@ void Solver::EliminateRow(size_t pivotRow, size_t row, double factor) {
 }
 
 const Vector& Solver::Solve() {
+    SyncLower();
     if (m_Matrix.Rows() == 0) {
         Reset();
         return m_Weights;
@@ -142,8 +135,13 @@ const Vector& Solver::Solve() {
         for (size_t r = 0; r < count; ++r) std::swap(m_Matrix.At(r, 0), m_Matrix.At(r, i));
     }
 
-    Elimination sweep(m_Matrix, kFlushBound, &m_ZeroRows, *m_Pool);
+    Elimination sweep(m_Matrix, kFlushBound, &m_ZeroRows, m_Parallel);
     for (size_t m = 0; m < count; ++m) {
+        const size_t next = sweep.ForwardBlock(m);
+        if (next > m) {
+            m = next - 1;
+            continue;
+        }
         size_t j = m;
         while (j < count && m_Matrix.At(j, m) == 0) ++j;
         if (j == count) {
@@ -166,7 +164,7 @@ const Vector& Solver::Solve() {
         }
         sweep.Forward(m, m, m + 1);
     }
-    for (size_t j = count - 1; j >= 1; --j) sweep.Backward(j, j, j);
+    sweep.BackwardAll();
 
     m_Weights.resize(count, 0.0);
     for (size_t k = 0; k < count; ++k) m_Weights[order[k]] = m_Matrix.At(k, count);

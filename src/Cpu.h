@@ -1,0 +1,21 @@
+// The instruction sets the hot loops may use, chosen once per process by CPUID: the SSE2 baseline
+// every supported processor has, AVX2 with fused multiply-add, or AVX-512. Each loop built for a wider
+// set does exactly the plain loop's operations per value, so the level changes speed, never bits. Tests
+// and benchmarks lower the level to run every path on one machine.
+#pragma once
+
+namespace rcnet::cpu {
+
+enum class Level : int { Baseline = 0, Avx2 = 1, Avx512 = 2 };
+
+// What the processor and the operating system support.
+Level Detected();
+// The level the loops use now: Detected(), or lower after Limit.
+Level Active();
+// Caps the level (never raises it above Detected()); returns the previous cap. Not for concurrent use
+// with running loops' choices in mind: a loop picks its path on entry.
+Level Limit(Level cap);
+
+const char* Name(Level level);
+
+}  // namespace rcnet::cpu
