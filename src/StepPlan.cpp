@@ -68,6 +68,7 @@ __attribute__((target("avx2"))) void SumSliceAvx2(const double* weight, const ui
     for (size_t v = 0; v < 4; ++v) _mm256_storeu_pd(sums + 4 * v, acc[v]);
 }
 
+#if defined(__x86_64__)
 __attribute__((target("avx512f"))) void SumSliceAvx512(const double* weight, const uint32_t* source,
                                                        size_t terms, const double* carried, double* sums) {
     __m512d acc0 = _mm512_setzero_pd(), acc1 = _mm512_setzero_pd();
@@ -80,6 +81,7 @@ __attribute__((target("avx512f"))) void SumSliceAvx512(const double* weight, con
     _mm512_storeu_pd(sums, acc0);
     _mm512_storeu_pd(sums + 8, acc1);
 }
+#endif
 #endif
 
 // sums[j] = the sum from +0 of rows[i][j] * inputs[i], i in order: W columns at a time in registers
@@ -129,7 +131,13 @@ SumSliceFn PickSumSlice() {
 #if defined(__x86_64__) || defined(__i386__)
     switch (cpu::Active()) {
         case cpu::Level::Avx512:
+#if defined(__x86_64__)
             return &SumSliceAvx512;
+#else
+            // 32-bit code builds the wider vectors from loads with too few registers: four lanes are
+            // quicker there.
+            return &SumSliceAvx2;
+#endif
         case cpu::Level::Avx2:
             return &SumSliceAvx2;
         default:

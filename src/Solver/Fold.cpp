@@ -147,9 +147,9 @@ Shape PickShape() {
     return {kBaseRows, kBaseVectors * 2, &FoldBaseline};
 }
 
-// Patterns packed per batch at most (8 MiB): larger calls go in several batches, each packed while the
-// one before is folded.
-constexpr size_t kBatchValues = size_t{1} << 20;
+// Values packed per batch at most (2 MiB, about one chunk of W): a batch is packed by all threads and
+// folded while it is still in the caches; larger calls go in several batches.
+constexpr size_t kBatchValues = size_t{1} << 18;
 
 // Below this many products per batch one thread is quicker than waking another.
 constexpr size_t kThreadedProducts = 64 * 64 * 256;
@@ -157,9 +157,8 @@ constexpr size_t kThreadedProducts = 64 * 64 * 256;
 }  // namespace
 
 struct Folder::Flight {
-    std::vector<double> storage[2];  // one batch packed while the other is folded
-    size_t next = 0;
-    bool open = false;  // a batch is on the pool
+    std::vector<double> storage;  // the packed batch
+    bool open = false;            // a batch is on the pool
     const Parallel* parallel = nullptr;
 
     // The batch being folded.
@@ -208,9 +207,10 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
     const Shape shape = PickShape();
     const size_t nb = shape.columns;
     const size_t panels = (width + nb - 1) / nb;
-    // Whole chunks per batch where it holds several.
-    size_t batch = std::max<size_t>(1, kBatchValues / (panels * nb));
-    if (batch > kChunk) batch -= batch % kChunk;
+    // Even batches, as for the chunks.
+    const size_t most = std::max<size_t>(1, kBatchValues / (panels * nb));
+    const size_t batches = (patterns.size() + most - 1) / most;
+    const size_t batch = (patterns.size() + batches - 1) / batches;
     for (size_t first = 0; first < patterns.size(); first += batch) {
         const size_t count = std::min(batch, patterns.size() - first);
         // Even chunks: a short last chunk would cost a whole pass over the matrix for a few patterns.
@@ -220,28 +220,31 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
         // (zero past the end); each panel starts on a 64-byte boundary.
         const size_t panelStride = (chunk * nb + 7) / 8 * 8;
         const size_t chunkValues = panels * panelStride;
-        std::vector<double>& storage = f.storage[f.next];
-        if (storage.size() < chunks * chunkValues + 8) storage.resize(chunks * chunkValues + 8);
-        double* base = storage.data();
-        while (reinterpret_cast<uintptr_t>(base) % 64) ++base;
-        for (size_t p = 0; p < count; ++p) {
-            const SolverPattern& pattern = *patterns[first + p];
-            double* chunkBase = base + p / chunk * chunkValues;
-            const size_t offset = p % chunk * nb;
-            const double* v = pattern.values.data();
-            for (size_t q = 0; q < panels; ++q) {
-                double* out = chunkBase + q * panelStride + offset;
-                const size_t k0 = q * nb, end = std::min(nb, n > k0 ? n - k0 : 0);
-                if (end) std::memcpy(out, v + k0, end * sizeof(double));
-                for (size_t k = end; k < nb; ++k) out[k] = 0.0;
-            }
-            chunkBase[n / nb * panelStride + offset + n % nb] = threshold ? 1.0 : pattern.target;
-            if (threshold) chunkBase[(n + 1) / nb * panelStride + offset + (n + 1) % nb] = pattern.target;
-        }
-
-        // The batch before must be in the matrix before this one goes (its units may change threads).
+        // The batch before must be in the matrix before this one goes (its units may change threads),
+        // and its panels are packed over.
         Finish();
-        f.next ^= 1;
+        if (f.storage.size() < chunks * chunkValues + 8) f.storage.resize(chunks * chunkValues + 8);
+        double* base = f.storage.data();
+        while (reinterpret_cast<uintptr_t>(base) % 64) ++base;
+        // Packing costs one copy per value against about n products per value: worth threads only for
+        // long rows.
+        parallel.Run(count, std::max<size_t>(1, 16384 / width), [&](size_t begin, size_t end) {
+            for (size_t p = begin; p < end; ++p) {
+                const SolverPattern& pattern = *patterns[first + p];
+                double* chunkBase = base + p / chunk * chunkValues;
+                const size_t offset = p % chunk * nb;
+                const double* v = pattern.values.data();
+                for (size_t q = 0; q < panels; ++q) {
+                    double* out = chunkBase + q * panelStride + offset;
+                    const size_t k0 = q * nb, stop = std::min(nb, n > k0 ? n - k0 : 0);
+                    if (stop) std::memcpy(out, v + k0, stop * sizeof(double));
+                    for (size_t k = stop; k < nb; ++k) out[k] = 0.0;
+                }
+                chunkBase[n / nb * panelStride + offset + n % nb] = threshold ? 1.0 : pattern.target;
+                if (threshold) chunkBase[(n + 1) / nb * panelStride + offset + (n + 1) % nb] = pattern.target;
+            }
+        });
+
         f.shape = shape;
         f.rows.resize(rowCount);
         for (size_t j = 0; j < rowCount; ++j) f.rows[j] = matrix.Row(j);
