@@ -19,8 +19,8 @@
 namespace {
 
 using namespace rcnet;
-using rcnet::test::ReferenceNoThresholdSolver;
 using rcnet::test::ForEachLevel;
+using rcnet::test::ReferenceNoThresholdSolver;
 using rcnet::test::ReferenceSolver;
 using rcnet::test::ReportCapture;
 using rcnet::test::SameBits;
