@@ -212,6 +212,16 @@ void Parallel::Run(size_t count, size_t minPerThread, const LoopBody& body) cons
     Pool::Get().Run(count, parts, body);
 }
 
+void Parallel::RunEach(size_t count, size_t minPerThread, const LoopBody& body) const {
+    if (count == 0) return;
+    const size_t useful = std::max<size_t>(1, count / std::max<size_t>(1, minPerThread));
+    if (std::min<size_t>(m_Threads, useful) <= 1 || !Begin(count, body)) {
+        body(0, count);
+        return;
+    }
+    Finish();
+}
+
 bool Parallel::Begin(size_t count, const LoopBody& body) const {
     return count <= 0xffff && Pool::Get().Begin(count, static_cast<unsigned>(count), m_Threads, body);
 }
