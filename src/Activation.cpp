@@ -25,11 +25,11 @@ constexpr int64_t kMainHigh = 0x408;  // Top12(512)
 // reports as reading uninitialised values.
 typedef uint64_t Bits8 __attribute__((vector_size(64)));
 
-__attribute__((target("avx512f,fma"))) inline __m512d ExpLanes8(__m512d x, __mmask8& special) {
+__attribute__((target("avx512f,fma"))) inline __m512d ExpLanes8(__m512d x, __mmask8& redo) {
     using namespace exp_detail;
     const __m512i abstop = __m512i((Bits8(_mm512_castpd_si512(x)) >> 52) & 0x7ff);
-    special = _mm512_cmp_epu64_mask(_mm512_sub_epi64(abstop, _mm512_set1_epi64(kMainLow)),
-                                    _mm512_set1_epi64(kMainHigh - kMainLow), _MM_CMPINT_NLT);
+    redo = _mm512_cmp_epu64_mask(_mm512_sub_epi64(abstop, _mm512_set1_epi64(kMainLow)),
+                                 _mm512_set1_epi64(kMainHigh - kMainLow), _MM_CMPINT_NLT);
     __m512d kd = _mm512_fmadd_pd(_mm512_set1_pd(kInvLn2N), x, _mm512_set1_pd(kShift));
     const __m512i ki = _mm512_castpd_si512(kd);
     kd = _mm512_sub_pd(kd, _mm512_set1_pd(kShift));
@@ -58,15 +58,15 @@ __attribute__((target("avx512f,fma"))) inline __m512d ExpLanes8(__m512d x, __mma
 }
 
 __attribute__((target("avx512f,fma"))) inline __m512d ActivationLanes8(int32_t type, __m512d x,
-                                                                       __mmask8& special) {
+                                                                       __mmask8& redo) {
     const __m512d one = _mm512_set1_pd(1.0);
     switch (type) {
         case ETYPE_SIGMOID:
         case ETYPE_BISIGMOID: {
-            const __m512d e = ExpLanes8(x, special);
+            const __m512d e = ExpLanes8(x, redo);
             const __mmask8 high = _mm512_cmp_pd_mask(x, _mm512_set1_pd(20.0), _CMP_GT_OQ);
             const __mmask8 low = _mm512_cmp_pd_mask(x, _mm512_set1_pd(-20.0), _CMP_LT_OQ);
-            special &= static_cast<__mmask8>(~(high | low));
+            redo &= static_cast<__mmask8>(~(high | low));
             __m512d y;
             if (type == ETYPE_SIGMOID) {
                 y = _mm512_sub_pd(one, _mm512_div_pd(one, _mm512_add_pd(e, one)));
@@ -78,7 +78,7 @@ __attribute__((target("avx512f,fma"))) inline __m512d ActivationLanes8(int32_t t
             return _mm512_mask_blend_pd(high, y, one);
         }
         case ETYPE_RSDN: {
-            special = 0;
+            redo = 0;
             const __m512d five = _mm512_set1_pd(5.0);
             const __m512d a = _mm512_mul_pd(five, x);
             const __m512d magnitude =
@@ -87,19 +87,19 @@ __attribute__((target("avx512f,fma"))) inline __m512d ActivationLanes8(int32_t t
                 a, _mm512_add_pd(_mm512_mul_pd(five, _mm512_maskz_sqrt_pd(0xff, magnitude)), five));
         }
         default:
-            special = 0;
+            redo = 0;
             return x;
     }
 }
 
-__attribute__((target("avx2,fma"))) inline __m256d ExpLanes4(__m256d x, int& special) {
+__attribute__((target("avx2,fma"))) inline __m256d ExpLanes4(__m256d x, int& redo) {
     using namespace exp_detail;
     const __m256i abstop =
         _mm256_and_si256(_mm256_srli_epi64(_mm256_castpd_si256(x), 52), _mm256_set1_epi64x(0x7ff));
     // abstop is at most 0x7ff, so the signed comparisons of AVX2 serve.
     const __m256i main = _mm256_and_si256(_mm256_cmpgt_epi64(abstop, _mm256_set1_epi64x(kMainLow - 1)),
                                           _mm256_cmpgt_epi64(_mm256_set1_epi64x(kMainHigh), abstop));
-    special = ~_mm256_movemask_pd(_mm256_castsi256_pd(main)) & 0xf;
+    redo = ~_mm256_movemask_pd(_mm256_castsi256_pd(main)) & 0xf;
     __m256d kd = _mm256_fmadd_pd(_mm256_set1_pd(kInvLn2N), x, _mm256_set1_pd(kShift));
     const __m256i ki = _mm256_castpd_si256(kd);
     kd = _mm256_sub_pd(kd, _mm256_set1_pd(kShift));
@@ -124,15 +124,15 @@ __attribute__((target("avx2,fma"))) inline __m256d ExpLanes4(__m256d x, int& spe
     return _mm256_fmadd_pd(scale, tmp, scale);
 }
 
-__attribute__((target("avx2,fma"))) inline __m256d ActivationLanes4(int32_t type, __m256d x, int& special) {
+__attribute__((target("avx2,fma"))) inline __m256d ActivationLanes4(int32_t type, __m256d x, int& redo) {
     const __m256d one = _mm256_set1_pd(1.0);
     switch (type) {
         case ETYPE_SIGMOID:
         case ETYPE_BISIGMOID: {
-            const __m256d e = ExpLanes4(x, special);
+            const __m256d e = ExpLanes4(x, redo);
             const __m256d high = _mm256_cmp_pd(x, _mm256_set1_pd(20.0), _CMP_GT_OQ);
             const __m256d low = _mm256_cmp_pd(x, _mm256_set1_pd(-20.0), _CMP_LT_OQ);
-            special &= ~_mm256_movemask_pd(_mm256_or_pd(high, low));
+            redo &= ~_mm256_movemask_pd(_mm256_or_pd(high, low));
             __m256d y;
             if (type == ETYPE_SIGMOID) {
                 y = _mm256_sub_pd(one, _mm256_div_pd(one, _mm256_add_pd(e, one)));
@@ -144,7 +144,7 @@ __attribute__((target("avx2,fma"))) inline __m256d ActivationLanes4(int32_t type
             return _mm256_blendv_pd(y, one, high);
         }
         case ETYPE_RSDN: {
-            special = 0;
+            redo = 0;
             const __m256d five = _mm256_set1_pd(5.0);
             const __m256d a = _mm256_mul_pd(five, x);
             const __m256d magnitude =
@@ -152,7 +152,7 @@ __attribute__((target("avx2,fma"))) inline __m256d ActivationLanes4(int32_t type
             return _mm256_div_pd(a, _mm256_add_pd(_mm256_mul_pd(five, _mm256_sqrt_pd(magnitude)), five));
         }
         default:
-            special = 0;
+            redo = 0;
             return x;
     }
 }
@@ -177,9 +177,9 @@ __attribute__((always_inline)) inline void ActivateRuns(const int32_t* types, co
         for (; j + W <= end; j += W) {
             double x[W];
             std::memcpy(x, in + j, sizeof x);
-            unsigned special = lanes(type, in + j, out + j);
-            for (size_t l = 0; special; ++l, special >>= 1)
-                if (special & 1) out[j + l] = ActivationValue(type, x[l]);
+            unsigned redo = lanes(type, in + j, out + j);
+            for (size_t l = 0; redo; ++l, redo >>= 1)
+                if (redo & 1) out[j + l] = ActivationValue(type, x[l]);
         }
         for (; j < end; ++j) out[j] = ActivationValue(type, in[j]);
     }
@@ -190,9 +190,9 @@ __attribute__((target("avx2,fma"))) void ActivateAvx2(const int32_t* types, cons
     ActivateRuns<4>(
         types, in, out, count,
         [](int32_t type, const double* x, double* y) __attribute__((target("avx2,fma"))) {
-            int special;
-            _mm256_storeu_pd(y, ActivationLanes4(type, _mm256_loadu_pd(x), special));
-            return static_cast<unsigned>(special);
+            int redo;
+            _mm256_storeu_pd(y, ActivationLanes4(type, _mm256_loadu_pd(x), redo));
+            return static_cast<unsigned>(redo);
         });
 }
 
@@ -201,9 +201,9 @@ __attribute__((target("avx512f,fma"))) void ActivateAvx512(const int32_t* types,
     ActivateRuns<8>(
         types, in, out, count,
         [](int32_t type, const double* x, double* y) __attribute__((target("avx512f,fma"))) {
-            __mmask8 special;
-            _mm512_storeu_pd(y, ActivationLanes8(type, _mm512_loadu_pd(x), special));
-            return static_cast<unsigned>(special);
+            __mmask8 redo;
+            _mm512_storeu_pd(y, ActivationLanes8(type, _mm512_loadu_pd(x), redo));
+            return static_cast<unsigned>(redo);
         });
 }
 

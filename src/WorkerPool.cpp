@@ -31,7 +31,7 @@ inline void Pause() {
 constexpr uint32_t Generation(uint64_t word) {
     return static_cast<uint32_t>(word >> 32);
 }
-constexpr unsigned Parts(uint64_t word) {
+constexpr unsigned PartCount(uint64_t word) {
     return static_cast<unsigned>(word >> 16) & 0xffff;
 }
 constexpr unsigned Next(uint64_t word) {
@@ -73,7 +73,7 @@ private:
     // unchanged until every part is done.
     const LoopBody* m_Body = nullptr;
     size_t m_Count = 0;
-    unsigned m_Parts = 0;
+    unsigned m_PartCount = 0;
     uint32_t m_Generation = 0;
     std::atomic<uint64_t> m_Job{0};
     std::atomic<unsigned> m_Done{0};
@@ -88,9 +88,9 @@ private:
 void Pool::Claim(uint32_t generation) {
     for (;;) {
         uint64_t word = m_Job.load(std::memory_order_acquire);
-        if (Generation(word) != generation || Next(word) >= Parts(word)) return;
+        if (Generation(word) != generation || Next(word) >= PartCount(word)) return;
         if (!m_Job.compare_exchange_weak(word, word + 1, std::memory_order_acq_rel)) continue;
-        const uint64_t parts = Parts(word), part = Next(word);
+        const uint64_t parts = PartCount(word), part = Next(word);
         const size_t begin = static_cast<size_t>(m_Count * part / parts);
         const size_t end = static_cast<size_t>(m_Count * (part + 1) / parts);
         if (begin < end) (*m_Body)(begin, end);
@@ -152,7 +152,7 @@ bool Pool::Begin(size_t count, unsigned parts, unsigned threads, const LoopBody&
     StartWorkers(std::min(parts, threads) - 1);
     m_Body = &body;
     m_Count = count;
-    m_Parts = parts;
+    m_PartCount = parts;
     m_Done.store(0, std::memory_order_relaxed);
     m_Generation = Generation(m_Job.load(std::memory_order_relaxed)) + 1;
     m_Job.store(Word(m_Generation, parts, 0), std::memory_order_seq_cst);
@@ -163,7 +163,7 @@ bool Pool::Begin(size_t count, unsigned parts, unsigned threads, const LoopBody&
 void Pool::Finish() {
     Claim(m_Generation);
     // Every part is claimed now; wait for the workers' ones to finish.
-    for (unsigned spins = 0; m_Done.load(std::memory_order_acquire) != m_Parts; ++spins) {
+    for (unsigned spins = 0; m_Done.load(std::memory_order_acquire) != m_PartCount; ++spins) {
         if (spins < 100000) {
             Pause();
         } else {
@@ -210,6 +210,16 @@ void Parallel::Run(size_t count, size_t minPerThread, const LoopBody& body) cons
         return;
     }
     Pool::Get().Run(count, parts, body);
+}
+
+void Parallel::RunEach(size_t count, size_t minPerThread, const LoopBody& body) const {
+    if (count == 0) return;
+    const size_t useful = std::max<size_t>(1, count / std::max<size_t>(1, minPerThread));
+    if (std::min<size_t>(m_Threads, useful) <= 1 || !Begin(count, body)) {
+        body(0, count);
+        return;
+    }
+    Finish();
 }
 
 bool Parallel::Begin(size_t count, const LoopBody& body) const {

@@ -28,6 +28,10 @@ public:
     // alone. The ranges are the same whichever threads run them. body must not throw.
     void Run(size_t count, size_t minPerThread, const LoopBody& body) const;
 
+    // Like Run, but each of the count iterations (at most 65535) is a range of its own, taken by
+    // whichever thread is free: for iterations of uneven cost, or threads that may be held up.
+    void RunEach(size_t count, size_t minPerThread, const LoopBody& body) const;
+
     // Starts body on the workers and returns at once, each of the count iterations (at most 65535) a
     // range of its own, taken by whichever thread is free; Finish, on the same thread, runs the
     // iterations left and waits for all. False when nothing was started (one thread, or the pool taken

@@ -35,7 +35,7 @@ std::vector<double> Arguments() {
             xs.push_back(-x);
         }
     }
-    for (double special : {inf, -inf, std::numeric_limits<double>::quiet_NaN(), -0.0}) xs.push_back(special);
+    for (double edge : {inf, -inf, std::numeric_limits<double>::quiet_NaN(), -0.0}) xs.push_back(edge);
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> wide(-25.0, 25.0), unit(-1.0, 1.0);
     std::uniform_int_distribution<int> scale(-70, 12);

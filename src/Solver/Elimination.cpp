@@ -147,7 +147,7 @@ void Elimination::ApplyBlock(size_t m0, size_t done, size_t first) {
     constexpr size_t kGroup = 8;
     const size_t groups = (count - first + kGroup - 1) / kGroup;
     const size_t minGroups = std::max<size_t>(1, kEntriesPerThread / (kGroup * done * (columns - m0)));
-    m_Parallel.Run(groups, minGroups, [&](size_t begin, size_t end) {
+    m_Parallel.RunEach(groups, minGroups, [&](size_t begin, size_t end) {
         double factors[kGroup * kBlock];
         double* rows[kGroup];
         size_t indices[kGroup];

@@ -11,7 +11,7 @@
 #include <tlhelp32.h>
 #else
 #include <dirent.h>
-#include <time.h>
+#include <poll.h>
 #endif
 
 /* Threads of this process that may be the library's: on Linux those named as its workers are (a
@@ -64,8 +64,7 @@ static void SleepMs(int ms) {
 #ifdef _WIN32
     Sleep(ms);
 #else
-    struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
-    nanosleep(&t, NULL);
+    poll(NULL, 0, ms);
 #endif
 }
 

@@ -4,26 +4,15 @@
  * Prints one line per run and a summary line:
  *   LEARN_HOST neurons=1000 patterns=10000 runs=5 median_ms=... min_ms=... max_ms=... checksum=...
  * Usage: learn_host LIBRARY [runs] [neurons] [patterns] */
-#include <stdio.h>
-#include <stdlib.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include "rcnet_loader.h"
 
-#ifndef _WIN32
-#include <time.h>
-#endif
-
-static double NowMs(void) {
-#ifdef _WIN32
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * (double)count.QuadPart / (double)frequency.QuadPart;
-#else
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return 1000.0 * (double)t.tv_sec + 1e-6 * (double)t.tv_nsec;
-#endif
+static double NowMs() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 /* Inputs and targets from a fixed generator (the C libraries' sin() differ in the last bit), so that
@@ -54,9 +43,9 @@ int main(int argc, char** argv) {
         printf("FAILED: %s\n", rc.error);
         return 1;
     }
-    inputs = malloc(sizeof(double) * (size_t)patterns * 10);
-    targets = malloc(sizeof(double) * (size_t)patterns);
-    times = malloc(sizeof(double) * (size_t)runs);
+    inputs = static_cast<double*>(malloc(sizeof(double) * (size_t)patterns * 10));
+    targets = static_cast<double*>(malloc(sizeof(double) * (size_t)patterns));
+    times = static_cast<double*>(malloc(sizeof(double) * (size_t)runs));
     if (!inputs || !targets || !times) return 1;
     for (p = 0; p < patterns; ++p) {
         for (i = 0; i < 10; ++i) inputs[p * 10 + i] = Draw(&state);
