@@ -52,7 +52,7 @@ void Net::Harvest(Fit&& fit) {
     const size_t chunkSize = m_LearnChunk ? m_LearnChunk : DefaultChunk(m_Reservoir.NeuronCount());
     const size_t first = m_Settings.washout;
     std::vector<Vector> chunk;
-    chunk.reserve(std::min(chunkSize, m_Inputs.size() - std::min(first, m_Inputs.size())));
+    chunk.reserve(std::min(chunkSize, m_Inputs.size() - first));  // Train keeps the washout below the count
     for (size_t p = 0; p < m_Inputs.size(); ++p) {
         m_Reservoir.SetInputs(m_Inputs[p]);
         m_Reservoir.Step();

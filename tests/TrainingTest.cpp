@@ -12,6 +12,7 @@
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
+#include "tests/support/SignalNet.h"
 
 namespace {
 
@@ -20,25 +21,12 @@ using rcnet::test::ReportCapture;
 using rcnet::test::SameBits;
 using Checks = std::vector<std::string>;
 
-Net& NetOf(int id) {
-    return *NetManager::Instance().GetNet(id);
-}
+using rcnet::test::BuildSignalNet;
+using rcnet::test::NetOf;
 
 // A registered network with a mixed reservoir and `patterns` stored patterns of a deterministic signal.
 void Build(int id, int in, int out, bool threshold, int neurons, int patterns, uint32_t seed = 7) {
-    ASSERT_EQ(RegisterUsage(id, in, out, threshold), 1);
-    Randomize(seed);
-    AddNeuronsToNet(id, neurons / 2, 1);
-    AddNeuronsToNet(id, neurons - neurons / 2, seed % 4);
-    AddRandomConnectionsToNet(id, neurons * 3);
-    AddRandomBackConnectionsToNet(id, neurons * 2);
-    InitNetInputMatrix(id, in);
-    std::vector<double> inputs, outputs;
-    for (int p = 0; p < patterns; ++p) {
-        for (int i = 0; i < in; ++i) inputs.push_back(std::sin(0.3 * p + i));
-        for (int o = 0; o < out; ++o) outputs.push_back(std::cos(0.17 * p * (o + 1)));
-    }
-    ASSERT_EQ(AddPatternsToNet(id, patterns, in, inputs.data(), out, outputs.data()), 1);
+    BuildSignalNet(id, in, out, threshold, neurons, patterns, seed, int(seed % 4));
 }
 
 class Training : public testing::Test {

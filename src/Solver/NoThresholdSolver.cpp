@@ -62,8 +62,7 @@ void NoThresholdSolver::SyncLower() const {
 void NoThresholdSolver::AddToDiagonal(size_t count, double ridge) {
     if (ridge == 0) return;
     SyncLower();
-    const size_t diagonal = std::min(count, std::min(m_Matrix.Rows(), m_Matrix.Columns()));
-    for (size_t j = 0; j < diagonal; ++j) m_Matrix.At(j, j) = m_Matrix.At(j, j) + ridge;
+    m_Matrix.AddToDiagonal(count, ridge);
 }
 
 void NoThresholdSolver::SetMatrix(const RowMatrix& matrix) {
@@ -75,10 +74,7 @@ void NoThresholdSolver::SetMatrix(const RowMatrix& matrix) {
 
 void NoThresholdSolver::SetRightHandSide(const Vector& column) {
     SyncLower();
-    if (m_Matrix.Columns() == 0) return;
-    const size_t last = m_Matrix.Columns() - 1;
-    const size_t rows = std::min(m_Matrix.Rows(), column.size());
-    for (size_t j = 0; j < rows; ++j) m_Matrix.At(j, last) = column[j];
+    m_Matrix.SetLastColumn(column);
 }
 
 void NoThresholdSolver::NormalizeRow(size_t row, double coef) {

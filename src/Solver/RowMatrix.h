@@ -2,6 +2,7 @@
 // exchanging two rows swaps two indices instead of copying their entries.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -43,6 +44,18 @@ public:
     double At(size_t i, size_t j) const { return Row(i)[j]; }
 
     void SwapRows(size_t i, size_t j) { std::swap(m_RowStart[i], m_RowStart[j]); }
+
+    // Adds value to the first count diagonal entries (as far as the matrix reaches).
+    void AddToDiagonal(size_t count, double value) {
+        const size_t diagonal = std::min(count, std::min(Rows(), m_Columns));
+        for (size_t j = 0; j < diagonal; ++j) At(j, j) = At(j, j) + value;
+    }
+    // Replaces the last column's entries by values, row by row, as far as both reach.
+    void SetLastColumn(const Vector& values) {
+        if (m_Columns == 0) return;
+        const size_t rows = std::min(Rows(), values.size());
+        for (size_t j = 0; j < rows; ++j) At(j, m_Columns - 1) = values[j];
+    }
 
     // A copy as a list of rows, in row order.
     Matrix ToRows() const {
