@@ -17,7 +17,7 @@ std::string Exact(double value) {
     return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
 }
 
-bool Same(const rcnet::Vector& a, const rcnet::Vector& b) {
+bool Same(rcnet::VectorList::View a, rcnet::VectorList::View b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
         if (!(a[i] == b[i] || (std::isnan(a[i]) && std::isnan(b[i])))) return false;

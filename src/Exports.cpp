@@ -87,15 +87,7 @@ RCNET_API int RCNET_CALL AddPatternsToNet(int id, int count, int inSize, const d
         RC_REQUIRE(count >= 0, false);
         // A null array is refused only where values would be read from it.
         RC_REQUIRE(count == 0 || ((inputs || inSize == 0) && (outputs || outSize == 0)), false);
-        const size_t in = net.InputSize(), out = net.OutputSize();
-        std::vector<Vector> inputList, outputList;
-        inputList.reserve(count);
-        outputList.reserve(count);
-        for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
-            inputList.emplace_back(inputs + i * in, inputs + i * in + in);
-            outputList.emplace_back(outputs + i * out, outputs + i * out + out);
-        }
-        net.AddPatterns(inputList, outputList);
+        net.AddPatterns(static_cast<size_t>(count), inputs, outputs);
         return true;
     });
 }

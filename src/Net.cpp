@@ -12,44 +12,50 @@ constexpr char kReportSource[] = "Net";
 Net::Net(uint32_t inSize, uint32_t outSize, bool useThreshold)
     : m_InputSize(inSize), m_OutputSize(outSize), m_UseThreshold(useThreshold) {}
 
-bool Net::PatternFits(const Vector& input, const Vector& output) const {
+bool Net::PatternFits(VectorList::View input, VectorList::View output) const {
     // Both checks report, even when the first fails.
     const bool inputFits = RC_CHECK(m_InputSize == input.size());
     const bool outputFits = RC_CHECK(m_OutputSize == output.size());
     return inputFits && outputFits;
 }
 
+void Net::ReservePatterns(size_t count) {
+    m_Inputs.Reserve(count, m_InputSize);
+    m_Outputs.Reserve(count, m_OutputSize);
+}
+
 bool Net::AddPattern(const Vector& input, const Vector& output) {
     if (!PatternFits(input, output)) return false;
-    m_Inputs.reserve(m_Inputs.size() + 1);
-    m_Outputs.reserve(m_Outputs.size() + 1);
     // Both lists have room now, so the pair goes in whole or not at all.
-    Vector inputCopy = input;
-    Vector outputCopy = output;
-    m_Inputs.push_back(std::move(inputCopy));
-    m_Outputs.push_back(std::move(outputCopy));
+    ReservePatterns(1);
+    m_Inputs.PushBack(input);
+    m_Outputs.PushBack(output);
     return true;
 }
 
-void Net::AddPatterns(const std::vector<Vector>& inputs, const std::vector<Vector>& outputs) {
+void Net::AddPatterns(const VectorList& inputs, const VectorList& outputs) {
     const size_t size = inputs.size();
     if (!RC_CHECK(size == outputs.size())) return;
-
-    // Copy first, commit after: a failed allocation leaves the store untouched.
-    std::vector<Vector> newInputs;
-    std::vector<Vector> newOutputs;
-    newInputs.reserve(size);
-    newOutputs.reserve(size);
+    // Check first, reserve, then append: a failed allocation leaves the store untouched.
+    std::vector<bool> fits(size);
+    size_t count = 0;
     for (size_t i = 0; i < size; ++i) {
-        if (!PatternFits(inputs[i], outputs[i])) continue;
-        newInputs.push_back(inputs[i]);
-        newOutputs.push_back(outputs[i]);
+        fits[i] = PatternFits(inputs[i], outputs[i]);
+        count += fits[i];
     }
-    m_Inputs.reserve(m_Inputs.size() + newInputs.size());
-    m_Outputs.reserve(m_Outputs.size() + newOutputs.size());
-    for (size_t i = 0; i < newInputs.size(); ++i) {
-        m_Inputs.push_back(std::move(newInputs[i]));
-        m_Outputs.push_back(std::move(newOutputs[i]));
+    ReservePatterns(count);
+    for (size_t i = 0; i < size; ++i) {
+        if (!fits[i]) continue;
+        m_Inputs.PushBack(inputs[i].data(), m_InputSize);
+        m_Outputs.PushBack(outputs[i].data(), m_OutputSize);
+    }
+}
+
+void Net::AddPatterns(size_t count, const double* inputs, const double* outputs) {
+    ReservePatterns(count);
+    for (size_t i = 0; i < count; ++i) {
+        m_Inputs.PushBack(inputs + i * m_InputSize, m_InputSize);
+        m_Outputs.PushBack(outputs + i * m_OutputSize, m_OutputSize);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "common/Types.h"
 #include "src/ReadoutSettings.h"
 #include "src/Reservoire.h"
+#include "src/VectorList.h"
 
 namespace rcnet {
 
@@ -25,13 +26,16 @@ public:
     // ever train on it. Returns whether the pattern was stored.
     bool AddPattern(const Vector& input, const Vector& output);
 
-    // Appends the patterns in list order. All or nothing: if memory runs out part way, the store is left
-    // as it was and the exception goes on to the caller. Lists of different lengths add nothing.
-    void AddPatterns(const std::vector<Vector>& inputs, const std::vector<Vector>& outputs);
+    // Appends the patterns in list order; a pattern that does not fit is reported and skipped. All or
+    // nothing: if memory runs out part way, the store is left as it was and the exception goes on to the
+    // caller. Lists of different lengths add nothing.
+    void AddPatterns(const VectorList& inputs, const VectorList& outputs);
+    // Appends count patterns of the network's sizes, given end to end; all or nothing as above.
+    void AddPatterns(size_t count, const double* inputs, const double* outputs);
 
     size_t PatternCount() const { return m_Inputs.size(); }
-    const std::vector<Vector>& StoredInputs() const { return m_Inputs; }
-    const std::vector<Vector>& StoredOutputs() const { return m_Outputs; }
+    const VectorList& StoredInputs() const { return m_Inputs; }
+    const VectorList& StoredOutputs() const { return m_Outputs; }
     const Matrix& OutputWeights() const { return m_OutputWeights; }
 
     Reservoire& Reservoir() { return m_Reservoir; }
@@ -82,7 +86,9 @@ public:
 private:
     friend struct NetTestAccess;
 
-    bool PatternFits(const Vector& input, const Vector& output) const;
+    bool PatternFits(VectorList::View input, VectorList::View output) const;
+    // Makes room for count patterns of the network's sizes in both lists.
+    void ReservePatterns(size_t count);
     bool Train(bool jointly);
     // Steps the reservoir through every stored pattern; after the washout, hands the chunks of states
     // (and the index of each chunk's first pattern) to fit.
@@ -96,8 +102,10 @@ private:
     Reservoire m_Reservoir;
     uint32_t m_InputSize;
     uint32_t m_OutputSize;
-    std::vector<Vector> m_Inputs;
-    std::vector<Vector> m_Outputs;
+    // Pattern p is entry p of both lists. They are flat: the patterns are usually most of a network's
+    // memory.
+    VectorList m_Inputs;
+    VectorList m_Outputs;
     Matrix m_OutputWeights;
     bool m_UseThreshold;
     Vector m_Result;

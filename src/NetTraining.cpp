@@ -54,7 +54,8 @@ void Net::Harvest(Fit&& fit) {
     std::vector<Vector> chunk;
     chunk.reserve(std::min(chunkSize, m_Inputs.size() - first));  // Train keeps the washout below the count
     for (size_t p = 0; p < m_Inputs.size(); ++p) {
-        m_Reservoir.SetInputs(m_Inputs[p]);
+        const VectorList::View input = m_Inputs[p];
+        m_Reservoir.SetInputs(input.data(), input.size());
         m_Reservoir.Step();
         if (p < first) continue;
         chunk.push_back(m_Reservoir.GetState());
@@ -83,7 +84,7 @@ Matrix Net::FitNormalEquations(bool jointly) {
         Harvest([&](std::vector<Vector>& states, size_t first) {
             rows.clear();
             for (size_t i = 0; i < states.size(); ++i) {
-                const Vector& y = m_Outputs[first + i];
+                const VectorList::View y = m_Outputs[first + i];
                 if (shared && states[i].size() == n) {
                     for (size_t c = 0; c < outputs; ++c) {
                         kernels::AddScaled(sides[c].data(), states[i].data(), y[c], n);
@@ -121,7 +122,7 @@ Matrix Net::FitStableQr(bool jointly) {
             for (size_t i = 0; i < states.size(); ++i) {
                 // Like the other solvers: a state that does not cover every neuron is not fitted.
                 if (states[i].size() != n) continue;
-                const Vector& y = m_Outputs[first + i];
+                const VectorList::View y = m_Outputs[first + i];
                 solver.AddRow(states[i].data(), jointly ? y.data() : &y[pass]);
             }
         });

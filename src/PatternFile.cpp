@@ -8,6 +8,7 @@
 namespace rcnet {
 namespace {
 
+// Reads count values into values.
 bool ReadValues(TextReader& in, uint32_t count, Vector& values) {
     // Every value needs at least one character and a separator.
     if (count > in.RemainingBytes() / 2 + 1) return in.Fail();
@@ -23,14 +24,17 @@ bool ReadRecords(TextReader& in, PatternFile& result) {
     const uint64_t width = uint64_t{result.inputSize} + result.outputSize;
     if (width == 0 && count > kMaxEmptyRecords) return in.Fail();
     const uint64_t fits = width ? in.RemainingBytes() / (2 * width) + 1 : count;
-    result.inputs.reserve(static_cast<size_t>(std::min<uint64_t>(count, fits)));
-    result.outputs.reserve(static_cast<size_t>(std::min<uint64_t>(count, fits)));
+    const size_t expected = static_cast<size_t>(std::min<uint64_t>(count, fits));
+    result.inputs.Reserve(expected, result.inputSize);
+    result.outputs.Reserve(expected, result.outputSize);
+    Vector input, output;
     for (uint32_t k = 0; k < count; ++k) {
-        Vector input, output;
         if (!ReadValues(in, result.inputSize, input) || !ReadValues(in, result.outputSize, output))
             return false;
-        result.inputs.push_back(std::move(input));
-        result.outputs.push_back(std::move(output));
+        result.inputs.Reserve(1, result.inputSize);
+        result.outputs.Reserve(1, result.outputSize);
+        result.inputs.PushBack(input);
+        result.outputs.PushBack(output);
     }
     return true;
 }

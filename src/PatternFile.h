@@ -8,14 +8,15 @@
 
 #include "common/FileOps.h"
 #include "common/Types.h"
+#include "src/VectorList.h"
 
 namespace rcnet {
 
 struct PatternFile {
     uint32_t inputSize = 0;
     uint32_t outputSize = 0;
-    std::vector<Vector> inputs;
-    std::vector<Vector> outputs;
+    VectorList inputs;
+    VectorList outputs;
 };
 
 // All or nothing: false when the file cannot be opened, its header cannot be read, it ends before the

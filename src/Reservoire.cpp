@@ -6,6 +6,7 @@
 #include "common/Random.h"
 #include "common/Report.h"
 #include "src/Activation.h"
+#include "src/VectorList.h"
 
 namespace rcnet {
 namespace {
@@ -117,8 +118,13 @@ void Reservoire::InitInputMatrix(uint32_t rows) {
 }
 
 void Reservoire::SetInputs(const Vector& inputs) {
+    SetInputs(inputs.data(), inputs.size());
+}
+
+void Reservoire::SetInputs(const double* values, size_t count) {
+    const VectorList::View inputs(values, count);
     RC_CHECK(inputs.size() == m_Inputs.size());
-    m_Inputs = inputs;
+    m_Inputs.assign(inputs.begin(), inputs.end());
 }
 
 void Reservoire::Step() {

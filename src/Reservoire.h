@@ -27,6 +27,7 @@ public:
     void InitInputMatrix(uint32_t rows);
 
     void SetInputs(const Vector& inputs);
+    void SetInputs(const double* values, size_t count);
     void Step();
     Vector GetState() const { return m_States; }
     uint32_t NeuronCount() const { return static_cast<uint32_t>(m_Neurons.size()); }

@@ -132,11 +132,20 @@ TEST_F(NetFile, SaveAndLoadIntoAnotherNetwork) {
     ASSERT_EQ(SaveNetToFile(7001, dir.File("b.net").c_str()), 1);
     EXPECT_EQ(ReadBytes(dir.File("b.net")), ReadBytes(dir.File("a.net")));
 
+    // Patterns of the new sizes join the old one; the store keeps both lengths.
+    ASSERT_EQ(AddPatternsToNet(7001, 2, 2, pattern, 2, pattern + 4), 1);
+    EXPECT_EQ(loaded.StoredInputs().ToLists(),
+              (std::vector<Vector>{{1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2}, {3, 4}}));
+    EXPECT_EQ(loaded.StoredOutputs().ToLists(),
+              (std::vector<Vector>{{1, 2, 3, 4, 5, 6, 7, 8, 9}, {5, 6}, {7, 8}}));
+
     // The stored 9-value pattern no longer fits: training refuses, changing nothing.
     ReportCapture capture;
+    const Matrix weights = loaded.OutputWeights();
     EXPECT_EQ(LearnNet(7001), 0);
     EXPECT_EQ(capture.Checks(),
               Checks{"m_Inputs[p].size() == m_InputSize && m_Outputs[p].size() == m_OutputSize @ Net"});
+    EXPECT_EQ(loaded.OutputWeights(), weights);
 }
 
 TEST_F(NetFile, NetworksLoadedFromOneFilePropagateAlike) {
@@ -275,10 +284,10 @@ TEST_F(PatternFileTest, TheExampleInAnyLayout) {
     }
     const Net& net = NetOf(7000);
     ASSERT_EQ(net.PatternCount(), 9u);
-    EXPECT_EQ(net.StoredInputs()[1], (Vector{1, 2, 3}));
-    EXPECT_EQ(net.StoredOutputs()[2], (Vector{8}));
-    EXPECT_EQ(net.StoredInputs()[8], (Vector{4, 5, 6}));
-    EXPECT_EQ(net.StoredInputs()[0], (Vector{0, 0, 0}));
+    EXPECT_EQ(net.StoredInputs()[1].ToVector(), (Vector{1, 2, 3}));
+    EXPECT_EQ(net.StoredOutputs()[2].ToVector(), (Vector{8}));
+    EXPECT_EQ(net.StoredInputs()[8].ToVector(), (Vector{4, 5, 6}));
+    EXPECT_EQ(net.StoredInputs()[0].ToVector(), (Vector{0, 0, 0}));
 }
 
 TEST_F(PatternFileTest, NoPatternsAddsNothing) {
@@ -323,8 +332,8 @@ TEST_F(PatternFileTest, FullPrecisionAndNonFiniteValues) {
     ASSERT_EQ(RegisterUsage(7000, 2, 2, 1), 1);
     WriteBytes(dir.File("p.txt"), "2 2 1  0.1234567890123 -1.5e-3  2E+10 -inf");
     ASSERT_EQ(AddPatternsFromFile(7000, dir.File("p.txt").c_str()), 1);
-    EXPECT_EQ(NetOf(7000).StoredInputs()[0], (Vector{0.1234567890123, -1.5e-3}));
-    EXPECT_EQ(NetOf(7000).StoredOutputs()[0], (Vector{2e10, -HUGE_VAL}));
+    EXPECT_EQ(NetOf(7000).StoredInputs()[0].ToVector(), (Vector{0.1234567890123, -1.5e-3}));
+    EXPECT_EQ(NetOf(7000).StoredOutputs()[0].ToVector(), (Vector{2e10, -HUGE_VAL}));
 }
 
 }  // namespace

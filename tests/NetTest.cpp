@@ -10,6 +10,7 @@ namespace {
 
 using rcnet::Net;
 using rcnet::Vector;
+using rcnet::VectorList;
 using rcnet::test::ReportCapture;
 using Lists = std::vector<Vector>;
 
@@ -27,10 +28,10 @@ TEST(Net, PatternsAreAppendedInOrderAndNeverDeduplicated) {
     ReportCapture capture;
     Net net(3, 1, false);
     net.AddPattern({0, 0, 0}, {9});
-    net.AddPatterns(Lists{{1, 2, 3}, {4, 5, 6}, {1, 2, 3}}, Lists{{7}, {8}, {7}});
-    net.AddPatterns(Lists{}, Lists{});
-    EXPECT_EQ(net.StoredInputs(), (Lists{{0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {1, 2, 3}}));
-    EXPECT_EQ(net.StoredOutputs(), (Lists{{9}, {7}, {8}, {7}}));
+    net.AddPatterns(VectorList(Lists{{1, 2, 3}, {4, 5, 6}, {1, 2, 3}}), VectorList(Lists{{7}, {8}, {7}}));
+    net.AddPatterns(VectorList(Lists{}), VectorList(Lists{}));
+    EXPECT_EQ(net.StoredInputs().ToLists(), (Lists{{0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {1, 2, 3}}));
+    EXPECT_EQ(net.StoredOutputs().ToLists(), (Lists{{9}, {7}, {8}, {7}}));
     EXPECT_TRUE(capture.Lines().empty());
 }
 
@@ -51,17 +52,17 @@ TEST(Net, PatternsOfOtherSizesAreReportedAndNotStored) {
 
     // In a list, the fitting patterns are still stored, in order.
     capture.Clear();
-    net.AddPatterns(Lists{{5, 6}, {7}, {8, 9}}, Lists{{1}, {2}, {3}});
+    net.AddPatterns(VectorList(Lists{{5, 6}, {7}, {8, 9}}), VectorList(Lists{{1}, {2}, {3}}));
     EXPECT_EQ(capture.Checks(), (std::vector<std::string>{"m_InputSize == input.size() @ Net"}));
-    EXPECT_EQ(net.StoredInputs(), (Lists{{1, 2}, {5, 6}, {8, 9}}));
-    EXPECT_EQ(net.StoredOutputs(), (Lists{{3}, {1}, {3}}));
+    EXPECT_EQ(net.StoredInputs().ToLists(), (Lists{{1, 2}, {5, 6}, {8, 9}}));
+    EXPECT_EQ(net.StoredOutputs().ToLists(), (Lists{{3}, {1}, {3}}));
 }
 
 TEST(Net, ListsOfDifferentLengthsAddNothing) {
     ReportCapture capture;
     Net net(1, 1, true);
-    net.AddPatterns(Lists{{1}, {2}}, Lists{{1}});
-    net.AddPatterns(Lists{{1}}, Lists{{1}, {2}});
+    net.AddPatterns(VectorList(Lists{{1}, {2}}), VectorList(Lists{{1}}));
+    net.AddPatterns(VectorList(Lists{{1}}), VectorList(Lists{{1}, {2}}));
     EXPECT_EQ(capture.Checks(),
               (std::vector<std::string>{"size == outputs.size() @ Net", "size == outputs.size() @ Net"}));
     EXPECT_EQ(net.PatternCount(), 0u);
@@ -75,14 +76,14 @@ TEST(Net, OutOfMemoryWhileAddingLeavesTheStoreAsItWas) {
     const long allocations = rcnet::test::ForEachAllocationFailure(
         [&] {
             try {
-                net.AddPatterns(inputs, outputs);
+                net.AddPatterns(VectorList(inputs), VectorList(outputs));
             } catch (const std::bad_alloc&) {
             }
         },
         [&](long k, bool failed) {
             if (failed) {
                 EXPECT_EQ(net.PatternCount(), 1u) << "allocation " << k;
-                EXPECT_EQ(net.StoredInputs()[0], (Vector{-1, -2}));
+                EXPECT_EQ(net.StoredInputs()[0].ToVector(), (Vector{-1, -2}));
             } else {
                 EXPECT_EQ(net.PatternCount(), 4u);
             }

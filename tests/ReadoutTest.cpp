@@ -121,7 +121,7 @@ TEST_F(Readout, StableMethodFitsTheHarvestedStates) {
                 const std::vector<Vector> states = NetTestAccess::ReferenceStates(plain, washout);
                 QrSolver solver(16, true, jointly ? 2 : 1);
                 for (size_t i = 0; i < states.size(); ++i) {
-                    const Vector& y = plain.StoredOutputs()[washout + i];
+                    const Vector y = plain.StoredOutputs()[washout + i].ToVector();
                     solver.AddRow(states[i].data(), jointly ? y.data() : &y[c]);
                 }
                 Matrix w = solver.Solve(ridge);

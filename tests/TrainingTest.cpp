@@ -198,8 +198,8 @@ TEST_F(Training, AddPatternsCutsTheFlatArraysInOrder) {
     EXPECT_EQ(AddPatternsToNet(6009, 1, 3, inputs, 1, outputs), 1);
     EXPECT_TRUE(capture.Lines().empty());
     const Net& net = NetOf(6009);
-    EXPECT_EQ(net.StoredInputs(), (std::vector<Vector>{{1, 2, 3}, {4, 5, 6}, {1, 2, 3}}));
-    EXPECT_EQ(net.StoredOutputs(), (std::vector<Vector>{{7}, {8}, {7}}));
+    EXPECT_EQ(net.StoredInputs().ToLists(), (std::vector<Vector>{{1, 2, 3}, {4, 5, 6}, {1, 2, 3}}));
+    EXPECT_EQ(net.StoredOutputs().ToLists(), (std::vector<Vector>{{7}, {8}, {7}}));
 
     EXPECT_EQ(AddPatternsToNet(6009, 2, 4, inputs, 1, outputs), 0);
     EXPECT_EQ(AddPatternsToNet(6009, -1, 3, inputs, 1, outputs), 0);

@@ -22,7 +22,7 @@ struct NetTestAccess {
         for (uint32_t c = 0; c < net.OutputSize(); ++c) {
             std::vector<std::pair<Vector, double>> rows;
             for (size_t p = 0; p < net.PatternCount(); ++p) {
-                r.SetInputs(net.StoredInputs()[p]);
+                r.SetInputs(net.StoredInputs()[p].ToVector());
                 ReservoireTestAccess::ReferenceStep(r);
                 rows.emplace_back(r.GetState(), net.StoredOutputs()[p][c]);
             }
@@ -65,7 +65,7 @@ struct NetTestAccess {
         Reservoire& r = net.Reservoir();
         std::vector<Vector> states;
         for (size_t p = 0; p < net.PatternCount(); ++p) {
-            r.SetInputs(net.StoredInputs()[p]);
+            r.SetInputs(net.StoredInputs()[p].ToVector());
             ReservoireTestAccess::ReferenceStep(r);
             if (p >= washout) states.push_back(r.GetState());
         }
