@@ -107,37 +107,102 @@ void Elimination::Forward(size_t pivot, size_t column, size_t first) {
 }
 
 size_t Elimination::ForwardBlock(size_t m0) {
-    const size_t count = m_Matrix.Rows(), columns = m_Matrix.Columns();
+    const size_t count = m_Matrix.Rows();
     if (count < m0 + 2 * kBlock) return m0;  // a short rest goes pivot by pivot
     const size_t blockEnd = m0 + kBlock;
-    m_BlockPivotZeros.clear();
+    // Left of the block its rows must hold known +0s, which the pivots leave alone.
+    for (size_t row = m0; row < blockEnd; ++row)
+        if (m_Lead[row] < m0) return m0;
+    // The pivots go one by one over the panel (the block's own columns) only; the block's rows get the
+    // rest of their sweeps and divisions afterwards, all threads taking columns.
+    double factors[kBlock * kBlock];  // per block row, its factor for each pivot
+    double coefs[kBlock];
     size_t m = m0;
     for (; m < blockEnd; ++m) {
         size_t j = m;
         while (j < blockEnd && m_Matrix.At(j, m) == 0) ++j;
         if (j == blockEnd) break;  // the pivot lies below the block, or there is none
         const double coef = m_Matrix.At(j, m);
-        // The rows below skip the columns left of each pivot: the pivot row must hold +-0 there, and a
-        // finite coefficient divides its own entry to exactly 1.
-        if (!std::isfinite(coef) || m_Lead[j] < m) break;
-        kernels::Divide(m_Matrix.Row(j), coef, columns);
-        RowDivided(j);
+        if (!std::isfinite(coef)) break;
+        // A factor that is not finite changes the entries left of the block too: the plain path's.
+        bool finite = true;
+        for (size_t row = m; row < blockEnd; ++row) finite = finite && std::isfinite(m_Matrix.At(row, m));
+        if (!finite) break;
+        kernels::Divide(m_Matrix.Row(j) + m0, coef, kBlock);
         if (j != m) {
             m_Matrix.SwapRows(j, m);
             if (m_ZeroFlags) std::swap((*m_ZeroFlags)[j], (*m_ZeroFlags)[m]);
             RowsSwapped(j, m);
+            std::swap_ranges(factors + (j - m0) * kBlock, factors + (j - m0 + 1) * kBlock,
+                             factors + (m - m0) * kBlock);
         }
-        const double* source = m_Matrix.Row(m);
-        size_t pivotZeros = 0;
-        while (pivotZeros < columns - 1 && source[pivotZeros] == 0) ++pivotZeros;
-        m_BlockPivotZeros.push_back(pivotZeros);
+        coefs[m - m0] = coef;
+        const double* pivot = m_Matrix.Row(m);
         for (size_t row = m + 1; row < blockEnd; ++row) {
-            const double factor = m_Matrix.At(row, m);
-            SweepRow(m, row, factor, std::isfinite(factor) ? std::min(m_Lead[row], pivotZeros) : 0);
+            double* target = m_Matrix.Row(row);
+            const double factor = target[m];
+            factors[(row - m0) * kBlock + (m - m0)] = factor;
+            kernels::EliminateFlush(target + m0, pivot + m0, factor, kBlock, m_Bound);
         }
     }
-    if (m > m0) ApplyBlock(m0, m - m0, blockEnd);
+    if (m == m0) return m0;
+    FinishBlockRows(m0, m - m0, factors, coefs);
+    ApplyBlock(m0, m - m0, blockEnd);
     return m;
+}
+
+void Elimination::FinishBlockRows(size_t m0, size_t done, const double* factors, const double* coefs) {
+    const size_t columns = m_Matrix.Columns(), blockEnd = m0 + kBlock;
+    double* rows[kBlock];
+    const double* pivots[kBlock];
+    for (size_t i = 0; i < kBlock; ++i) pivots[i] = rows[i] = m_Matrix.Row(m0 + i);
+    constexpr size_t kChunk = 64;
+    const size_t chunks = (columns + kChunk - 1) / kChunk;
+    m_Parallel.RunEach(chunks, 1, [&](size_t begin, size_t end) {
+        for (size_t k = begin; k < end; ++k) {
+            const size_t c0 = k * kChunk, c1 = std::min(columns, c0 + kChunk);
+            // Left of the block: the pivots keep +0 as it is; the pivot rows' division remains.
+            if (c0 < m0) {
+                for (size_t i = 0; i < done; ++i)
+                    kernels::Divide(rows[i] + c0, coefs[i], std::min(c1, m0) - c0);
+            }
+            const size_t b = std::max(c0, blockEnd);
+            if (b >= c1) continue;
+            // Right of it, row after row: the pivots before the row's group in one tile, then those
+            // within the group, then the division of a pivot row; a row is final before the next uses it.
+            for (size_t g = 0; g < kBlock; g += kernels::kPivotRows) {
+                kernels::ApplyPivots(rows + g, kernels::kPivotRows, factors + g * kBlock, kBlock, pivots,
+                                     std::min(g, done), b, c1, m_Bound);
+                for (size_t i = g; i < g + kernels::kPivotRows; ++i) {
+                    if (i > g && g < done) {
+                        kernels::ApplyPivots(rows + i, 1, factors + i * kBlock + g, kBlock, pivots + g,
+                                             std::min(i, done) - g, b, c1, m_Bound);
+                    }
+                    if (i < done) kernels::Divide(rows[i] + b, coefs[i], c1 - b);
+                }
+            }
+        }
+    });
+
+    m_BlockPivotZeros.clear();
+    for (size_t i = 0; i < kBlock; ++i) {
+        const size_t row = m0 + i;
+        const double* target = rows[i];
+        if (i < done) {
+            // The last sweep of a pivot row found its pivot entry nonzero; the first had no sweep here.
+            if (m_ZeroFlags && i > 0) (*m_ZeroFlags)[row] = 0;
+            RowDivided(row);
+            size_t pivotZeros = m0;  // left of the block: +0 divided, +-0
+            while (pivotZeros < columns - 1 && target[pivotZeros] == 0) ++pivotZeros;
+            m_BlockPivotZeros.push_back(pivotZeros);
+            continue;
+        }
+        size_t lead = m0;
+        while (lead < columns && IsPositiveZero(target[lead])) ++lead;
+        m_Lead[row] = lead;
+        m_Stable[row] = 1;
+        if (m_ZeroFlags) (*m_ZeroFlags)[row] = lead >= columns - 1;
+    }
 }
 
 void Elimination::ApplyBlock(size_t m0, size_t done, size_t first) {

@@ -54,6 +54,9 @@ private:
     void BackwardBlockRow(size_t row, size_t j0, size_t j1);
     void SettleBackwardRow(size_t row, size_t firstTouched);
     void NonZeroColumns(size_t pivot, std::vector<size_t>& nonZero) const;
+    // The block's rows outside its columns: each entry the block's pivots in order and a pivot row's
+    // division, as the pivot-by-pivot sweep would have given them; then their bookkeeping.
+    void FinishBlockRows(size_t m0, size_t done, const double* factors, const double* coefs);
     // The block's `done` pivots (rows m0 ..) applied to rows [first, count).
     void ApplyBlock(size_t m0, size_t done, size_t first);
     // One row below the block, whole: its panel columns pivot by pivot, the rest in one tiled pass.
