@@ -196,7 +196,7 @@ BENCHMARK(SolvePlain<test::ReferenceSolver>)
     ->Arg(2000)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(SolveFast<NoThresholdSolver>)
-    ->ArgsProduct({{100, 1000}, {1, 2}})
+    ->ArgsProduct({{100, 1000}, {1, 2}, {2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(SolvePlain<test::ReferenceNoThresholdSolver>)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
