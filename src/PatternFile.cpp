@@ -23,7 +23,8 @@ bool ReadRecords(TextReader& in, PatternFile& result) {
     if (!in.Count(result.inputSize) || !in.Count(result.outputSize) || !in.Count(count)) return false;
     const uint64_t width = uint64_t{result.inputSize} + result.outputSize;
     if (width == 0 && count > kMaxEmptyRecords) return in.Fail();
-    const uint64_t fits = width ? in.RemainingBytes() / (2 * width) + 1 : count;
+    // Room only for the records the remaining text can hold (a value takes two characters at least).
+    const uint64_t fits = width ? in.RemainingBytes() / (2 * width) : count;
     const size_t expected = static_cast<size_t>(std::min<uint64_t>(count, fits));
     result.inputs.Reserve(expected, result.inputSize);
     result.outputs.Reserve(expected, result.outputSize);

@@ -311,7 +311,10 @@ TEST_F(PatternFileTest, IncompleteGarbledOrMissingFilesAddNothing) {
     for (const char* text : files) {
         const std::string path = dir.File("bad" + std::to_string(i++) + ".txt");
         WriteBytes(path, text);
+        ReportCapture capture;
         EXPECT_EQ(AddPatternsFromFile(7000, path.c_str()), 0) << text;
+        // Refused for what the text holds, never by asking for the memory its header announces.
+        for (const std::string& check : capture.Checks()) EXPECT_NE(check, "out of memory @ Exports") << text;
     }
     EXPECT_EQ(AddPatternsFromFile(7000, dir.File("missing.txt").c_str()), 0);
     EXPECT_EQ(AddPatternsFromFile(7000, dir.Path().string().c_str()), 0);
