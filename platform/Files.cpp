@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -30,6 +31,19 @@ size_t AllowedBytes(size_t length, bool& fault) {
     return fault && static_cast<unsigned long long>(limit) < length ? static_cast<size_t>(limit) : length;
 }
 
+// A fresh name in the directory of `path`, short whatever the length of the final name (a name near the
+// file system's limit must still be writable).
+std::string TempPathBeside(const std::string& path, unsigned long process) {
+#ifdef _WIN32
+    const size_t end = path.find_last_of("/\\:");
+#else
+    const size_t end = path.rfind('/');
+#endif
+    const std::string directory = end == std::string::npos ? std::string() : path.substr(0, end + 1);
+    return directory + ".rcnet-" + std::to_string(process) + "-" +
+           std::to_string(s_TempCounter.fetch_add(1)) + ".tmp";
+}
+
 }  // namespace
 
 void FailNextWriteAfter(long long bytes) {
@@ -49,8 +63,7 @@ std::FILE* OpenForReading(const std::string& path, uint64_t& size) {
 }
 
 bool ReplaceFileContents(const std::string& path, const std::string& contents) {
-    const std::string temp = path + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" +
-                             std::to_string(s_TempCounter.fetch_add(1));
+    const std::string temp = TempPathBeside(path, GetCurrentProcessId());
     HANDLE handle =
         CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
@@ -84,14 +97,40 @@ std::FILE* OpenForReading(const std::string& path, uint64_t& size) {
     return file;
 }
 
+// The file that opening `path` for writing would write: a symbolic link's target (also one that does not
+// exist yet), else path itself.
+std::string WriteTarget(const std::string& path) {
+    struct stat link;
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
+    if (char* resolved = realpath(path.c_str(), nullptr)) {
+        std::string target(resolved);
+        std::free(resolved);
+        return target;
+    }
+    std::string target(static_cast<size_t>(link.st_size > 0 ? link.st_size : 4096), '\0');
+    const ssize_t length = readlink(path.c_str(), &target[0], target.size());
+    if (length <= 0) return path;
+    target.resize(static_cast<size_t>(length));
+    const size_t slash = path.rfind('/');
+    if (target[0] != '/' && slash != std::string::npos) target = path.substr(0, slash + 1) + target;
+    return target;
+}
+
 bool ReplaceFileContents(const std::string& path, const std::string& contents) {
-    const std::string temp =
-        path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(s_TempCounter.fetch_add(1));
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const std::string target = WriteTarget(path);
+    // An existing file keeps its permissions, and one that may not be written is not replaced.
+    struct stat existing;
+    const bool exists = stat(target.c_str(), &existing) == 0;
+    if (exists && access(target.c_str(), W_OK) != 0) return false;
+    const std::string temp = TempPathBeside(target, static_cast<unsigned long>(getpid()));
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // A writable file in a directory that takes no new files can only be rewritten in place.
+    const bool inPlace = fd < 0 && errno == EACCES && exists && S_ISREG(existing.st_mode);
+    if (inPlace) fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) return false;
+    bool ok = inPlace || !exists || !S_ISREG(existing.st_mode) || fchmod(fd, existing.st_mode & 07777) == 0;
     bool fault;
     const size_t allowed = AllowedBytes(contents.size(), fault);
-    bool ok = true;
     for (size_t done = 0; ok && done < allowed;) {
         const ssize_t written = write(fd, contents.data() + done, allowed - done);
         if (written < 0 && errno == EINTR) continue;
@@ -100,7 +139,8 @@ bool ReplaceFileContents(const std::string& path, const std::string& contents) {
     }
     ok = ok && !fault && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
-    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+    if (inPlace) return ok;
+    ok = ok && rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) unlink(temp.c_str());
     return ok;
 }

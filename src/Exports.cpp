@@ -43,12 +43,12 @@ RCNET_API void RCNET_CALL Randomize(unsigned int seed) {
     rcnet::srand(seed);
 }
 
-// The reservoir's operations take unsigned counts; a negative count would ask for billions of neurons,
-// links or rows, so it is refused before anything is drawn.
+// The reservoir's operations take unsigned counts, so a negative count reaches them as a huge one. The
+// link operations refuse such counts themselves; billions of neurons or rows are refused here.
 
 RCNET_API int RCNET_CALL AddNeuronsToNet(int id, int count, int type) {
     return WithNet(id, [&](Net& net) {
-        RC_REQUIRE(count >= 0, false);
+        if (NeuronTypeOf(type) != rcnet::ETYPE_UNKNOWN) RC_REQUIRE(count >= 0, false);
         net.Reservoir().AddNeurons(static_cast<uint32_t>(count), NeuronTypeOf(type));
         return true;
     });
@@ -56,7 +56,7 @@ RCNET_API int RCNET_CALL AddNeuronsToNet(int id, int count, int type) {
 
 RCNET_API int RCNET_CALL AddRandomConnectionsToNet(int id, int count) {
     return WithNet(id, [&](Net& net) {
-        RC_REQUIRE(count >= 0, false);
+        // More links than the reservoir has pairs: it reports and draws nothing.
         net.Reservoir().AddRandomConnections(static_cast<uint32_t>(count));
         return true;
     });
@@ -64,7 +64,7 @@ RCNET_API int RCNET_CALL AddRandomConnectionsToNet(int id, int count) {
 
 RCNET_API int RCNET_CALL AddRandomBackConnectionsToNet(int id, int count) {
     return WithNet(id, [&](Net& net) {
-        RC_REQUIRE(count >= 0, false);
+        // As above.
         net.Reservoir().AddRandomBackConnections(static_cast<uint32_t>(count));
         return true;
     });
@@ -87,6 +87,14 @@ RCNET_API int RCNET_CALL AddPatternsToNet(int id, int count, int inSize, const d
         RC_REQUIRE(count >= 0, false);
         // A null array is refused only where values would be read from it.
         RC_REQUIRE(count == 0 || ((inputs || inSize == 0) && (outputs || outSize == 0)), false);
+        // The arrays hold count patterns end to end: pattern k's inputs are inputs[k * inSize] on, its
+        // targets outputs[k * outSize] on. The frame has compared both sizes with the network's, so
+        // every pattern fits. The network copies them straight into its own flat store, all or
+        // nothing: when memory runs out part way, no pattern is added and the frame reports it. A count
+        // of 0 adds nothing and reads nothing.
+        // The reports of the exports below stay on the lines that the documentation of the reports
+        // (docs/EXPORTS.md) gives for them; a host that logs them may match on them. Keep this block's
+        // length when changing it.
         net.AddPatterns(static_cast<size_t>(count), inputs, outputs);
         return true;
     });
@@ -129,7 +137,7 @@ RCNET_API int RCNET_CALL AddPatternsFromFile(int id, const char* path) {
         RC_REQUIRE(path, false);
         rcnet::PatternFile file;
         if (!rcnet::ReadPatternFile(std::string(path), file)) return false;
-        // A network never stores patterns of another length than its own.
+        if (file.inputs.empty()) return true;  // nothing to add, whatever sizes its header gives
         RC_REQUIRE(file.inputSize == net.InputSize() && file.outputSize == net.OutputSize(), false);
         net.AddPatterns(file.inputs, file.outputs);
         return true;

@@ -61,8 +61,9 @@ public:
 
     // Steps the reservoir once with input and computes every output as the weighted sum of the states,
     // plus the threshold weight when the network has one; no activation. Returns the outputs, or null
-    // (after a report, and without stepping) when the readout does not fit the reservoir: never trained,
-    // neurons added since, rows missing or short, or a state vector shorter than the neuron count.
+    // (after a report; the step is taken all the same) when the readout does not fit the reservoir:
+    // never trained, neurons added since, rows missing or short, or a state vector shorter than the
+    // neuron count.
     const Vector* Propagate(const Vector& input);
     const Vector& Result() const { return m_Result; }
 

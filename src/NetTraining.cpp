@@ -147,9 +147,10 @@ bool Net::ReadoutFits() const {
 
 const Vector* Net::Propagate(const Vector& input) {
     RC_CHECK(input.size() == m_InputSize);
-    if (!ReadoutFits()) return nullptr;
+    // The step comes first whatever the readout: every call advances the state, also one that fails.
     m_Reservoir.SetInputs(input);
     m_Reservoir.Step();
+    if (!ReadoutFits()) return nullptr;
     const Vector& s = m_Reservoir.States();
     const size_t n = m_Reservoir.NeuronCount();
     Vector result(m_OutputSize, 0.0);

@@ -1,6 +1,7 @@
 // The network file and the pattern file, through the exports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -8,6 +9,7 @@
 
 #ifdef __linux__
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -256,6 +258,59 @@ TEST_F(NetFile, FullDiskLeavesThePreviousFile) {
 #endif
 }
 
+// Saving replaces a file the way writing it in place would look to its owner: through a link, with its
+// permissions, never a file that may not be written, and under a name as long as the system allows.
+TEST_F(NetFile, SavingKeepsLinksPermissionsAndLongNames) {
+#ifndef __linux__
+    GTEST_SKIP() << "links and permission bits are checked on Linux";
+#else
+    ASSERT_EQ(RegisterUsage(7000, 4, 4, 0), 1);
+    const std::string expected = Lines({"4 4 0", "0 0", "0", "0 0"});
+
+    const std::string target = dir.File("target.net"), link = dir.File("link.net");
+    WriteBytes(target, "old");
+    ASSERT_EQ(symlink("target.net", link.c_str()), 0);
+    ASSERT_EQ(SaveNetToFile(7000, link.c_str()), 1);
+    struct stat info;
+    ASSERT_EQ(lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link stays a link";
+    EXPECT_EQ(ReadBytes(target), expected);
+    // A link whose target does not exist yet: the target is created.
+    ASSERT_EQ(symlink("later.net", dir.File("dangling.net").c_str()), 0);
+    ASSERT_EQ(SaveNetToFile(7000, dir.File("dangling.net").c_str()), 1);
+    EXPECT_EQ(ReadBytes(dir.File("later.net")), expected);
+
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+    ASSERT_EQ(SaveNetToFile(7000, target.c_str()), 1);
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+
+    const std::string longName = dir.File(std::string(250, 'n') + ".net");
+    EXPECT_EQ(SaveNetToFile(7000, longName.c_str()), 1);
+    EXPECT_EQ(ReadBytes(longName), expected);
+
+    if (geteuid() != 0) {  // root may write anything
+        ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+        EXPECT_EQ(SaveNetToFile(7000, dir.File("dangling.net").c_str()), 1);
+        EXPECT_EQ(SaveNetToFile(7000, target.c_str()), 0);
+        EXPECT_EQ(SaveNetToFile(7000, link.c_str()), 0);
+        chmod(target.c_str(), 0600);
+        // A directory that takes no new files: the file is rewritten where it is.
+        WriteBytes(target, "old");
+        ASSERT_EQ(chmod(dir.Path().string().c_str(), 0500), 0);
+        EXPECT_EQ(SaveNetToFile(7000, target.c_str()), 1);
+        EXPECT_EQ(SaveNetToFile(7000, dir.File("new.net").c_str()), 0);
+        chmod(dir.Path().string().c_str(), 0700);
+        EXPECT_EQ(ReadBytes(target), expected);
+    }
+    std::vector<std::string> names = dir.Names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dangling.net", "later.net", "link.net",
+                                               std::string(250, 'n') + ".net", "target.net"}))
+        << "no temporary file left behind";
+#endif
+}
+
 TEST_F(NetFile, NullPathsAndUnknownIds) {
     ReportCapture capture;
     ASSERT_EQ(RegisterUsage(7000, 1, 1, 1), 1);
@@ -294,6 +349,11 @@ TEST_F(PatternFileTest, NoPatternsAddsNothing) {
     ASSERT_EQ(RegisterUsage(7000, 2, 1, 1), 1);
     WriteBytes(dir.File("none.txt"), "2 1 0\n");
     EXPECT_EQ(AddPatternsFromFile(7000, dir.File("none.txt").c_str()), 1);
+    // Sizes other than the network's do not matter when there is nothing to add.
+    ReportCapture capture;
+    WriteBytes(dir.File("other.txt"), "5 4 0\n");
+    EXPECT_EQ(AddPatternsFromFile(7000, dir.File("other.txt").c_str()), 1);
+    EXPECT_TRUE(capture.Lines().empty());
     EXPECT_EQ(NetOf(7000).PatternCount(), 0u);
 }
 

@@ -50,23 +50,33 @@ TEST_F(ReservoirExports, TypeCodesMapUnsigned) {
     EXPECT_EQ(neurons[2]->GetType(), rcnet::ETYPE_SIGMOID);
 }
 
-TEST_F(ReservoirExports, NegativeCountsAreRefusedBeforeAnyDraw) {
+// A negative count reaches the reservoir as a huge one: link counts are refused there (result 1), a
+// refused neuron type adds nothing whatever the count (result 1); billions of neurons or input rows are
+// refused by the export (result 0). Nothing is drawn in any case.
+TEST_F(ReservoirExports, NegativeCountsDrawNothing) {
     ASSERT_EQ(AddNeuronsToNet(kId, 4, 1), 1);
     ReportCapture capture;
     Randomize(8);
     EXPECT_EQ(AddNeuronsToNet(kId, -1, 1), 0);
-    EXPECT_EQ(AddRandomConnectionsToNet(kId, -5), 0);
-    EXPECT_EQ(AddRandomBackConnectionsToNet(kId, INT_MIN), 0);
+    EXPECT_EQ(AddNeuronsToNet(kId, -1, 7), 1);
+    EXPECT_EQ(AddRandomConnectionsToNet(kId, -5), 1);
+    EXPECT_EQ(AddRandomBackConnectionsToNet(kId, INT_MIN), 1);
     EXPECT_EQ(InitNetInputMatrix(kId, -2), 0);
-    EXPECT_EQ(capture.Checks(), (Checks{"count >= 0 @ Exports", "count >= 0 @ Exports",
-                                        "count >= 0 @ Exports", "inputCount >= 0 @ Exports"}));
+    EXPECT_EQ(capture.Checks(),
+              (Checks{"count >= 0 @ Exports", "false @ Neurons", "count <= size*size @ Reservoire",
+                      "count <= size*size @ Reservoire", "inputCount >= 0 @ Exports"}));
     Randomize(8);
     const int first = rcnet::rand();
     Randomize(8);
-    EXPECT_EQ(AddRandomConnectionsToNet(kId, -5), 0);
+    EXPECT_EQ(AddRandomConnectionsToNet(kId, -5), 1);
+    EXPECT_EQ(AddRandomBackConnectionsToNet(kId, -1), 1);
     EXPECT_EQ(rcnet::rand(), first);
     EXPECT_EQ(ReservoirOf(kId).NeuronCount(), 4u);
     EXPECT_TRUE(ReservoirOf(kId).InputMatrix().empty());
+    for (const auto& neuron : ReservoirOf(kId).Neurons()) {
+        EXPECT_TRUE(neuron->m_Outgoing.empty());
+        EXPECT_TRUE(neuron->m_OutgoingBack.empty());
+    }
 }
 
 TEST_F(ReservoirExports, ReservoirRefusalsStillReturnOne) {
