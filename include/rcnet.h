@@ -45,12 +45,14 @@ RCNET_API void RCNET_CALL Randomize(unsigned int seed);
 
 /* Adds count neurons of one type to the network's reservoir: 0 sigmoid, 1 bipolar sigmoid (tanh-like),
  * 2 square-root-shaped odd function, 3 linear. Returns 1 when the network exists, also for a type outside
- * 0..3, which adds nothing and reports "false". A negative count returns 0 ("count >= 0"). */
+ * 0..3, which adds nothing and reports "false" (whatever the count). A negative count with a type of 0..3
+ * returns 0 ("count >= 0"). */
 RCNET_API int RCNET_CALL AddNeuronsToNet(int id, int count, int type);
 
 /* Adds count new random forward links (weights evenly in [-1, 1]) between the reservoir's neurons, drawn
  * from the calling thread's generator. Returns 1 when the network exists; a count above the free ordered
- * pairs adds nothing and reports "count <= size*size" or "count <= free pairs". Negative: 0. */
+ * pairs adds nothing and reports "count <= size*size" or "count <= free pairs"; so does a negative count,
+ * which the reservoir reads as unsigned (over two billion). */
 RCNET_API int RCNET_CALL AddRandomConnectionsToNet(int id, int count);
 
 /* The same for back links, which carry each neuron's state from the previous step. */
@@ -76,13 +78,15 @@ RCNET_API int RCNET_CALL LearnNet(int id);
 
 /* Feeds inSize inputs from ins through the reservoir (one step) and writes outSize outputs to outs:
  * the weighted sum of the states, plus the threshold weight; no activation. Returns 0 with outs
- * untouched, and the reservoir not stepped, for sizes other than the network's or a network whose
- * readout does not fit its reservoir (never trained or loaded, or neurons added since). */
+ * untouched, and the reservoir not stepped, for sizes other than the network's or a null array; 0 with
+ * outs untouched after the step for a network whose readout does not fit its reservoir (never trained
+ * or loaded, or neurons added since). */
 RCNET_API int RCNET_CALL PropagatePattern(int id, int inSize, const double* ins, int outSize, double* outs);
 
 /* Saves the network (sizes, threshold flag, readout weights, reservoir; not the stored patterns) as a
  * text file. The file is written aside and renamed over path only when complete: on any failure (the
- * directory is missing, the disk is full, ...) it returns 0 and a previous file at path is untouched. */
+ * directory is missing, the disk is full, ...) it returns 0 and a previous file at path is untouched.
+ * A symbolic link's target is replaced and an existing file keeps its permissions (not on Windows). */
 RCNET_API int RCNET_CALL SaveNetToFile(int id, const char* path);
 
 /* Loads a network file into the registered network id: its sizes, threshold flag, readout and
@@ -93,8 +97,8 @@ RCNET_API int RCNET_CALL LoadNetFromFile(int id, const char* path);
 
 /* Adds the patterns of a pattern file: input size, output size, pattern count, then for each pattern
  * its inputs and targets, all separated by white space. All or nothing: returns 0 and adds nothing for a
- * file that cannot be opened, ends early or holds text that is not a number, or whose sizes are not the
- * network's. A count of 0 patterns returns 1. */
+ * file that cannot be opened, ends early or holds text that is not a number, or holds patterns whose
+ * sizes are not the network's. A count of 0 patterns returns 1, whatever the sizes. */
 RCNET_API int RCNET_CALL AddPatternsFromFile(int id, const char* path);
 
 /* ---- Beyond the original thirteen: readout settings, state control, joint training. A host that
