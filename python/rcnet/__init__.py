@@ -66,6 +66,14 @@ def _read_header(path):
     raise ValueError(f"{os.fspath(path)!r} has no network header")
 
 
+def _link_count(count):
+    # The library reads a negative count as a huge one and only warns; in Python it is a plain mistake.
+    count = int(count)
+    if count < 0:
+        raise ValueError(f"link count must not be negative, got {count}")
+    return count
+
+
 class Network:
     """One registered network; unregistered by close(), by leaving a `with` block, or when collected."""
 
@@ -178,10 +186,10 @@ class Network:
         call("AddNeuronsToNet", self._checked_id(), int(count), int(type))
 
     def add_connections(self, count):
-        call("AddRandomConnectionsToNet", self._checked_id(), int(count))
+        call("AddRandomConnectionsToNet", self._checked_id(), _link_count(count))
 
     def add_back_connections(self, count):
-        call("AddRandomBackConnectionsToNet", self._checked_id(), int(count))
+        call("AddRandomBackConnectionsToNet", self._checked_id(), _link_count(count))
 
     def init_input_matrix(self, inputs=None):
         """Draws the input matrix; call it after the last add_neurons."""

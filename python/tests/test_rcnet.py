@@ -272,3 +272,12 @@ def test_joint_training_and_state():
         assert np.array_equal(joint.state(30), np.zeros(30))
         with pytest.raises(rcnet.RcnetError, match="NeuronCount"):
             joint.state(29)
+
+
+def test_negative_link_counts_are_refused():
+    with rcnet.Network(1, 1) as net:
+        net.add_neurons(4)
+        with pytest.raises(ValueError, match="negative"):
+            net.add_connections(-1)
+        with pytest.raises(ValueError, match="negative"):
+            net.add_back_connections(-3)
