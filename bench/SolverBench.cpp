@@ -7,10 +7,10 @@
 // SSE2, 1 AVX2, 2 AVX-512, capped at the processor's.
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <thread>
 #include <vector>
 
+#include "bench/RandomPatterns.h"
 #include "src/Cpu.h"
 #include "src/Solver/NoThresholdSolver.h"
 #include "src/Solver/Solver.h"
@@ -20,17 +20,7 @@ namespace {
 
 using namespace rcnet;
 
-std::vector<SolverPattern> RandomPatterns(int n, int count) {
-    std::mt19937_64 rng(1);
-    std::uniform_real_distribution<double> u(-1, 1);
-    std::vector<SolverPattern> rows(count);
-    for (SolverPattern& row : rows) {
-        row.values.resize(n);
-        for (double& v : row.values) v = u(rng);
-        row.target = u(rng);
-    }
-    return rows;
-}
+using bench::RandomPatterns;
 
 // Holds the hot loops to a level while it lives, and names the level in the report.
 class LevelCap {

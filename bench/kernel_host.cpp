@@ -8,9 +8,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <vector>
 
+#include "bench/RandomPatterns.h"
 #include "common/Random.h"
 #include "src/Cpu.h"
 #include "src/Reservoire.h"
@@ -21,17 +21,7 @@ namespace {
 using namespace rcnet;
 using Clock = std::chrono::steady_clock;
 
-std::vector<SolverPattern> RandomPatterns(int n, int count) {
-    std::mt19937_64 rng(1);
-    std::uniform_real_distribution<double> u(-1, 1);
-    std::vector<SolverPattern> rows(count);
-    for (SolverPattern& row : rows) {
-        row.values.resize(n);
-        for (double& v : row.values) v = u(rng);
-        row.target = u(rng);
-    }
-    return rows;
-}
+using bench::RandomPatterns;
 
 template <typename Work>
 double MedianMs(int runs, Work work) {

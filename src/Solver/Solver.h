@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/Types.h"
-#include "src/Solver/Fold.h"
+#include "src/Solver/FoldedMatrix.h"
 #include "src/Solver/RowMatrix.h"
 #include "src/Solver/SolverPattern.h"
 #include "src/WorkerPool.h"
@@ -42,30 +42,16 @@ public:
     void EliminateRow(size_t pivotRow, size_t row, double factor);
 
     // Threads for the fold and the elimination (counting the caller); results do not depend on it.
-    void SetThreadCount(unsigned threads) {
-        m_Folder.Finish();
-        m_Parallel = Parallel(threads);
-    }
+    void SetThreadCount(unsigned threads) { m_Folded.SetThreadCount(threads); }
 
     int32_t PatternSize() const { return m_PatternSize; }
-    const RowMatrix& GetMatrix() const {
-        SyncLower();
-        return m_Matrix;
-    }
+    const RowMatrix& GetMatrix() const { return m_Folded.Synced(); }
     const Vector& Weights() const { return m_Weights; }
     const std::vector<char>& ZeroRows() const { return m_ZeroRows; }
 
 private:
     int32_t m_PatternSize;
-    // Copies the lower triangle from the upper one after fast folds, which fill only the upper one.
-    void SyncLower() const;
-
-    Parallel m_Parallel;
-    // Mutable: the lower triangle is brought up to date on first read.
-    mutable RowMatrix m_Matrix;
-    mutable bool m_LowerStale = false;
-    // After the matrix: destroyed first, it finishes a batch still being folded into it.
-    mutable Folder m_Folder;
+    FoldedMatrix m_Folded;
     Vector m_Weights;
     bool m_FixDependent;
     std::vector<char> m_ZeroRows;  // one flag per row; not vector<bool>: threads set neighbouring flags
