@@ -7,10 +7,10 @@
 
 #include <random>
 
-#include "common/Random.h"
-#include "src/Activation.h"
-#include "src/Cpu.h"
+#include "src/Random.h"
 #include "src/Reservoire.h"
+#include "src/kernels/Activation.h"
+#include "src/kernels/Cpu.h"
 #include "tests/support/ReservoireTestAccess.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "bench/RandomPatterns.h"
-#include "src/Cpu.h"
 #include "src/Solver/NoThresholdSolver.h"
 #include "src/Solver/Solver.h"
+#include "src/kernels/Cpu.h"
 #include "tests/support/ReferenceSolvers.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "bench/RandomPatterns.h"
-#include "common/Random.h"
-#include "src/Cpu.h"
+#include "src/Random.h"
 #include "src/Reservoire.h"
 #include "src/Solver/Solver.h"
+#include "src/kernels/Cpu.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include "fuzz/Require.h"
 
-#include "common/Random.h"
 #include "src/Net.h"
+#include "src/Random.h"
 #include "tests/support/ReportCapture.h"
 
 namespace {

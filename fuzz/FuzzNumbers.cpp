@@ -7,7 +7,7 @@
 #include <string>
 #include "fuzz/Require.h"
 
-#include "common/FileOps.h"
+#include "src/FileOps.h"
 #include "tests/support/ReportCapture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -8,8 +8,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "common/Report.h"
 #include "src/NetManager.h"
+#include "src/Report.h"
 
 namespace rcnet::frame {
 

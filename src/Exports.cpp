@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "common/Random.h"
 #include "include/rcnet.h"
 #include "src/CallFrame.h"
 #include "src/PatternFile.h"
+#include "src/Random.h"
 
 using rcnet::Net;
 using rcnet::NetManager;

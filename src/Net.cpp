@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "common/Report.h"
+#include "src/Report.h"
 
 namespace rcnet {
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "common/FileOps.h"
-#include "common/Types.h"
+#include "src/FileOps.h"
 #include "src/ReadoutSettings.h"
 #include "src/Reservoire.h"
+#include "src/Types.h"
 #include "src/VectorList.h"
 
 namespace rcnet {

@@ -1,6 +1,6 @@
 // The network file: sizes and threshold flag, the readout weights, the reservoir block.
-#include "common/FileOps.h"
 #include "platform/Files.h"
+#include "src/FileOps.h"
 #include "src/Net.h"
 
 namespace rcnet {

@@ -6,7 +6,7 @@
 #include <shared_mutex>
 #include <utility>
 
-#include "common/Report.h"
+#include "src/Report.h"
 
 namespace rcnet {
 namespace {

@@ -1,12 +1,12 @@
 // Training and propagation of a network.
 #include <algorithm>
 
-#include "common/Report.h"
 #include "src/Net.h"
+#include "src/Report.h"
 #include "src/Solver/NoThresholdSolver.h"
 #include "src/Solver/QrSolver.h"
-#include "src/Solver/RowKernels.h"
 #include "src/Solver/Solver.h"
+#include "src/kernels/RowKernels.h"
 
 namespace rcnet {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "common/FileOps.h"
 #include "platform/Files.h"
+#include "src/FileOps.h"
 
 namespace rcnet {
 namespace {

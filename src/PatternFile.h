@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "common/FileOps.h"
-#include "common/Types.h"
+#include "src/FileOps.h"
+#include "src/Types.h"
 #include "src/VectorList.h"
 
 namespace rcnet {

@@ -1,4 +1,4 @@
-#include "common/Random.h"
+#include "src/Random.h"
 
 namespace rcnet {
 namespace {

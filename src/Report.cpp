@@ -1,4 +1,4 @@
-#include "common/Report.h"
+#include "src/Report.h"
 
 #include <cstdio>
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "common/Random.h"
-#include "common/Report.h"
-#include "src/Activation.h"
+#include "src/Random.h"
+#include "src/Report.h"
 #include "src/VectorList.h"
+#include "src/kernels/Activation.h"
 
 namespace rcnet {
 namespace {

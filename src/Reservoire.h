@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/FileOps.h"
-#include "common/Neurons.h"
-#include "common/Types.h"
+#include "src/FileOps.h"
+#include "src/Neurons.h"
 #include "src/StepPlan.h"
+#include "src/Types.h"
 
 namespace rcnet {
 

@@ -8,7 +8,7 @@
 #include <immintrin.h>
 #endif
 
-#include "src/Cpu.h"
+#include "src/kernels/Cpu.h"
 
 namespace rcnet {
 namespace {

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/Neurons.h"
-#include "common/Types.h"
+#include "src/Neurons.h"
+#include "src/Types.h"
 
 namespace rcnet {
 

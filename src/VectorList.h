@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "common/Types.h"
+#include "src/Types.h"
 
 namespace rcnet {
 

@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "common/Neurons.h"
-#include "src/Activation.h"
+#include "src/Neurons.h"
+#include "src/kernels/Activation.h"
 #include "tests/support/Levels.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <random>
 
-#include "common/Exp.h"
-#include "common/Fma.h"
+#include "src/kernels/Exp.h"
+#include "src/kernels/Fma.h"
 
 #if defined(__GLIBC__) && defined(__x86_64__)
 #include <quadmath.h>

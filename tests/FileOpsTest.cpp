@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "common/FileOps.h"
+#include "src/FileOps.h"
 #include "tests/support/Lines.h"
 #include "tests/support/ReportCapture.h"
 

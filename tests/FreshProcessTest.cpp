@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "common/Random.h"
 #include "include/rcnet.h"
 #include "src/NetManager.h"
+#include "src/Random.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/Neurons.h"
+#include "src/Neurons.h"
 #include "tests/support/ReportCapture.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/Random.h"
 #include "include/rcnet.h"
+#include "src/Random.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <thread>
 
-#include "common/Report.h"
+#include "src/Report.h"
 #include "tests/support/ReportCapture.h"
 
 namespace {

@@ -3,9 +3,9 @@
 
 #include <climits>
 
-#include "common/Random.h"
 #include "include/rcnet.h"
 #include "src/NetManager.h"
+#include "src/Random.h"
 #include "tests/support/ReportCapture.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "common/Random.h"
+#include "src/Random.h"
 #include "src/Reservoire.h"
 #include "tests/support/Lines.h"
 #include "tests/support/ReportCapture.h"

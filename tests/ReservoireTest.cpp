@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "common/Random.h"
+#include "src/Random.h"
 #include "src/Reservoire.h"
 #include "tests/support/Levels.h"
 #include "tests/support/ReportCapture.h"

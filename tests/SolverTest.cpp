@@ -9,8 +9,8 @@
 
 #include "src/Solver/Elimination.h"
 #include "src/Solver/NoThresholdSolver.h"
-#include "src/Solver/RowKernels.h"
 #include "src/Solver/Solver.h"
+#include "src/kernels/RowKernels.h"
 #include "tests/support/Levels.h"
 #include "tests/support/ReferenceSolvers.h"
 #include "tests/support/ReportCapture.h"

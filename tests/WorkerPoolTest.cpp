@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "src/WorkerPool.h"
+#include "src/Solver/WorkerPool.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <cstring>
 #include <vector>
 
-#include "common/Exp.h"
-#include "common/Neurons.h"
 #include "include/rcnet.h"
 #include "src/NetManager.h"
+#include "src/Neurons.h"
+#include "src/kernels/Exp.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <set>
 #include <utility>
 
-#include "common/FileOps.h"
+#include "src/FileOps.h"
 
 namespace rcnet::tools {
 namespace {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "tools/Commands.h"
-#include "tools/LibraryNet.h"
 #include "tools/EigenvalueRadius.h"
+#include "tools/LibraryNet.h"
 
 namespace rcnet::tools {
 namespace {

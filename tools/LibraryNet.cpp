@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "common/Report.h"
 #include "include/rcnet.h"
 #include "src/NetManager.h"
+#include "src/Report.h"
 #include "tools/FileCheck.h"
 
 namespace rcnet::tools {

@@ -1,4 +1,4 @@
-// Reads the values of a network or pattern file the way the library's reader (common/FileOps.h) reads
+// Reads the values of a network or pattern file the way the library's reader (src/FileOps.h) reads
 // them, and knows where each one stands: line, column and text. The checker uses it to say exactly
 // where and why the library refuses a file, so it has to refuse exactly the same texts:
 //

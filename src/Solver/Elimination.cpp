@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "src/Cpu.h"
-#include "src/Solver/BlockKernels.h"
-#include "src/Solver/RowKernels.h"
+#include "src/kernels/BlockKernels.h"
+#include "src/kernels/Cpu.h"
+#include "src/kernels/RowKernels.h"
 
 namespace rcnet {
 namespace {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "src/Solver/RowMatrix.h"
-#include "src/WorkerPool.h"
+#include "src/Solver/WorkerPool.h"
 
 namespace rcnet {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "src/Cpu.h"
+#include "src/kernels/Cpu.h"
 
 namespace rcnet {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "src/Solver/RowMatrix.h"
 #include "src/Solver/SolverPattern.h"
-#include "src/WorkerPool.h"
+#include "src/Solver/WorkerPool.h"
 
 namespace rcnet {
 

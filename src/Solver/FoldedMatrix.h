@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <vector>
 
-#include "common/Types.h"
 #include "src/Solver/Fold.h"
 #include "src/Solver/RowMatrix.h"
 #include "src/Solver/SolverPattern.h"
-#include "src/WorkerPool.h"
+#include "src/Solver/WorkerPool.h"
+#include "src/Types.h"
 
 namespace rcnet {
 

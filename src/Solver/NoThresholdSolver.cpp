@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "common/Report.h"
+#include "src/Report.h"
 #include "src/Solver/Elimination.h"
-#include "src/Solver/RowKernels.h"
+#include "src/kernels/RowKernels.h"
 
 namespace rcnet {
 namespace {

@@ -11,11 +11,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/Types.h"
 #include "src/Solver/FoldedMatrix.h"
 #include "src/Solver/RowMatrix.h"
 #include "src/Solver/SolverPattern.h"
-#include "src/WorkerPool.h"
+#include "src/Solver/WorkerPool.h"
+#include "src/Types.h"
 
 namespace rcnet {
 

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "common/Types.h"
+#include "src/Types.h"
 
 namespace rcnet {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/Types.h"
+#include "src/Types.h"
 
 namespace rcnet {
 

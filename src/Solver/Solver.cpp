@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <numeric>
 
-#include "common/Report.h"
+#include "src/Report.h"
 #include "src/Solver/Elimination.h"
-#include "src/Solver/RowKernels.h"
+#include "src/kernels/RowKernels.h"
 
 namespace rcnet {
 namespace {

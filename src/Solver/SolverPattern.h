@@ -1,7 +1,7 @@
 // One training row for a readout solver: a reservoir state and the wanted value of one output.
 #pragma once
 
-#include "common/Types.h"
+#include "src/Types.h"
 
 namespace rcnet {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "src/Cpu.h"
+#include "src/kernels/Cpu.h"
 
 namespace rcnet::test {
 

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "common/FileOps.h"
+#include "src/FileOps.h"
 
 namespace rcnet::test {
 

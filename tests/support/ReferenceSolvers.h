@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/Types.h"
+#include "src/Types.h"
 
 namespace rcnet::test {
 

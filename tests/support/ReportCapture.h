@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Report.h"
+#include "src/Report.h"
 
 namespace rcnet::test {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "common/Types.h"
+#include "src/Types.h"
 
 namespace rcnet::test {
 

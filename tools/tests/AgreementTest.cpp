@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "common/FileOps.h"
-#include "common/Report.h"
 #include "include/rcnet.h"
+#include "src/FileOps.h"
+#include "src/Report.h"
 #include "tools/FileCheck.h"
 
 using rcnet::tools::CheckNetworkText;

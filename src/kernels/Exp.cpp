@@ -1,7 +1,7 @@
 // Picks the exponential's fused multiply-add once per process: the processor's instruction where it
 // has one (checked with CPUID), the exact portable one otherwise. Both round once, so the bits are the
 // same either way.
-#include "common/Exp.h"
+#include "src/kernels/Exp.h"
 
 namespace rcnet {
 

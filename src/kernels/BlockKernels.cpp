@@ -1,9 +1,9 @@
-#include "src/Solver/BlockKernels.h"
+#include "src/kernels/BlockKernels.h"
 
 #include <cmath>
 #include <cstdint>
 
-#include "src/Cpu.h"
+#include "src/kernels/Cpu.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

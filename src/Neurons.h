@@ -12,8 +12,8 @@
 #include <map>
 #include <memory>
 
-#include "common/Exp.h"
-#include "common/Report.h"
+#include "src/Report.h"
+#include "src/kernels/Exp.h"
 
 namespace rcnet {
 

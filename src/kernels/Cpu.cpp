@@ -1,4 +1,4 @@
-#include "src/Cpu.h"
+#include "src/kernels/Cpu.h"
 
 #include <atomic>
 

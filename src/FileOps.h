@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "common/Report.h"
-#include "common/Types.h"
+#include "src/Report.h"
+#include "src/Types.h"
 
 namespace rcnet {
 

@@ -1,4 +1,4 @@
-#include "src/WorkerPool.h"
+#include "src/Solver/WorkerPool.h"
 
 #include <algorithm>
 #include <atomic>

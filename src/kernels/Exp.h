@@ -9,8 +9,8 @@
 #include <cstring>
 #include <limits>
 
-#include "common/ExpTable.h"
-#include "common/Fma.h"
+#include "src/kernels/ExpTable.h"
+#include "src/kernels/Fma.h"
 
 namespace rcnet {
 namespace exp_detail {

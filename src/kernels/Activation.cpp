@@ -1,4 +1,4 @@
-#include "src/Activation.h"
+#include "src/kernels/Activation.h"
 
 #include <cstring>
 
@@ -6,9 +6,9 @@
 #include <immintrin.h>
 #endif
 
-#include "common/Exp.h"
-#include "common/Neurons.h"
-#include "src/Cpu.h"
+#include "src/Neurons.h"
+#include "src/kernels/Cpu.h"
+#include "src/kernels/Exp.h"
 
 namespace rcnet {
 namespace {
