@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "bench/RandomPatterns.h"
-#include "src/Solver/NoThresholdSolver.h"
 #include "src/Solver/Solver.h"
 #include "src/kernels/Cpu.h"
 #include "tests/support/ReferenceSolvers.h"

@@ -3,7 +3,6 @@
 
 #include "src/Net.h"
 #include "src/Report.h"
-#include "src/Solver/NoThresholdSolver.h"
 #include "src/Solver/QrSolver.h"
 #include "src/Solver/Solver.h"
 #include "src/kernels/RowKernels.h"

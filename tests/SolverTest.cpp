@@ -7,8 +7,6 @@
 #include <random>
 #include <vector>
 
-#include "src/Solver/Elimination.h"
-#include "src/Solver/NoThresholdSolver.h"
 #include "src/Solver/Solver.h"
 #include "src/kernels/RowKernels.h"
 #include "tests/support/Levels.h"
@@ -30,6 +28,17 @@ std::vector<SolverPattern> Patterns(std::initializer_list<std::pair<Vector, doub
     std::vector<SolverPattern> rows;
     for (const auto& [values, target] : list) rows.push_back({values, target});
     return rows;
+}
+
+// Solves an augmented matrix given row by row; returns the weights.
+template <typename S>
+Vector SolveMatrix(int n, const Matrix& rows) {
+    RowMatrix matrix(rows.size(), rows.empty() ? 0 : rows[0].size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        for (size_t j = 0; j < rows[i].size(); ++j) matrix.At(i, j) = rows[i][j];
+    S solver(n);
+    solver.SetMatrix(matrix);
+    return solver.Solve();
 }
 
 // --- the threshold solver ---------------------------------------------------------------------------
@@ -114,19 +123,24 @@ TEST(Solver, WrongLengthPatternsAreSkippedOrReported) {
     EXPECT_TRUE(SameBits(solver.GetMatrix().ToRows(), Matrix(3, Vector(4, 0.0))));
 }
 
+// Row 1 is already reduced: the forward pass subtracts row 0 times 0 from it, the backward pass row 1
+// times 0 from row 0, and both results are flushed.
 TEST(Solver, FlushBoundIsStrict) {
     for (double y : {1e-10, -1e-10, std::nextafter(1e-10, 0.0), std::nextafter(-1e-10, 0.0)}) {
-        Solver solver(1);
-        solver.AddRow({{1.0}, y});  // every row reads 1, 1, y
-        solver.EliminateRow(1, 0, 0.0);
         const double kept = std::fabs(y) >= 1e-10 ? y : 0.0;
-        EXPECT_EQ(solver.GetMatrix().At(0, 2), kept) << y;
+        EXPECT_EQ(SolveMatrix<Solver>(1, {{1, 0, y}, {0, 1, y}}), (Vector{kept, kept})) << y;
     }
-    Solver solver(1);
-    solver.AddRow({{1e-6}, 0.0});  // row 0 reads 1e-12, 1e-6, 0
-    solver.EliminateRow(1, 0, 0.0);
-    EXPECT_EQ(solver.GetMatrix().At(0, 0), 0.0) << "1e-12 lies inside (-1e-10, 1e-10)";
-    EXPECT_EQ(solver.GetMatrix().At(0, 1), 1e-6);
+    // A coefficient of 1e-12 left by the forward pass is flushed, so it takes nothing from weight 1.
+    EXPECT_EQ(SolveMatrix<Solver>(2, {{1, 0, 0, 0}, {0, 1, 1e-12, 1}, {0, 0, 1, 1}}), (Vector{0, 1, 1}));
+}
+
+// The first row whose coefficients are all zero takes a dependent column's unit entry, whatever its
+// right-hand side: the weight is that right-hand side.
+TEST(Solver, ZeroRowIgnoresTheRightHandSide) {
+    EXPECT_EQ(SolveMatrix<Solver>(1, {{1, 0, 5}, {0, 0, 7}}), (Vector{5, 7}));
+    EXPECT_EQ(SolveMatrix<NoThresholdSolver>(2, {{1, 0, 5}, {0, 0, 7}}), (Vector{5, 7}));
+    EXPECT_EQ(SolveMatrix<NoThresholdSolver>(2, {{0, 0, 3}, {0, 0, 7}}), (Vector{3, 7}))
+        << "each its own row";
 }
 
 TEST(Solver, NaNCountsAsANonZeroPivot) {
@@ -184,20 +198,14 @@ TEST(NoThresholdSolver, SilentNeuronZeroNeedsNoPrePivot) {
 }
 
 TEST(NoThresholdSolver, FlushBoundIsStrictAndIncludesTheRightHandSide) {
-    NoThresholdSolver solver(1);
-    solver.AddRow({{1e-6}, 1e-6});  // reads 1e-12, 1e-12
-    solver.EliminateRow(0, 0, 0.0);
-    EXPECT_EQ(solver.GetMatrix().ToRows(), (Matrix{{1e-12, 1e-12}})) << "Solver would flush these";
-    NoThresholdSolver tiny(1);
-    tiny.AddRow({{1e-8}, 1e-8});  // reads 1e-16, 1e-16
-    tiny.EliminateRow(0, 0, 0.0);
-    EXPECT_EQ(tiny.GetMatrix().ToRows(), (Matrix{{0.0, 0.0}}));
-    for (double y : {1e-15, -1e-15}) {
-        NoThresholdSolver edge(1);
-        edge.AddRow({{1.0}, y});
-        edge.EliminateRow(0, 0, 0.0);
-        EXPECT_EQ(edge.GetMatrix().At(0, 1), y);
-    }
+    EXPECT_EQ(SolveMatrix<NoThresholdSolver>(2, {{1, 0, 1e-12}, {0, 1, 1e-12}}), (Vector{1e-12, 1e-12}))
+        << "Solver would flush these";
+    EXPECT_EQ(SolveMatrix<NoThresholdSolver>(2, {{1, 0, 1e-16}, {0, 1, -1e-16}}), (Vector{0, 0}));
+    for (double y : {1e-15, -1e-15})
+        EXPECT_EQ(SolveMatrix<NoThresholdSolver>(2, {{1, 0, y}, {0, 1, y}}), (Vector{y, y}));
+    EXPECT_EQ(SolveMatrix<NoThresholdSolver>(3, {{1, 0, 0, 0}, {0, 1, 1e-12, 1}, {0, 0, 1, 1}}),
+              (Vector{0, 1 - 1e-12, 1}))
+        << "a coefficient of 1e-12 stays";
 }
 
 TEST(NoThresholdSolver, WrongLengthPatternsAreSkippedOrReported) {
@@ -208,15 +216,6 @@ TEST(NoThresholdSolver, WrongLengthPatternsAreSkippedOrReported) {
     solver.AddRow({{1}, 1});
     EXPECT_EQ(capture.Checks(), Checks{"size == m_PatternSize @ NoThresholdSolver"});
     EXPECT_EQ(solver.GetMatrix().ToRows(), Matrix(2, Vector(3, 0.0)));
-}
-
-TEST(NoThresholdSolver, FindZeroRowIgnoresTheRightHandSide) {
-    NoThresholdSolver solver(2);
-    EXPECT_EQ(solver.FindZeroRow(), 0u);
-    solver.AddRow({{1, 0}, 5});
-    EXPECT_EQ(solver.FindZeroRow(), 1u) << "row 1 reads 0, 0 | 0";
-    solver.AddRow({{0, 1}, 5});
-    EXPECT_EQ(solver.FindZeroRow(), 2u);
 }
 
 // --- the fast paths against the plain ones ----------------------------------------------------------
@@ -242,17 +241,17 @@ TEST(RowKernels, EliminateFlushMatchesTheStrictInterval) {
 // zeros NaN (0 - 0 * inf), so nothing may be skipped.
 TEST(Elimination, NonFiniteFactorsGetTheWholeRow) {
     const double inf = std::numeric_limits<double>::infinity();
-    RowMatrix matrix(3, 4);
     const Matrix rows{{1, 2, 3, 4}, {1, 3, 5, 7}, {2, inf, 1, 1}};
+    RowMatrix matrix(3, 4);
     for (size_t i = 0; i < 3; ++i)
         for (size_t j = 0; j < 4; ++j) matrix.At(i, j) = rows[i][j];
-    const Parallel one(1);
-    Elimination sweep(matrix, 1e-15, nullptr, one);
-    sweep.Forward(0, 0, 1);  // rows 1 and 2 now start with a zero
-    EXPECT_EQ(matrix.At(1, 0), 0.0);
-    EXPECT_EQ(matrix.At(2, 0), 0.0);
-    sweep.Forward(1, 1, 2);  // factor inf
-    EXPECT_TRUE(std::isnan(matrix.At(2, 0)));
+    NoThresholdSolver fast(3);
+    fast.SetMatrix(matrix);
+    ReferenceNoThresholdSolver reference(3);
+    reference.m = rows;
+    EXPECT_TRUE(SameBits(fast.Solve(), reference.Solve()));
+    EXPECT_TRUE(SameBits(fast.GetMatrix().ToRows(), reference.m));
+    EXPECT_TRUE(std::isnan(reference.m[2][0])) << "the case this test is about";
 }
 
 struct Problem {

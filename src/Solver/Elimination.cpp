@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
+#include "src/Report.h"
 #include "src/kernels/BlockKernels.h"
 #include "src/kernels/Cpu.h"
 #include "src/kernels/RowKernels.h"
@@ -56,23 +58,119 @@ bool IsPositiveZero(double x) {
 }
 }  // namespace
 
-Elimination::Elimination(RowMatrix& matrix, double bound, std::vector<char>* zeroFlags,
-                         const Parallel& parallel)
+namespace {
+
+// One reduction: the matrix, the flush bound and what is known of each row, so that arithmetic with a
+// known result can be skipped.
+class Elimination {
+public:
+    Elimination(RowMatrix& matrix, const EliminationRules& rules, const Parallel& parallel);
+
+    // Steps 2 and 3 (see the header); false when a dependent column found no all-zero row.
+    bool Run();
+
+private:
+    // The first row from `from` down whose coefficient entries are all zero, or the row count. Rows
+    // above a pivot column's own row are pivot rows, each with its nonzero pivot entry.
+    size_t FindZeroRow(size_t from) const;
+    // Divides the pivot row by its entry in `column`.
+    void DividePivotRow(size_t row, size_t column);
+    void SwapRows(size_t a, size_t b);
+
+    // Eliminates column `column` of rows [first, count) against pivot row `pivot`.
+    void Forward(size_t pivot, size_t column, size_t first);
+    // Runs the whole forward step (find, divide, exchange, eliminate) of pivots m, m + 1, ... while they
+    // fit a block; returns the first pivot not run, m when the block could not start. The block stops
+    // before any pivot whose row lies below the block, that has none, or whose entry is not finite.
+    size_t ForwardBlock(size_t m);
+    // Column j of rows [0, j) against pivot row j, for j from the last row to 1, the rows above a block
+    // of pivots receiving the whole block in one pass.
+    void BackwardAll();
+
+    void SweepRow(size_t pivot, size_t row, double factor, size_t skip);
+    // Column `pivot` of rows [first, end) against pivot row `pivot`.
+    void Backward(size_t pivot, size_t first, size_t end);
+    void BackwardRow(size_t pivot, size_t row, const std::vector<size_t>& nonZero);
+    void BackwardBlockRow(size_t row, size_t j0, size_t j1);
+    void NonZeroColumns(size_t pivot, std::vector<size_t>& nonZero) const;
+    // The block's rows outside its columns: each entry the block's pivots in order and a pivot row's
+    // division, as the pivot-by-pivot sweep would have given them; then their bookkeeping.
+    void FinishBlockRows(size_t m0, size_t done, const double* factors, const double* coefs);
+    // The block's `done` pivots (rows m0 ..) applied to rows [first, count).
+    void ApplyBlock(size_t m0, size_t done, size_t first);
+    // One row below the block, whole: its panel columns pivot by pivot, the rest in one tiled pass.
+    // Returns false for a row that needed the pivot-by-pivot sweep (done then too).
+    bool BlockRow(size_t row, size_t m0, size_t done, double* factors);
+
+    RowMatrix& m_Matrix;
+    double m_Bound;
+    const char* m_PivotReportSource;
+    const Parallel& m_Parallel;
+    std::vector<size_t> m_Lead;  // per row: leading entries known to be +0
+    std::vector<char> m_Stable;  // per row: known flush-stable
+    std::vector<size_t> m_PivotNonZero;
+    std::vector<size_t> m_BlockPivotZeros;  // per pivot of the current block: its row's leading zeros
+    std::vector<std::vector<size_t>> m_BlockNonZero;  // per pivot of the current backward block
+};
+
+Elimination::Elimination(RowMatrix& matrix, const EliminationRules& rules, const Parallel& parallel)
     : m_Matrix(matrix),
-      m_Bound(bound),
-      m_ZeroFlags(zeroFlags),
+      m_Bound(rules.flushBound),
+      m_PivotReportSource(rules.pivotReportSource),
       m_Parallel(parallel),
       m_Lead(matrix.Rows(), 0),
       m_Stable(matrix.Rows(), 0) {}
 
-void Elimination::RowsSwapped(size_t a, size_t b) {
-    std::swap(m_Lead[a], m_Lead[b]);
-    std::swap(m_Stable[a], m_Stable[b]);
+bool Elimination::Run() {
+    const size_t count = m_Matrix.Rows();
+    for (size_t m = 0; m < count; ++m) {
+        const size_t next = ForwardBlock(m);
+        if (next > m) {
+            m = next - 1;
+            continue;
+        }
+        size_t j = m;
+        while (j < count && m_Matrix.At(j, m) == 0) ++j;
+        if (j == count) {
+            // Column m depends on the earlier ones: give it a unit entry in the first all-zero row.
+            j = FindZeroRow(m);
+            if (j == count) return false;
+            m_Matrix.At(j, m) = 1.0;
+            m_Lead[j] = std::min(m_Lead[j], m);
+            m_Stable[j] = 0;
+        }
+        DividePivotRow(j, m);
+        if (j != m) SwapRows(j, m);
+        Forward(m, m, m + 1);
+    }
+    BackwardAll();
+    return true;
 }
 
-void Elimination::EntrySet(size_t row, size_t column) {
-    m_Lead[row] = std::min(m_Lead[row], column);
+size_t Elimination::FindZeroRow(size_t from) const {
+    const size_t count = m_Matrix.Rows(), coefficients = m_Matrix.Columns() - 1;
+    for (size_t row = from; row < count; ++row) {
+        const double* entries = m_Matrix.Row(row);
+        // The leading entries known to be +0 need no look.
+        size_t k = std::min(m_Lead[row], coefficients);
+        while (k < coefficients && entries[k] == 0) ++k;
+        if (k == coefficients) return row;
+    }
+    return count;
+}
+
+void Elimination::DividePivotRow(size_t row, size_t column) {
+    const double coef = m_Matrix.At(row, column);
+    if (m_PivotReportSource && !(coef != 0)) ReportFailure("coef != 0", m_PivotReportSource, __LINE__);
+    kernels::Divide(m_Matrix.Row(row), coef, m_Matrix.Columns());
+    m_Lead[row] = 0;  // +0 / coef may be -0 or NaN
     m_Stable[row] = 0;
+}
+
+void Elimination::SwapRows(size_t a, size_t b) {
+    m_Matrix.SwapRows(a, b);
+    std::swap(m_Lead[a], m_Lead[b]);
+    std::swap(m_Stable[a], m_Stable[b]);
 }
 
 // The plain sweep of one row from entry `skip` on, with the all-zero flag and the bookkeeping.
@@ -80,9 +178,7 @@ void Elimination::SweepRow(size_t pivot, size_t row, double factor, size_t skip)
     const size_t columns = m_Matrix.Columns();
     double* target = m_Matrix.Row(row);
     const double* source = m_Matrix.Row(pivot);
-    const bool zero = EliminateFast(target + skip, source + skip, factor, columns - 1 - skip, m_Bound);
-    kernels::EliminateFlush(target + columns - 1, source + columns - 1, factor, 1, m_Bound);
-    if (m_ZeroFlags) (*m_ZeroFlags)[row] = zero;  // the skipped entries are +0
+    EliminateFast(target + skip, source + skip, factor, columns - skip, m_Bound);
     size_t lead = skip;
     while (lead < columns && IsPositiveZero(target[lead])) ++lead;
     m_Lead[row] = lead;
@@ -130,9 +226,7 @@ size_t Elimination::ForwardBlock(size_t m0) {
         if (!finite) break;
         kernels::Divide(m_Matrix.Row(j) + m0, coef, kBlock);
         if (j != m) {
-            m_Matrix.SwapRows(j, m);
-            if (m_ZeroFlags) std::swap((*m_ZeroFlags)[j], (*m_ZeroFlags)[m]);
-            RowsSwapped(j, m);
+            SwapRows(j, m);
             std::swap_ranges(factors + (j - m0) * kBlock, factors + (j - m0 + 1) * kBlock,
                              factors + (m - m0) * kBlock);
         }
@@ -189,9 +283,8 @@ void Elimination::FinishBlockRows(size_t m0, size_t done, const double* factors,
         const size_t row = m0 + i;
         const double* target = rows[i];
         if (i < done) {
-            // The last sweep of a pivot row found its pivot entry nonzero; the first had no sweep here.
-            if (m_ZeroFlags && i > 0) (*m_ZeroFlags)[row] = 0;
-            RowDivided(row);
+            m_Lead[row] = 0;  // divided
+            m_Stable[row] = 0;
             size_t pivotZeros = m0;  // left of the block: +0 divided, +-0
             while (pivotZeros < columns - 1 && target[pivotZeros] == 0) ++pivotZeros;
             m_BlockPivotZeros.push_back(pivotZeros);
@@ -201,7 +294,6 @@ void Elimination::FinishBlockRows(size_t m0, size_t done, const double* factors,
         while (lead < columns && IsPositiveZero(target[lead])) ++lead;
         m_Lead[row] = lead;
         m_Stable[row] = 1;
-        if (m_ZeroFlags) (*m_ZeroFlags)[row] = lead >= columns - 1;
     }
 }
 
@@ -226,13 +318,12 @@ void Elimination::ApplyBlock(size_t m0, size_t done, size_t first) {
             kernels::ApplyPivots(rows, tiled, factors, kBlock, pivots.data(), done, m0 + done, columns,
                                  m_Bound);
             for (size_t r = 0; r < tiled; ++r) {
-                // Every entry left of m0 + done is +0 now: the flag and the leading zeros come from the rest.
+                // Every entry left of m0 + done is +0 now: the leading zeros come from the rest.
                 const double* target = rows[r];
                 size_t lead = m0 + done;
                 while (lead < columns && IsPositiveZero(target[lead])) ++lead;
                 m_Lead[indices[r]] = lead;
                 m_Stable[indices[r]] = 1;
-                if (m_ZeroFlags) (*m_ZeroFlags)[indices[r]] = lead >= columns - 1;
             }
         }
     });
@@ -288,8 +379,8 @@ void Elimination::BackwardAll() {
     }
 }
 
-// Pivots j1 - 1 down to j0 on one row: BackwardRow's operations, with the flag and the leading-zero
-// bound settled once at the end (nothing reads them in between).
+// Pivots j1 - 1 down to j0 on one row: BackwardRow's operations, with the leading-zero bound settled
+// once at the end (nothing reads it in between).
 void Elimination::BackwardBlockRow(size_t row, size_t j0, size_t j1) {
     const size_t columns = m_Matrix.Columns();
     double* target = m_Matrix.Row(row);
@@ -299,7 +390,7 @@ void Elimination::BackwardBlockRow(size_t row, size_t j0, size_t j1) {
         const std::vector<size_t>& nonZero = m_BlockNonZero[j - j0];
         const double factor = target[j];
         if (nonZero.size() * 4 >= columns || !m_Stable[row] || !std::isfinite(factor)) {
-            if (touched) SettleBackwardRow(row, firstTouched);
+            if (touched) m_Lead[row] = std::min(m_Lead[row], firstTouched);
             touched = false;
             SweepRow(j, row, factor, 0);
             continue;
@@ -312,18 +403,7 @@ void Elimination::BackwardBlockRow(size_t row, size_t j0, size_t j1) {
         if (!nonZero.empty()) firstTouched = std::min(firstTouched, nonZero.front());
         touched = true;
     }
-    if (touched) SettleBackwardRow(row, firstTouched);
-}
-
-void Elimination::SettleBackwardRow(size_t row, size_t firstTouched) {
-    const size_t columns = m_Matrix.Columns();
-    const double* target = m_Matrix.Row(row);
-    if (m_ZeroFlags) {
-        // Any nonzero entry settles the flag; the row's own pivot entry usually is one.
-        (*m_ZeroFlags)[row] = row < columns - 1 && target[row] == 0 &&
-                              std::all_of(target, target + columns - 1, IsPositiveZero);
-    }
-    m_Lead[row] = std::min(m_Lead[row], firstTouched);
+    if (touched) m_Lead[row] = std::min(m_Lead[row], firstTouched);
 }
 
 void Elimination::NonZeroColumns(size_t pivot, std::vector<size_t>& nonZero) const {
@@ -364,13 +444,6 @@ void Elimination::BackwardRow(size_t pivot, size_t row, const std::vector<size_t
         const double x = target[i] - source[i] * factor;
         target[i] = std::fabs(x) < m_Bound ? 0.0 : x;
     }
-    if (m_ZeroFlags) {
-        // Any nonzero entry settles the flag; the row's own pivot entry usually is one.
-        const bool zero = row < columns - 1 && target[row] == 0
-                              ? std::all_of(target, target + columns - 1, IsPositiveZero)
-                              : false;
-        (*m_ZeroFlags)[row] = zero;
-    }
     // Only the entries just computed can have stopped being +0 (a rescan of the row would cost as much
     // as the sweep).
     size_t lead = m_Lead[row];
@@ -379,6 +452,27 @@ void Elimination::BackwardRow(size_t pivot, size_t row, const std::vector<size_t
         if (!IsPositiveZero(target[i])) lead = i;
     }
     m_Lead[row] = lead;
+}
+
+}  // namespace
+
+bool GaussJordan(RowMatrix& matrix, const EliminationRules& rules, const Parallel& parallel,
+                 std::vector<size_t>& order) {
+    const size_t count = matrix.Rows();
+    order.resize(count);
+    std::iota(order.begin(), order.end(), size_t{0});
+    if (count == 0) return true;
+    // A zero first diagonal entry: exchange row and column 0 with the first row and column whose
+    // diagonal entry is not zero, which keeps the coefficient part symmetric.
+    if (rules.prePivot && matrix.At(0, 0) == 0) {
+        size_t i = 1;
+        while (i < count && matrix.At(i, i) == 0) ++i;
+        if (i >= count) return false;
+        matrix.SwapRows(0, i);
+        std::swap(order[0], order[i]);
+        for (size_t r = 0; r < count; ++r) std::swap(matrix.At(r, 0), matrix.At(r, i));
+    }
+    return Elimination(matrix, rules, parallel).Run();
 }
 
 }  // namespace rcnet

@@ -1,18 +1,22 @@
-// The elimination sweeps of both solvers' Gauss-Jordan passes, skipping arithmetic whose result is
-// known. Each entry that is computed gets exactly the operations of the plain sweep (subtract the
-// pivot entry times the factor, flush), so the matrix ends with the same bits; entries are skipped only
-// where the plain sweep would leave them unchanged:
-// - forward: where the pivot row holds +0 or -0 and the row a known +0 (the columns already
-//   eliminated): +0 - (+-0 * f) is +0 for a finite factor f;
-// - backward: where the pivot row holds +-0 and the row is flush-stable (every entry +0, NaN or outside
-//   the flush interval, as after any full sweep): x - (+-0 * f) is x again.
-// A factor that is not finite (NaN or infinite) always gets the full row.
+// Gauss-Jordan elimination of an augmented matrix (coefficients, then the right-hand side in the last
+// column) with unit pivots, as both normal-equation solvers run it:
+// 1. with prePivot, a zero in row 0, column 0 is exchanged, row and column, with the first nonzero
+//    diagonal entry (none: nothing to solve);
+// 2. forward, column m after column m: the pivot is the first row from m down whose entry is not zero;
+//    a column without one takes a unit entry in the first row whose coefficients are all zero (none
+//    left: the elimination ends there). The pivot row is divided by its entry and moved to row m, and
+//    every row below gets the pivot row times its entry in column m subtracted;
+// 3. backward, column j from the last to 1: every row above gets the same against pivot row j.
+// Every subtraction's result strictly inside (-flushBound, flushBound) is set to +0. Zero tests follow
+// IEEE comparison: -0 is zero, NaN is not.
 //
-// ForwardBlock runs the forward pivots a block at a time: the pivots are found, divided and exchanged,
-// and applied to the block's own rows, exactly as pivot by pivot; the rows below the block then receive
-// the block's pivots in one pass, each row its factors column after column as the plain sweep would
-// have found them, and each entry every pivot in order. The block stops before any pivot whose row lies
-// below the block, that has none, or whose entry is not finite: the pivot-by-pivot path takes over there.
+// The fast path skips only arithmetic whose result is known, so each entry that is computed gets
+// exactly the operations above: forward, where the pivot row holds +-0 and the row a known +0 (the
+// columns already eliminated), since +0 - (+-0 * f) is +0 for a finite factor f; backward, where the
+// pivot row holds +-0 and the row is flush-stable (every entry +0, NaN or outside the flush interval).
+// A factor that is not finite always gets the full row. Forward pivots go in blocks of 32: found,
+// divided and exchanged on the block's own columns first, then applied to the rows below in one
+// register-tiled pass, each entry still receiving every pivot in order.
 #pragma once
 
 #include <cstddef>
@@ -23,55 +27,17 @@
 
 namespace rcnet {
 
-class Elimination {
-public:
-    // bound: the flush bound; zeroFlags: the rows' all-zero flags over the coefficient columns (all but
-    // the last), or null for a solver that keeps none.
-    Elimination(RowMatrix& matrix, double bound, std::vector<char>* zeroFlags, const Parallel& parallel);
-
-    // Eliminates column `column` of rows [first, count) against pivot row `pivot`.
-    void Forward(size_t pivot, size_t column, size_t first);
-    // Runs the whole forward step (find, divide, exchange, eliminate) of pivots m, m + 1, ... while they
-    // fit a block (see above); returns the first pivot not run, m when the block could not start.
-    size_t ForwardBlock(size_t m);
-    // The whole backward pass: column j of rows [0, j) against pivot row j, for j from the last row
-    // to 1, the rows above a block of pivots receiving the whole block in one pass.
-    void BackwardAll();
-
-    // Bookkeeping for changes made outside the sweeps.
-    void RowsSwapped(size_t a, size_t b);
-    void RowDivided(size_t row) {
-        m_Lead[row] = 0;  // +0 / coef may be -0 or NaN
-        m_Stable[row] = 0;
-    }
-    void EntrySet(size_t row, size_t column);
-
-private:
-    void SweepRow(size_t pivot, size_t row, double factor, size_t skip);
-    // Column `pivot` of rows [first, end) against pivot row `pivot`.
-    void Backward(size_t pivot, size_t first, size_t end);
-    void BackwardRow(size_t pivot, size_t row, const std::vector<size_t>& nonZero);
-    void BackwardBlockRow(size_t row, size_t j0, size_t j1);
-    void SettleBackwardRow(size_t row, size_t firstTouched);
-    void NonZeroColumns(size_t pivot, std::vector<size_t>& nonZero) const;
-    // The block's rows outside its columns: each entry the block's pivots in order and a pivot row's
-    // division, as the pivot-by-pivot sweep would have given them; then their bookkeeping.
-    void FinishBlockRows(size_t m0, size_t done, const double* factors, const double* coefs);
-    // The block's `done` pivots (rows m0 ..) applied to rows [first, count).
-    void ApplyBlock(size_t m0, size_t done, size_t first);
-    // One row below the block, whole: its panel columns pivot by pivot, the rest in one tiled pass.
-    // Returns false for a row that needed the pivot-by-pivot sweep (done then too).
-    bool BlockRow(size_t row, size_t m0, size_t done, double* factors);
-
-    RowMatrix& m_Matrix;
-    double m_Bound;
-    std::vector<char>* m_ZeroFlags;
-    const Parallel& m_Parallel;
-    std::vector<size_t> m_Lead;  // per row: leading entries known to be +0
-    std::vector<char> m_Stable;  // per row: known flush-stable
-    std::vector<size_t> m_PivotNonZero;
-    std::vector<size_t> m_BlockPivotZeros;  // per pivot of the current block: its row's leading zeros
-    std::vector<std::vector<size_t>> m_BlockNonZero;  // per pivot of the current backward block
+struct EliminationRules {
+    double flushBound;
+    bool prePivot;
+    // Non-null: a pivot division by zero is reported as "coef != 0" under this source name.
+    const char* pivotReportSource;
 };
+
+// Reduces matrix in place. order[k] is the variable that coefficient column k stands for after the
+// pre-pivot (the identity without one). Returns false when the elimination ended early (the matrix is
+// left part-way reduced).
+bool GaussJordan(RowMatrix& matrix, const EliminationRules& rules, const Parallel& parallel,
+                 std::vector<size_t>& order);
 
 }  // namespace rcnet
