@@ -101,9 +101,9 @@ RCNET_API int RCNET_CALL LoadNetFromFile(int id, const char* path);
  * sizes are not the network's. A count of 0 patterns returns 1, whatever the sizes. */
 RCNET_API int RCNET_CALL AddPatternsFromFile(int id, const char* path);
 
-/* ---- Beyond the original thirteen: readout settings, state control, joint training. A host that
- * never calls these gets the original behaviour bit for bit; the settings are not written to network
- * files and stay with the registered network across LoadNetFromFile. */
+/* ---- Readout settings, state control, joint training. A host that never calls these gets the
+ * behaviour of the thirteen above bit for bit; the settings are not written to network files and stay
+ * with the registered network across LoadNetFromFile. */
 
 /* Chooses how LearnNet and LearnNetJointly fit the readout: 0 (the default) folds the states into
  * normal equations and solves them by Gauss-Jordan elimination; 1 solves the least-squares problem on

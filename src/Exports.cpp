@@ -87,14 +87,8 @@ RCNET_API int RCNET_CALL AddPatternsToNet(int id, int count, int inSize, const d
         RC_REQUIRE(count >= 0, false);
         // A null array is refused only where values would be read from it.
         RC_REQUIRE(count == 0 || ((inputs || inSize == 0) && (outputs || outSize == 0)), false);
-        // The arrays hold count patterns end to end: pattern k's inputs are inputs[k * inSize] on, its
-        // targets outputs[k * outSize] on. The frame has compared both sizes with the network's, so
-        // every pattern fits. The network copies them straight into its own flat store, all or
-        // nothing: when memory runs out part way, no pattern is added and the frame reports it. A count
-        // of 0 adds nothing and reads nothing.
-        // The reports of the exports below stay on the lines that the documentation of the reports
-        // (docs/EXPORTS.md) gives for them; a host that logs them may match on them. Keep this block's
-        // length when changing it.
+        // Pattern k's inputs are inputs[k * inSize] on, its targets outputs[k * outSize] on; the frame
+        // has compared both sizes with the network's. All or nothing when memory runs out part way.
         net.AddPatterns(static_cast<size_t>(count), inputs, outputs);
         return true;
     });
@@ -144,8 +138,8 @@ RCNET_API int RCNET_CALL AddPatternsFromFile(int id, const char* path) {
     });
 }
 
-// Beyond the original set: readout settings, state control and joint training. They change nothing
-// for a host that never calls them.
+// Readout settings, state control and joint training. They change nothing for a host that never calls
+// them.
 
 RCNET_API int RCNET_CALL SetNetReadoutSolver(int id, int method) {
     return WithNet(id, [&](Net& net) { return net.SetReadoutMethod(method); });

@@ -8,7 +8,7 @@
 namespace rcnet {
 
 enum ReadoutMethod : int32_t {
-    kNormalEquations = 0,  // fold into normal equations, Gauss-Jordan: the original readout
+    kNormalEquations = 0,  // fold into normal equations, Gauss-Jordan: the default
     kStableQr = 1,         // streamed Householder QR of the states, minimum-norm solve
 };
 
