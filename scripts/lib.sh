@@ -37,12 +37,14 @@ rcnet_ensure_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# rcnet_build NAME [cmake options...]: configure (once) and build build/NAME.
+# rcnet_build NAME [cmake options...]: configure (once) and build build/NAME, with the tests, benchmarks
+# and the tool (the options given may turn them off again).
 rcnet_build() {
     local name=$1
     shift
     rcnet_log "build $name"
-    cmake -S "$RCNET_ROOT" -B "$RCNET_ROOT/build/$name" -G Ninja "$@" >/dev/null
+    cmake -S "$RCNET_ROOT" -B "$RCNET_ROOT/build/$name" -G Ninja -DRCNET_TESTS=ON -DRCNET_BENCHMARKS=ON \
+        -DRCNET_TOOLS=ON "$@" >/dev/null
     cmake --build "$RCNET_ROOT/build/$name"
 }
 

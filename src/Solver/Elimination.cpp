@@ -173,7 +173,7 @@ void Elimination::SwapRows(size_t a, size_t b) {
     std::swap(m_Stable[a], m_Stable[b]);
 }
 
-// The plain sweep of one row from entry `skip` on, with the all-zero flag and the bookkeeping.
+// The plain sweep of one row from entry `skip` on, and its bookkeeping.
 void Elimination::SweepRow(size_t pivot, size_t row, double factor, size_t skip) {
     const size_t columns = m_Matrix.Columns();
     double* target = m_Matrix.Row(row);
