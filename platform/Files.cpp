@@ -46,6 +46,8 @@ std::string TempPathBeside(const std::string& path, unsigned long process) {
 
 }  // namespace
 
+// A fault injected by the tests (declared in their support code, tests/support/FileFaults.h): the next
+// replacement fails as a full disk would, after that many bytes.
 void FailNextWriteAfter(long long bytes) {
     s_FailAfter.store(bytes);
 }

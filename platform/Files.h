@@ -19,8 +19,4 @@ std::FILE* OpenForReading(const std::string& path, uint64_t& size);
 // directory where no file may be created is rewritten in place, the only way left (not failure-proof).
 bool ReplaceFileContents(const std::string& path, const std::string& contents);
 
-// For tests: the next ReplaceFileContents fails as if the disk filled up after `bytes` bytes (negative:
-// never).
-void FailNextWriteAfter(long long bytes);
-
 }  // namespace rcnet::platform

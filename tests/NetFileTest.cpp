@@ -14,8 +14,8 @@
 #endif
 
 #include "include/rcnet.h"
-#include "platform/Files.h"
 #include "src/NetManager.h"
+#include "tests/support/FileFaults.h"
 #include "tests/support/Lines.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/TempDir.h"
