@@ -100,7 +100,7 @@ struct MatrixHeader {
 struct NeuronRecord {
     int32_t type;
     uint32_t id;
-    TextPlace at;  // of its type
+    TextPlace at;  // of its id
 };
 
 // A link line as it stands in the file (lines the library skips or repeats included).

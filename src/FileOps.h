@@ -117,7 +117,10 @@ public:
                 magnitude = magnitude * 10 + static_cast<uint64_t>(m_Data[at++] - '0');
                 if (magnitude > 0xFFFFFFFFull) return Refused(Problem::TooLarge, Describe(what), m_Pos);
             }
-            if (at == m_End && ReadMore()) continue;  // more digits may follow
+            if (at == m_End && !m_Eof) {  // more digits may follow
+                ReadMore();
+                continue;
+            }
             if (at == digitsStart) return Refused(Problem::NotANumber, Describe(what), m_Pos);
             value = static_cast<uint32_t>(negative ? 0x100000000ull - magnitude : magnitude);
             Accept(at);
@@ -155,7 +158,10 @@ public:
             // Only a value followed by a byte that could carry it on ("1e" before "5", "inf" before
             // "inity") or by the buffer's end may be read otherwise once more text is in.
             if (result.ec != std::errc() || end == m_End || MayGoOn(m_Data[end])) {
-                if (m_Pos + DoublePrefix(m_Data + m_Pos, m_Data + m_End) == m_End && ReadMore()) continue;
+                if (!m_Eof && m_Pos + DoublePrefix(m_Data + m_Pos, m_Data + m_End) == m_End) {
+                    ReadMore();
+                    continue;
+                }
             }
             if (at > m_Pos && at < m_End && (m_Data[at] == '-' || m_Data[at] == '+'))
                 return Refused(Problem::NotANumber, Describe(what), m_Pos);
@@ -290,8 +296,8 @@ private:
     }
 
     // Reads on in the file; false at the end of the input. The text from the current position on stays
-    // (with the value before, when the position directly follows it: a reason may quote it); the buffer
-    // grows only when that fills it.
+    // (with the value before, when the position directly follows it: a reason may quote it), but it may
+    // move, also when nothing more comes; the buffer grows only when that text fills it.
     bool ReadMore() {
         if (m_Eof) return false;
         const uint64_t position = m_Consumed + m_Pos;

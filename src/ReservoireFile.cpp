@@ -1,4 +1,5 @@
-// The reservoir's block of the network file.
+// The reservoir's block of the network file. A checker's notes (TextReader::Notes) receive every neuron
+// record and link line as the file has them, repeats and lines the reservoir skips included.
 #include <algorithm>
 #include <map>
 
@@ -41,6 +42,7 @@ std::string Record(uint32_t index, uint32_t count) {
     return "neuron record " + fileops::Of(index + 1, count);
 }
 
+// Defined below ReadReservoir, in the order the file is read.
 bool ReadLinks(TextReader& in, bool back, uint32_t index, uint32_t count, uint32_t id,
                std::vector<LinkRecord>& records);
 bool RefuseType(TextReader& in, uint32_t index, uint32_t count);
@@ -64,14 +66,12 @@ bool Reservoire::ReadReservoir(TextReader& in) {
     for (uint32_t i = 0; i < n; ++i) {
         int32_t type = 0;
         if (!in.Signed(type, [&] { return "the type of " + Record(i, n); })) return false;
-        // A checker is told where each record starts, whatever happens to it below.
-        const inspect::TextPlace typeAt = in.ValuePlace();
         RC_CHECK(type != ETYPE_UNKNOWN);
         NeuronRef neuron = CreateNeuron(type);
         if (!neuron) return RefuseType(in, i, n);  // the factory reported; such a block is not loaded
         uint32_t id = 0;
         if (!in.Count(id, [&] { return "the id of " + Record(i, n); })) return false;
-        if (in.Notes()) in.Notes()->neurons.push_back({type, id, typeAt});
+        if (in.Notes()) in.Notes()->neurons.push_back({type, id, in.ValuePlace()});
         neuron->m_Id = id;
         highestId = std::max(highestId, id);
         neurons.emplace(id, std::move(neuron));  // a repeated id keeps the first neuron
