@@ -122,18 +122,110 @@ struct ArnoldiOutcome {
     size_t restarts = 0;
 };
 
-// Classical Gram-Schmidt, twice, of column j + 1 of v against columns 0..j; the coefficients are added to
-// h (j + 1 rows). Returns the remaining norm.
+// The vector arithmetic of the Arnoldi iteration, summed in an order fixed by the lengths alone: how
+// Eigen vectorises its own reductions differs between targets, and so would the last bits.
+double Dot(const double* a, const double* b, Index n) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    Index i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += a[i] * b[i];
+        s1 += a[i + 1] * b[i + 1];
+        s2 += a[i + 2] * b[i + 2];
+        s3 += a[i + 3] * b[i + 3];
+    }
+    for (; i < n; ++i) s0 += a[i] * b[i];
+    return (s0 + s1) + (s2 + s3);
+}
+
+double Norm(const double* x, Index n) {
+    return std::sqrt(Dot(x, x, n));
+}
+
+// y += f x, element by element (the same bits however it is vectorised).
+void AddScaled(double f, const double* x, double* y, Index n) {
+    for (Index i = 0; i < n; ++i) y[i] += f * x[i];
+}
+
+void Divide(double* x, Index n, double d) {
+    for (Index i = 0; i < n; ++i) x[i] /= d;
+}
+
+// Classical Gram-Schmidt, twice, of column j + 1 of v against columns 0..j; the coefficients go into h
+// (j + 1 rows). Returns the remaining norm.
 double Orthogonalise(MatrixXd& v, Index j, VectorXd& h) {
-    const auto basis = v.leftCols(j + 1);
-    auto x = v.col(j + 1);
+    const Index n = v.rows();
+    double* x = v.col(j + 1).data();
+    VectorXd c(j + 1);
     h.head(j + 1).setZero();
     for (int pass = 0; pass < 2; ++pass) {
-        const VectorXd c = basis.transpose() * x;
-        x.noalias() -= basis * c;
+        for (Index i = 0; i <= j; ++i) c(i) = Dot(v.col(i).data(), x, n);
+        for (Index i = 0; i <= j; ++i) AddScaled(-c(i), v.col(i).data(), x, n);
         h.head(j + 1) += c;
     }
-    return x.norm();
+    return Norm(x, n);
+}
+
+// x / y by Smith's method, in plain double arithmetic: std::complex's division calls the compiler's
+// runtime, which on 32-bit Windows computes in x87 extended precision and rounds otherwise.
+Complex Divide(const Complex& x, const Complex& y) {
+    if (std::fabs(y.real()) >= std::fabs(y.imag())) {
+        const double r = y.imag() / y.real(), d = y.real() + y.imag() * r;
+        return {(x.real() + x.imag() * r) / d, (x.imag() - x.real() * r) / d};
+    }
+    const double r = y.real() / y.imag(), d = y.real() * r + y.imag();
+    return {(x.real() * r + x.imag()) / d, (x.imag() * r - x.real()) / d};
+}
+
+// The eigenvector of the m x m matrix h (the top rows of `h`) for its eigenvalue theta, scaled to unit
+// length, by two steps of inverse iteration: LU with partial pivoting of h - theta I (a zero pivot made
+// tiny), then two solves from a vector of ones. Computed here rather than taken from Eigen, whose
+// eigenvector code rounds differently on different targets.
+std::vector<Complex> RitzVector(const MatrixXd& h, Index m, Complex theta) {
+    std::vector<Complex> a(static_cast<size_t>(m * m));  // row-major
+    double largest = 0.0;
+    for (Index i = 0; i < m; ++i) {
+        for (Index j = 0; j < m; ++j) {
+            a[i * m + j] = Complex(h(i, j), 0.0) - (i == j ? theta : Complex(0.0, 0.0));
+            largest = std::max(largest, std::fabs(h(i, j)));
+        }
+    }
+    const double tiny = std::max(largest, 1e-300) * std::numeric_limits<double>::epsilon();
+    std::vector<Index> pivot(static_cast<size_t>(m));
+    for (Index k = 0; k < m; ++k) {
+        Index p = k;
+        for (Index i = k + 1; i < m; ++i)
+            if (Modulus(a[i * m + k]) > Modulus(a[p * m + k])) p = i;
+        pivot[k] = p;
+        if (p != k) std::swap_ranges(a.begin() + k * m, a.begin() + (k + 1) * m, a.begin() + p * m);
+        if (a[k * m + k] == Complex(0.0, 0.0)) a[k * m + k] = tiny;
+        for (Index i = k + 1; i < m; ++i) {
+            const Complex f = Divide(a[i * m + k], a[k * m + k]);
+            a[i * m + k] = f;
+            for (Index j = k + 1; j < m; ++j) a[i * m + j] -= f * a[k * m + j];
+        }
+    }
+    std::vector<Complex> y(static_cast<size_t>(m), Complex(1.0, 0.0));
+    for (int round = 0; round < 2; ++round) {
+        for (Index k = 0; k < m; ++k) {
+            std::swap(y[k], y[pivot[k]]);
+            for (Index i = k + 1; i < m; ++i) y[i] -= a[i * m + k] * y[k];
+        }
+        for (Index i = m - 1; i >= 0; --i) {
+            Complex sum = y[i];
+            for (Index j = i + 1; j < m; ++j) sum -= a[i * m + j] * y[j];
+            y[i] = Divide(sum, a[i * m + i]);
+        }
+        double size = 0.0;
+        for (const Complex& c : y) size = std::max(size, Modulus(c));
+        if (!(size > 0.0) || !std::isfinite(size)) break;
+        for (Complex& c : y) c /= size;
+    }
+    double squares = 0.0;
+    for (const Complex& c : y) squares += c.real() * c.real() + c.imag() * c.imag();
+    const double length = std::sqrt(squares);
+    if (length > 0.0 && std::isfinite(length))
+        for (Complex& c : y) c /= length;
+    return y;
 }
 
 // The largest eigenvalue modulus of the square block a, by Arnoldi with thick restarts. The relation
@@ -162,14 +254,14 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
     VectorXd coefficients(m + 1);
     VectorSource source;
     source.Fill(v.col(0));
-    v.col(0).normalize();
+    Divide(v.col(0).data(), n, Norm(v.col(0).data(), n));
     Index k = 0;  // columns of the decomposition carried over
     std::vector<Index> order(static_cast<size_t>(m));
     for (size_t restart = 0;; ++restart) {
         outcome.restarts = restart;
         for (Index j = k; j < m; ++j) {
             a.Multiply(v.col(j).data(), v.col(j + 1).data());
-            const double before = v.col(j + 1).norm();
+            const double before = Norm(v.col(j + 1).data(), n);
             double norm = Orthogonalise(v, j, coefficients);
             h.col(j).head(j + 1) = coefficients.head(j + 1);
             h.col(j).tail(m - j).setZero();
@@ -179,18 +271,16 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
                     source.Fill(v.col(j + 1));
                     norm = Orthogonalise(v, j, coefficients);
                 }
-                v.col(j + 1) /= norm;
             } else {
-                v.col(j + 1) /= norm;
                 h(j + 1, j) = norm;
             }
+            Divide(v.col(j + 1).data(), n, norm);
         }
 
         const double beta = h(m, m - 1);
-        const Eigen::EigenSolver<MatrixXd> solver(h.topRows(m), true);
+        const Eigen::EigenSolver<MatrixXd> solver(h.topRows(m), false);
         if (solver.info() != Eigen::Success) return outcome;
         const auto& ritz = solver.eigenvalues();
-        const auto& vectors = solver.eigenvectors();  // unit columns
         // Largest modulus first; a conjugate pair side by side, positive imaginary part first.
         std::iota(order.begin(), order.end(), Index{0});
         std::stable_sort(order.begin(), order.end(), [&](Index x, Index y) {
@@ -205,12 +295,16 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
         const auto count = [&](Index wanted) {
             return wanted + (ritz(order[wanted - 1]).imag() > 0.0 ? 1 : 0);
         };
-        const Index wanted = count(wantedMax);
+        const Index wanted = count(wantedMax), keep = count(keepMax);
+        std::vector<std::vector<Complex>> vectors(static_cast<size_t>(keep));
         bool converged = true;
-        for (Index i = 0; i < wanted && converged; ++i) {
+        for (Index i = 0; i < keep; ++i) {
             const Complex theta = ritz(order[i]);
-            const double residual = beta * std::abs(vectors(m - 1, order[i]));
-            converged = residual <= options.tolerance * std::max(Modulus(theta), 1e-12 * aNorm);
+            if (theta.imag() < 0.0) continue;  // its pair's vector is the conjugate
+            vectors[i] = RitzVector(h, m, theta);
+            if (i < wanted)
+                converged = converged && beta * Modulus(vectors[i][m - 1]) <=
+                                             options.tolerance * std::max(Modulus(theta), 1e-12 * aNorm);
         }
         if (converged || restart >= options.maxRestarts) {
             outcome.converged = converged;
@@ -219,32 +313,37 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
 
         // The kept Ritz vectors, a conjugate pair as its real and imaginary parts, made orthonormal
         // (modified Gram-Schmidt, twice); a part that adds no direction is dropped.
-        const Index keep = count(keepMax);
         MatrixXd q(m, keep);
         Index columns = 0;
         for (Index i = 0; i < keep; ++i) {
             const Complex theta = ritz(order[i]);
             if (theta.imag() < 0.0) continue;  // its pair's columns are in already
             for (int part = 0; part < (theta.imag() > 0.0 ? 2 : 1); ++part) {
-                if (part == 0) {
-                    q.col(columns) = vectors.col(order[i]).real();
-                } else {
-                    q.col(columns) = vectors.col(order[i]).imag();
-                }
-                const double length = q.col(columns).norm();
+                double* column = q.col(columns).data();
+                for (Index r = 0; r < m; ++r)
+                    column[r] = part == 0 ? vectors[i][r].real() : vectors[i][r].imag();
+                const double length = Norm(column, m);
                 for (int pass = 0; pass < 2; ++pass)
                     for (Index c = 0; c < columns; ++c)
-                        q.col(columns) -= q.col(c).dot(q.col(columns)) * q.col(c);
-                const double norm = q.col(columns).norm();
-                if (norm > 1e-8 * length) q.col(columns++) /= norm;
+                        AddScaled(-Dot(q.col(c).data(), column, m), q.col(c).data(), column, m);
+                const double norm = Norm(column, m);
+                if (norm > 1e-8 * length) {
+                    Divide(column, m, norm);
+                    ++columns;
+                }
             }
         }
-        // New columns: V Q summed column by column, then the old residual direction.
-        MatrixXd kept = MatrixXd::Zero(n, columns);
+        // New columns: V Q summed column by column, then the old residual direction; the new H starts
+        // with Q^T H Q.
+        MatrixXd kept = MatrixXd::Zero(n, columns), hq = MatrixXd::Zero(m, columns), s(columns, columns);
+        for (Index c = 0; c < columns; ++c) {
+            for (Index j = 0; j < m; ++j) {
+                AddScaled(q(j, c), v.col(j).data(), kept.col(c).data(), n);
+                AddScaled(q(j, c), h.col(j).data(), hq.col(c).data(), m);
+            }
+        }
         for (Index c = 0; c < columns; ++c)
-            for (Index j = 0; j < m; ++j) kept.col(c) += q(j, c) * v.col(j);
-        const MatrixXd hq = h.topRows(m).lazyProduct(q.leftCols(columns));
-        const MatrixXd s = q.leftCols(columns).transpose().lazyProduct(hq);
+            for (Index r = 0; r < columns; ++r) s(r, c) = Dot(q.col(r).data(), hq.col(c).data(), m);
         v.col(columns) = v.col(m);
         v.leftCols(columns) = kept;
         h.setZero();
