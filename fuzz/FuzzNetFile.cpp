@@ -1,9 +1,11 @@
-// Network-file reader. Properties: a rejected text leaves the network exactly as it was; an accepted one,
-// written out, reads back and writes out to the same bytes.
+// Network-file reader. Properties: a rejected text leaves the network exactly as it was and is refused
+// at a place inside it; the same bytes through a small file buffer get the same verdict, place and
+// network; an accepted one, written out, reads back and writes out to the same bytes.
 #include <cstdint>
 
 #include <cstdlib>
 #include <string>
+#include "fuzz/ReaderStops.h"
 #include "fuzz/Require.h"
 
 #include "src/Net.h"
@@ -39,8 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string before = Text(net), valuesBefore = Values(net);
 
     rcnet::TextReader in(std::string(reinterpret_cast<const char*>(data), size));
-    if (!net.Read(in)) {
+    const bool accepted = net.Read(in);
+    rcnet::Net buffered(0, 0, false);
+    ReadThroughSmallBuffer(data, size, [&](rcnet::TextReader& file) {
+        Require(buffered.Read(file) == accepted, "a small buffer changed the verdict");
+        Require(SameStop(file.Stop(), in.Stop()), "a small buffer changed the place or reason");
+        Require(!accepted || Text(buffered) == Text(net), "a small buffer changed the network");
+    });
+    if (!accepted) {
         Require(Text(net) == before && Values(net) == valuesBefore, "a rejected file changed the network");
+        RequirePlaceInside(in.Stop(), data, size);
         return 0;
     }
     const std::string first = Text(net);

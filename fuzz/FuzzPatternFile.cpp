@@ -1,11 +1,13 @@
-// Pattern-file reader. Properties: all or nothing (a rejected text leaves the result untouched), and an
-// accepted one written out exactly reads back to the same values.
+// Pattern-file reader. Properties: all or nothing (a rejected text leaves the result untouched and is
+// refused at a place inside it); the same bytes through a small file buffer get the same verdict, place
+// and patterns; an accepted one written out exactly reads back to the same values.
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 
 #include <cstdlib>
 #include <string>
+#include "fuzz/ReaderStops.h"
 #include "fuzz/Require.h"
 
 #include "src/PatternFile.h"
@@ -30,8 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rcnet::PatternFile file;
     file.inputSize = 99;
     rcnet::TextReader in(std::string(reinterpret_cast<const char*>(data), size));
-    if (!rcnet::ReadPatterns(in, file)) {
+    const bool accepted = rcnet::ReadPatterns(in, file);
+    ReadThroughSmallBuffer(data, size, [&](rcnet::TextReader& buffer) {
+        rcnet::PatternFile other;
+        Require(rcnet::ReadPatterns(buffer, other) == accepted, "a small buffer changed the verdict");
+        Require(SameStop(buffer.Stop(), in.Stop()), "a small buffer changed the place or reason");
+        Require(!accepted || other.inputs.size() == file.inputs.size(),
+                "a small buffer changed the patterns");
+        for (size_t k = 0; accepted && k < file.inputs.size(); ++k)
+            Require(Same(other.inputs[k], file.inputs[k]) && Same(other.outputs[k], file.outputs[k]),
+                    "a small buffer changed a value");
+    });
+    if (!accepted) {
         Require(file.inputSize == 99 && file.inputs.empty(), "a rejected file filled the result");
+        RequirePlaceInside(in.Stop(), data, size);
         return 0;
     }
     Require(file.inputs.size() == file.outputs.size(), "inputs and targets differ in number");

@@ -9,17 +9,23 @@
 // Reading: any white space before a value; a count is an optional sign and decimal digits ("-1" reads as
 // 4294967295); a double is any decimal form with optional sign, point and exponent, or inf / infinity /
 // nan. As with a C++ stream, a value is the longest prefix that forms one, and the first failure is
-// sticky: every later read fails too.
+// sticky: every later read fails too. A refused text keeps its place (line, column) and a reason naming
+// what the grammar expected there.
 #pragma once
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "include/rcnet_inspect.h"
+#include "platform/Files.h"
 #include "src/Report.h"
 #include "src/Types.h"
 
@@ -62,26 +68,33 @@ private:
     std::string m_Text;
 };
 
-// Reads values from a file (buffered) or from text in memory.
+// Reads values from a file (buffered) or from text in memory. What it accepts never depends on its
+// buffer: a value is read whole, the buffer reading on (and growing, for a value longer than itself)
+// while the text read so far could still be the start of a longer value. When it refuses the text it
+// keeps where and why (Stop), and the first refusal is final: every later read fails too.
 class TextReader {
 public:
+    static constexpr size_t kDefaultBufferSize = size_t{1} << 16;
+
     explicit TextReader(std::string text) : m_Text(std::move(text)), m_Size(m_Text.size()) {
         m_Data = m_Text.data();
         m_End = m_Text.size();
+        m_Eof = true;
     }
     // file stays the caller's; size is its length in bytes (bounds what a header may announce).
-    TextReader(std::FILE* file, uint64_t size) : m_File(file), m_Size(size), m_Buffer(kBufferSize) {
+    TextReader(std::FILE* file, uint64_t size, size_t bufferSize = kDefaultBufferSize)
+        : m_File(file), m_Size(size), m_Buffer(bufferSize > 0 ? bufferSize : 1) {
         m_Data = m_Buffer.data();
     }
     TextReader(const TextReader&) = delete;
     TextReader& operator=(const TextReader&) = delete;
 
     bool Failed() const { return m_Failed; }
-    // For a caller that finds the text invalid: later reads fail too.
-    bool Fail() {
-        m_Failed = true;
-        return false;
-    }
+    const inspect::ReadStop& Stop() const { return m_Stop; }
+
+    // For checkers: the grammar notes what it reads here (nothing is kept without).
+    void KeepNotes(inspect::ReadNotes* notes) { m_Notes = notes; }
+    inspect::ReadNotes* Notes() const { return m_Notes; }
 
     // At most this many bytes are left to read.
     uint64_t RemainingBytes() const {
@@ -89,92 +102,289 @@ public:
         return consumed < m_Size ? m_Size - consumed : 0;
     }
 
-    bool Count(uint32_t& value) {
-        if (!Prepare()) return false;
-        size_t at = m_Pos;
-        bool negative = false;
-        if (m_Data[at] == '+' || m_Data[at] == '-') negative = m_Data[at++] == '-';
-        uint64_t magnitude = 0;
-        const size_t digitsStart = at;
-        while (at < m_End && m_Data[at] >= '0' && m_Data[at] <= '9') {
-            magnitude = magnitude * 10 + static_cast<uint64_t>(m_Data[at++] - '0');
-            if (magnitude > 0xFFFFFFFFull) return Fail();
+    // Each read takes what the value is, for the reason when the text is refused there: text, or a
+    // callable returning it (called only then).
+    template <typename What>
+    bool Count(uint32_t& value, const What& what) {
+        if (!StartValue(what)) return false;
+        for (;;) {
+            size_t at = m_Pos;
+            bool negative = false;
+            if (m_Data[at] == '+' || m_Data[at] == '-') negative = m_Data[at++] == '-';
+            uint64_t magnitude = 0;
+            const size_t digitsStart = at;
+            while (at < m_End && IsDigit(m_Data[at])) {
+                magnitude = magnitude * 10 + static_cast<uint64_t>(m_Data[at++] - '0');
+                if (magnitude > 0xFFFFFFFFull) return Refused(Problem::TooLarge, Describe(what), m_Pos);
+            }
+            if (at == m_End && !m_Eof) {  // more digits may follow
+                ReadMore();
+                continue;
+            }
+            if (at == digitsStart) return Refused(Problem::NotANumber, Describe(what), m_Pos);
+            value = static_cast<uint32_t>(negative ? 0x100000000ull - magnitude : magnitude);
+            Accept(at);
+            return true;
         }
-        if (at == digitsStart || !Complete(at)) return Fail();
-        m_Pos = at;
-        value = static_cast<uint32_t>(negative ? 0x100000000ull - magnitude : magnitude);
-        return true;
     }
 
-    bool Signed(int32_t& value) {
-        uint32_t bits;
-        if (!Count(bits)) return false;
+    template <typename What>
+    bool Signed(int32_t& value, const What& what) {
+        uint32_t bits = 0;
+        if (!Count(bits, what)) return false;
         value = static_cast<int32_t>(bits);
         return true;
     }
 
-    bool Flag(bool& value) {
-        uint32_t number;
-        if (!Count(number)) return false;
-        if (number > 1) return Fail();
+    template <typename What>
+    bool Flag(bool& value, const What& what) {
+        uint32_t number = 0;
+        if (!Count(number, what)) return false;
+        if (number > 1) return Refused(Problem::NotAFlag, Describe(what), BufferIndex(m_ValueStart));
         value = number == 1;
         return true;
     }
 
-    bool Double(double& value) {
-        if (!Prepare()) return false;
-        size_t at = m_Pos;
-        if (m_Data[at] == '+') {
-            ++at;
-            if (at < m_End && (m_Data[at] == '-' || m_Data[at] == '+')) return Fail();
+    template <typename What>
+    bool Double(double& value, const What& what) {
+        if (!StartValue(what)) return false;
+        for (;;) {
+            size_t at = m_Pos;
+            if (m_Data[at] == '+') ++at;
+            double parsed;
+            const auto result =
+                std::from_chars(m_Data + at, m_Data + m_End, parsed, std::chars_format::general);
+            const size_t end = static_cast<size_t>(result.ptr - m_Data);
+            // Only a value followed by a byte that could carry it on ("1e" before "5", "inf" before
+            // "inity") or by the buffer's end may be read otherwise once more text is in.
+            if (result.ec != std::errc() || end == m_End || MayGoOn(m_Data[end])) {
+                if (!m_Eof && m_Pos + DoublePrefix(m_Data + m_Pos, m_Data + m_End) == m_End) {
+                    ReadMore();
+                    continue;
+                }
+            }
+            if (at > m_Pos && at < m_End && (m_Data[at] == '-' || m_Data[at] == '+'))
+                return Refused(Problem::NotANumber, Describe(what), m_Pos);
+            if (result.ec != std::errc()) {
+                const bool range = result.ec == std::errc::result_out_of_range;
+                return Refused(range ? Problem::OutOfRange : Problem::NotANumber, Describe(what), m_Pos);
+            }
+            value = parsed;
+            Accept(end);
+            return true;
         }
-        double parsed;
-        const auto result = std::from_chars(m_Data + at, m_Data + m_End, parsed, std::chars_format::general);
-        if (result.ec != std::errc() || !Complete(static_cast<size_t>(result.ptr - m_Data))) return Fail();
-        m_Pos = static_cast<size_t>(result.ptr - m_Data);
-        value = parsed;
-        return true;
+    }
+
+    bool Count(uint32_t& value) { return Count(value, "a count"); }
+    bool Signed(int32_t& value) { return Signed(value, "a whole number"); }
+    bool Flag(bool& value) { return Flag(value, "0 or 1"); }
+    bool Double(double& value) { return Double(value, "a number"); }
+
+    // Where the value read last starts, and its text (at most 40 bytes; until the next read).
+    std::string ValueText() const { return Excerpt(BufferIndex(m_ValueStart), BufferIndex(m_ValueEnd)); }
+    inspect::TextPlace ValuePlace() const { return {m_Line, m_ValueStart - m_LineStart + 1, m_ValueStart}; }
+
+    // Where the next value starts, or the end of the text (skips the white space before it).
+    inspect::TextPlace NextPlace() {
+        if (!m_Failed) SkipSpace();
+        return PlaceOf(m_Pos);
+    }
+
+    // For a grammar that finds the text invalid: refuses it at `at`; returns false.
+    bool Refuse(const inspect::TextPlace& at, std::string reason) {
+        if (!m_Failed) m_Stop = {at, std::move(reason)};
+        m_Failed = true;
+        return false;
+    }
+
+    // For checkers, after the grammar's last value: notes the text that follows, if any.
+    void NoteTrailingText() {
+        if (!m_Notes || m_Failed || !SkipSpace()) return;
+        m_Notes->trailing = true;
+        m_Notes->trailingAt = PlaceOf(m_Pos);
+        m_Notes->trailingText = Excerpt(m_Pos, RunEnd(m_Pos));
     }
 
 private:
-    static constexpr size_t kBufferSize = 1 << 16;
-    // Longest value text read; the reader holds at least this much ahead of its position.
-    static constexpr size_t kLookahead = 4096;
-
-    // A value that runs up to the end of the buffer while the file goes on may be cut: longer than any
-    // value the library writes, so it is refused rather than read in two pieces.
-    bool Complete(size_t end) const { return end < m_End || !m_File || m_Eof; }
+    enum class Problem { EndOfText, NotANumber, TooLarge, OutOfRange, NotAFlag };
+    static constexpr uint64_t kNoValue = ~uint64_t{0};
+    static constexpr size_t kExcerpt = 40;  // bytes of a value quoted in a reason
 
     static bool IsSpace(char c) {
         return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
     }
+    static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+    static char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+    static bool MayGoOn(char c) { return c == 'e' || c == 'E' || c == 'i' || c == 'I' || c == '('; }
 
-    // Skips white space and makes sure a whole value's text is in the buffer.
-    bool Prepare() {
-        if (m_Failed) return false;
-        for (;;) {
-            while (m_Pos < m_End && IsSpace(m_Data[m_Pos])) ++m_Pos;
-            if (m_End - m_Pos < kLookahead) Refill();
-            if (m_Pos < m_End && !IsSpace(m_Data[m_Pos])) return true;
-            if (m_Pos >= m_End) return Fail();  // end of input
+    template <typename What>
+    static std::string Describe(const What& what) {
+        if constexpr (std::is_convertible_v<const What&, const char*>) {
+            return what;
+        } else {
+            return what();
         }
     }
 
-    void Refill() {
-        if (!m_File || m_Eof) return;
-        const size_t kept = m_End - m_Pos;
-        std::memmove(m_Buffer.data(), m_Buffer.data() + m_Pos, kept);
-        m_Consumed += m_Pos;
-        m_Pos = 0;
-        m_End = kept;
-        while (m_End < m_Buffer.size()) {
-            const size_t got = std::fread(m_Buffer.data() + m_End, 1, m_Buffer.size() - m_End, m_File);
-            if (got == 0) {
-                m_Eof = true;
-                break;
-            }
-            m_End += got;
+    // The length of the longest prefix of [p, end) that the text of some double starts with. Reading a
+    // double from [p, end) gives what the whole text gives once that prefix stops short of end.
+    static size_t DoublePrefix(const char* p, const char* end) {
+        const char* q = p;
+        if (q < end && *q == '+') {
+            if (++q < end && (*q == '+' || *q == '-')) return static_cast<size_t>(q - p);
+        } else if (q < end && *q == '-') {
+            ++q;
         }
+        if (q < end && (Lower(*q) == 'i' || Lower(*q) == 'n')) {
+            const char* word = Lower(*q) == 'i' ? "infinity" : "nan";
+            const bool nan = *word == 'n';
+            while (q < end && *word && Lower(*q) == *word) ++q, ++word;
+            if (nan && !*word && q < end && *q == '(') {
+                ++q;
+                while (q < end && (IsDigit(*q) || (Lower(*q) >= 'a' && Lower(*q) <= 'z') || *q == '_')) ++q;
+                if (q < end && *q == ')') ++q;
+            }
+            return static_cast<size_t>(q - p);
+        }
+        while (q < end && IsDigit(*q)) ++q;
+        if (q < end && *q == '.') {
+            ++q;
+            while (q < end && IsDigit(*q)) ++q;
+        }
+        if (q < end && (*q == 'e' || *q == 'E')) {
+            ++q;
+            if (q < end && (*q == '+' || *q == '-')) ++q;
+            while (q < end && IsDigit(*q)) ++q;
+        }
+        return static_cast<size_t>(q - p);
+    }
+
+    size_t BufferIndex(uint64_t offset) const { return static_cast<size_t>(offset - m_Consumed); }
+    inspect::TextPlace PlaceOf(size_t index) const {
+        const uint64_t offset = m_Consumed + index;
+        return {m_Line, offset - m_LineStart + 1, offset};
+    }
+
+    // Skips white space, counting lines; false at the end of the input.
+    bool SkipSpace() {
+        for (;;) {
+            for (; m_Pos < m_End; ++m_Pos) {
+                const char c = m_Data[m_Pos];
+                if (c > ' ' || !IsSpace(c)) return true;
+                if (c == '\n') {
+                    ++m_Line;
+                    m_LineStart = m_Consumed + m_Pos + 1;
+                }
+            }
+            if (!ReadMore()) return false;
+        }
+    }
+
+    template <typename What>
+    bool StartValue(const What& what) {
+        if (m_Failed) return false;
+        if (SkipSpace()) return true;
+        RefuseValue(Problem::EndOfText, Describe(what), m_Pos);
+        return false;
+    }
+
+    void Accept(size_t end) {
+        if (m_Notes && m_ValueEnd == m_Consumed + m_Pos) NoteJoined(end);
+        m_ValueStart = m_Consumed + m_Pos;
+        m_ValueEnd = m_Consumed + end;
+        m_Pos = end;
+    }
+
+    // Reads on in the file; false at the end of the input. The text from the current position on stays
+    // (with the value before, when the position directly follows it: a reason may quote it), but it may
+    // move, also when nothing more comes; the buffer grows only when that text fills it.
+    bool ReadMore() {
+        if (m_Eof) return false;
+        const uint64_t position = m_Consumed + m_Pos;
+        const size_t keep =
+            m_ValueEnd == position && m_ValueStart >= m_Consumed ? BufferIndex(m_ValueStart) : m_Pos;
+        if (keep > 0) {
+            std::memmove(m_Buffer.data(), m_Buffer.data() + keep, m_End - keep);
+            m_Consumed += keep;
+            m_Pos -= keep;
+            m_End -= keep;
+        } else if (m_End == m_Buffer.size()) {
+            m_Buffer.resize(2 * m_Buffer.size());
+            m_Data = m_Buffer.data();
+        }
+        return Append();
+    }
+
+    // Fills the free end of the buffer, moving nothing.
+    bool Append() {
+        const size_t got = std::fread(m_Buffer.data() + m_End, 1, m_Buffer.size() - m_End, m_File);
+        if (got == 0) {
+            m_Eof = true;
+            return false;
+        }
+        m_End += got;
+        return true;
+    }
+
+    // The end of the blank-free run at index, as far as a reason quotes it (read on for it).
+    size_t RunEnd(size_t index) {
+        while (!m_Eof && m_End - index <= kExcerpt) {
+            if (m_End == m_Buffer.size()) {
+                m_Buffer.resize(2 * m_Buffer.size());
+                m_Data = m_Buffer.data();
+            }
+            if (!Append()) break;
+        }
+        size_t end = index;
+        while (end < m_End && end - index <= kExcerpt && !IsSpace(m_Data[end])) ++end;
+        return end;
+    }
+
+    // At most kExcerpt bytes of [begin, end), bytes that are not printable as \xNN, "..." when cut.
+    std::string Excerpt(size_t begin, size_t end) const {
+        const size_t shown = std::min(end, begin + kExcerpt);
+        std::string text;
+        for (size_t i = begin; i < shown; ++i) {
+            const unsigned char c = static_cast<unsigned char>(m_Data[i]);
+            if (c >= 0x20 && c < 0x7F) {
+                text += static_cast<char>(c);
+            } else {
+                static const char kHex[] = "0123456789ABCDEF";
+                text += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+            }
+        }
+        if (shown < end) text += "...";
+        return text;
+    }
+
+    void NoteJoined(size_t end) {
+        if (m_Notes->joinedCount++ >= inspect::ReadNotes::kMaxJoined) return;
+        const size_t previous = BufferIndex(m_ValueStart);
+        m_Notes->joined.push_back({ValuePlace(), Excerpt(previous, m_Pos), Excerpt(m_Pos, end)});
+    }
+
+    // Refuses the value at index. Always false, visibly so: a caller's value is then seen as set on
+    // every path that returns true.
+    bool Refused(Problem problem, const std::string& what, size_t at) {
+        RefuseValue(problem, what, at);
+        return false;
+    }
+
+    void RefuseValue(Problem problem, const std::string& what, size_t at) {
+        static const char* const kProblems[] = {"", " is not a number",
+                                                " is too large for a count (at most 4294967295)",
+                                                " is out of the range of a double", " is not 0 or 1"};
+        std::string reason = "the file ends too early";
+        if (problem != Problem::EndOfText)
+            reason = "'" + Excerpt(at, RunEnd(at)) + "'" + kProblems[int(problem)];
+        reason += " (expected " + what;
+        // "2.5" where a count belongs reads 2 and leaves ".5" for the next value: say so.
+        if (problem != Problem::EndOfText && m_ValueEnd == m_Consumed + at && at > 0) {
+            reason += "; it directly follows '" + Excerpt(BufferIndex(m_ValueStart), at) +
+                      "', which was read as the value before";
+        }
+        reason += ")";
+        Refuse(PlaceOf(at), std::move(reason));
     }
 
     std::string m_Text;
@@ -184,9 +394,16 @@ private:
     const char* m_Data = nullptr;
     size_t m_Pos = 0;
     size_t m_End = 0;
-    uint64_t m_Consumed = 0;
+    uint64_t m_Consumed = 0;  // offset of the buffer's first byte in the text
     bool m_Eof = false;
     bool m_Failed = false;
+    inspect::ReadStop m_Stop;
+    inspect::ReadNotes* m_Notes = nullptr;
+    uint64_t m_Line = 1;
+    uint64_t m_LineStart = 0;
+    // Offsets of the value read last.
+    uint64_t m_ValueStart = kNoValue;
+    uint64_t m_ValueEnd = kNoValue;
 };
 
 // Records or rows without values take no text, so the text cannot bound how many a header may announce.
@@ -215,26 +432,71 @@ inline void WriteMatrix(TextWriter& out, const Matrix& vector) {
     }
 }
 
-// Reads a matrix written by WriteMatrix into `matrix` (replaced). False when a value is missing or not
-// a number; nothing is allocated for values the rest of the input could not hold.
-inline bool ReadMatrix(TextReader& in, Matrix& matrix) {
-    uint32_t iSize, jSize;
-    if (!in.Count(iSize) || !in.Count(jSize)) return false;
+// "3 of 40", "1 byte", "2 bytes": pieces of reasons.
+inline std::string Of(uint64_t i, uint64_t n) {
+    return std::to_string(i) + " of " + std::to_string(n);
+}
+inline std::string Plural(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Reads a matrix written by WriteMatrix into `matrix` (replaced); `name` ("readout") names it in a
+// reason, and `header`, when given, receives its header. False when a value is missing or not a number;
+// nothing is allocated for values the rest of the input could not hold.
+inline bool ReadMatrix(TextReader& in, Matrix& matrix, const std::string& name = "matrix",
+                       inspect::MatrixHeader* header = nullptr) {
+    uint32_t iSize = 0, jSize = 0;
+    if (!in.Count(iSize, [&] { return "the number of rows of the " + name + " (its header's first value)"; }))
+        return false;
+    const inspect::TextPlace at = in.ValuePlace();
+    if (!in.Count(jSize,
+                  [&] { return "the number of columns of the " + name + " (its header's second value)"; }))
+        return false;
+    if (header) *header = {iSize, jSize, at};
     // Every value takes at least one character and one separator. Empty rows take no text at all, so
     // their number has a fixed bound instead: a few million empty vectors at most.
     const uint64_t room = in.RemainingBytes();
-    if (uint64_t{iSize} * jSize > room / 2 + 1 || (jSize == 0 && iSize > kMaxEmptyRecords)) return in.Fail();
+    if (uint64_t{iSize} * jSize > room / 2 + 1) {
+        return in.Refuse(at, "the " + name + " header announces " + std::to_string(iSize) + " x " +
+                                 std::to_string(jSize) + " values, more than the remaining " +
+                                 Plural(room, "byte", "bytes") +
+                                 " of the file can hold (the file ends before the announced content)");
+    }
+    if (jSize == 0 && iSize > kMaxEmptyRecords) {
+        return in.Refuse(at, "the " + name + " header announces " + std::to_string(iSize) +
+                                 " empty rows, more than the library accepts (" +
+                                 std::to_string(kMaxEmptyRecords) + ")");
+    }
     Matrix result(iSize);
-    for (Vector& row : result) {
+    for (uint32_t i = 0; i < iSize; ++i) {
+        Vector& row = result[i];
         row.resize(jSize);
-        for (double& value : row)
-            if (!in.Double(value)) return false;
+        for (uint32_t j = 0; j < jSize; ++j) {
+            const auto what = [&] {
+                return "value " + Of(j + 1, jSize) + " of row " + Of(i + 1, iSize) + " of the " + name;
+            };
+            if (!in.Double(row[j], what)) return false;
+        }
     }
     matrix.swap(result);
     return true;
 }
+
+// Opens the regular file at path and runs read(TextReader&) over it. False when the file cannot be
+// opened (opened, when given, tells that case apart), else what read returns.
+template <typename Read>
+bool ReadFile(const std::string& path, Read&& read, bool* opened = nullptr) {
+    uint64_t size = 0;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::OpenForReading(path, size),
+                                                               &std::fclose);
+    if (opened) *opened = file != nullptr;
+    if (!file) return false;
+    TextReader in(file.get(), size);
+    return read(in);
+}
 }  // namespace fileops
 
+using fileops::ReadFile;
 using fileops::ReadMatrix;
 using fileops::WriteMatrix;
 

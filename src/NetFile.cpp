@@ -23,16 +23,7 @@ void Net::Write(TextWriter& out) const {
 }
 
 bool Net::Load(const std::string& path) {
-    uint64_t size = 0;
-    std::FILE* file = platform::OpenForReading(path, size);
-    if (!file) return false;
-    bool ok;
-    {
-        TextReader in(file, size);
-        ok = Read(in);
-    }
-    std::fclose(file);
-    return ok;
+    return ReadFile(path, [&](TextReader& in) { return Read(in); });
 }
 
 bool Net::Read(TextReader& in) {
@@ -41,7 +32,11 @@ bool Net::Read(TextReader& in) {
     bool useThreshold = false;
     Matrix weights;
     Reservoire reservoir;
-    if (!in.Count(inSize) || !in.Count(outSize) || !in.Flag(useThreshold) || !ReadMatrix(in, weights) ||
+    inspect::ReadNotes* notes = in.Notes();
+    if (!in.Count(inSize, "the input size (the file's first value)") ||
+        !in.Count(outSize, "the output size (the file's second value)") ||
+        !in.Flag(useThreshold, "the threshold flag, 0 or 1 (the file's third value)") ||
+        !ReadMatrix(in, weights, "readout", notes ? &notes->readout : nullptr) ||
         !reservoir.ReadReservoir(in))
         return false;
     ClearModel();

@@ -2,27 +2,45 @@
 
 #include <algorithm>
 
-#include "platform/Files.h"
 #include "src/FileOps.h"
 
 namespace rcnet {
 namespace {
+using fileops::Of;
 
-// Reads count values into values.
-bool ReadValues(TextReader& in, uint32_t count, Vector& values) {
+// Reads count values of pattern `pattern` of `patterns` into values; `what` is "input" or "target".
+bool ReadValues(TextReader& in, uint32_t count, Vector& values, const char* what, uint32_t pattern,
+                uint32_t patterns) {
     // Every value needs at least one character and a separator.
-    if (count > in.RemainingBytes() / 2 + 1) return in.Fail();
+    const uint64_t room = in.RemainingBytes();
+    if (count > room / 2 + 1) {
+        return in.Refuse(in.NextPlace(), "the file ends too early: pattern " + Of(pattern + 1, patterns) +
+                                             " needs " + std::to_string(count) + " " + what +
+                                             " values, more than the remaining " +
+                                             fileops::Plural(room, "byte", "bytes") + " can hold");
+    }
     values.resize(count);
-    for (double& value : values)
-        if (!in.Double(value)) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        const auto expected = [&] {
+            return std::string(what) + " " + Of(i + 1, count) + " of pattern " + Of(pattern + 1, patterns);
+        };
+        if (!in.Double(values[i], expected)) return false;
+    }
     return true;
 }
 
 bool ReadRecords(TextReader& in, PatternFile& result) {
-    uint32_t count;
-    if (!in.Count(result.inputSize) || !in.Count(result.outputSize) || !in.Count(count)) return false;
+    uint32_t count = 0;
+    if (!in.Count(result.inputSize, "the input size (the file's first value)") ||
+        !in.Count(result.outputSize, "the output size (the file's second value)") ||
+        !in.Count(count, "the number of patterns (the file's third value)"))
+        return false;
     const uint64_t width = uint64_t{result.inputSize} + result.outputSize;
-    if (width == 0 && count > kMaxEmptyRecords) return in.Fail();
+    if (width == 0 && count > kMaxEmptyRecords) {
+        return in.Refuse(in.ValuePlace(), "the header announces " + std::to_string(count) +
+                                              " patterns without values, more than the library accepts (" +
+                                              std::to_string(kMaxEmptyRecords) + ")");
+    }
     // Room only for the records the remaining text can hold (a value takes two characters at least).
     const uint64_t fits = width ? in.RemainingBytes() / (2 * width) : count;
     const size_t expected = static_cast<size_t>(std::min<uint64_t>(count, fits));
@@ -30,7 +48,8 @@ bool ReadRecords(TextReader& in, PatternFile& result) {
     result.outputs.Reserve(expected, result.outputSize);
     Vector input, output;
     for (uint32_t k = 0; k < count; ++k) {
-        if (!ReadValues(in, result.inputSize, input) || !ReadValues(in, result.outputSize, output))
+        if (!ReadValues(in, result.inputSize, input, "input", k, count) ||
+            !ReadValues(in, result.outputSize, output, "target", k, count))
             return false;
         result.inputs.Reserve(1, result.inputSize);
         result.outputs.Reserve(1, result.outputSize);
@@ -50,16 +69,7 @@ bool ReadPatterns(TextReader& in, PatternFile& file) {
 }
 
 bool ReadPatternFile(const std::string& path, PatternFile& file) {
-    uint64_t size = 0;
-    std::FILE* handle = platform::OpenForReading(path, size);
-    if (!handle) return false;
-    bool ok;
-    {
-        TextReader in(handle, size);
-        ok = ReadPatterns(in, file);
-    }
-    std::fclose(handle);
-    return ok;
+    return ReadFile(path, [&](TextReader& in) { return ReadPatterns(in, file); });
 }
 
 }  // namespace rcnet

@@ -24,7 +24,8 @@ struct PatternFile {
 // Memory grows only with what the file holds, never with what its header announces.
 bool ReadPatternFile(const std::string& path, PatternFile& file);
 
-// The same from any text; `file` is filled only on success.
+// The same from any text or open file; `file` is filled only on success, and a refused text leaves its
+// place and reason in in.Stop().
 bool ReadPatterns(TextReader& in, PatternFile& file);
 
 }  // namespace rcnet

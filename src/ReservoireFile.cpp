@@ -1,4 +1,5 @@
-// The reservoir's block of the network file.
+// The reservoir's block of the network file. A checker's notes (TextReader::Notes) receive every neuron
+// record and link line as the file has them, repeats and lines the reservoir skips included.
 #include <algorithm>
 #include <map>
 
@@ -36,16 +37,15 @@ void WriteNeuron(const NeuronBase& neuron, TextWriter& out) {
     WriteLinks(out, neuron, neuron.m_OutgoingBack);
 }
 
-bool ReadLinks(TextReader& in, std::vector<LinkRecord>& records) {
-    uint32_t count;
-    if (!in.Count(count)) return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        LinkRecord record;
-        if (!in.Count(record.source) || !in.Double(record.weight) || !in.Count(record.target)) return false;
-        records.push_back(record);
-    }
-    return true;
+// Neuron record `index` of `count`, for reasons.
+std::string Record(uint32_t index, uint32_t count) {
+    return "neuron record " + fileops::Of(index + 1, count);
 }
+
+// Defined below ReadReservoir, in the order the file is read.
+bool ReadLinks(TextReader& in, bool back, uint32_t index, uint32_t count, uint32_t id,
+               std::vector<LinkRecord>& records);
+bool RefuseType(TextReader& in, uint32_t index, uint32_t count);
 
 }  // namespace
 
@@ -60,25 +60,25 @@ bool Reservoire::ReadReservoir(TextReader& in) {
     Clear();
     std::map<uint32_t, NeuronRef> neurons;
     std::vector<LinkRecord> forward, back;
-    uint32_t n;
-    if (!in.Count(n)) return false;
+    uint32_t n = 0;
+    if (!in.Count(n, "the number of neurons (after the readout)")) return false;
     uint32_t highestId = 0;
     for (uint32_t i = 0; i < n; ++i) {
-        int32_t type;
-        if (!in.Signed(type)) return false;
+        int32_t type = 0;
+        if (!in.Signed(type, [&] { return "the type of " + Record(i, n); })) return false;
         RC_CHECK(type != ETYPE_UNKNOWN);
         NeuronRef neuron = CreateNeuron(type);
-        if (!neuron) return false;  // the factory reported; a block with such a neuron is not loaded
-        uint32_t id;
-        if (!in.Count(id)) return false;
+        if (!neuron) return RefuseType(in, i, n);  // the factory reported; such a block is not loaded
+        uint32_t id = 0;
+        if (!in.Count(id, [&] { return "the id of " + Record(i, n); })) return false;
+        if (in.Notes()) in.Notes()->neurons.push_back({type, id, in.ValuePlace()});
         neuron->m_Id = id;
         highestId = std::max(highestId, id);
         neurons.emplace(id, std::move(neuron));  // a repeated id keeps the first neuron
-        if (!ReadLinks(in, forward) || !ReadLinks(in, back)) return false;
+        if (!ReadLinks(in, false, i, n, id, forward) || !ReadLinks(in, true, i, n, id, back)) return false;
     }
     // Neurons made after this block must not repeat one of its ids.
     NeuronBase::ReserveIdsUpTo(highestId);
-
     m_Neurons.reserve(neurons.size());
     for (const auto& entry : neurons) m_Neurons.push_back(entry.second);
     // Links are made once all neurons exist: a line may name a neuron whose record comes later.
@@ -95,11 +95,47 @@ bool Reservoire::ReadReservoir(TextReader& in) {
             }
         }
     }
-    if (!ReadMatrix(in, m_InputMatrix)) return false;
+    inspect::MatrixHeader* header = in.Notes() ? &in.Notes()->inputMatrix : nullptr;
+    if (!ReadMatrix(in, m_InputMatrix, "input matrix", header)) return false;
     m_Inputs.assign(m_InputMatrix.size(), 0.0);
     m_InputSums.assign(m_Neurons.size(), 0.0);
     m_States.assign(m_Neurons.size(), 0.0);
     return true;
 }
+
+namespace {
+
+// The forward or back link lines of neuron record `index` of `count`, whose id is id.
+bool ReadLinks(TextReader& in, bool back, uint32_t index, uint32_t count, uint32_t id,
+               std::vector<LinkRecord>& records) {
+    const char* kind = back ? "back" : "forward";
+    const auto record = [&] { return Record(index, count) + " (id " + std::to_string(id) + ")"; };
+    uint32_t links = 0;
+    if (!in.Count(links, [&] { return std::string("the number of ") + kind + " links of " + record(); }))
+        return false;
+    inspect::ReadNotes* notes = in.Notes();
+    for (uint32_t j = 0; j < links; ++j) {
+        const auto link = [&] {
+            return std::string(kind) + " link " + fileops::Of(j + 1, links) + " of " + record();
+        };
+        LinkRecord line{};
+        if (!in.Count(line.source, [&] { return "the source id of " + link(); })) return false;
+        const inspect::TextPlace at = notes ? in.ValuePlace() : inspect::TextPlace{};
+        if (!in.Double(line.weight, [&] { return "the weight of " + link(); }) ||
+            !in.Count(line.target, [&] { return "the target id of " + link(); }))
+            return false;
+        records.push_back(line);
+        if (notes) notes->links.push_back({line.source, line.weight, line.target, back, index, at});
+    }
+    return true;
+}
+
+bool RefuseType(TextReader& in, uint32_t index, uint32_t count) {
+    return in.Refuse(in.ValuePlace(), "'" + in.ValueText() + "' is not a neuron type (expected the type of " +
+                                          Record(index, count) +
+                                          ": 0 sigmoid, 1 bipolar sigmoid, 2 rsdn or 3 linear)");
+}
+
+}  // namespace
 
 }  // namespace rcnet

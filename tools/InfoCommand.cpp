@@ -1,18 +1,35 @@
 // rcnet info: what a network file holds, as the library loads it.
 #include <cstdio>
-#include <unordered_map>
-#include <vector>
 
+#include "include/rcnet_inspect.h"
 #include "tools/Commands.h"
-#include "tools/EigenvalueRadius.h"
 #include "tools/LibraryNet.h"
 
 namespace rcnet::tools {
 namespace {
 
-std::string Shape(const Matrix& matrix) {
-    const size_t columns = matrix.empty() ? 0 : matrix[0].size();
-    return std::to_string(matrix.size()) + " x " + std::to_string(columns);
+std::string Shape(const std::vector<std::vector<double>>& matrix) {
+    return std::to_string(matrix.size()) + " x " + std::to_string(matrix.empty() ? 0 : matrix[0].size());
+}
+
+// "LABEL: R (WHAT; method, largest strongly connected block B)", or why it is an estimate.
+void PrintRadius(const char* label, const inspect::Network& net, inspect::LinkKind kind, const char* what) {
+    const bool back = kind == inspect::LinkKind::Back;
+    if ((back ? net.back : net.forward).empty()) {
+        std::printf("%s: 0 (no %s links)\n", label, back ? "back" : "forward");
+        return;
+    }
+    const inspect::Radius radius = inspect::LinkRadius(net, kind);
+    const char* method = radius.iterative ? "Arnoldi" : "dense QR";
+    if (radius.largestBlock < 2) {
+        std::printf("%s: %.6g (%s; no cycle but self links)\n", label, radius.value, what);
+    } else if (radius.converged) {
+        std::printf("%s: %.6g (%s; %s, largest strongly connected block %zu)\n", label, radius.value, what,
+                    method, radius.largestBlock);
+    } else {
+        std::printf("%s: %.6g (%s; estimate, %s did not converge; at most %.6g)\n", label, radius.value, what,
+                    method, radius.upperBound);
+    }
 }
 
 }  // namespace
@@ -20,49 +37,26 @@ std::string Shape(const Matrix& matrix) {
 int RunInfo(const InfoOptions& options) {
     RegisteredNet registered(0, 0, false);
     if (!LoadNetwork(options.netFile, registered, "info")) return kExitFailure;
-    const std::shared_ptr<Net> net = registered.Get();
-    const Reservoire& reservoir = net->Reservoir();
-    const std::vector<NeuronRef>& neurons = reservoir.Neurons();
+    inspect::Network net;
+    if (!inspect::GetNetwork(registered.Id(), net)) return kExitFailure;
 
     size_t byType[4] = {0, 0, 0, 0};
-    std::unordered_map<const NeuronBase*, uint32_t> position;
-    for (size_t i = 0; i < neurons.size(); ++i) {
-        const int32_t type = neurons[i]->GetType();
-        if (type >= 0 && type <= 3) ++byType[type];
-        position.emplace(neurons[i].get(), static_cast<uint32_t>(i));
-    }
-    // W[target][source] = weight, neurons numbered by their place in the reservoir.
-    std::vector<MatrixEntry> forward;
-    size_t backLinks = 0;
-    for (size_t s = 0; s < neurons.size(); ++s) {
-        for (const auto& [connector, weight] : neurons[s]->m_Outgoing)
-            forward.push_back({position.at(connector->m_Neuron), static_cast<uint32_t>(s), weight});
-        backLinks += neurons[s]->m_OutgoingBack.size();
-    }
-    const SpectralResult spectral = SpectralRadius(neurons.size(), forward);
-
+    for (const inspect::Neuron& neuron : net.neurons)
+        if (neuron.type >= 0 && neuron.type <= 3) ++byType[neuron.type];
     std::printf("file: %s\n", options.netFile.c_str());
-    std::printf("inputs: %u\n", net->InputSize());
-    std::printf("outputs: %u\n", net->OutputSize());
-    std::printf("threshold: %s\n", net->UseThreshold() ? "on" : "off");
-    std::printf("neurons: %zu\n", neurons.size());
+    std::printf("inputs: %u\n", net.inputs);
+    std::printf("outputs: %u\n", net.outputs);
+    std::printf("threshold: %s\n", net.threshold ? "on" : "off");
+    std::printf("neurons: %zu\n", net.neurons.size());
     std::printf("  sigmoid: %zu\n  bisigmoid: %zu\n  rsdn: %zu\n  linear: %zu\n", byType[0], byType[1],
                 byType[2], byType[3]);
-    std::printf("forward links: %zu\n", forward.size());
-    std::printf("back links: %zu\n", backLinks);
-    std::printf("input matrix: %s\n", Shape(reservoir.InputMatrix()).c_str());
-    std::printf("readout: %s%s\n", Shape(net->OutputWeights()).c_str(),
-                net->OutputWeights().empty() ? " (not trained)" : "");
-    const char* method = spectral.usedArnoldi ? "Arnoldi" : "Hessenberg QR";
-    if (forward.empty()) {
-        std::printf("spectral radius: 0 (no forward links)\n");
-    } else if (spectral.converged) {
-        std::printf("spectral radius: %.6g (forward links; %s, largest strongly connected block %zu)\n",
-                    spectral.radius, method, spectral.largestBlock);
-    } else {
-        std::printf("spectral radius: %.6g (forward links; estimate, %s did not converge; at most %.6g)\n",
-                    spectral.radius, method, spectral.upperBound);
-    }
+    std::printf("forward links: %zu\n", net.forward.size());
+    std::printf("back links: %zu\n", net.back.size());
+    std::printf("input matrix: %s\n", Shape(net.inputMatrix).c_str());
+    std::printf("readout: %s%s\n", Shape(net.readout).c_str(), net.readout.empty() ? " (not trained)" : "");
+    // The state carried from step to step passes through the back links; forward links act within a step.
+    PrintRadius("spectral radius", net, inspect::LinkKind::Back, "back links, the step-to-step map");
+    PrintRadius("forward-link radius", net, inspect::LinkKind::Forward, "forward links, within a step");
     return kExitOk;
 }
 

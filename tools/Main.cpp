@@ -5,7 +5,6 @@
 #include <string>
 
 #include "tools/Commands.h"
-#include "tools/LibraryNet.h"
 
 #ifndef RCNET_VERSION
 #define RCNET_VERSION "unknown"
@@ -92,7 +91,6 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? kExitOk : kExitUsage;
     }
 
-    RouteLibraryReports();
     if (*infoCommand) return RunInfo(info);
     if (*checkCommand) return RunCheck(check);
     if (*trainCommand) return RunTrain(train);

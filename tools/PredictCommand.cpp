@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "include/rcnet.h"
-#include "src/PatternFile.h"
+#include "include/rcnet_inspect.h"
 #include "tools/Commands.h"
 #include "tools/LibraryNet.h"
 
@@ -32,13 +32,14 @@ void AppendHeader(std::string& line, const char* name, uint32_t count) {
 
 int RunPredict(const PredictOptions& options) {
     RegisteredNet registered(0, 0, false);
-    if (!LoadNetwork(options.netFile, registered, "predict")) return kExitFailure;
-    const std::shared_ptr<Net> net = registered.Get();
-    const uint32_t inSize = net->InputSize(), outSize = net->OutputSize();
+    inspect::Network net;
+    if (!LoadNetwork(options.netFile, registered, "predict") || !inspect::GetNetwork(registered.Id(), net))
+        return kExitFailure;
+    const uint32_t inSize = net.inputs, outSize = net.outputs;
 
-    PatternFile patterns;
-    if (!ReadPatternFile(options.patternFile, patterns)) {
-        ExplainPatternFile(options.patternFile, "predict");
+    const inspect::PatternFileCheck patterns = inspect::CheckPatternFile(options.patternFile);
+    if (!patterns.accepted) {
+        PrintRefusal("predict", options.patternFile, patterns);
         return kExitFailure;
     }
     if (patterns.inputSize != inSize) {
@@ -75,7 +76,7 @@ int RunPredict(const PredictOptions& options) {
         }
         if (options.targets) {
             for (uint32_t i = 0; i < outSize; ++i) {
-                const double target = patterns.outputs[k][i];
+                const double target = patterns.targets[k][i];
                 line += ',';
                 AppendNumber(line, target);
                 squares += (outputs[i] - target) * (outputs[i] - target);

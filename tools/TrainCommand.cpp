@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "include/rcnet.h"
+#include "include/rcnet_inspect.h"
 #include "tools/Commands.h"
-#include "tools/FileCheck.h"
 #include "tools/LibraryNet.h"
 #include "tools/Progress.h"
 
@@ -48,22 +48,15 @@ int RunTrain(const TrainOptions& options) {
     const auto start = std::chrono::steady_clock::now();
     Progress progress;
     progress.Phase("checking the pattern file");
-    // The checker reads the sizes and gives line and column when the file is refused.
-    std::string text, error;
-    if (!ReadWholeFile(options.patternFile, text, error)) {
-        progress.Finish();
-        std::fprintf(stderr, "rcnet train: cannot read %s: %s\n", options.patternFile.c_str(), error.c_str());
-        return kExitFailure;
-    }
-    const CheckResult check = CheckPatternText(std::move(text));
-    const uint32_t inputs = check.inputs, outputs = check.outputs, count = check.patterns;
+    // The library's reader gives the sizes, or the place and reason of a refusal.
+    const inspect::PatternFileCheck check = inspect::CheckPatternFile(options.patternFile);
     progress.Finish();
     if (!check.accepted) {
-        std::fprintf(stderr, "rcnet train: %s: line %llu, column %llu: %s\n", options.patternFile.c_str(),
-                     static_cast<unsigned long long>(check.error.at.line),
-                     static_cast<unsigned long long>(check.error.at.column), check.error.message.c_str());
+        PrintRefusal("train", options.patternFile, check);
         return kExitFailure;
     }
+    const uint32_t inputs = check.inputSize, outputs = check.outputSize;
+    const uint32_t count = static_cast<uint32_t>(check.inputs.size());
     if (!SizeAgrees("--inputs", options.inputs, inputs, "input size") ||
         !SizeAgrees("--outputs", options.outputs, outputs, "output size"))
         return kExitUsage;
@@ -94,7 +87,7 @@ int RunTrain(const TrainOptions& options) {
     progress.Phase("reading the patterns");
     if (!AddPatternsFromFile(id, options.patternFile.c_str())) {
         progress.Finish();
-        ExplainPatternFile(options.patternFile, "train");
+        std::fprintf(stderr, "rcnet train: the library could not read %s\n", options.patternFile.c_str());
         return kExitFailure;
     }
 

@@ -112,8 +112,20 @@ case_info() {
         "  rsdn: 30" "  linear: 0" "forward links: 90" "back links: 15" "input matrix: 2 x 30" "readout: 1 x 31"; do
         expect_out "$line" "info of a trained network"
     done
-    grep -Eq '^spectral radius: [0-9.e+-]+ \(forward links; Hessenberg QR' out.txt ||
-        fail "info: no spectral radius line ($(grep spectral out.txt))"
+    # The radius of the back links (the step-to-step map), and that of the forward links, labelled.
+    grep -Eq '^spectral radius: [0-9.e+-]+ \(back links' out.txt ||
+        fail "info: no spectral radius line ($(grep radius out.txt))"
+    grep -Eq '^forward-link radius: [0-9.e+-]+ \(forward links, within a step; dense QR' out.txt ||
+        fail "info: no forward-link radius line ($(grep radius out.txt))"
+
+    # Back links only: the radius is theirs (about sqrt(10 / 3) for 10 links per neuron with weights
+    # evenly in [-1, 1]).
+    run train --patterns "$data/patterns.txt" --out back.txt --neurons 200 --connections 0 --back-connections 2000
+    expect_rc 0 "train with back links only"
+    run info back.txt
+    expect_out "forward-link radius: 0 (no forward links)" "info with back links only"
+    awk '/^spectral radius:/ { found = 1; if ($3 < 1.3 || $3 > 2.4) exit 1 } END { exit !found }' out.txt ||
+        fail "info with back links only: $(grep radius out.txt)"
 
     run train --patterns "$data/patterns.txt" --out plain.txt --neurons 12 --type linear --no-threshold
     expect_rc 0 "train without threshold"
@@ -122,12 +134,20 @@ case_info() {
         expect_out "$line" "info without threshold"
     done
 
-    # A network of one cycle 1 -> 2 -> 3 -> 1 with weights 2, 2, 2: spectral radius exactly 2.
+    # One cycle 1 -> 2 -> 3 -> 1 with weights 2, 2, 2: radius exactly 2, of the back links or the forward
+    # links, whichever hold it.
+    printf '1 1 0\n0 0\n3\n3\n1\n0\n1\n1 2 2\n3\n2\n0\n1\n2 2 3\n3\n3\n0\n1\n3 2 1\n1 3\n1 1 1 \n' >cycle.txt
+    run info cycle.txt
+    expect_rc 0 "info of a back-link cycle"
+    expect_out "spectral radius: 2 (back links, the step-to-step map; dense QR, largest strongly connected block 3)" \
+        "info of a back-link cycle"
+    expect_out "forward-link radius: 0 (no forward links)" "info of a back-link cycle"
+    expect_out "readout: 0 x 0 (not trained)" "info of a back-link cycle"
     printf '1 1 0\n0 0\n3\n3\n1\n1\n1 2 2\n0\n3\n2\n1\n2 2 3\n0\n3\n3\n1\n3 2 1\n0\n1 3\n1 1 1 \n' >cycle.txt
     run info cycle.txt
-    expect_rc 0 "info of a cycle"
-    expect_out "spectral radius: 2 (" "info of a cycle"
-    expect_out "readout: 0 x 0 (not trained)" "info of a cycle"
+    expect_rc 0 "info of a forward-link cycle"
+    expect_out "spectral radius: 0 (no back links)" "info of a forward-link cycle"
+    expect_out "forward-link radius: 2 (" "info of a forward-link cycle"
 
     # A file the library refuses: the reason, with line and column.
     run info "$data/net_bad_weight.txt"

@@ -1,0 +1,488 @@
+#include "src/SpectralRadius.h"
+
+#include <Eigen/Dense>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace rcnet {
+namespace {
+
+using Eigen::Index;
+using Eigen::MatrixXd;
+using Eigen::VectorXd;
+using Complex = std::complex<double>;
+
+// |z| from the square root alone: hypot's last bit differs between C libraries, and the scaled entries
+// keep the squares far from overflow.
+double Modulus(const Complex& z) {
+    return std::sqrt(z.real() * z.real() + z.imag() * z.imag());
+}
+
+// Parlett-Reinsch balancing by powers of 2 (exact, so the eigenvalues are kept): rows and columns of
+// very different sizes would cost the QR iteration accuracy.
+void Balance(MatrixXd& a) {
+    const Index n = a.rows();
+    for (int sweep = 0; sweep < 100; ++sweep) {
+        bool changed = false;
+        for (Index i = 0; i < n; ++i) {
+            double c = 0.0, r = 0.0;
+            for (Index j = 0; j < n; ++j) {
+                if (j == i) continue;
+                c += std::fabs(a(j, i));
+                r += std::fabs(a(i, j));
+            }
+            if (c == 0.0 || r == 0.0) continue;
+            const double sum = c + r;
+            double f = 1.0;
+            for (const double g = r / 2; c < g;) f *= 2, c *= 4;
+            for (const double g = r * 2; c > g;) f /= 2, c /= 4;
+            if ((c + r) / f < 0.95 * sum) {
+                changed = true;
+                a.row(i) /= f;
+                a.col(i) *= f;
+            }
+        }
+        if (!changed) break;
+    }
+}
+
+bool EigenvaluesOf(MatrixXd a, std::vector<Complex>& values) {
+    values.clear();
+    if (a.rows() == 0) return true;
+    Balance(a);
+    const Eigen::EigenSolver<MatrixXd> solver(a, false);
+    if (solver.info() != Eigen::Success) return false;
+    values.assign(solver.eigenvalues().data(), solver.eigenvalues().data() + a.rows());
+    return true;
+}
+
+double LargestModulus(const std::vector<Complex>& values) {
+    double largest = 0.0;
+    for (const Complex& v : values) largest = std::max(largest, Modulus(v));
+    return largest;
+}
+
+// Compressed rows, for the Arnoldi iteration's products; each row sums in the entries' order.
+struct SparseRows {
+    Index n = 0;
+    std::vector<size_t> start;
+    std::vector<uint32_t> column;
+    std::vector<double> value;
+
+    SparseRows(size_t order, const std::vector<MatrixEntry>& entries)
+        : n(static_cast<Index>(order)), start(order + 1, 0), column(entries.size()), value(entries.size()) {
+        for (const MatrixEntry& e : entries) ++start[e.row + 1];
+        std::partial_sum(start.begin(), start.end(), start.begin());
+        std::vector<size_t> next(start.begin(), start.end() - 1);
+        for (const MatrixEntry& e : entries) {
+            column[next[e.row]] = e.column;
+            value[next[e.row]++] = e.value;
+        }
+    }
+
+    void Multiply(const double* x, double* y) const {
+        for (Index i = 0; i < n; ++i) {
+            double sum = 0.0;
+            for (size_t k = start[i]; k < start[i + 1]; ++k) sum += value[k] * x[column[k]];
+            y[i] = sum;
+        }
+    }
+
+    double LargestRowSum() const {
+        double largest = 0.0;
+        for (Index i = 0; i < n; ++i) {
+            double sum = 0.0;
+            for (size_t k = start[i]; k < start[i + 1]; ++k) sum += std::fabs(value[k]);
+            largest = std::max(largest, sum);
+        }
+        return largest;
+    }
+};
+
+// Start and restart vectors: a fixed linear congruential sequence in [-1, 1).
+class VectorSource {
+public:
+    template <typename Column>
+    void Fill(Column&& x) {
+        for (Index i = 0; i < x.size(); ++i) {
+            m_State = m_State * 6364136223846793005ull + 1442695040888963407ull;
+            x(i) = static_cast<double>(m_State >> 11) / 4503599627370496.0 - 1.0;
+        }
+    }
+
+private:
+    uint64_t m_State = 0x2545F4914F6CDD1Dull;
+};
+
+struct ArnoldiOutcome {
+    double radius = 0.0;
+    bool converged = false;
+    size_t restarts = 0;
+};
+
+// The vector arithmetic of the Arnoldi iteration, summed in an order fixed by the lengths alone: how
+// Eigen vectorises its own reductions differs between targets, and so would the last bits.
+double Dot(const double* a, const double* b, Index n) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    Index i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += a[i] * b[i];
+        s1 += a[i + 1] * b[i + 1];
+        s2 += a[i + 2] * b[i + 2];
+        s3 += a[i + 3] * b[i + 3];
+    }
+    for (; i < n; ++i) s0 += a[i] * b[i];
+    return (s0 + s1) + (s2 + s3);
+}
+
+double Norm(const double* x, Index n) {
+    return std::sqrt(Dot(x, x, n));
+}
+
+// y += f x, element by element (the same bits however it is vectorised).
+void AddScaled(double f, const double* x, double* y, Index n) {
+    for (Index i = 0; i < n; ++i) y[i] += f * x[i];
+}
+
+void Divide(double* x, Index n, double d) {
+    for (Index i = 0; i < n; ++i) x[i] /= d;
+}
+
+// Classical Gram-Schmidt, twice, of column j + 1 of v against columns 0..j; the coefficients go into h
+// (j + 1 rows). Returns the remaining norm.
+double Orthogonalise(MatrixXd& v, Index j, VectorXd& h) {
+    const Index n = v.rows();
+    double* x = v.col(j + 1).data();
+    VectorXd c(j + 1);
+    h.head(j + 1).setZero();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (Index i = 0; i <= j; ++i) c(i) = Dot(v.col(i).data(), x, n);
+        for (Index i = 0; i <= j; ++i) AddScaled(-c(i), v.col(i).data(), x, n);
+        h.head(j + 1) += c;
+    }
+    return Norm(x, n);
+}
+
+// x / y by Smith's method, in plain double arithmetic: std::complex's division calls the compiler's
+// runtime, which on 32-bit Windows computes in x87 extended precision and rounds otherwise.
+Complex Divide(const Complex& x, const Complex& y) {
+    if (std::fabs(y.real()) >= std::fabs(y.imag())) {
+        const double r = y.imag() / y.real(), d = y.real() + y.imag() * r;
+        return {(x.real() + x.imag() * r) / d, (x.imag() - x.real() * r) / d};
+    }
+    const double r = y.real() / y.imag(), d = y.real() * r + y.imag();
+    return {(x.real() * r + x.imag()) / d, (x.imag() * r - x.real()) / d};
+}
+
+// The eigenvector of the m x m matrix h (the top rows of `h`) for its eigenvalue theta, scaled to unit
+// length, by two steps of inverse iteration: LU with partial pivoting of h - theta I (a zero pivot made
+// tiny), then two solves from a vector of ones. Computed here rather than taken from Eigen, whose
+// eigenvector code rounds differently on different targets.
+std::vector<Complex> RitzVector(const MatrixXd& h, Index m, Complex theta) {
+    std::vector<Complex> a(static_cast<size_t>(m * m));  // row-major
+    double largest = 0.0;
+    for (Index i = 0; i < m; ++i) {
+        for (Index j = 0; j < m; ++j) {
+            a[i * m + j] = Complex(h(i, j), 0.0) - (i == j ? theta : Complex(0.0, 0.0));
+            largest = std::max(largest, std::fabs(h(i, j)));
+        }
+    }
+    const double tiny = std::max(largest, 1e-300) * std::numeric_limits<double>::epsilon();
+    std::vector<Index> pivot(static_cast<size_t>(m));
+    for (Index k = 0; k < m; ++k) {
+        Index p = k;
+        for (Index i = k + 1; i < m; ++i)
+            if (Modulus(a[i * m + k]) > Modulus(a[p * m + k])) p = i;
+        pivot[k] = p;
+        if (p != k) std::swap_ranges(a.begin() + k * m, a.begin() + (k + 1) * m, a.begin() + p * m);
+        if (a[k * m + k] == Complex(0.0, 0.0)) a[k * m + k] = tiny;
+        for (Index i = k + 1; i < m; ++i) {
+            const Complex f = Divide(a[i * m + k], a[k * m + k]);
+            a[i * m + k] = f;
+            for (Index j = k + 1; j < m; ++j) a[i * m + j] -= f * a[k * m + j];
+        }
+    }
+    std::vector<Complex> y(static_cast<size_t>(m), Complex(1.0, 0.0));
+    for (int round = 0; round < 2; ++round) {
+        for (Index k = 0; k < m; ++k) {
+            std::swap(y[k], y[pivot[k]]);
+            for (Index i = k + 1; i < m; ++i) y[i] -= a[i * m + k] * y[k];
+        }
+        for (Index i = m - 1; i >= 0; --i) {
+            Complex sum = y[i];
+            for (Index j = i + 1; j < m; ++j) sum -= a[i * m + j] * y[j];
+            y[i] = Divide(sum, a[i * m + i]);
+        }
+        double size = 0.0;
+        for (const Complex& c : y) size = std::max(size, Modulus(c));
+        if (!(size > 0.0) || !std::isfinite(size)) break;
+        for (Complex& c : y) c /= size;
+    }
+    double squares = 0.0;
+    for (const Complex& c : y) squares += c.real() * c.real() + c.imag() * c.imag();
+    const double length = std::sqrt(squares);
+    if (length > 0.0 && std::isfinite(length))
+        for (Complex& c : y) c /= length;
+    return y;
+}
+
+// The largest eigenvalue modulus of the square block a, by Arnoldi with thick restarts. The relation
+// A V = V H + beta v_m e_m^T holds throughout (V: n x m, orthonormal); a restart keeps V Q, where Q spans
+// H's invariant subspace of the largest Ritz values, as the first columns of a new decomposition whose
+// H starts with Q^T H Q and a row beta e_m^T Q.
+ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions& options) {
+    ArnoldiOutcome outcome;
+    const Index n = a.n;
+    const Index m = std::max<Index>(static_cast<Index>(options.basis), 8);
+    const Index wantedMax = std::clamp<Index>(static_cast<Index>(options.wanted), 1, m / 2);
+    const Index keepMax = std::clamp<Index>(static_cast<Index>(options.keep), wantedMax + 1, m - 2);
+    const double aNorm = a.LargestRowSum();
+    if (n <= m + 2 || aNorm == 0.0) {
+        // The whole space fits the basis: solve it exactly.
+        MatrixXd dense = MatrixXd::Zero(n, n);
+        for (Index i = 0; i < n; ++i)
+            for (size_t k = a.start[i]; k < a.start[i + 1]; ++k) dense(i, a.column[k]) += a.value[k];
+        std::vector<Complex> values;
+        outcome.converged = EigenvaluesOf(std::move(dense), values);
+        outcome.radius = LargestModulus(values);
+        return outcome;
+    }
+
+    MatrixXd v(n, m + 1), h = MatrixXd::Zero(m + 1, m);
+    VectorXd coefficients(m + 1);
+    VectorSource source;
+    source.Fill(v.col(0));
+    Divide(v.col(0).data(), n, Norm(v.col(0).data(), n));
+    Index k = 0;  // columns of the decomposition carried over
+    std::vector<Index> order(static_cast<size_t>(m));
+    for (size_t restart = 0;; ++restart) {
+        outcome.restarts = restart;
+        for (Index j = k; j < m; ++j) {
+            a.Multiply(v.col(j).data(), v.col(j + 1).data());
+            const double before = Norm(v.col(j + 1).data(), n);
+            double norm = Orthogonalise(v, j, coefficients);
+            h.col(j).head(j + 1) = coefficients.head(j + 1);
+            h.col(j).tail(m - j).setZero();
+            if (norm <= 1e-12 * std::max(before, aNorm)) {
+                // The Krylov space is invariant: go on in the rest of the space.
+                for (int attempt = 0; attempt < 5 && norm <= 1e-8; ++attempt) {
+                    source.Fill(v.col(j + 1));
+                    norm = Orthogonalise(v, j, coefficients);
+                }
+            } else {
+                h(j + 1, j) = norm;
+            }
+            Divide(v.col(j + 1).data(), n, norm);
+        }
+
+        const double beta = h(m, m - 1);
+        const Eigen::EigenSolver<MatrixXd> solver(h.topRows(m), false);
+        if (solver.info() != Eigen::Success) return outcome;
+        const auto& ritz = solver.eigenvalues();
+        // Largest modulus first; a conjugate pair side by side, positive imaginary part first.
+        std::iota(order.begin(), order.end(), Index{0});
+        std::stable_sort(order.begin(), order.end(), [&](Index x, Index y) {
+            const double mx = Modulus(ritz(x)), my = Modulus(ritz(y));
+            if (mx != my) return mx > my;
+            if (ritz(x).real() != ritz(y).real()) return ritz(x).real() > ritz(y).real();
+            return ritz(x).imag() > ritz(y).imag();
+        });
+        outcome.radius = Modulus(ritz(order[0]));
+
+        // Converged: each wanted Ritz pair's residual beta |e_m^T y| is small against its value.
+        const auto count = [&](Index wanted) {
+            return wanted + (ritz(order[wanted - 1]).imag() > 0.0 ? 1 : 0);
+        };
+        const Index wanted = count(wantedMax), keep = count(keepMax);
+        std::vector<std::vector<Complex>> vectors(static_cast<size_t>(keep));
+        bool converged = true;
+        for (Index i = 0; i < keep; ++i) {
+            const Complex theta = ritz(order[i]);
+            if (theta.imag() < 0.0) continue;  // its pair's vector is the conjugate
+            vectors[i] = RitzVector(h, m, theta);
+            if (i < wanted)
+                converged = converged && beta * Modulus(vectors[i][m - 1]) <=
+                                             options.tolerance * std::max(Modulus(theta), 1e-12 * aNorm);
+        }
+        if (converged || restart >= options.maxRestarts) {
+            outcome.converged = converged;
+            return outcome;
+        }
+
+        // The kept Ritz vectors, a conjugate pair as its real and imaginary parts, made orthonormal
+        // (modified Gram-Schmidt, twice); a part that adds no direction is dropped.
+        MatrixXd q(m, keep);
+        Index columns = 0;
+        for (Index i = 0; i < keep; ++i) {
+            const Complex theta = ritz(order[i]);
+            if (theta.imag() < 0.0) continue;  // its pair's columns are in already
+            for (int part = 0; part < (theta.imag() > 0.0 ? 2 : 1); ++part) {
+                double* column = q.col(columns).data();
+                for (Index r = 0; r < m; ++r)
+                    column[r] = part == 0 ? vectors[i][r].real() : vectors[i][r].imag();
+                const double length = Norm(column, m);
+                for (int pass = 0; pass < 2; ++pass)
+                    for (Index c = 0; c < columns; ++c)
+                        AddScaled(-Dot(q.col(c).data(), column, m), q.col(c).data(), column, m);
+                const double norm = Norm(column, m);
+                if (norm > 1e-8 * length) {
+                    Divide(column, m, norm);
+                    ++columns;
+                }
+            }
+        }
+        // New columns: V Q summed column by column, then the old residual direction; the new H starts
+        // with Q^T H Q.
+        MatrixXd kept = MatrixXd::Zero(n, columns), hq = MatrixXd::Zero(m, columns), s(columns, columns);
+        for (Index c = 0; c < columns; ++c) {
+            for (Index j = 0; j < m; ++j) {
+                AddScaled(q(j, c), v.col(j).data(), kept.col(c).data(), n);
+                AddScaled(q(j, c), h.col(j).data(), hq.col(c).data(), m);
+            }
+        }
+        for (Index c = 0; c < columns; ++c)
+            for (Index r = 0; r < columns; ++r) s(r, c) = Dot(q.col(r).data(), hq.col(c).data(), m);
+        v.col(columns) = v.col(m);
+        v.leftCols(columns) = kept;
+        h.setZero();
+        h.topLeftCorner(columns, columns) = s;
+        h.row(columns).head(columns) = beta * q.row(m - 1).head(columns);
+        k = columns;
+    }
+}
+
+// Tarjan's strongly connected components, without recursion (blocks may have thousands of rows). The
+// graph has an edge column -> row for every entry. Returns each vertex's component number.
+std::vector<uint32_t> StrongComponents(size_t n, const std::vector<MatrixEntry>& entries, uint32_t& count) {
+    std::vector<size_t> start(n + 1, 0);
+    for (const MatrixEntry& e : entries) ++start[e.column + 1];
+    std::partial_sum(start.begin(), start.end(), start.begin());
+    std::vector<uint32_t> next(entries.size());
+    std::vector<size_t> fill(start.begin(), start.end() - 1);
+    for (const MatrixEntry& e : entries) next[fill[e.column]++] = e.row;
+
+    constexpr uint32_t kUnvisited = UINT32_MAX;
+    std::vector<uint32_t> index(n, kUnvisited), low(n, 0), component(n, kUnvisited);
+    std::vector<uint32_t> stack, path;
+    std::vector<size_t> edge(n, 0);
+    uint32_t counter = 0;
+    count = 0;
+    for (size_t root = 0; root < n; ++root) {
+        if (index[root] != kUnvisited) continue;
+        path.push_back(static_cast<uint32_t>(root));
+        index[root] = low[root] = counter++;
+        stack.push_back(static_cast<uint32_t>(root));
+        edge[root] = start[root];
+        while (!path.empty()) {
+            const uint32_t v = path.back();
+            if (edge[v] < start[v + 1]) {
+                const uint32_t w = next[edge[v]++];
+                if (index[w] == kUnvisited) {
+                    index[w] = low[w] = counter++;
+                    stack.push_back(w);
+                    edge[w] = start[w];
+                    path.push_back(w);
+                } else if (component[w] == kUnvisited) {
+                    low[v] = std::min(low[v], index[w]);
+                }
+                continue;
+            }
+            path.pop_back();
+            if (!path.empty()) low[path.back()] = std::min(low[path.back()], low[v]);
+            if (low[v] == index[v]) {
+                uint32_t w;
+                do {
+                    w = stack.back();
+                    stack.pop_back();
+                    component[w] = count;
+                } while (w != v);
+                ++count;
+            }
+        }
+    }
+    return component;
+}
+
+}  // namespace
+
+bool DenseEigenvalues(const std::vector<double>& matrix, size_t n, std::vector<Complex>& values) {
+    const Index order = static_cast<Index>(n);
+    return EigenvaluesOf(
+        Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(
+            matrix.data(), order, order),
+        values);
+}
+
+SpectralRadiusResult SpectralRadius(size_t n, const std::vector<MatrixEntry>& entries,
+                                    const SpectralRadiusOptions& options) {
+    SpectralRadiusResult result;
+    double largest = 0.0;
+    for (const MatrixEntry& e : entries) {
+        if (!std::isfinite(e.value)) {
+            result.radius = std::numeric_limits<double>::quiet_NaN();
+            return result;
+        }
+        largest = std::max(largest, std::fabs(e.value));
+    }
+    if (n == 0 || largest == 0.0) return result;
+    {
+        std::vector<double> rowSum(n, 0.0), columnSum(n, 0.0);
+        for (const MatrixEntry& e : entries) {
+            rowSum[e.row] += std::fabs(e.value);
+            columnSum[e.column] += std::fabs(e.value);
+        }
+        result.upperBound = std::min(*std::max_element(rowSum.begin(), rowSum.end()),
+                                     *std::max_element(columnSum.begin(), columnSum.end()));
+    }
+    // Scaled by a power of 2, so exactly: the largest entry below 1.
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    const double scale = std::ldexp(1.0, -exponent);
+
+    std::vector<MatrixEntry> nonzero;
+    nonzero.reserve(entries.size());
+    for (const MatrixEntry& e : entries)
+        if (e.value != 0.0) nonzero.push_back({e.row, e.column, e.value * scale});
+    uint32_t count = 0;
+    const std::vector<uint32_t> component = StrongComponents(n, nonzero, count);
+    std::vector<uint32_t> size(count, 0), local(n);
+    for (size_t i = 0; i < n; ++i) local[i] = size[component[i]]++;
+    std::vector<std::vector<MatrixEntry>> blocks(count);
+    std::vector<double> diagonal(n, 0.0);
+    for (const MatrixEntry& e : nonzero) {
+        if (component[e.row] != component[e.column]) continue;
+        if (e.row == e.column) diagonal[e.row] += e.value;
+        if (size[component[e.row]] > 1)
+            blocks[component[e.row]].push_back({local[e.row], local[e.column], e.value});
+    }
+    double radius = 0.0;
+    result.largestBlock = 1;
+    for (size_t i = 0; i < n; ++i)
+        if (size[component[i]] == 1) radius = std::max(radius, std::fabs(diagonal[i]));
+    for (uint32_t c = 0; c < count; ++c) {
+        const size_t order = size[c];
+        if (order < 2) continue;
+        ++result.blocks;
+        result.largestBlock = std::max(result.largestBlock, order);
+        if (order <= options.denseLimit) {
+            MatrixXd dense = MatrixXd::Zero(static_cast<Index>(order), static_cast<Index>(order));
+            for (const MatrixEntry& e : blocks[c]) dense(e.row, e.column) += e.value;
+            std::vector<Complex> values;
+            if (!EigenvaluesOf(std::move(dense), values)) result.converged = false;
+            radius = std::max(radius, LargestModulus(values));
+        } else {
+            result.usedArnoldi = true;
+            const ArnoldiOutcome arnoldi = DominantModulus(SparseRows(order, blocks[c]), options);
+            result.converged = result.converged && arnoldi.converged;
+            result.restarts += arnoldi.restarts;
+            radius = std::max(radius, arnoldi.radius);
+        }
+        std::vector<MatrixEntry>().swap(blocks[c]);
+    }
+    result.radius = radius / scale;
+    return result;
+}
+
+}  // namespace rcnet
