@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "src/kernels/BlockKernels.h"
-#include "src/kernels/Cpu.h"
+#include "src/kernels/Kernels.h"
 #include "src/kernels/RowKernels.h"
 
 namespace rcnet {
@@ -15,39 +15,6 @@ constexpr size_t kEntriesPerThread = 16384;
 
 // Pivots per block: the rows below it are read and written once per block instead of once per pivot.
 constexpr size_t kBlock = 32;
-
-// The elimination loop compiled for each instruction set; the operations per entry are the same (no
-// fused multiply-add in any), so the bits are too.
-using EliminateFn = bool (*)(double*, const double*, double, size_t, double);
-
-bool EliminateBaseline(double* row, const double* pivot, double factor, size_t count, double bound) {
-    return kernels::EliminateFlush(row, pivot, factor, count, bound);
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2"))) bool EliminateAvx2(double* row, const double* pivot, double factor,
-                                                   size_t count, double bound) {
-    return kernels::EliminateFlush(row, pivot, factor, count, bound);
-}
-__attribute__((target("avx512f"))) bool EliminateAvx512(double* row, const double* pivot, double factor,
-                                                        size_t count, double bound) {
-    return kernels::EliminateFlush(row, pivot, factor, count, bound);
-}
-#endif
-
-bool EliminateFast(double* row, const double* pivot, double factor, size_t count, double bound) {
-#if defined(__x86_64__) || defined(__i386__)
-    switch (cpu::Active()) {
-        case cpu::Level::Avx512:
-            return EliminateAvx512(row, pivot, factor, count, bound);
-        case cpu::Level::Avx2:
-            return EliminateAvx2(row, pivot, factor, count, bound);
-        default:
-            break;
-    }
-#endif
-    return EliminateBaseline(row, pivot, factor, count, bound);
-}
 
 bool IsPositiveZero(double x) {
     uint64_t bits;
@@ -80,7 +47,8 @@ void Elimination::SweepRow(size_t pivot, size_t row, double factor, size_t skip)
     const size_t columns = m_Matrix.Columns();
     double* target = m_Matrix.Row(row);
     const double* source = m_Matrix.Row(pivot);
-    const bool zero = EliminateFast(target + skip, source + skip, factor, columns - 1 - skip, m_Bound);
+    const bool zero =
+        kernels::Active().eliminateFlush(target + skip, source + skip, factor, columns - 1 - skip, m_Bound);
     kernels::EliminateFlush(target + columns - 1, source + columns - 1, factor, 1, m_Bound);
     if (m_ZeroFlags) (*m_ZeroFlags)[row] = zero;  // the skipped entries are +0
     size_t lead = skip;

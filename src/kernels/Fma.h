@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>  // declares the builtins
+#endif
+
 namespace rcnet {
 namespace fma_detail {
 
@@ -64,5 +68,22 @@ inline double Fma(double a, double b, double c) {
     return FmaEmulated(a, b, c);
 #endif
 }
+
+// The exponential's fused multiply-add, as a policy: F::Apply(a, b, c) rounds a * b + c once.
+struct PortableFma {
+    static double Apply(double a, double b, double c) { return Fma(a, b, c); }
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+// The processor's instruction, through the builtin rather than a C library's fma() (which may round
+// twice): a call compiled anywhere but in a function built for a level with fused multiply-add fails
+// to compile.
+struct HardwareFma {
+    __attribute__((always_inline)) static double Apply(double a, double b, double c) {
+        typedef double D2 __attribute__((vector_size(16)));
+        return __builtin_ia32_vfmaddsd3(D2{a}, D2{b}, D2{c})[0];
+    }
+};
+#endif
 
 }  // namespace rcnet
