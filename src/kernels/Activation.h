@@ -24,42 +24,63 @@ RCNET_INLINE typename P::V SaturatedLanes(const typename P::V& x, typename P::Ma
     return P::Select(high, P::Set(F::kAbove), y);
 }
 
-// ActivationValue(type, x) in every lane not set in `redo`.
-template <typename P>
-RCNET_INLINE typename P::V ActivationLanes(int32_t type, const typename P::V& x, typename P::Mask& redo) {
-    switch (type) {
-        case ETYPE_SIGMOID:
-            return SaturatedLanes<P, SigmoidFunction>(x, redo);
-        case ETYPE_BISIGMOID:
-            return SaturatedLanes<P, BiSigmoidFunction>(x, redo);
-        case ETYPE_RSDN:
-            redo = typename P::Mask{};
-            return RSDNFunction::ValueOf<P>(x);
-        default:
-            redo = typename P::Mask{};
-            return x;
+// ActivationValue(kType, x) in every lane not set in `redo`.
+template <typename P, int32_t kType>
+RCNET_INLINE typename P::V ActivationLanes(const typename P::V& x, typename P::Mask& redo) {
+    if constexpr (kType == ETYPE_SIGMOID) {
+        return SaturatedLanes<P, SigmoidFunction>(x, redo);
+    } else if constexpr (kType == ETYPE_BISIGMOID) {
+        return SaturatedLanes<P, BiSigmoidFunction>(x, redo);
+    } else if constexpr (kType == ETYPE_RSDN) {
+        redo = typename P::Mask{};
+        return RSDNFunction::ValueOf<P>(x);
+    } else {
+        redo = typename P::Mask{};
+        return x;
+    }
+}
+
+// n lanes from in to out, the flagged ones again through the scalar function from a copy (out may be in).
+template <typename P, int32_t kType, bool kPartial>
+RCNET_INLINE void ActivateVector(const double* in, double* out, size_t n) {
+    typename P::V x;
+    if constexpr (kPartial) {
+        x = P::LoadFirst(in, n);
+    } else {
+        x = P::Load(in);
+    }
+    typename P::Mask redo;
+    const typename P::V y = ActivationLanes<P, kType>(x, redo);
+    unsigned bits = P::MaskBits(redo);
+    if constexpr (kPartial) {
+        P::StoreFirst(out, n, y);
+        bits &= P::MaskBits(P::First(n));
+    } else {
+        P::Store(out, y);
+    }
+    if (bits == 0) return;
+    double lanes[P::kLanes];
+    P::Store(lanes, x);
+    for (size_t l = 0; bits; ++l, bits >>= 1)
+        if (bits & 1) out[l] = ActivationValue(kType, lanes[l]);
+}
+
+// A run of count neurons of type kType; its last lanes masked where the pack can, else one by one.
+template <typename P, int32_t kType>
+RCNET_INLINE void ActivateRun(const double* in, double* out, size_t count) {
+    constexpr size_t W = P::kLanes;
+    size_t j = 0;
+    for (; j + W <= count; j += W) ActivateVector<P, kType, false>(in + j, out + j, W);
+    if constexpr (P::kMaskedTail) {
+        if (j < count) ActivateVector<P, kType, true>(in + j, out + j, count - j);
+    } else {
+        for (; j < count; ++j) out[j] = ActivationValue(kType, in[j]);
     }
 }
 
 // out[j] = ActivationValue(types[j], in[j]) for j < count; out may be in.
 template <typename P>
 RCNET_INLINE void Activate(const int32_t* types, const double* in, double* out, size_t count) {
-    constexpr size_t W = P::kLanes;
-    // n lanes from j on; the flagged ones again through the scalar function, from a copy (out may be in).
-    const auto lanes = [&](int32_t type, size_t j, size_t n) __attribute__((always_inline)) {
-        double x[W] = {};
-        std::memcpy(x, in + j, n * sizeof(double));
-        typename P::Mask redo;
-        const typename P::V y = ActivationLanes<P>(type, P::Load(x), redo);
-        if constexpr (P::kMaskedTail) {
-            P::StoreFirst(out + j, n, y);
-        } else {
-            P::Store(out + j, y);
-        }
-        unsigned bits = P::MaskBits(redo) & ((2u << (n - 1)) - 1);
-        for (size_t l = 0; bits; ++l, bits >>= 1)
-            if (bits & 1) out[j + l] = ActivationValue(type, x[l]);
-    };
     size_t j = 0;
     while (j < count) {
         const int32_t type = types[j];
@@ -73,13 +94,21 @@ RCNET_INLINE void Activate(const int32_t* types, const double* in, double* out, 
             end += 8;
         }
         while (end < count && types[end] == type) ++end;
-        for (; j + W <= end; j += W) lanes(type, j, W);
-        // The run's last lanes: masked where the pack can, else one by one.
-        if constexpr (P::kMaskedTail) {
-            if (j < end) lanes(type, j, end - j);
-            j = end;
+        switch (type) {
+            case ETYPE_SIGMOID:
+                ActivateRun<P, ETYPE_SIGMOID>(in + j, out + j, end - j);
+                break;
+            case ETYPE_BISIGMOID:
+                ActivateRun<P, ETYPE_BISIGMOID>(in + j, out + j, end - j);
+                break;
+            case ETYPE_RSDN:
+                ActivateRun<P, ETYPE_RSDN>(in + j, out + j, end - j);
+                break;
+            default:
+                ActivateRun<P, ETYPE_LINEAR>(in + j, out + j, end - j);
+                break;
         }
-        for (; j < end; ++j) out[j] = ActivationValue(type, in[j]);
+        j = end;
     }
 }
 

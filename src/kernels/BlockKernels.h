@@ -78,6 +78,12 @@ RCNET_INLINE void PivotTiles(double* const* rows, size_t n, const double* factor
         PivotTile<P, 1, NV, kPartial>(rows + k, factors + k * stride, stride, pivots, count, c, end, bound);
 }
 
+// ApplyPivotsLanes<Scalar<>>, compiled once for the baseline (src/kernels/Kernels.cpp): the last columns
+// of the packs without masked stores. Inlined into an entry function it leaves the tiles too few
+// registers.
+void ApplyPivotsPlain(double* const* rows, size_t rowCount, const double* factors, size_t stride,
+                      const double* const* pivots, size_t count, size_t begin, size_t end, double bound);
+
 // For each of rowCount rows and each column c in [begin, end): for i < count in order,
 // x = x - pivots[i][c] * factors[r * stride + i], then flushed. Rows in tiles of kPivotRows, columns in
 // tiles of NV vectors; the last columns masked where the pack can, else one lane at a time.
@@ -98,7 +104,7 @@ RCNET_INLINE void ApplyPivotsLanes(double* const* rows, size_t rowCount, const d
         if constexpr (P::kMaskedTail) {
             PivotTiles<P, NV, true>(tileRows, n, f, stride, pivots, count, c, end, bound);
         } else if constexpr (P::kLanes > 1) {
-            ApplyPivotsLanes<Scalar<>>(tileRows, n, f, stride, pivots, count, c, end, bound);
+            ApplyPivotsPlain(tileRows, n, f, stride, pivots, count, c, end, bound);
         }
     }
 }

@@ -7,10 +7,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>  // declares the builtins
-#endif
-
 namespace rcnet {
 namespace fma_detail {
 
@@ -75,13 +71,12 @@ struct PortableFma {
 };
 
 #if defined(__x86_64__) || defined(__i386__)
-// The processor's instruction, through the builtin rather than a C library's fma() (which may round
-// twice): a call compiled anywhere but in a function built for a level with fused multiply-add fails
-// to compile.
+// The processor's instruction, for functions built for a level that has one (src/kernels/Kernels.cpp)
+// and nowhere else: there __builtin_fma would become a call to the C library's fma(), which on 32-bit
+// Windows rounds twice. (The tests compare every level's exponential with the portable one.)
 struct HardwareFma {
     __attribute__((always_inline)) static double Apply(double a, double b, double c) {
-        typedef double D2 __attribute__((vector_size(16)));
-        return __builtin_ia32_vfmaddsd3(D2{a}, D2{b}, D2{c})[0];
+        return __builtin_fma(a, b, c);
     }
 };
 #endif

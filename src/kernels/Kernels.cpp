@@ -67,6 +67,11 @@ constexpr Kernels kAvx512 = RCNET_TABLE(Avx512Level, RCNET_TARGET_AVX512);
 
 }  // namespace
 
+void ApplyPivotsPlain(double* const* rows, size_t rowCount, const double* factors, size_t stride,
+                      const double* const* pivots, size_t count, size_t begin, size_t end, double bound) {
+    ApplyPivotsLanes<Scalar<>>(rows, rowCount, factors, stride, pivots, count, begin, end, bound);
+}
+
 const Kernels& Active() {
 #ifdef RCNET_X86
     switch (cpu::Active()) {

@@ -82,13 +82,27 @@ struct Scalar {
     static RCNET_INLINE unsigned MaskBits(Mask m) { return m ? 1u : 0u; }
 };
 
+// GCC vectors of N values of T. (Declared with a fixed size: inside a template GCC takes a vector type
+// whose size depends on a template parameter for its element type in places, and builds worse code.)
+template <typename T, size_t N>
+struct VectorOf;
+#define RCNET_VECTOR_OF(N)                                          \
+    template <typename T>                                           \
+    struct VectorOf<T, N> {                                         \
+        typedef T type __attribute__((vector_size(N * sizeof(T)))); \
+    }
+RCNET_VECTOR_OF(2);
+RCNET_VECTOR_OF(4);
+RCNET_VECTOR_OF(8);
+#undef RCNET_VECTOR_OF
+
 // W doubles in a GCC vector: what the operators and plain lane access express, which GCC lowers to the
 // caller's instruction set.
 template <size_t W>
 struct Lanes {
-    typedef double V __attribute__((vector_size(8 * W)));
-    typedef uint64_t U __attribute__((vector_size(8 * W)));
-    typedef int64_t I __attribute__((vector_size(8 * W)));
+    using V = typename VectorOf<double, W>::type;
+    using U = typename VectorOf<uint64_t, W>::type;
+    using I = typename VectorOf<int64_t, W>::type;
     using Mask = I;  // all bits set in a lane that is true
     static constexpr size_t kLanes = W;
 
@@ -101,12 +115,12 @@ struct Lanes {
     static RCNET_INLINE V Set(double x) { return Splat(x, std::make_index_sequence<W>()); }
     // base[index[l]] lane by lane: this processor family's gather instructions are slower.
     static RCNET_INLINE V Gather(const double* base, const uint32_t* index) {
-        return GatherLanes(base, index, std::make_index_sequence<W>());
+        return Assemble<double, W>([&](size_t l) __attribute__((always_inline)) { return base[index[l]]; });
     }
     static RCNET_INLINE U Lookup(const uint64_t* table, const U& index) {
-        alignas(sizeof(U)) uint64_t slot[W];
+        uint64_t slot[W];
         std::memcpy(slot, &index, sizeof slot);
-        return LookupLanes(table, slot, std::make_index_sequence<W>());
+        return Assemble<uint64_t, W>([&](size_t l) __attribute__((always_inline)) { return table[slot[l]]; });
     }
     static RCNET_INLINE U Bits(const V& v) { return reinterpret_cast<U>(v); }
     static RCNET_INLINE V FromBits(const U& u) { return reinterpret_cast<V>(u); }
@@ -134,14 +148,22 @@ private:
     static RCNET_INLINE V Splat(double x, std::index_sequence<L...>) {
         return V{(static_cast<void>(L), x)...};
     }
-    template <size_t... L>
-    static RCNET_INLINE V GatherLanes(const double* base, const uint32_t* index, std::index_sequence<L...>) {
-        return V{base[index[L]]...};
+    // The vector of get(0), ..., get(N - 1), built from halves. (GCC 12 builds eight lanes given one
+    // by one as a chain of masked loads into one register, a step per lane.)
+    template <typename T, size_t N, size_t kFirst = 0, typename Get>
+    static RCNET_INLINE typename VectorOf<T, N>::type Assemble(const Get& get) {
+        if constexpr (N == 2) {
+            return typename VectorOf<T, 2>::type{get(kFirst), get(kFirst + 1)};
+        } else {
+            return Join<T, N / 2>(Assemble<T, N / 2, kFirst>(get), Assemble<T, N / 2, kFirst + N / 2>(get),
+                                  std::make_index_sequence<N>());
+        }
     }
-    template <size_t... L>
-    static RCNET_INLINE U LookupLanes(const uint64_t* table, const uint64_t* slot,
-                                      std::index_sequence<L...>) {
-        return U{table[slot[L]]...};
+    template <typename T, size_t N, size_t... L>
+    static RCNET_INLINE typename VectorOf<T, 2 * N>::type Join(const typename VectorOf<T, N>::type& low,
+                                                               const typename VectorOf<T, N>::type& high,
+                                                               std::index_sequence<L...>) {
+        return __builtin_shufflevector(low, high, L...);
     }
 };
 
@@ -191,6 +213,10 @@ struct Avx512 : Lanes<8> {
     }
     static RCNET_INLINE V Sqrt(const V& v) {
         return __builtin_ia32_sqrtpd512_mask(v, V{}, 0xff, _MM_FROUND_CUR_DIRECTION);
+    }
+    // One broadcast: eight copies of x in an initialiser list become the chain described at Assemble.
+    static RCNET_INLINE V Set(double x) {
+        return __builtin_ia32_broadcastsd512(VectorOf<double, 2>::type{x}, V{}, 0xff);
     }
 
     static RCNET_INLINE Mask Less(const V& a, const V& b) {
