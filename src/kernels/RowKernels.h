@@ -39,7 +39,9 @@ RCNET_INLINE bool EliminateFlushLanes(double* row, const double* pivot, double f
             const typename P::V x =
                 Flush<P>(P::LoadFirst(row + i, n) - P::LoadFirst(pivot + i, n) * f, limit);
             P::StoreFirst(row + i, n, x);
-            any = any | P::Bits(P::Select(P::First(n), x, P::Set(0.0)));
+            // The lanes past n hold +0 - +0 * f: +0, or NaN when f is not finite, and then so is every
+            // result.
+            any = any | P::Bits(x);
         }
     } else if constexpr (W > 1) {
         if (!EliminateFlushLanes<Scalar<>>(row + i, pivot + i, factor, count - i, bound)) return false;
