@@ -17,9 +17,14 @@ namespace {
 struct Sse2Level {
     using Vec = Sse2;
     using Slices = Sse2;
-    // No fused multiply-add: the exponential, and with it the activations, one value at a time with
-    // the portable one.
+    // No fused multiply-add instruction: the exponential takes the portable one. glibc's fma() uses the
+    // processor's where it has one, one value at a time is quicker then; elsewhere two lanes of the
+    // emulation are.
+#if defined(__GLIBC__)
     using Lanes = Scalar<PortableFma>;
+#else
+    using Lanes = EmulatedFma<Sse2>;
+#endif
     using Fma = PortableFma;
 };
 

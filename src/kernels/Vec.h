@@ -18,8 +18,6 @@
 #include <cstring>
 #include <utility>
 
-#include "src/kernels/Fma.h"
-
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define RCNET_X86 1
@@ -33,6 +31,10 @@
 // convention depends on the instruction set, even for functions that are always inlined. No call with
 // a vector ever crosses a compiled function boundary here, so the return warning is off from here on.
 #pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace rcnet {
+struct PortableFma;  // src/kernels/Fma.h
+}
 
 namespace rcnet::kernels {
 
@@ -80,6 +82,7 @@ struct Scalar {
     static RCNET_INLINE Mask AndNot(Mask a, Mask b) { return a && !b; }
     static RCNET_INLINE Mask Not(Mask m) { return !m; }
     static RCNET_INLINE unsigned MaskBits(Mask m) { return m ? 1u : 0u; }
+    static RCNET_INLINE U Ones(Mask m) { return m ? ~U{0} : U{0}; }
 };
 
 // GCC vectors of N values of T. (Declared with a fixed size: inside a template GCC takes a vector type
@@ -142,6 +145,7 @@ struct Lanes {
     static RCNET_INLINE Mask Or(const Mask& a, const Mask& b) { return a | b; }
     static RCNET_INLINE Mask AndNot(const Mask& a, const Mask& b) { return a & ~b; }
     static RCNET_INLINE Mask Not(const Mask& m) { return ~m; }
+    static RCNET_INLINE U Ones(const Mask& m) { return reinterpret_cast<U>(m); }
 
 private:
     template <size_t... L>
@@ -167,12 +171,19 @@ private:
     }
 };
 
-// The baseline every supported processor has. It has no fused multiply-add, so no Fma.
+// The baseline every supported processor has. No fused multiply-add: see EmulatedFma in Fma.h.
 struct Sse2 : Lanes<2> {
     static constexpr size_t kRegisters = kVectorRegisters;
     static constexpr bool kMaskedTail = false;
     static RCNET_INLINE unsigned MaskBits(const Mask& m) {
         return static_cast<unsigned>(m[0] & 1) | static_cast<unsigned>(m[1] & 2);
+    }
+    static RCNET_INLINE V Sqrt(const V& v) {
+#ifdef RCNET_X86
+        return __builtin_ia32_sqrtpd(v);
+#else
+        return V{std::sqrt(v[0]), std::sqrt(v[1])};
+#endif
     }
 };
 
