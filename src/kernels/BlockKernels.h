@@ -68,12 +68,19 @@ RCNET_INLINE void PivotTile(double* const* rows, const double* factors, size_t s
         for (size_t v = 0; v < NV; ++v) StoreLanes<P, kPartial>(rows[r] + c + v * W, lanes[v], x[r][v]);
 }
 
-// n <= kPivotRows rows: a full tile, or row by row.
+// n <= kPivotRows rows: a full tile, or row by row. A full tile runs apart: its accumulators fill the
+// registers.
 template <typename P, size_t NV, bool kPartial>
 RCNET_INLINE void PivotTiles(double* const* rows, size_t n, const double* factors, size_t stride,
                              const double* const* pivots, size_t count, size_t c, size_t end, double bound) {
-    if (n == kPivotRows)
-        return PivotTile<P, kPivotRows, NV, kPartial>(rows, factors, stride, pivots, count, c, end, bound);
+    if (n == kPivotRows) {
+        return P::Apart(
+            [](double* const* r, const double* f, size_t s, const double* const* p, size_t k, size_t c0,
+               size_t e, double b) __attribute__((always_inline)) {
+                PivotTile<P, kPivotRows, NV, kPartial>(r, f, s, p, k, c0, e, b);
+            },
+            rows, factors, stride, pivots, count, c, end, bound);
+    }
     for (size_t k = 0; k < n; ++k)
         PivotTile<P, 1, NV, kPartial>(rows + k, factors + k * stride, stride, pivots, count, c, end, bound);
 }

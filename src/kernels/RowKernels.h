@@ -16,7 +16,7 @@ namespace rcnet::kernels {
 // x, or +0 where x lies strictly inside (-bound, bound) (a -0 too; NaN stays).
 template <typename P>
 RCNET_INLINE typename P::V Flush(const typename P::V& x, const typename P::V& bound) {
-    return P::Select(P::Less(P::Abs(x), bound), P::Set(0.0), x);
+    return P::ZeroWhere(P::Less(P::Abs(x), bound), x);
 }
 
 // row[i] = Flush(row[i] - pivot[i] * factor) for i < count. Returns whether every result is zero: a

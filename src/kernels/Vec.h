@@ -26,6 +26,20 @@
 // Kernel bodies and pack functions: inlined into their caller and compiled with its instruction set.
 #define RCNET_INLINE __attribute__((always_inline)) inline
 
+// The levels' target attributes: on the table's entry functions and the packs' Apart, nowhere else.
+#define RCNET_TARGET_SSE2
+#define RCNET_TARGET_AVX2 __attribute__((target("avx2,fma")))
+#define RCNET_TARGET_AVX512 __attribute__((target("avx512f,avx2,fma")))
+
+// f(args...) in a function of its own built for the pack's instruction set (the pack's Apart): for a
+// loop nest that, inlined into a large entry function, would be left too few registers. f is always
+// inlined there.
+#define RCNET_APART(TARGET)                                                        \
+    template <typename Body, typename... A>                                        \
+    static __attribute__((noinline)) TARGET void Apart(const Body& f, A... args) { \
+        f(args...);                                                                \
+    }
+
 // Vectors go into functions by const reference and come out by value, as in Eigen's packet functions:
 // GCC notes how a 32- or 64-byte vector parameter is passed, and warns that a wide vector's return
 // convention depends on the instruction set, even for functions that are always inlined. No call with
@@ -77,12 +91,14 @@ struct Scalar {
     static RCNET_INLINE Mask Greater(V a, V b) { return a > b; }
     static RCNET_INLINE Mask IntLess(I a, int64_t b) { return a < b; }
     static RCNET_INLINE V Select(Mask m, V a, V b) { return m ? a : b; }
+    static RCNET_INLINE V ZeroWhere(Mask m, V v) { return m ? 0.0 : v; }
     static RCNET_INLINE Mask And(Mask a, Mask b) { return a && b; }
     static RCNET_INLINE Mask Or(Mask a, Mask b) { return a || b; }
     static RCNET_INLINE Mask AndNot(Mask a, Mask b) { return a && !b; }
     static RCNET_INLINE Mask Not(Mask m) { return !m; }
     static RCNET_INLINE unsigned MaskBits(Mask m) { return m ? 1u : 0u; }
     static RCNET_INLINE U Ones(Mask m) { return m ? ~U{0} : U{0}; }
+    RCNET_APART(RCNET_TARGET_SSE2)
 };
 
 // GCC vectors of N values of T. (Declared with a fixed size: inside a template GCC takes a vector type
@@ -141,6 +157,8 @@ struct Lanes {
     static RCNET_INLINE Mask Greater(const V& a, const V& b) { return a > b; }
     static RCNET_INLINE Mask IntLess(const I& a, int64_t b) { return a < b; }
     static RCNET_INLINE V Select(const Mask& m, const V& a, const V& b) { return m ? a : b; }
+    // +0 in the lanes of m: one and-not, no register of zeros.
+    static RCNET_INLINE V ZeroWhere(const Mask& m, const V& v) { return FromBits(Bits(v) & ~Ones(m)); }
     static RCNET_INLINE Mask And(const Mask& a, const Mask& b) { return a & b; }
     static RCNET_INLINE Mask Or(const Mask& a, const Mask& b) { return a | b; }
     static RCNET_INLINE Mask AndNot(const Mask& a, const Mask& b) { return a & ~b; }
@@ -175,6 +193,7 @@ private:
 struct Sse2 : Lanes<2> {
     static constexpr size_t kRegisters = kVectorRegisters;
     static constexpr bool kMaskedTail = false;
+    RCNET_APART(RCNET_TARGET_SSE2)
     static RCNET_INLINE unsigned MaskBits(const Mask& m) {
         return static_cast<unsigned>(m[0] & 1) | static_cast<unsigned>(m[1] & 2);
     }
@@ -187,13 +206,7 @@ struct Sse2 : Lanes<2> {
     }
 };
 
-// The levels' target attributes, for their entry functions only; the baseline has none.
-#define RCNET_TARGET_SSE2
-
 #ifdef RCNET_X86
-
-#define RCNET_TARGET_AVX2 __attribute__((target("avx2,fma")))
-#define RCNET_TARGET_AVX512 __attribute__((target("avx512f,avx2,fma")))
 
 // The wider packs' functions call the compiler's builtins rather than the intrinsics: an intrinsic
 // carries a target attribute, and an always-inlined function without it cannot inline one, even on
@@ -203,10 +216,22 @@ struct Sse2 : Lanes<2> {
 struct Avx2 : Lanes<4> {
     static constexpr size_t kRegisters = kVectorRegisters;
     static constexpr bool kMaskedTail = false;
+    RCNET_APART(RCNET_TARGET_AVX2)
     static RCNET_INLINE V Fma(const V& a, const V& b, const V& c) {
         return __builtin_ia32_vfmaddpd256(a, b, c);
     }
     static RCNET_INLINE V Sqrt(const V& v) { return __builtin_ia32_sqrtpd256(v); }
+    // In the floating-point domain (GCC would take the integer instructions, a cycle away on some
+    // processors from the arithmetic around them).
+    static RCNET_INLINE V Abs(const V& v) {
+        return __builtin_ia32_andpd256(v, FromBits(U{} + uint64_t{INT64_MAX}));
+    }
+    static RCNET_INLINE V ZeroWhere(const Mask& m, const V& v) {
+        return __builtin_ia32_andnpd256(reinterpret_cast<V>(m), v);
+    }
+    static RCNET_INLINE V Set(double x) {
+        return __builtin_ia32_vbroadcastsd_pd256(VectorOf<double, 2>::type{x});
+    }
     static RCNET_INLINE unsigned MaskBits(const Mask& m) {
         return static_cast<unsigned>(__builtin_ia32_movmskpd256(reinterpret_cast<V>(m)));
     }
@@ -218,6 +243,7 @@ struct Avx512 : Lanes<8> {
     using Mask = __mmask8;
     static constexpr size_t kRegisters = sizeof(void*) == 8 ? 32 : 8;
     static constexpr bool kMaskedTail = true;
+    RCNET_APART(RCNET_TARGET_AVX512)
 
     static RCNET_INLINE V Fma(const V& a, const V& b, const V& c) {
         return __builtin_ia32_vfmaddpd512_mask(a, b, c, 0xff, _MM_FROUND_CUR_DIRECTION);
@@ -243,6 +269,9 @@ struct Avx512 : Lanes<8> {
     // Lanes of a where m is set, of b elsewhere.
     static RCNET_INLINE V Select(Mask m, const V& a, const V& b) {
         return __builtin_ia32_blendmpd_512_mask(b, a, m);
+    }
+    static RCNET_INLINE V ZeroWhere(Mask m, const V& v) {
+        return __builtin_ia32_movapd512_mask(v, V{}, Not(m));
     }
     static RCNET_INLINE Mask And(Mask a, Mask b) { return static_cast<Mask>(a & b); }
     static RCNET_INLINE Mask Or(Mask a, Mask b) { return static_cast<Mask>(a | b); }
