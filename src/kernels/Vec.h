@@ -7,9 +7,13 @@
 // the plain loop; its F is the fused multiply-add the exponential runs on.
 //
 // Instruction sets are chosen per function, never per file: a kernel template is always inlined into an
-// entry function that carries its level's target attribute (src/kernels/Kernels.cpp). A file compiled
-// with -mavx2 would emit the inline functions of every header it includes with those instructions, and
-// the linker could keep that copy for every caller, older processors included.
+// entry function that carries its level's target attribute (src/kernels/Kernels.cpp), or into a pack's
+// Apart, which carries it too. A file compiled with -mavx2 would emit the inline functions of every
+// header it includes with those instructions, and the linker could keep that copy for every caller,
+// older processors included. The wider packs' functions use the compiler's builtins rather than the
+// intrinsics: an intrinsic carries a target attribute, which an always-inlined function without it
+// cannot inline, even on its way into a function that has the target; a builtin is checked where it is
+// finally compiled, so one that lands outside a function of its level fails to compile.
 #pragma once
 
 #include <cmath>
@@ -208,11 +212,6 @@ struct Sse2 : Lanes<2> {
 
 #ifdef RCNET_X86
 
-// The wider packs' functions call the compiler's builtins rather than the intrinsics: an intrinsic
-// carries a target attribute, and an always-inlined function without it cannot inline one, even on
-// its way into a function that has the target. A builtin is checked where it is finally compiled, so
-// one that lands outside an entry function of its level fails to compile.
-
 struct Avx2 : Lanes<4> {
     static constexpr size_t kRegisters = kVectorRegisters;
     static constexpr bool kMaskedTail = false;
@@ -229,6 +228,7 @@ struct Avx2 : Lanes<4> {
     static RCNET_INLINE V ZeroWhere(const Mask& m, const V& v) {
         return __builtin_ia32_andnpd256(reinterpret_cast<V>(m), v);
     }
+    // One broadcast (from four copies in an initialiser list GCC builds two halves and joins them).
     static RCNET_INLINE V Set(double x) {
         return __builtin_ia32_vbroadcastsd_pd256(VectorOf<double, 2>::type{x});
     }
