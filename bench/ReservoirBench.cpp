@@ -9,8 +9,8 @@
 
 #include "src/Random.h"
 #include "src/Reservoire.h"
-#include "src/kernels/Activation.h"
 #include "src/kernels/Cpu.h"
+#include "src/kernels/Kernels.h"
 #include "tests/support/ReservoireTestAccess.h"
 
 namespace {
@@ -72,7 +72,7 @@ void ActivateFast(benchmark::State& state) {
     std::vector<double> out(xs.size());
     LevelCap cap(state, state.range(0));
     for (auto _ : state) {
-        ActivateAll(types.data(), xs.data(), out.data(), xs.size());
+        kernels::Active().activate(types.data(), xs.data(), out.data(), xs.size());
         benchmark::DoNotOptimize(out.data());
     }
 }

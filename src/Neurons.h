@@ -25,12 +25,18 @@ enum ENeuronType : int32_t {
     ETYPE_LINEAR = 3,
 };
 
-// 1 - 1 / (e^x + 1), saturated outside [-20, 20].
+// 1 - 1 / (e^x + 1), saturated outside [-20, 20]. What follows the exponential is written over any value
+// type: the step's vector lanes (src/kernels/Activation.h) run these formulas too.
 struct SigmoidFunction {
+    static constexpr double kBound = 20, kBelow = 0, kAbove = 1;  // Value below -kBound, above kBound
+    template <typename T>
+    RCNET_INLINE static T OfExp(const T& e) {
+        return 1.0 - 1.0 / (e + 1.0);
+    }
     static double Value(double x) {
-        if (x > 20) return 1;
-        if (x < -20) return 0;
-        return 1 - 1 / (Exp(x) + 1);
+        if (x > kBound) return kAbove;
+        if (x < -kBound) return kBelow;
+        return OfExp(Exp(x));
     }
     static double Derivative(double x) {
         if (x > 20 || x < -20) return 0;
@@ -41,11 +47,15 @@ struct SigmoidFunction {
 
 // (e^x - 1) / (e^x + 1), saturated outside [-20, 20].
 struct BiSigmoidFunction {
+    static constexpr double kBound = 20, kBelow = -1, kAbove = 1;
+    template <typename T>
+    RCNET_INLINE static T OfExp(const T& e) {
+        return (e - 1.0) / (e + 1.0);
+    }
     static double Value(double x) {
-        if (x > 20) return 1;
-        if (x < -20) return -1;
-        const double e = Exp(x);
-        return (e - 1) / (e + 1);
+        if (x > kBound) return kAbove;
+        if (x < -kBound) return kBelow;
+        return OfExp(Exp(x));
     }
     static double Derivative(double x) {
         if (x > 20 || x < -20) return 0;
@@ -54,12 +64,14 @@ struct BiSigmoidFunction {
     }
 };
 
-// An odd, unbounded function that grows like the square root of |x|.
+// An odd, unbounded function that grows like the square root of |x|. P: a pack of src/kernels/Vec.h.
 struct RSDNFunction {
-    static double Value(double x) {
-        const double a = 5 * x;
-        return a / (5 * std::sqrt(std::fabs(a)) + 5);
+    template <typename P>
+    RCNET_INLINE static typename P::V ValueOf(const typename P::V& x) {
+        const typename P::V a = 5.0 * x;
+        return a / (5.0 * P::Sqrt(P::Abs(a)) + 5.0);
     }
+    static double Value(double x) { return ValueOf<kernels::Scalar<>>(x); }
     static double Derivative(double x) {
         const double s = std::sqrt(std::fabs(5 * x));
         return (s + 2) / (2 * (s + 1) * (s + 1));

@@ -6,7 +6,7 @@
 #include "src/Random.h"
 #include "src/Report.h"
 #include "src/VectorList.h"
-#include "src/kernels/Activation.h"
+#include "src/kernels/Kernels.h"
 
 namespace rcnet {
 namespace {
@@ -150,7 +150,7 @@ void Reservoire::Step() {
     if (fullRows) {
         m_InputRows.resize(rows);
         for (size_t i = 0; i < rows; ++i) m_InputRows[i] = m_InputMatrix[i].data();
-        SumInputs(m_InputRows.data(), m_Inputs.data(), rows, m_InputSums.data(), jSize);
+        kernels::Active().sumInputs(m_InputRows.data(), m_Inputs.data(), rows, m_InputSums.data(), jSize);
     } else {
         std::fill(m_InputSums.begin(), m_InputSums.end(), 0.0);
         for (size_t i = 0; i < rows; ++i) {
@@ -170,9 +170,10 @@ void Reservoire::Step() {
     if (n == plan.NeuronCount()) {
         // Every neuron steps: each state is the sum of its incoming terms, gathered in the map walk's
         // order. The activations do not depend on the order and run over whole arrays.
-        ActivateAll(plan.types.data(), plan.input.data(), activation, n);
+        const kernels::Kernels& level = kernels::Active();
+        level.activate(plan.types.data(), plan.input.data(), activation, n);
         plan.SumIncoming(state);
-        ActivateAll(plan.types.data(), state, state, n);
+        level.activate(plan.types.data(), state, state, n);
     } else {
         // Neurons past n keep their state and collect only the terms of the first n.
         std::fill(state, state + n, 0.0);

@@ -49,7 +49,7 @@ struct StepPlan {
     std::vector<uint32_t> sliceSource;  // into carried
     Vector sliceWeight;
 
-    // state[t] = the sum of neuron t's terms, for every neuron, with the instruction set's lanes.
+    // state[t] = the sum of neuron t's terms, for every neuron (kernels::Active().sumSlice per slice).
     void SumIncoming(double* state) const;
 
     // Builds the plan and takes over the neurons' values.
@@ -60,10 +60,5 @@ struct StepPlan {
 
     size_t NeuronCount() const { return types.size(); }
 };
-
-// sums[j] = the sum from +0 of rows[i][j] * inputs[i] over i < rowCount in order, for j < columns: the
-// step's input sums, with the instruction set's lanes.
-void SumInputs(const double* const* rows, const double* inputs, size_t rowCount, double* sums,
-               size_t columns);
 
 }  // namespace rcnet

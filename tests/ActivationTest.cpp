@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "src/Neurons.h"
-#include "src/kernels/Activation.h"
+#include "src/kernels/Kernels.h"
 #include "tests/support/Levels.h"
 
 namespace {
@@ -52,13 +52,13 @@ std::vector<double> Arguments() {
 
 void ExpectScalarBits(const std::vector<int32_t>& types, const std::vector<double>& xs) {
     std::vector<double> out(xs.size());
-    ActivateAll(types.data(), xs.data(), out.data(), xs.size());
+    kernels::Active().activate(types.data(), xs.data(), out.data(), xs.size());
     for (size_t j = 0; j < xs.size(); ++j) {
         const double expected = ActivationValue(types[j], xs[j]);
         ASSERT_EQ(Bits(out[j]), Bits(expected)) << "type " << types[j] << " x " << xs[j] << " at " << j;
     }
     std::vector<double> inPlace = xs;
-    ActivateAll(types.data(), inPlace.data(), inPlace.data(), inPlace.size());
+    kernels::Active().activate(types.data(), inPlace.data(), inPlace.data(), inPlace.size());
     ASSERT_EQ(std::memcmp(inPlace.data(), out.data(), out.size() * sizeof(double)), 0) << "in place";
 }
 
@@ -84,7 +84,7 @@ TEST(Activation, MixedTypesAndShortRuns) {
         ExpectScalarBits(types, xs);
         for (size_t count = 0; count < 20; ++count) {
             std::vector<double> out(count);
-            ActivateAll(types.data(), xs.data(), out.data(), count);
+            kernels::Active().activate(types.data(), xs.data(), out.data(), count);
             for (size_t j = 0; j < count; ++j)
                 ASSERT_EQ(Bits(out[j]), Bits(ActivationValue(types[j], xs[j])));
         }

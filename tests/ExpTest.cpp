@@ -8,6 +8,7 @@
 
 #include "src/kernels/Exp.h"
 #include "src/kernels/Fma.h"
+#include "src/kernels/Vec.h"
 
 #if defined(__GLIBC__) && defined(__x86_64__)
 #include <quadmath.h>
@@ -77,6 +78,28 @@ TEST(Fma, SpecialOperands) {
     // (1 + 2^-30)(1 - 2^-30) - 1 is -2^-60 exactly; without the fusion the product rounds to 1 first.
     const double e = std::ldexp(1.0, -30);
     EXPECT_EQ(rcnet::FmaEmulated(1 + e, 1 - e, -1.0), -std::ldexp(1.0, -60));
+}
+
+// The lanes' emulation (the SSE2 level's where the C library's fma() is not exact) against the scalar
+// one, which the test above holds to the exact result; also zeros, infinities and NaN.
+TEST(Fma, LanesAreTheScalarEmulation) {
+    using P = rcnet::kernels::Sse2;
+    std::mt19937_64 rng(9);
+    const double specials[] = {0.0, -0.0, HUGE_VAL, -HUGE_VAL, std::nan(""), 1e-300, 3.0};
+    for (int i = 0; i < 1000000; ++i) {
+        Triple t[2] = {RandomTriple(rng), RandomTriple(rng)};
+        if (i % 16 == 0) t[1].c = specials[rng() % 7];
+        if (i % 16 == 1) t[0].a = specials[rng() % 7];
+        if (i % 16 == 2) t[1].b = specials[rng() % 7];
+        const P::V a = {t[0].a, t[1].a}, b = {t[0].b, t[1].b}, c = {t[0].c, t[1].c};
+        double lanes[2];
+        P::Store(lanes, rcnet::FmaEmulatedLanes<P>(a, b, c));
+        for (int l = 0; l < 2; ++l) {
+            const double scalar = rcnet::FmaEmulated(t[l].a, t[l].b, t[l].c);
+            ASSERT_TRUE(Bits(lanes[l]) == Bits(scalar) || (std::isnan(lanes[l]) && std::isnan(scalar)))
+                << t[l].a << " " << t[l].b << " " << t[l].c;
+        }
+    }
 }
 
 TEST(Exp, TableIsTwoToTheKOver128) {

@@ -7,7 +7,7 @@
 
 #include "src/Report.h"
 #include "src/kernels/BlockKernels.h"
-#include "src/kernels/Cpu.h"
+#include "src/kernels/Kernels.h"
 #include "src/kernels/RowKernels.h"
 
 namespace rcnet {
@@ -18,47 +18,11 @@ constexpr size_t kEntriesPerThread = 16384;
 // Pivots per block: the rows below it are read and written once per block instead of once per pivot.
 constexpr size_t kBlock = 32;
 
-// The elimination loop compiled for each instruction set; the operations per entry are the same (no
-// fused multiply-add in any), so the bits are too.
-using EliminateFn = bool (*)(double*, const double*, double, size_t, double);
-
-bool EliminateBaseline(double* row, const double* pivot, double factor, size_t count, double bound) {
-    return kernels::EliminateFlush(row, pivot, factor, count, bound);
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2"))) bool EliminateAvx2(double* row, const double* pivot, double factor,
-                                                   size_t count, double bound) {
-    return kernels::EliminateFlush(row, pivot, factor, count, bound);
-}
-__attribute__((target("avx512f"))) bool EliminateAvx512(double* row, const double* pivot, double factor,
-                                                        size_t count, double bound) {
-    return kernels::EliminateFlush(row, pivot, factor, count, bound);
-}
-#endif
-
-bool EliminateFast(double* row, const double* pivot, double factor, size_t count, double bound) {
-#if defined(__x86_64__) || defined(__i386__)
-    switch (cpu::Active()) {
-        case cpu::Level::Avx512:
-            return EliminateAvx512(row, pivot, factor, count, bound);
-        case cpu::Level::Avx2:
-            return EliminateAvx2(row, pivot, factor, count, bound);
-        default:
-            break;
-    }
-#endif
-    return EliminateBaseline(row, pivot, factor, count, bound);
-}
-
 bool IsPositiveZero(double x) {
     uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);
     return bits == 0;
 }
-}  // namespace
-
-namespace {
 
 // One reduction: the matrix, the flush bound and what is known of each row, so that arithmetic with a
 // known result can be skipped.
@@ -178,7 +142,7 @@ void Elimination::SweepRow(size_t pivot, size_t row, double factor, size_t skip)
     const size_t columns = m_Matrix.Columns();
     double* target = m_Matrix.Row(row);
     const double* source = m_Matrix.Row(pivot);
-    EliminateFast(target + skip, source + skip, factor, columns - skip, m_Bound);
+    kernels::Active().eliminateFlush(target + skip, source + skip, factor, columns - skip, m_Bound);
     size_t lead = skip;
     while (lead < columns && IsPositiveZero(target[lead])) ++lead;
     m_Lead[row] = lead;
@@ -340,10 +304,7 @@ bool Elimination::BlockRow(size_t row, size_t m0, size_t done, double* factors) 
         if (!std::isfinite(factor)) break;
         factors[i] = factor;
         const double* pivot = m_Matrix.Row(column);
-        for (size_t c = column; c < panelEnd; ++c) {
-            const double x = target[c] - pivot[c] * factor;
-            target[c] = std::fabs(x) < m_Bound ? 0.0 : x;
-        }
+        kernels::EliminateFlush(target + column, pivot + column, factor, panelEnd - column, m_Bound);
     }
     if (i == done) return true;
     // Pivot by pivot from here, as the plain sweep goes; the pivots before owe their right part first.
@@ -396,10 +357,7 @@ void Elimination::BackwardBlockRow(size_t row, size_t j0, size_t j1) {
             continue;
         }
         const double* source = m_Matrix.Row(j);
-        for (size_t i : nonZero) {
-            const double x = target[i] - source[i] * factor;
-            target[i] = std::fabs(x) < m_Bound ? 0.0 : x;
-        }
+        for (size_t i : nonZero) target[i] = kernels::EliminateEntry(target[i], source[i], factor, m_Bound);
         if (!nonZero.empty()) firstTouched = std::min(firstTouched, nonZero.front());
         touched = true;
     }
@@ -440,10 +398,7 @@ void Elimination::BackwardRow(size_t pivot, size_t row, const std::vector<size_t
     }
     const double* source = m_Matrix.Row(pivot);
     double* target = m_Matrix.Row(row);
-    for (size_t i : nonZero) {
-        const double x = target[i] - source[i] * factor;
-        target[i] = std::fabs(x) < m_Bound ? 0.0 : x;
-    }
+    for (size_t i : nonZero) target[i] = kernels::EliminateEntry(target[i], source[i], factor, m_Bound);
     // Only the entries just computed can have stopped being +0 (a rescan of the row would cost as much
     // as the sweep).
     size_t lead = m_Lead[row];

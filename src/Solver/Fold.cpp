@@ -5,147 +5,18 @@
 #include <cstring>
 #include <memory>
 
-#include "src/kernels/Cpu.h"
+#include "src/kernels/FoldTile.h"
+#include "src/kernels/Kernels.h"
 
 namespace rcnet {
 namespace {
 
-// The product matrix is computed in MR x NB tiles held in registers while a chunk of patterns streams
-// through, as a matrix-multiply kernel does. Each chunk's values are first packed into panels of NB
-// columns, pattern after pattern, so the kernel reads them contiguously; a tile's MR rows are read from
-// the same panels (MR divides NB). Every entry still receives its products one pattern at a time in list
-// order, starting from the value it had, with a separate multiply and add: the same bits as folding
-// pattern by pattern, whatever the vector width.
+// The products are computed in register tiles (src/kernels/FoldTile.h) while a chunk of patterns streams
+// through; each chunk's values are first packed into panels of the tile's width.
 constexpr size_t kChunk = 256;              // patterns per pass at most
 constexpr size_t kGroupBytes = 384 * 1024;  // column panels a thread takes at a time: about a third of L2
 
-// One chunk's packed panels and where its products go.
-struct Pass {
-    double* const* rows;  // the matrix's rows in row order (Solve may have exchanged them)
-    size_t rowCount;      // rows that receive products
-    size_t n;             // columns
-    const double* panels;
-    size_t patterns;     // in this chunk
-    size_t panelStride;  // doubles from one panel to the next
-};
-
-template <size_t NB>
-inline const double* Panel(const Pass& pass, size_t column) {
-    return pass.panels + column / NB * pass.panelStride + column % NB;
-}
-
-// c[r][k0 + k] += a_p[r] * b_p[k] for the chunk's patterns p in order; a and b advance NB values per
-// pattern. Always inlined, so that each caller built for a wider instruction set gets its own vector code.
-template <typename V, size_t MR, size_t NV>
-__attribute__((always_inline)) inline void Kernel(double* const* c, size_t k0, const double* a,
-                                                  const double* b, size_t patterns) {
-    constexpr size_t W = sizeof(V) / sizeof(double);
-    constexpr size_t NB = NV * W;
-    V acc[MR][NV];
-#pragma GCC unroll 8
-    for (size_t r = 0; r < MR; ++r)
-#pragma GCC unroll 4
-        for (size_t v = 0; v < NV; ++v) std::memcpy(&acc[r][v], c[r] + k0 + v * W, sizeof(V));
-#if !defined(__x86_64__)
-// Two patterns per turn: in 32-bit code the loop control is a fair share of the few instructions.
-#pragma GCC unroll 2
-#endif
-    for (size_t p = 0; p < patterns; ++p, a += NB, b += NB) {
-        V bv[NV];
-#pragma GCC unroll 4
-        for (size_t v = 0; v < NV; ++v) std::memcpy(&bv[v], b + v * W, sizeof(V));
-#pragma GCC unroll 8
-        for (size_t r = 0; r < MR; ++r) {
-            const double ar = a[r];  // broadcast by the vector-scalar product
-#pragma GCC unroll 4
-            for (size_t v = 0; v < NV; ++v) acc[r][v] = acc[r][v] + bv[v] * ar;
-        }
-    }
-#pragma GCC unroll 8
-    for (size_t r = 0; r < MR; ++r)
-#pragma GCC unroll 4
-        for (size_t v = 0; v < NV; ++v) std::memcpy(c[r] + k0 + v * W, &acc[r][v], sizeof(V));
-}
-
-// The tiles of every row block against column panels [g0, g1): one group, whose panels stay in the
-// second-level cache while the row blocks pass. Only the upper triangle (k >= j) is written; tiles that
-// reach below it or past n go through a copy.
-template <typename V, size_t MR, size_t NV>
-__attribute__((always_inline)) inline void FoldGroup(const Pass& pass, size_t g0, size_t g1) {
-    constexpr size_t NB = NV * (sizeof(V) / sizeof(double));
-    const size_t n = pass.n, rowCount = pass.rowCount;
-    for (size_t j0 = 0; j0 < rowCount && j0 < g1 * NB; j0 += MR) {
-        const double* a = Panel<NB>(pass, j0);
-        for (size_t q = std::max(g0, j0 / NB); q < g1; ++q) {
-            const size_t k0 = q * NB;
-            const double* b = pass.panels + q * pass.panelStride;
-            double* const* c = pass.rows + j0;
-            if (k0 + 1 >= j0 + MR && k0 + NB <= n && j0 + MR <= rowCount) {
-                Kernel<V, MR, NV>(c, k0, a, b, pass.patterns);
-                continue;
-            }
-            const size_t rows = std::min(MR, rowCount - j0), columns = std::min(NB, n - k0);
-            double tile[MR][NB] = {};
-            double* tileRows[MR];
-            for (size_t r = 0; r < MR; ++r) tileRows[r] = tile[r];
-            for (size_t r = 0; r < rows; ++r)
-                for (size_t k = 0; k < columns; ++k) tile[r][k] = c[r][k0 + k];
-            Kernel<V, MR, NV>(tileRows, 0, a, b, pass.patterns);
-            for (size_t r = 0; r < rows; ++r)
-                for (size_t k = j0 + r > k0 ? j0 + r - k0 : 0; k < columns; ++k) c[r][k0 + k] = tile[r][k];
-        }
-    }
-}
-
-typedef double V2 __attribute__((vector_size(16)));
-#if defined(__x86_64__) || defined(__i386__)
-typedef double V4 __attribute__((vector_size(32)));
-typedef double V8 __attribute__((vector_size(64)));
-#endif
-
-// Tile shapes: as many accumulators as the registers hold (16 or 32 in 64-bit code, 8 in 32-bit code),
-// with the B values and one product beside them.
-#if defined(__x86_64__)
-constexpr size_t kBaseRows = 4, kBaseVectors = 2;      // 4 x 4
-constexpr size_t kAvx2Rows = 4, kAvx2Vectors = 2;      // 4 x 8
-constexpr size_t kAvx512Rows = 8, kAvx512Vectors = 3;  // 8 x 24
-#else
-constexpr size_t kBaseRows = 2, kBaseVectors = 2;      // 2 x 4
-constexpr size_t kAvx2Rows = 4, kAvx2Vectors = 1;      // 4 x 4
-constexpr size_t kAvx512Rows = 4, kAvx512Vectors = 1;  // 4 x 8
-#endif
-
-struct Shape {
-    size_t rows;     // MR
-    size_t columns;  // NB
-    void (*fold)(const Pass&, size_t, size_t);
-};
-
-void FoldBaseline(const Pass& pass, size_t g0, size_t g1) {
-    FoldGroup<V2, kBaseRows, kBaseVectors>(pass, g0, g1);
-}
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2"))) void FoldAvx2(const Pass& pass, size_t g0, size_t g1) {
-    FoldGroup<V4, kAvx2Rows, kAvx2Vectors>(pass, g0, g1);
-}
-__attribute__((target("avx512f"))) void FoldAvx512(const Pass& pass, size_t g0, size_t g1) {
-    FoldGroup<V8, kAvx512Rows, kAvx512Vectors>(pass, g0, g1);
-}
-#endif
-
-Shape PickShape() {
-#if defined(__x86_64__) || defined(__i386__)
-    switch (cpu::Active()) {
-        case cpu::Level::Avx512:
-            return {kAvx512Rows, kAvx512Vectors * 8, &FoldAvx512};
-        case cpu::Level::Avx2:
-            return {kAvx2Rows, kAvx2Vectors * 4, &FoldAvx2};
-        default:
-            break;
-    }
-#endif
-    return {kBaseRows, kBaseVectors * 2, &FoldBaseline};
-}
+using kernels::FoldPass;
 
 // Values packed per batch at most (2 MiB, about one chunk of W): a batch is packed by all threads and
 // folded while it is still in the caches; larger calls go in several batches.
@@ -162,8 +33,8 @@ struct Folder::Flight {
     const Parallel* parallel = nullptr;
 
     // The batch being folded.
-    Shape shape{};
-    Pass pass{};
+    const kernels::Kernels* level = nullptr;  // the instruction-set level's kernels, for the whole batch
+    FoldPass pass{};
     size_t chunks = 0, chunk = 0, patterns = 0, chunkValues = 0;
     size_t panels = 0, group = 0, groups = 0;
     std::vector<double*> rows;
@@ -175,10 +46,10 @@ struct Folder::Flight {
         for (size_t u = begin; u < end; ++u) {
             const size_t g0 = (groups - 1 - u) * group, g1 = std::min(panels, g0 + group);
             for (size_t k = 0; k < chunks; ++k) {
-                Pass part = pass;
+                FoldPass part = pass;
                 part.panels = pass.panels + k * chunkValues;
                 part.patterns = std::min(chunk, patterns - k * chunk);
-                shape.fold(part, g0, g1);
+                level->fold(part, g0, g1);
             }
         }
     }
@@ -204,8 +75,8 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
     if (patterns.empty() || rowCount == 0 || width != n + (threshold ? 2 : 1) || rowCount + 1 != width)
         return;
     Flight& f = *m_Flight;
-    const Shape shape = PickShape();
-    const size_t nb = shape.columns;
+    const kernels::Kernels& level = kernels::Active();
+    const size_t nb = level.foldColumns;
     const size_t panels = (width + nb - 1) / nb;
     // Even batches, as for the chunks.
     const size_t most = std::max<size_t>(1, kBatchValues / (panels * nb));
@@ -245,10 +116,10 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
             }
         });
 
-        f.shape = shape;
+        f.level = &level;
         f.rows.resize(rowCount);
         for (size_t j = 0; j < rowCount; ++j) f.rows[j] = matrix.Row(j);
-        f.pass = Pass{f.rows.data(), rowCount, width, base, 0, panelStride};
+        f.pass = FoldPass{f.rows.data(), rowCount, width, base, 0, panelStride};
         f.chunks = chunks;
         f.chunk = chunk;
         f.patterns = count;
@@ -266,10 +137,10 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
             // One thread: chunk after chunk, every panel against each row block while its values are in
             // the first-level cache (quicker alone than group by group).
             for (size_t k = 0; k < f.chunks; ++k) {
-                Pass part = f.pass;
+                FoldPass part = f.pass;
                 part.panels = f.pass.panels + k * f.chunkValues;
                 part.patterns = std::min(f.chunk, f.patterns - k * f.chunk);
-                f.shape.fold(part, 0, f.panels);
+                f.level->fold(part, 0, f.panels);
             }
         }
     }

@@ -1,16 +1,115 @@
-// The neurons' activation functions over whole arrays, for the reservoir step. With AVX2 or AVX-512
-// the exponential runs lane by lane through exactly Exp()'s operations (its fused multiply-adds are the
-// processor's, rounded once like the scalar ones), and every lane outside Exp()'s main range (tiny,
-// huge, infinite or NaN arguments) is recomputed by the scalar function: the results are
-// ActivationValue's bits for every input.
+// The neurons' activation functions over whole arrays, for the reservoir step: runs of one type a
+// vector at a time, with the neurons' own formulas (src/Neurons.h) after the exponential's main path
+// lane by lane (src/kernels/Exp.h). Every lane outside that path (tiny, huge, infinite or NaN
+// arguments) is recomputed by the scalar function, so each result has ActivationValue's bits.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
-namespace rcnet {
+#include "src/Neurons.h"
+#include "src/kernels/Exp.h"
+#include "src/kernels/Vec.h"
+
+namespace rcnet::kernels {
+
+// F: SigmoidFunction or BiSigmoidFunction. Saturated lanes never call Exp(), so they are not redone.
+template <typename P, typename F>
+RCNET_INLINE typename P::V SaturatedLanes(const typename P::V& x, typename P::Mask& redo) {
+    const typename P::V e = exp_detail::ExpLanes<P>(x, redo);
+    const typename P::Mask high = P::Greater(x, P::Set(F::kBound)), low = P::Less(x, P::Set(-F::kBound));
+    redo = P::AndNot(redo, P::Or(high, low));
+    const typename P::V y = P::Select(low, P::Set(F::kBelow), F::OfExp(e));
+    return P::Select(high, P::Set(F::kAbove), y);
+}
+
+// ActivationValue(kType, x) in every lane not set in `redo`.
+template <typename P, int32_t kType>
+RCNET_INLINE typename P::V ActivationLanes(const typename P::V& x, typename P::Mask& redo) {
+    if constexpr (kType == ETYPE_SIGMOID) {
+        return SaturatedLanes<P, SigmoidFunction>(x, redo);
+    } else if constexpr (kType == ETYPE_BISIGMOID) {
+        return SaturatedLanes<P, BiSigmoidFunction>(x, redo);
+    } else if constexpr (kType == ETYPE_RSDN) {
+        redo = typename P::Mask{};
+        return RSDNFunction::ValueOf<P>(x);
+    } else {
+        redo = typename P::Mask{};
+        return x;
+    }
+}
+
+// n lanes from in to out, the flagged ones again through the scalar function from a copy (out may be in).
+template <typename P, int32_t kType, bool kPartial>
+RCNET_INLINE void ActivateVector(const double* in, double* out, size_t n) {
+    typename P::V x;
+    if constexpr (kPartial) {
+        x = P::LoadFirst(in, n);
+    } else {
+        x = P::Load(in);
+    }
+    typename P::Mask redo;
+    const typename P::V y = ActivationLanes<P, kType>(x, redo);
+    unsigned bits = P::MaskBits(redo);
+    if constexpr (kPartial) {
+        P::StoreFirst(out, n, y);
+        bits &= P::MaskBits(P::First(n));
+    } else {
+        P::Store(out, y);
+    }
+    if (bits == 0) return;
+    double lanes[P::kLanes];
+    P::Store(lanes, x);
+    for (size_t l = 0; bits; ++l, bits >>= 1)
+        if (bits & 1) out[l] = ActivationValue(kType, lanes[l]);
+}
+
+// A run of count neurons of type kType; its last lanes masked where the pack can, else one by one.
+template <typename P, int32_t kType>
+RCNET_INLINE void ActivateRun(const double* in, double* out, size_t count) {
+    constexpr size_t W = P::kLanes;
+    size_t j = 0;
+    for (; j + W <= count; j += W) ActivateVector<P, kType, false>(in + j, out + j, W);
+    if constexpr (P::kMaskedTail) {
+        if (j < count) ActivateVector<P, kType, true>(in + j, out + j, count - j);
+    } else {
+        for (; j < count; ++j) out[j] = ActivationValue(kType, in[j]);
+    }
+}
 
 // out[j] = ActivationValue(types[j], in[j]) for j < count; out may be in.
-void ActivateAll(const int32_t* types, const double* in, double* out, size_t count);
+template <typename P>
+RCNET_INLINE void Activate(const int32_t* types, const double* in, double* out, size_t count) {
+    size_t j = 0;
+    while (j < count) {
+        const int32_t type = types[j];
+        size_t end = j + 1;
+        // Eight at a time first: most reservoirs have one type throughout.
+        for (;;) {
+            int32_t differ = 0;
+            if (end + 8 > count) break;
+            for (size_t i = 0; i < 8; ++i) differ |= types[end + i] ^ type;
+            if (differ) break;
+            end += 8;
+        }
+        while (end < count && types[end] == type) ++end;
+        switch (type) {
+            case ETYPE_SIGMOID:
+                ActivateRun<P, ETYPE_SIGMOID>(in + j, out + j, end - j);
+                break;
+            case ETYPE_BISIGMOID:
+                ActivateRun<P, ETYPE_BISIGMOID>(in + j, out + j, end - j);
+                break;
+            case ETYPE_RSDN:
+                ActivateRun<P, ETYPE_RSDN>(in + j, out + j, end - j);
+                break;
+            default:
+                ActivateRun<P, ETYPE_LINEAR>(in + j, out + j, end - j);
+                break;
+        }
+        j = end;
+    }
+}
 
-}  // namespace rcnet
+}  // namespace rcnet::kernels

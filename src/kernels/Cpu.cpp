@@ -20,19 +20,26 @@ std::atomic<int> g_Cap{static_cast<int>(Level::Avx512)};
 
 }  // namespace
 
+std::atomic<int> detail::g_Active{-1};
+
+int detail::Settle() {
+    const int detected = static_cast<int>(Detected());
+    const int cap = g_Cap.load(std::memory_order_relaxed);
+    const int level = cap < detected ? cap : detected;
+    g_Active.store(level, std::memory_order_relaxed);
+    return level;
+}
+
 Level Detected() {
     static const Level level = Probe();
     return level;
 }
 
-Level Active() {
-    const int detected = static_cast<int>(Detected());
-    const int cap = g_Cap.load(std::memory_order_relaxed);
-    return static_cast<Level>(cap < detected ? cap : detected);
-}
-
 Level Limit(Level cap) {
-    return static_cast<Level>(g_Cap.exchange(static_cast<int>(cap), std::memory_order_relaxed));
+    const Level previous =
+        static_cast<Level>(g_Cap.exchange(static_cast<int>(cap), std::memory_order_relaxed));
+    detail::Settle();
+    return previous;
 }
 
 const char* Name(Level level) {

@@ -11,6 +11,7 @@
 
 #include "src/kernels/ExpTable.h"
 #include "src/kernels/Fma.h"
+#include "src/kernels/Vec.h"
 
 namespace rcnet {
 namespace exp_detail {
@@ -39,14 +40,40 @@ constexpr double kC3 = 0x1.555555555543cp-3;
 constexpr double kC4 = 0x1.55555cf172b91p-5;
 constexpr double kC5 = 0x1.1111167a4d017p-7;
 
-// The fused multiply-add the algorithm runs on: F::Apply(a, b, c) must round a * b + c once.
-struct PortableFma {
-    static double Apply(double a, double b, double c) { return Fma(a, b, c); }
+// The main path's exponents, Top12(2^-54) <= Top12(|x|) < Top12(512).
+constexpr int64_t kMainLow = 0x3c9;
+constexpr int64_t kMainHigh = 0x408;
+
+// What the main path leaves for the last step: e^x = scale + scale * tmp, scale's bits being sbits.
+template <typename P>
+struct Reduced {
+    typename P::V tmp;
+    typename P::U sbits;
+    typename P::U ki;
 };
+
+// The main path over a pack (src/kernels/Vec.h): one double, or one per lane with the same operations.
+template <typename P>
+RCNET_INLINE Reduced<P> Reduce(const typename P::V& x) {
+    using V = typename P::V;
+    using U = typename P::U;
+    // x = k ln2/128 + r with |r| <= ln2/256; e^x = 2^(k/128) e^r.
+    V kd = P::Fma(P::Set(kInvLn2N), x, P::Set(kShift));
+    const U ki = P::Bits(kd);
+    kd = kd - P::Set(kShift);
+    const V r = P::Fma(kd, P::Set(kNegLn2LoN), P::Fma(kd, P::Set(kNegLn2HiN), x));
+    const U idx = ki % 128 * 2;
+    const V tail = P::FromBits(P::Lookup(kTable, idx));
+    const U sbits = P::Lookup(kTable + 1, idx) + (ki << 45);
+    const V r2 = r * r;
+    const V tmp = P::Fma(r2 * r2, P::Fma(r, P::Set(kC5), P::Set(kC4)),
+                         P::Fma(r2, P::Fma(r, P::Set(kC3), P::Set(kC2)), tail + r));
+    return {tmp, sbits, ki};
+}
 
 // |x| >= 512, where the scale's exponent over- or underflows.
 template <typename F>
-inline double SpecialCase(double tmp, uint64_t sbits, uint64_t ki) {
+RCNET_INLINE double SpecialCase(double tmp, uint64_t sbits, uint64_t ki) {
     if ((ki & 0x80000000) == 0) {
         sbits -= 1009ull << 52;
         const double scale = FromBits(sbits);
@@ -68,8 +95,9 @@ inline double SpecialCase(double tmp, uint64_t sbits, uint64_t ki) {
     return 0x1p-1022 * y;
 }
 
+// F: the fused multiply-add (src/kernels/Fma.h).
 template <typename F>
-__attribute__((always_inline)) inline double ExpWith(double x) {
+RCNET_INLINE double ExpWith(double x) {
     uint32_t abstop = Top12(x) & 0x7ff;
     if (abstop - Top12(0x1p-54) >= Top12(512.0) - Top12(0x1p-54)) {
         if (abstop - Top12(0x1p-54) >= 0x80000000u) return 1.0 + x;  // |x| < 2^-54, zero included
@@ -80,32 +108,32 @@ __attribute__((always_inline)) inline double ExpWith(double x) {
         }
         abstop = 0;  // 512 <= |x| < 1024: finished in SpecialCase
     }
+    const Reduced<kernels::Scalar<F>> m = Reduce<kernels::Scalar<F>>(x);
+    if (abstop == 0) return SpecialCase<F>(m.tmp, m.sbits, m.ki);
+    const double scale = FromBits(m.sbits);
+    return F::Apply(scale, m.tmp, scale);
+}
 
-    // x = k ln2/128 + r with |r| <= ln2/256; e^x = 2^(k/128) e^r.
-    double kd = F::Apply(kInvLn2N, x, kShift);
-    const uint64_t ki = Bits(kd);
-    kd -= kShift;
-    const double r = F::Apply(kd, kNegLn2LoN, F::Apply(kd, kNegLn2HiN, x));
-    const uint64_t idx = 2 * (ki % 128);
-    const uint64_t top = ki << 45;
-    const double tail = FromBits(kTable[idx]);
-    const uint64_t sbits = kTable[idx + 1] + top;
-    const double r2 = r * r;
-    const double tmp =
-        F::Apply(r2 * r2, F::Apply(r, kC5, kC4), F::Apply(r2, F::Apply(r, kC3, kC2), tail + r));
-    if (abstop == 0) return SpecialCase<F>(tmp, sbits, ki);
-    const double scale = FromBits(sbits);
-    return F::Apply(scale, tmp, scale);
+// e^x lane by lane with ExpWith's operations where that takes its main path; the lanes where it does
+// not (tiny, huge, infinite or NaN arguments) are set in `outside` and hold no particular value.
+template <typename P>
+RCNET_INLINE typename P::V ExpLanes(const typename P::V& x, typename P::Mask& outside) {
+    const typename P::I abstop = P::Signed(P::Bits(x) >> 52 & 0x7ff);
+    outside = P::Or(P::IntLess(abstop, kMainLow), P::Not(P::IntLess(abstop, kMainHigh)));
+    const Reduced<P> m = Reduce<P>(x);
+    const typename P::V scale = P::FromBits(m.sbits);
+    return P::Fma(scale, m.tmp, scale);
 }
 
 }  // namespace exp_detail
 
 // The algorithm with the portable fused multiply-add (exact everywhere, slower where emulated).
 inline double ExpPortable(double x) {
-    return exp_detail::ExpWith<exp_detail::PortableFma>(x);
+    return exp_detail::ExpWith<PortableFma>(x);
 }
 
-// The same bits as ExpPortable, with the processor's fused multiply-add where it has one.
+// The same bits as ExpPortable, with the processor's fused multiply-add at the levels that have one
+// (src/kernels/Kernels.h: the active level's table).
 double Exp(double x);
 
 }  // namespace rcnet
