@@ -5,7 +5,7 @@
 #include "src/Report.h"
 #include "src/Solver/QrSolver.h"
 #include "src/Solver/Solver.h"
-#include "src/kernels/RowKernels.h"
+#include "src/kernels/SolverKernels.h"
 
 namespace rcnet {
 namespace {

@@ -26,7 +26,7 @@ enum ENeuronType : int32_t {
 };
 
 // 1 - 1 / (e^x + 1), saturated outside [-20, 20]. What follows the exponential is written over any value
-// type: the step's vector lanes (src/kernels/Activation.h) run these formulas too.
+// type: the step's vector lanes (src/kernels/StepKernels.h) run these formulas too.
 struct SigmoidFunction {
     static constexpr double kBound = 20, kBelow = 0, kAbove = 1;  // Value below -kBound, above kBound
     template <typename T>

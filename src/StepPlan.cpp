@@ -4,7 +4,7 @@
 #include <unordered_map>
 
 #include "src/kernels/Kernels.h"
-#include "src/kernels/StepSums.h"
+#include "src/kernels/StepKernels.h"
 
 namespace rcnet {
 namespace {

@@ -7,12 +7,10 @@
 #include <set>
 #include <vector>
 
-#include "src/kernels/BlockKernels.h"
 #include "src/kernels/Exp.h"
-#include "src/kernels/FoldTile.h"
 #include "src/kernels/Kernels.h"
-#include "src/kernels/RowKernels.h"
-#include "src/kernels/StepSums.h"
+#include "src/kernels/SolverKernels.h"
+#include "src/kernels/StepKernels.h"
 #include "tests/support/Levels.h"
 
 namespace {

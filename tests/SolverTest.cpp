@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "src/Solver/Solver.h"
-#include "src/kernels/RowKernels.h"
+#include "src/kernels/SolverKernels.h"
 #include "tests/support/Levels.h"
 #include "tests/support/ReferenceSolvers.h"
 #include "tests/support/ReportCapture.h"

@@ -6,9 +6,8 @@
 #include <numeric>
 
 #include "src/Report.h"
-#include "src/kernels/BlockKernels.h"
 #include "src/kernels/Kernels.h"
-#include "src/kernels/RowKernels.h"
+#include "src/kernels/SolverKernels.h"
 
 namespace rcnet {
 namespace {

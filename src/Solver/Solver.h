@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "src/Solver/FoldedMatrix.h"
+#include "src/Solver/Fold.h"
 #include "src/Solver/RowMatrix.h"
 #include "src/Solver/SolverPattern.h"
 #include "src/Types.h"

@@ -2,12 +2,9 @@
 
 #include <type_traits>
 
-#include "src/kernels/Activation.h"
-#include "src/kernels/BlockKernels.h"
 #include "src/kernels/Exp.h"
-#include "src/kernels/FoldTile.h"
-#include "src/kernels/RowKernels.h"
-#include "src/kernels/StepSums.h"
+#include "src/kernels/SolverKernels.h"
+#include "src/kernels/StepKernels.h"
 #include "src/kernels/Vec.h"
 
 namespace rcnet::kernels {

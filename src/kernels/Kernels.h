@@ -1,6 +1,6 @@
 // The vector kernels of every instruction-set level, one table each, and the table of the level in use.
-// Each entry is one kernel template (FoldTile.h, StepSums.h, Activation.h, Exp.h, RowKernels.h,
-// BlockKernels.h) instantiated for the level's pack of src/kernels/Vec.h; every entry gives the same
+// Each entry is one kernel template (StepKernels.h, SolverKernels.h, Exp.h) instantiated for the level's
+// pack of src/kernels/Vec.h; every entry gives the same
 // bits as the plain loop it replaces, at every level. The level is the processor's (CPUID), or lower
 // after cpu::Limit, which is how tests and benchmarks run each table on one machine.
 #pragma once
