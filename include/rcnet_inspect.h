@@ -80,9 +80,9 @@ struct Radius {
 };
 
 // The spectral radius of a network's back-link or forward-link weight matrix (W[target][source]).
-// Accuracy and time: see src/SpectralRadius.h (dense blocks to a few units in the last place of the
-// largest eigenvalues; large blocks to a residual of 1e-9 of the radius; N = 10,000 with 10 links per
-// neuron in a few seconds).
+// Strongly connected blocks of up to 500 neurons are solved whole, larger ones by restarted Arnoldi
+// (residuals below 1e-9 of the value); 10,000 neurons take one to three seconds. Accuracy and time in
+// docs/INSPECT.md.
 Radius LinkRadius(const Network& network, LinkKind kind);
 // The same for the network registered under id; false (with the registry's report) when there is none.
 bool GetLinkRadius(int id, LinkKind kind, Radius& radius);

@@ -176,57 +176,96 @@ Complex Divide(const Complex& x, const Complex& y) {
     return {(x.real() * r + x.imag()) / d, (x.imag() * r - x.real()) / d};
 }
 
-// The eigenvector of the m x m matrix h (the top rows of `h`) for its eigenvalue theta, scaled to unit
-// length, by two steps of inverse iteration: LU with partial pivoting of h - theta I (a zero pivot made
-// tiny), then two solves from a vector of ones. Computed here rather than taken from Eigen, whose
-// eigenvector code rounds differently on different targets.
-std::vector<Complex> RitzVector(const MatrixXd& h, Index m, Complex theta) {
-    std::vector<Complex> a(static_cast<size_t>(m * m));  // row-major
-    double largest = 0.0;
-    for (Index i = 0; i < m; ++i) {
-        for (Index j = 0; j < m; ++j) {
-            a[i * m + j] = Complex(h(i, j), 0.0) - (i == j ? theta : Complex(0.0, 0.0));
-            largest = std::max(largest, std::fabs(h(i, j)));
+// Eigenvectors of the m x m matrix in the top rows of h, for eigenvalues already known, scaled to unit
+// length. Computed here rather than taken from Eigen, whose eigenvector code rounds differently on
+// different targets: a Householder reduction to Hessenberg form T = Q^T H Q once, then for each
+// eigenvalue two steps of inverse iteration with T (LU with pivoting between neighbouring rows, a zero
+// pivot made tiny) from a vector of ones, and back through Q. Plain loops, summed in a fixed order.
+class RitzVectors {
+public:
+    RitzVectors(const MatrixXd& h, Index m)
+        : m_M(m), m_T(static_cast<size_t>(m * m)), m_Q(static_cast<size_t>(m * m), 0.0) {
+        for (Index i = 0; i < m; ++i) {
+            for (Index j = 0; j < m; ++j) m_T[i * m + j] = h(i, j);
+            m_Q[i * m + i] = 1.0;
+            for (Index j = 0; j < m; ++j) m_Largest = std::max(m_Largest, std::fabs(h(i, j)));
+        }
+        std::vector<double> v(static_cast<size_t>(m), 0.0);
+        for (Index k = 0; k + 2 < m; ++k) {
+            double below = 0.0;  // squares below the subdiagonal entry
+            for (Index i = k + 2; i < m; ++i) below += m_T[i * m + k] * m_T[i * m + k];
+            if (below == 0.0) continue;
+            const double x = m_T[(k + 1) * m + k], norm = std::sqrt(x * x + below);
+            v[k + 1] = x - (x > 0.0 ? -norm : norm);
+            for (Index i = k + 2; i < m; ++i) v[i] = m_T[i * m + k];
+            const double beta = 2.0 / (v[k + 1] * v[k + 1] + below);
+            for (Index j = k; j < m; ++j) {  // T = (I - beta v v^T) T
+                double sum = 0.0;
+                for (Index i = k + 1; i < m; ++i) sum += v[i] * m_T[i * m + j];
+                for (Index i = k + 1; i < m; ++i) m_T[i * m + j] -= beta * sum * v[i];
+            }
+            for (std::vector<double>* matrix : {&m_T, &m_Q}) {  // T and Q times (I - beta v v^T)
+                for (Index r = 0; r < m; ++r) {
+                    double* row = matrix->data() + r * m;
+                    double sum = 0.0;
+                    for (Index i = k + 1; i < m; ++i) sum += row[i] * v[i];
+                    for (Index i = k + 1; i < m; ++i) row[i] -= beta * sum * v[i];
+                }
+            }
         }
     }
-    const double tiny = std::max(largest, 1e-300) * std::numeric_limits<double>::epsilon();
-    std::vector<Index> pivot(static_cast<size_t>(m));
-    for (Index k = 0; k < m; ++k) {
-        Index p = k;
-        for (Index i = k + 1; i < m; ++i)
-            if (Modulus(a[i * m + k]) > Modulus(a[p * m + k])) p = i;
-        pivot[k] = p;
-        if (p != k) std::swap_ranges(a.begin() + k * m, a.begin() + (k + 1) * m, a.begin() + p * m);
-        if (a[k * m + k] == Complex(0.0, 0.0)) a[k * m + k] = tiny;
-        for (Index i = k + 1; i < m; ++i) {
-            const Complex f = Divide(a[i * m + k], a[k * m + k]);
-            a[i * m + k] = f;
-            for (Index j = k + 1; j < m; ++j) a[i * m + j] -= f * a[k * m + j];
+
+    std::vector<Complex> Of(Complex theta) const {
+        const Index m = m_M;
+        const size_t order = static_cast<size_t>(m);
+        std::vector<Complex> a(order * order), factor(order), z(order, Complex(1.0, 0.0));
+        std::vector<char> swapped(order, 0);
+        for (Index i = 0; i < m; ++i)
+            for (Index j = i > 0 ? i - 1 : 0; j < m; ++j)
+                a[i * m + j] = m_T[i * m + j] - (i == j ? theta : 0.0);
+        const double tiny = std::max(m_Largest, 1e-300) * std::numeric_limits<double>::epsilon();
+        for (Index i = 0; i + 1 < m; ++i) {
+            if (Modulus(a[(i + 1) * m + i]) > Modulus(a[i * m + i])) {
+                swapped[i] = 1;
+                for (Index j = i; j < m; ++j) std::swap(a[i * m + j], a[(i + 1) * m + j]);
+            }
+            if (a[i * m + i] == 0.0) a[i * m + i] = tiny;
+            factor[i] = Divide(a[(i + 1) * m + i], a[i * m + i]);
+            for (Index j = i + 1; j < m; ++j) a[(i + 1) * m + j] -= factor[i] * a[i * m + j];
         }
+        if (a[(m - 1) * m + m - 1] == 0.0) a[(m - 1) * m + m - 1] = tiny;
+        for (int round = 0; round < 2; ++round) {
+            for (Index i = 0; i + 1 < m; ++i) {
+                if (swapped[i]) std::swap(z[i], z[i + 1]);
+                z[i + 1] -= factor[i] * z[i];
+            }
+            for (Index i = m - 1; i >= 0; --i) {
+                Complex sum = z[i];
+                for (Index j = i + 1; j < m; ++j) sum -= a[i * m + j] * z[j];
+                z[i] = Divide(sum, a[i * m + i]);
+            }
+            double size = 0.0;
+            for (const Complex& c : z) size = std::max(size, Modulus(c));
+            if (!(size > 0.0) || !std::isfinite(size)) break;
+            for (Complex& c : z) c /= size;
+        }
+        std::vector<Complex> y(order, Complex(0.0, 0.0));
+        double squares = 0.0;
+        for (Index i = 0; i < m; ++i) {
+            for (Index j = 0; j < m; ++j) y[i] += m_Q[i * m + j] * z[j];
+            squares += y[i].real() * y[i].real() + y[i].imag() * y[i].imag();
+        }
+        const double length = std::sqrt(squares);
+        if (length > 0.0 && std::isfinite(length))
+            for (Complex& c : y) c /= length;
+        return y;
     }
-    std::vector<Complex> y(static_cast<size_t>(m), Complex(1.0, 0.0));
-    for (int round = 0; round < 2; ++round) {
-        for (Index k = 0; k < m; ++k) {
-            std::swap(y[k], y[pivot[k]]);
-            for (Index i = k + 1; i < m; ++i) y[i] -= a[i * m + k] * y[k];
-        }
-        for (Index i = m - 1; i >= 0; --i) {
-            Complex sum = y[i];
-            for (Index j = i + 1; j < m; ++j) sum -= a[i * m + j] * y[j];
-            y[i] = Divide(sum, a[i * m + i]);
-        }
-        double size = 0.0;
-        for (const Complex& c : y) size = std::max(size, Modulus(c));
-        if (!(size > 0.0) || !std::isfinite(size)) break;
-        for (Complex& c : y) c /= size;
-    }
-    double squares = 0.0;
-    for (const Complex& c : y) squares += c.real() * c.real() + c.imag() * c.imag();
-    const double length = std::sqrt(squares);
-    if (length > 0.0 && std::isfinite(length))
-        for (Complex& c : y) c /= length;
-    return y;
-}
+
+private:
+    Index m_M;
+    std::vector<double> m_T, m_Q;  // row-major
+    double m_Largest = 0.0;
+};
 
 // The largest eigenvalue modulus of the square block a, by Arnoldi with thick restarts. The relation
 // A V = V H + beta v_m e_m^T holds throughout (V: n x m, orthonormal); a restart keeps V Q, where Q spans
@@ -283,11 +322,12 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
         const auto& ritz = solver.eigenvalues();
         // Largest modulus first; a conjugate pair side by side, positive imaginary part first.
         std::iota(order.begin(), order.end(), Index{0});
-        std::stable_sort(order.begin(), order.end(), [&](Index x, Index y) {
+        std::sort(order.begin(), order.end(), [&](Index x, Index y) {
             const double mx = Modulus(ritz(x)), my = Modulus(ritz(y));
             if (mx != my) return mx > my;
             if (ritz(x).real() != ritz(y).real()) return ritz(x).real() > ritz(y).real();
-            return ritz(x).imag() > ritz(y).imag();
+            if (ritz(x).imag() != ritz(y).imag()) return ritz(x).imag() > ritz(y).imag();
+            return x < y;  // a total order: the same on every target
         });
         outcome.radius = Modulus(ritz(order[0]));
 
@@ -296,12 +336,13 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
             return wanted + (ritz(order[wanted - 1]).imag() > 0.0 ? 1 : 0);
         };
         const Index wanted = count(wantedMax), keep = count(keepMax);
+        const RitzVectors ritzVectors(h, m);
         std::vector<std::vector<Complex>> vectors(static_cast<size_t>(keep));
         bool converged = true;
         for (Index i = 0; i < keep; ++i) {
             const Complex theta = ritz(order[i]);
             if (theta.imag() < 0.0) continue;  // its pair's vector is the conjugate
-            vectors[i] = RitzVector(h, m, theta);
+            vectors[i] = ritzVectors.Of(theta);
             if (i < wanted)
                 converged = converged && beta * Modulus(vectors[i][m - 1]) <=
                                              options.tolerance * std::max(Modulus(theta), 1e-12 * aNorm);

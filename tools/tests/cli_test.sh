@@ -221,6 +221,11 @@ case_check() {
     expect_err "line 2, column 1: warning: the readout has 1 row for 2 outputs" "readout rows"
     expect_err "line 13, column 1: warning: the input matrix has 2 rows for 3 inputs" "input matrix rows"
     expect_err "line 13, column 1: warning: the input matrix has 3 columns for 2 neurons" "input matrix columns"
+    # Readout weights too large for the file's 6 digits to keep the outputs.
+    printf '1 1 0\n1 1\n-50000 \n1\n1\n1\n0\n0\n1 1\n1 \n' >large.txt
+    run check large.txt
+    expect_rc 0 "check large.txt"
+    expect_err "line 2, column 1: warning: readout weights reach 5e+04" "large readout weights"
     printf '2 1 2\n1 2-3\n4 5 6 extra\n' >joined.txt
     run check joined.txt
     expect_rc 0 "check joined.txt"
