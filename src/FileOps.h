@@ -2,7 +2,7 @@
 // signed integers and doubles, and a matrix of doubles.
 //
 // Writing: doubles as C's "%g" with 6 significant digits writes them, but always with an exponent of at
-// least three digits (1e-007, 2.5e+006) as the files have always had it; "inf", "-inf" and "nan" for
+// least three digits (1e-007, 2.5e+006) as the file format has it on every target; "inf", "-inf" and "nan" for
 // values that are not finite. One blank after each matrix value; lines end in CR LF on Windows, LF
 // elsewhere.
 //
