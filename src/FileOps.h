@@ -2,8 +2,8 @@
 // signed integers and doubles, and a matrix of doubles.
 //
 // Writing: doubles as C's "%g" with 6 significant digits writes them, but always with an exponent of at
-// least three digits (1e-007, 2.5e+006) as the file format has it on every target; "inf", "-inf" and "nan" for
-// values that are not finite. One blank after each matrix value; lines end in CR LF on Windows, LF
+// least three digits (1e-007, 2.5e+006) as the file format has it on every target; "inf", "-inf" and "nan"
+// for values that are not finite. One blank after each matrix value; lines end in CR LF on Windows, LF
 // elsewhere.
 //
 // Reading: any white space before a value; a count is an optional sign and decimal digits ("-1" reads as
