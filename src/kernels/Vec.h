@@ -174,16 +174,21 @@ private:
     static RCNET_INLINE V Splat(double x, std::index_sequence<L...>) {
         return V{(static_cast<void>(L), x)...};
     }
-    // The vector of get(0), ..., get(N - 1), built from halves. (GCC 12 builds eight lanes given one
-    // by one as a chain of masked loads into one register, a step per lane.)
+    // The vector of get(0), ..., get(N - 1); eight lanes from two halves. (GCC 12 builds eight lanes
+    // given one by one as a chain of masked loads into one register, a step per lane; four it builds
+    // from halves itself, and better than a join of them.)
     template <typename T, size_t N, size_t kFirst = 0, typename Get>
     static RCNET_INLINE typename VectorOf<T, N>::type Assemble(const Get& get) {
-        if constexpr (N == 2) {
-            return typename VectorOf<T, 2>::type{get(kFirst), get(kFirst + 1)};
+        if constexpr (N <= 4) {
+            return Lanewise<T, N, kFirst>(get, std::make_index_sequence<N>());
         } else {
             return Join<T, N / 2>(Assemble<T, N / 2, kFirst>(get), Assemble<T, N / 2, kFirst + N / 2>(get),
                                   std::make_index_sequence<N>());
         }
+    }
+    template <typename T, size_t N, size_t kFirst, typename Get, size_t... L>
+    static RCNET_INLINE typename VectorOf<T, N>::type Lanewise(const Get& get, std::index_sequence<L...>) {
+        return typename VectorOf<T, N>::type{get(kFirst + L)...};
     }
     template <typename T, size_t N, size_t... L>
     static RCNET_INLINE typename VectorOf<T, 2 * N>::type Join(const typename VectorOf<T, N>::type& low,
@@ -201,13 +206,23 @@ struct Sse2 : Lanes<2> {
     static RCNET_INLINE unsigned MaskBits(const Mask& m) {
         return static_cast<unsigned>(m[0] & 1) | static_cast<unsigned>(m[1] & 2);
     }
-    static RCNET_INLINE V Sqrt(const V& v) {
 #ifdef RCNET_X86
+    static RCNET_INLINE V Sqrt(const V& v) {
         return __builtin_ia32_sqrtpd(v);
-#else
-        return V{std::sqrt(v[0]), std::sqrt(v[1])};
-#endif
     }
+    // In the floating-point domain (GCC would take the integer instructions, a cycle away on some
+    // processors from the arithmetic around them).
+    static RCNET_INLINE V Abs(const V& v) {
+        return __builtin_ia32_andpd(v, FromBits(U{} + uint64_t{INT64_MAX}));
+    }
+    static RCNET_INLINE V ZeroWhere(const Mask& m, const V& v) {
+        return __builtin_ia32_andnpd(reinterpret_cast<V>(m), v);
+    }
+#else
+    static RCNET_INLINE V Sqrt(const V& v) {
+        return V{std::sqrt(v[0]), std::sqrt(v[1])};
+    }
+#endif
 };
 
 #ifdef RCNET_X86
@@ -220,8 +235,7 @@ struct Avx2 : Lanes<4> {
         return __builtin_ia32_vfmaddpd256(a, b, c);
     }
     static RCNET_INLINE V Sqrt(const V& v) { return __builtin_ia32_sqrtpd256(v); }
-    // In the floating-point domain (GCC would take the integer instructions, a cycle away on some
-    // processors from the arithmetic around them).
+    // In the floating-point domain, as Sse2's.
     static RCNET_INLINE V Abs(const V& v) {
         return __builtin_ia32_andpd256(v, FromBits(U{} + uint64_t{INT64_MAX}));
     }
