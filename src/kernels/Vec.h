@@ -239,11 +239,13 @@ struct Lanewise : Lanes<W> {
 #define RCNET_BUILTINS 1
 #endif
 
-// The baseline every supported processor has. No fused multiply-add: see EmulatedFma in Fma.h.
+// The baseline every supported processor has. It has no fused multiply-add (see EmulatedFma in Fma.h):
+// a C library's fma() may round twice.
 struct Sse2 : Lanewise<2> {
     static constexpr size_t kRegisters = kVectorRegisters;
     static constexpr bool kMaskedTail = false;
     RCNET_APART(RCNET_TARGET_SSE2)
+    static V Fma(const V& a, const V& b, const V& c) = delete;
 #ifdef RCNET_BUILTINS
     static RCNET_INLINE V Sqrt(const V& v) {
         return __builtin_ia32_sqrtpd(v);
