@@ -43,7 +43,7 @@ struct Avx512Level {
 #endif
 
 // A level's table: each kernel's template for the level's pack, inlined whole into an entry function
-// that carries the level's target attribute, the one place its instruction set is named (see Vec.h).
+// that carries the level's target attribute: where its instruction set is chosen (see Vec.h).
 // A new kernel is a template, a field of Kernels and a line here.
 #define RCNET_ENTRY(TARGET, ...) [](auto... a) TARGET { return __VA_ARGS__(a...); }
 // clang-format off

@@ -174,16 +174,21 @@ private:
     static RCNET_INLINE V Splat(double x, std::index_sequence<L...>) {
         return V{(static_cast<void>(L), x)...};
     }
-    // The vector of get(0), ..., get(N - 1), built from halves. (GCC 12 builds eight lanes given one
-    // by one as a chain of masked loads into one register, a step per lane.)
+    // The vector of get(0), ..., get(N - 1); eight lanes from two halves. (GCC 12 builds eight lanes
+    // given one by one as a chain of masked loads into one register, a step per lane; four it builds
+    // from halves itself, and better than a join of them.)
     template <typename T, size_t N, size_t kFirst = 0, typename Get>
     static RCNET_INLINE typename VectorOf<T, N>::type Assemble(const Get& get) {
-        if constexpr (N == 2) {
-            return typename VectorOf<T, 2>::type{get(kFirst), get(kFirst + 1)};
+        if constexpr (N <= 4) {
+            return Lanewise<T, N, kFirst>(get, std::make_index_sequence<N>());
         } else {
             return Join<T, N / 2>(Assemble<T, N / 2, kFirst>(get), Assemble<T, N / 2, kFirst + N / 2>(get),
                                   std::make_index_sequence<N>());
         }
+    }
+    template <typename T, size_t N, size_t kFirst, typename Get, size_t... L>
+    static RCNET_INLINE typename VectorOf<T, N>::type Lanewise(const Get& get, std::index_sequence<L...>) {
+        return typename VectorOf<T, N>::type{get(kFirst + L)...};
     }
     template <typename T, size_t N, size_t... L>
     static RCNET_INLINE typename VectorOf<T, 2 * N>::type Join(const typename VectorOf<T, N>::type& low,
@@ -193,35 +198,83 @@ private:
     }
 };
 
-// The baseline every supported processor has. No fused multiply-add: see EmulatedFma in Fma.h.
-struct Sse2 : Lanes<2> {
+// What the packs below compute with GCC's builtins, lane by lane for other compilers (clang builds the
+// fuzzing targets; there the bits matter, the speed does not).
+template <size_t W>
+struct Lanewise : Lanes<W> {
+    using typename Lanes<W>::V;
+    using typename Lanes<W>::Mask;
+    static RCNET_INLINE V Fma(const V& a, const V& b, const V& c) {
+        V r;
+        for (size_t l = 0; l < W; ++l) r[l] = __builtin_fma(a[l], b[l], c[l]);
+        return r;
+    }
+    static RCNET_INLINE V Sqrt(const V& v) {
+        V r;
+        for (size_t l = 0; l < W; ++l) r[l] = std::sqrt(v[l]);
+        return r;
+    }
+    static RCNET_INLINE unsigned MaskBits(const Mask& m) {
+        unsigned bits = 0;
+        for (size_t l = 0; l < W; ++l) bits |= static_cast<unsigned>(m[l] & 1) << l;
+        return bits;
+    }
+    // The first n <= W lanes; the others read as +0 and are never written.
+    static RCNET_INLINE Mask First(size_t n) {
+        Mask m;
+        for (size_t l = 0; l < W; ++l) m[l] = l < n ? -1 : 0;
+        return m;
+    }
+    static RCNET_INLINE V LoadFirst(const double* p, size_t n) {
+        V v = {};
+        std::memcpy(&v, p, n * sizeof(double));
+        return v;
+    }
+    static RCNET_INLINE void StoreFirst(double* p, size_t n, const V& v) {
+        std::memcpy(p, &v, n * sizeof(double));
+    }
+};
+
+#if defined(RCNET_X86) && !defined(__clang__)
+#define RCNET_BUILTINS 1
+#endif
+
+// The baseline every supported processor has. It has no fused multiply-add (see EmulatedFma in Fma.h):
+// a C library's fma() may round twice.
+struct Sse2 : Lanewise<2> {
     static constexpr size_t kRegisters = kVectorRegisters;
     static constexpr bool kMaskedTail = false;
     RCNET_APART(RCNET_TARGET_SSE2)
-    static RCNET_INLINE unsigned MaskBits(const Mask& m) {
-        return static_cast<unsigned>(m[0] & 1) | static_cast<unsigned>(m[1] & 2);
-    }
+    static V Fma(const V& a, const V& b, const V& c) = delete;
+#ifdef RCNET_BUILTINS
     static RCNET_INLINE V Sqrt(const V& v) {
-#ifdef RCNET_X86
         return __builtin_ia32_sqrtpd(v);
-#else
-        return V{std::sqrt(v[0]), std::sqrt(v[1])};
-#endif
     }
+    // In the floating-point domain (GCC would take the integer instructions, a cycle away on some
+    // processors from the arithmetic around them).
+    static RCNET_INLINE V Abs(const V& v) {
+        return __builtin_ia32_andpd(v, FromBits(U{} + uint64_t{INT64_MAX}));
+    }
+    static RCNET_INLINE V ZeroWhere(const Mask& m, const V& v) {
+        return __builtin_ia32_andnpd(reinterpret_cast<V>(m), v);
+    }
+#endif
 };
 
 #ifdef RCNET_X86
 
-struct Avx2 : Lanes<4> {
+struct Avx2 : Lanewise<4> {
     static constexpr size_t kRegisters = kVectorRegisters;
     static constexpr bool kMaskedTail = false;
     RCNET_APART(RCNET_TARGET_AVX2)
+#ifdef RCNET_BUILTINS
     static RCNET_INLINE V Fma(const V& a, const V& b, const V& c) {
         return __builtin_ia32_vfmaddpd256(a, b, c);
     }
-    static RCNET_INLINE V Sqrt(const V& v) { return __builtin_ia32_sqrtpd256(v); }
-    // In the floating-point domain (GCC would take the integer instructions, a cycle away on some
-    // processors from the arithmetic around them).
+    static RCNET_INLINE V Sqrt(const V& v) {
+        return __builtin_ia32_sqrtpd256(v);
+    }
+    // In the floating-point domain, as Sse2's.
     static RCNET_INLINE V Abs(const V& v) {
         return __builtin_ia32_andpd256(v, FromBits(U{} + uint64_t{INT64_MAX}));
     }
@@ -235,15 +288,17 @@ struct Avx2 : Lanes<4> {
     static RCNET_INLINE unsigned MaskBits(const Mask& m) {
         return static_cast<unsigned>(__builtin_ia32_movmskpd256(reinterpret_cast<V>(m)));
     }
+#endif
 };
 
 // 32 registers in 64-bit code; masks in mask registers; masked loads and stores, so that a kernel's
 // last partial vector needs no scalar loop.
-struct Avx512 : Lanes<8> {
-    using Mask = __mmask8;
+struct Avx512 : Lanewise<8> {
     static constexpr size_t kRegisters = sizeof(void*) == 8 ? 32 : 8;
     static constexpr bool kMaskedTail = true;
     RCNET_APART(RCNET_TARGET_AVX512)
+#ifdef RCNET_BUILTINS
+    using Mask = __mmask8;
 
     static RCNET_INLINE V Fma(const V& a, const V& b, const V& c) {
         return __builtin_ia32_vfmaddpd512_mask(a, b, c, 0xff, _MM_FROUND_CUR_DIRECTION);
@@ -273,20 +328,32 @@ struct Avx512 : Lanes<8> {
     static RCNET_INLINE V ZeroWhere(Mask m, const V& v) {
         return __builtin_ia32_movapd512_mask(v, V{}, Not(m));
     }
-    static RCNET_INLINE Mask And(Mask a, Mask b) { return static_cast<Mask>(a & b); }
-    static RCNET_INLINE Mask Or(Mask a, Mask b) { return static_cast<Mask>(a | b); }
-    static RCNET_INLINE Mask AndNot(Mask a, Mask b) { return static_cast<Mask>(a & ~b); }
-    static RCNET_INLINE Mask Not(Mask m) { return static_cast<Mask>(~m); }
-    static RCNET_INLINE unsigned MaskBits(Mask m) { return m; }
+    static RCNET_INLINE Mask And(Mask a, Mask b) {
+        return static_cast<Mask>(a & b);
+    }
+    static RCNET_INLINE Mask Or(Mask a, Mask b) {
+        return static_cast<Mask>(a | b);
+    }
+    static RCNET_INLINE Mask AndNot(Mask a, Mask b) {
+        return static_cast<Mask>(a & ~b);
+    }
+    static RCNET_INLINE Mask Not(Mask m) {
+        return static_cast<Mask>(~m);
+    }
+    static RCNET_INLINE unsigned MaskBits(Mask m) {
+        return m;
+    }
 
-    // The first n <= 8 lanes; the others read as +0 and are never written.
-    static RCNET_INLINE Mask First(size_t n) { return static_cast<Mask>((1u << n) - 1); }
+    static RCNET_INLINE Mask First(size_t n) {
+        return static_cast<Mask>((1u << n) - 1);
+    }
     static RCNET_INLINE V LoadFirst(const double* p, size_t n) {
         return __builtin_ia32_loadupd512_mask(p, V{}, First(n));
     }
     static RCNET_INLINE void StoreFirst(double* p, size_t n, const V& v) {
         __builtin_ia32_storeupd512_mask(p, v, First(n));
     }
+#endif
 };
 
 #endif
