@@ -16,19 +16,10 @@
 namespace rcnet {
 namespace exp_detail {
 
-// Static: every file gets its own copy, so a copy compiled for newer instructions is never shared.
-static inline uint64_t Bits(double x) {
-    uint64_t u;
-    std::memcpy(&u, &x, sizeof u);
-    return u;
-}
-static inline double FromBits(uint64_t u) {
-    double x;
-    std::memcpy(&x, &u, sizeof x);
-    return x;
-}
+// The scalar pack's bit casts (always inlined, so a copy compiled for newer instructions is never shared).
+using Bitwise = kernels::Scalar<>;
 inline uint32_t Top12(double x) {
-    return static_cast<uint32_t>(Bits(x) >> 52);
+    return static_cast<uint32_t>(Bitwise::Bits(x) >> 52);
 }
 
 constexpr double kInvLn2N = 0x1.71547652b82fep0 * 128;
@@ -76,11 +67,11 @@ template <typename F>
 RCNET_INLINE double SpecialCase(double tmp, uint64_t sbits, uint64_t ki) {
     if ((ki & 0x80000000) == 0) {
         sbits -= 1009ull << 52;
-        const double scale = FromBits(sbits);
+        const double scale = Bitwise::FromBits(sbits);
         return 0x1p1009 * F::Apply(scale, tmp, scale);
     }
     sbits += 1022ull << 52;
-    const double scale = FromBits(sbits);
+    const double scale = Bitwise::FromBits(sbits);
     // glibc shares this product between y and lo instead of fusing it.
     const double product = scale * tmp;
     double y = scale + product;
@@ -102,15 +93,15 @@ RCNET_INLINE double ExpWith(double x) {
     if (abstop - Top12(0x1p-54) >= Top12(512.0) - Top12(0x1p-54)) {
         if (abstop - Top12(0x1p-54) >= 0x80000000u) return 1.0 + x;  // |x| < 2^-54, zero included
         if (abstop >= Top12(1024.0)) {
-            if (Bits(x) == Bits(-std::numeric_limits<double>::infinity())) return 0.0;
+            if (Bitwise::Bits(x) == Bitwise::Bits(-std::numeric_limits<double>::infinity())) return 0.0;
             if (abstop >= Top12(std::numeric_limits<double>::infinity())) return 1.0 + x;  // +inf, NaN
-            return (Bits(x) >> 63) ? 0.0 : std::numeric_limits<double>::infinity();
+            return (Bitwise::Bits(x) >> 63) ? 0.0 : std::numeric_limits<double>::infinity();
         }
         abstop = 0;  // 512 <= |x| < 1024: finished in SpecialCase
     }
     const Reduced<kernels::Scalar<F>> m = Reduce<kernels::Scalar<F>>(x);
     if (abstop == 0) return SpecialCase<F>(m.tmp, m.sbits, m.ki);
-    const double scale = FromBits(m.sbits);
+    const double scale = Bitwise::FromBits(m.sbits);
     return F::Apply(scale, m.tmp, scale);
 }
 
