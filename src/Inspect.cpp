@@ -6,11 +6,11 @@
 #include <memory>
 #include <utility>
 
+#include "src/EigenvalueRadius.h"
 #include "src/FileOps.h"
 #include "src/NetManager.h"
 #include "src/PatternFile.h"
 #include "src/Report.h"
-#include "src/SpectralRadius.h"
 
 namespace rcnet::inspect {
 namespace {

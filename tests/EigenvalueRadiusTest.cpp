@@ -12,7 +12,7 @@
 
 #include "include/rcnet.h"
 #include "include/rcnet_inspect.h"
-#include "src/SpectralRadius.h"
+#include "src/EigenvalueRadius.h"
 #include "tests/support/ReportCapture.h"
 
 namespace {

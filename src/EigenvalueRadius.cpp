@@ -1,4 +1,4 @@
-#include "src/SpectralRadius.h"
+#include "src/EigenvalueRadius.h"
 
 #include <Eigen/Dense>
 #include <algorithm>
