@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in(data, size);
     for (int call = 0; call < 64 && !in.Empty(); ++call) {
         int result = 1;
-        switch (in.Byte() % 20) {
+        switch (in.Byte() % 24) {
             case 0:
                 result = RegisterUsage(in.Id(), in.Size(), in.Size(), in.Byte() % 2);
                 break;
@@ -142,8 +142,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     for (double v : states) Require(v == 12345.0, "states written by a failed call");
                 break;
             }
-            default:
+            case 19:
                 result = LearnNetJointly(in.Id());
+                break;
+            case 20: {
+                double radius = -1.0;
+                result = GetNetSpectralRadius(in.Id(), in.Byte() % 8 == 0 ? nullptr : &radius);
+                if (result) Require(radius >= 0, "a negative radius");
+                break;
+            }
+            default: {
+                // The three reservoir settings, with values inside, on and past their bounds.
+                static const double values[] = {1.0, 0.5, 0.0, -0.5, 2.0, 1e-300, 1e300, -0.0};
+                const uint8_t b = in.Byte();
+                double value = values[b % 8];
+                if (b == 255) value = std::numeric_limits<double>::quiet_NaN();
+                if (b == 253) value = std::numeric_limits<double>::infinity();
+                const double* arg = b == 254 ? nullptr : &value;
+                const int id = in.Id();
+                result = in.Byte() % 3 == 0   ? SetNetSpectralRadius(id, arg)
+                         : in.Byte() % 2 == 0 ? SetNetInputScaling(id, arg)
+                                              : SetNetLeakRate(id, arg);
+            }
         }
         Require(result == 0 || result == 1, "a result other than 0 or 1");
     }

@@ -136,4 +136,27 @@ RCNET_API int RCNET_CALL GetNetState(int id, int count, double* out);
  * output. With one output the weights are LearnNet's, bit for bit. Fails like LearnNet. */
 RCNET_API int RCNET_CALL LearnNetJointly(int id);
 
+/* ---- Reservoir settings: what echo-state users tune first. A host that never calls these gets the
+ * thirteen's bits and files. */
+
+/* Writes the spectral radius (largest eigenvalue modulus) of the back links' weight matrix to *out: the
+ * map from one step's states to the next's, which decides the reservoir's memory. Exact block split,
+ * then a dense solve for blocks of up to 500 neurons and a restarted Arnoldi iteration beyond (about
+ * 1e-9 relative). 0 for a reservoir without back links. A null out or weights that are not finite: 0. */
+RCNET_API int RCNET_CALL GetNetSpectralRadius(int id, double* out);
+
+/* Multiplies every back-link weight by one factor so that their spectral radius becomes *radius (finite,
+ * > 0). A reservoir without back links, or whose radius is 0, cannot be scaled: 0, nothing changed. */
+RCNET_API int RCNET_CALL SetNetSpectralRadius(int id, const double* radius);
+
+/* Multiplies every entry of the input matrix by *scale (finite). The stored matrix changes, so saved
+ * files carry it; call it after InitNetInputMatrix (before it: 0, nothing to scale). */
+RCNET_API int RCNET_CALL SetNetInputScaling(int id, const double* scale);
+
+/* Leaky-integrator neurons: after every step (training and propagation alike) each neuron's state
+ * becomes (1 - *rate) * its previous state + *rate * the new state. 0 < *rate <= 1; 1, the default, is
+ * the plain step bit for bit. Saved files carry a rate below 1 as a record after the reservoir, which
+ * readers of the plain format ignore; a file without it loads with rate 1. Another value: 0, unchanged. */
+RCNET_API int RCNET_CALL SetNetLeakRate(int id, const double* rate);
+
 #endif /* RCNET_H */

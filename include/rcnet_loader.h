@@ -48,6 +48,10 @@ typedef struct RcnetApi {
     int(RCNET_CALL* ResetNetState)(int id);
     int(RCNET_CALL* GetNetState)(int id, int count, double* out);
     int(RCNET_CALL* LearnNetJointly)(int id);
+    int(RCNET_CALL* GetNetSpectralRadius)(int id, double* out);
+    int(RCNET_CALL* SetNetSpectralRadius)(int id, const double* radius);
+    int(RCNET_CALL* SetNetInputScaling)(int id, const double* scale);
+    int(RCNET_CALL* SetNetLeakRate)(int id, const double* rate);
 } RcnetApi;
 
 static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
@@ -102,6 +106,10 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(ResetNetState);
     RCNET_LOADER_FIND(GetNetState);
     RCNET_LOADER_FIND(LearnNetJointly);
+    RCNET_LOADER_FIND(GetNetSpectralRadius);
+    RCNET_LOADER_FIND(SetNetSpectralRadius);
+    RCNET_LOADER_FIND(SetNetInputScaling);
+    RCNET_LOADER_FIND(SetNetLeakRate);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;
 }

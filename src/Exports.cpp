@@ -1,6 +1,7 @@
 // The library's exports: each converts its arguments and calls one operation of the core inside the
 // common call frame.
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,40 @@ RCNET_API int RCNET_CALL GetNetState(int id, int count, double* out) {
 
 RCNET_API int RCNET_CALL LearnNetJointly(int id) {
     return WithNet(id, [&](Net& net) { return net.LearnJointly(); });
+}
+
+// Reservoir settings: the back links' spectral radius, the input scaling and the leak rate. The first two
+// change stored weights, so saved files carry them; the leak rate is written as a record of its own.
+
+RCNET_API int RCNET_CALL GetNetSpectralRadius(int id, double* out) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(out, false);
+        const double radius = net.Reservoir().BackLinkRadius().radius;
+        RC_REQUIRE(std::isfinite(radius), false);  // weights that are not finite have none
+        *out = radius;
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL SetNetSpectralRadius(int id, const double* radius) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(radius, false);
+        return net.Reservoir().SetBackLinkRadius(*radius);
+    });
+}
+
+RCNET_API int RCNET_CALL SetNetInputScaling(int id, const double* scale) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(scale, false);
+        return net.Reservoir().ScaleInputMatrix(*scale);
+    });
+}
+
+RCNET_API int RCNET_CALL SetNetLeakRate(int id, const double* rate) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(rate, false);
+        return net.Reservoir().SetLeakRate(*rate);
+    });
 }
 
 }  // extern "C"

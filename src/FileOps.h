@@ -53,9 +53,18 @@ inline std::string FormatDouble(double value) {
     return text;
 }
 
+// The shortest text that reads back as the same double (finite values only).
+inline std::string FormatDoubleExact(double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
 // Collects a file's text in memory; the caller writes it out in one piece.
 class TextWriter {
 public:
+    void Word(const char* word) { m_Text += word; }
+    void DoubleExact(double value) { m_Text += FormatDoubleExact(value); }
     void Count(uint32_t value) { m_Text += std::to_string(value); }
     void Signed(int32_t value) { m_Text += std::to_string(value); }
     void Flag(bool value) { m_Text += value ? '1' : '0'; }
@@ -179,6 +188,17 @@ public:
     bool Signed(int32_t& value) { return Signed(value, "a whole number"); }
     bool Flag(bool& value) { return Flag(value, "0 or 1"); }
     bool Double(double& value) { return Double(value, "a number"); }
+
+    // Reads `word` when it is the next blank-free run of the text; false, reading nothing and refusing
+    // nothing, when something else or nothing follows (an optional record's name).
+    bool Word(const char* word) {
+        if (m_Failed || !SkipSpace()) return false;
+        const size_t end = RunEnd(m_Pos);
+        const size_t length = std::strlen(word);
+        if (end - m_Pos != length || std::memcmp(m_Data + m_Pos, word, length) != 0) return false;
+        Accept(end);
+        return true;
+    }
 
     // Where the value read last starts, and its text (at most 40 bytes; until the next read).
     std::string ValueText() const { return Excerpt(BufferIndex(m_ValueStart), BufferIndex(m_ValueEnd)); }

@@ -29,6 +29,7 @@ Network Snapshot(const Net& net) {
     }
     out.inputMatrix = net.Reservoir().InputMatrix();
     out.readout = net.OutputWeights();
+    out.leakRate = net.Reservoir().LeakRate();
     return out;
 }
 

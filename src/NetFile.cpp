@@ -1,9 +1,21 @@
-// The network file: sizes and threshold flag, the readout weights, the reservoir block.
+// The network file: sizes and threshold flag, the readout weights, the reservoir block; then the records
+// of settings that change how the network runs, each a name and a value on its own line, written only
+// when the setting differs from the plain network's (readers that know none of them stop before them).
 #include "platform/Files.h"
 #include "src/FileOps.h"
 #include "src/Net.h"
 
 namespace rcnet {
+namespace {
+constexpr char kLeakRateRecord[] = "leak-rate";
+
+bool ReadLeakRate(TextReader& in, double& rate) {
+    if (!in.Double(rate, "the leak rate after 'leak-rate'")) return false;
+    if (rate > 0 && rate <= 1) return true;
+    return in.Refuse(in.ValuePlace(),
+                     "'" + in.ValueText() + "' is not a leak rate (expected a number in (0, 1])");
+}
+}  // namespace
 
 bool Net::Save(const std::string& path) const {
     TextWriter out;
@@ -20,6 +32,12 @@ void Net::Write(TextWriter& out) const {
     out.EndLine();
     WriteMatrix(out, m_OutputWeights);
     m_Reservoir.WriteReservoir(out);
+    if (m_Reservoir.LeakRate() != 1.0) {
+        out.Word(kLeakRateRecord);
+        out.Blank();
+        out.DoubleExact(m_Reservoir.LeakRate());  // every digit: the rate decides every later state
+        out.EndLine();
+    }
 }
 
 bool Net::Load(const std::string& path) {
@@ -39,6 +57,9 @@ bool Net::Read(TextReader& in) {
         !ReadMatrix(in, weights, "readout", notes ? &notes->readout : nullptr) ||
         !reservoir.ReadReservoir(in))
         return false;
+    double leakRate = 1.0;
+    if (in.Word(kLeakRateRecord) && !ReadLeakRate(in, leakRate)) return false;
+    reservoir.SetLeakRate(leakRate);
     ClearModel();
     m_InputSize = inSize;
     m_OutputSize = outSize;

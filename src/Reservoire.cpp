@@ -1,6 +1,7 @@
 #include "src/Reservoire.h"
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_map>
 
 #include "src/Random.h"
@@ -191,11 +192,16 @@ void Reservoire::Step() {
         }
         for (size_t j = 0; j < n; ++j) state[j] = ActivationValue(plan.types[j], state[j]);
     }
+    if (m_LeakRate != 1.0) {
+        const double keep = 1.0 - m_LeakRate, rate = m_LeakRate;
+        for (size_t j = 0; j < n; ++j) state[j] = keep * prev[j] + rate * state[j];
+    }
     std::copy(state, state + n, m_States.begin());
 }
 
 void Reservoire::Clear() {
     m_StepCount = 0;
+    m_LeakRate = 1.0;
     m_Plan = StepPlan();
     m_PlanValid = false;
     m_Neurons.clear();
@@ -216,6 +222,53 @@ void Reservoire::ResetState() {
     std::fill(m_Inputs.begin(), m_Inputs.end(), 0.0);
     std::fill(m_InputSums.begin(), m_InputSums.end(), 0.0);
     std::fill(m_States.begin(), m_States.end(), 0.0);
+}
+
+bool Reservoire::SetLeakRate(double rate) {
+    RC_REQUIRE(rate > 0 && rate <= 1, false);  // NaN fails both
+    m_LeakRate = rate;
+    return true;
+}
+
+bool Reservoire::ScaleInputMatrix(double scale) {
+    RC_REQUIRE(std::isfinite(scale), false);
+    RC_REQUIRE(!m_InputMatrix.empty(), false);
+    for (Vector& row : m_InputMatrix)
+        for (double& weight : row) weight *= scale;
+    return true;
+}
+
+SpectralRadiusResult Reservoire::BackLinkRadius() const {
+    std::unordered_map<const NeuronBase*, uint32_t> positions;
+    positions.reserve(m_Neurons.size());
+    for (size_t j = 0; j < m_Neurons.size(); ++j)
+        positions.emplace(m_Neurons[j].get(), static_cast<uint32_t>(j));
+    std::vector<MatrixEntry> entries;
+    for (size_t j = 0; j < m_Neurons.size(); ++j) {
+        for (const auto& [connector, weight] : m_Neurons[j]->m_OutgoingBack)
+            entries.push_back({positions.at(connector->m_Neuron), static_cast<uint32_t>(j), weight});
+    }
+    return SpectralRadius(m_Neurons.size(), entries);
+}
+
+bool Reservoire::SetBackLinkRadius(double target) {
+    RC_REQUIRE(std::isfinite(target) && target > 0, false);
+    const double radius = BackLinkRadius().radius;
+    // No back links, or none on a cycle: no factor reaches the target.
+    RC_REQUIRE(std::isfinite(radius) && radius > 0, false);
+    const double factor = target / radius;
+    bool finite = std::isfinite(factor);
+    for (const NeuronRef& neuron : m_Neurons)
+        for (const auto& link : neuron->m_OutgoingBack)
+            finite = finite && std::isfinite(link.second * factor);
+    RC_REQUIRE(finite, false);  // the scaled weights would overflow
+    InvalidatePlan();
+    // Each link is in its source's outgoing map and its target's incoming map, with one weight.
+    for (const NeuronRef& neuron : m_Neurons) {
+        for (auto& link : neuron->m_OutgoingBack) link.second *= factor;
+        for (auto& link : neuron->m_IncomingBack) link.second *= factor;
+    }
+    return true;
 }
 
 }  // namespace rcnet

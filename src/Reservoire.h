@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "src/EigenvalueRadius.h"
 #include "src/FileOps.h"
 #include "src/Neurons.h"
 #include "src/StepPlan.h"
@@ -35,6 +36,24 @@ public:
     // Every neuron's four values, the inputs, input sums and states back to zero, as after loading a
     // file; neurons, links and the input matrix stay.
     void ResetState();
+
+    // Leaky integration: after each step, every neuron that stepped takes (1 - rate) * its previous
+    // state + rate * its new state. 1, the default, is the plain step bit for bit (the blend is skipped).
+    // Reports and returns false, changing nothing, outside (0, 1].
+    bool SetLeakRate(double rate);
+    double LeakRate() const { return m_LeakRate; }
+
+    // Multiplies every entry of the input matrix by scale. Reports and returns false, changing nothing,
+    // for a scale that is not finite or a reservoir without an input matrix (nothing would be kept).
+    bool ScaleInputMatrix(double scale);
+
+    // The spectral radius of the back links' weights W[target][source], neurons numbered by position:
+    // the map from one step's states to the next's (see src/EigenvalueRadius.h for method and accuracy).
+    SpectralRadiusResult BackLinkRadius() const;
+    // Multiplies every back-link weight by one factor, target / the current radius. Reports and returns
+    // false, changing nothing, for a target that is not finite and positive, a reservoir without back
+    // links or with radius 0, or weights that are not finite.
+    bool SetBackLinkRadius(double target);
 
     // The reservoir's block of the network file: neurons with types, ids and outgoing links, then the
     // input matrix.
@@ -67,6 +86,7 @@ private:
     Vector m_States;
 
     uint64_t m_StepCount = 0;
+    double m_LeakRate = 1.0;
     std::vector<const double*> m_InputRows;  // the input matrix's rows, for the step's sums
     mutable StepPlan m_Plan;
     mutable bool m_PlanValid = false;

@@ -263,7 +263,8 @@ TEST(Reservoire, NeuronsAddedAfterTheMatrixAreNotStepped) {
 }
 
 // A random reservoir of mixed types, built the same way twice: one copy steps through the library's flat
-// plan, the other through the plain map walk. Every state and every neuron value must agree bit for bit.
+// plan, the other through the plain map walk. Every state and every neuron value must agree bit for bit;
+// a third of the trials with leaky neurons.
 TEST(Reservoire, FastStepMatchesTheMapWalkBitForBit) {
     std::mt19937 rng(2024);
     for (int trial = 0; trial < 12; ++trial) {
@@ -276,6 +277,9 @@ TEST(Reservoire, FastStepMatchesTheMapWalkBitForBit) {
             r.AddRandomConnections(n * (1 + trial % 5));
             r.AddRandomBackConnections(n * (trial % 4));
             r.InitInputMatrix(inputs);
+            if (trial % 3 == 1) {
+                ASSERT_TRUE(r.SetLeakRate(0.3 + 0.01 * trial));
+            }
         };
         Reservoire fast, plain;
         build(fast);
@@ -339,6 +343,9 @@ TEST(Reservoire, EveryInstructionSetStepsLikeTheMapWalk) {
                 r.AddRandomConnections(r.NeuronCount() * (2 + trial));
                 r.AddRandomBackConnections(r.NeuronCount() * (1 + trial % 3));
                 r.InitInputMatrix(3);
+                if (trial % 2) {
+                    ASSERT_TRUE(r.SetLeakRate(trial == 7 ? 0x1p-30 : 0.1 * trial));
+                }
             };
             Reservoire fast, plain;
             build(fast);

@@ -32,11 +32,14 @@ struct TrainOptions {
     int backConnections = 0;
     unsigned int seed = 1;  // every thread of the library starts as if seeded with 1
     bool threshold = true;
-    std::optional<int> inputs, outputs;  // must agree with the pattern file when given
-    int solver = 0;                      // 0 normal equations, 1 stable QR
-    int washout = 0;                     // leading patterns that step the reservoir but are not fitted
-    double ridge = 0;                    // ridge penalty on the readout weights
-    bool jointly = false;                // one pass for all outputs
+    std::optional<int> inputs, outputs;    // must agree with the pattern file when given
+    int solver = 0;                        // 0 normal equations, 1 stable QR
+    int washout = 0;                       // leading patterns that step the reservoir but are not fitted
+    double ridge = 0;                      // ridge penalty on the readout weights
+    bool jointly = false;                  // one pass for all outputs
+    std::optional<double> spectralRadius;  // of the back links; default: as drawn
+    double inputScaling = 1;               // multiplies the input matrix
+    double leakRate = 1;                   // 1: the plain step
 };
 int RunTrain(const TrainOptions& options);
 

@@ -1,5 +1,7 @@
 // rcnet info: what a network file holds, as the library loads it.
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "include/rcnet_inspect.h"
 #include "tools/Commands.h"
@@ -32,6 +34,16 @@ void PrintRadius(const char* label, const inspect::Network& net, inspect::LinkKi
     }
 }
 
+// The shortest "%g" text that reads back as value.
+std::string Shortest(double value) {
+    char text[40];
+    for (int digits = 6; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        if (std::strtod(text, nullptr) == value) break;
+    }
+    return text;
+}
+
 }  // namespace
 
 int RunInfo(const InfoOptions& options) {
@@ -57,6 +69,12 @@ int RunInfo(const InfoOptions& options) {
     // The state carried from step to step passes through the back links; forward links act within a step.
     PrintRadius("spectral radius", net, inspect::LinkKind::Back, "back links, the step-to-step map");
     PrintRadius("forward-link radius", net, inspect::LinkKind::Forward, "forward links, within a step");
+    if (net.leakRate == 1.0) {
+        std::printf("leak rate: 1 (plain step)\n");
+    } else {
+        std::printf("leak rate: %s (each state keeps %.6g of the previous one)\n",
+                    Shortest(net.leakRate).c_str(), 1.0 - net.leakRate);
+    }
     return kExitOk;
 }
 

@@ -75,6 +75,17 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
     trainCommand->add_flag("--jointly", train.jointly, "Fit all outputs from one pass over the patterns");
+    trainCommand
+        ->add_option("--spectral-radius", train.spectralRadius,
+                     "Scale the back links to this spectral radius (default: as drawn)")
+        ->check(CLI::PositiveNumber);
+    trainCommand->add_option("--input-scaling", train.inputScaling, "Multiply the input matrix by this")
+        ->capture_default_str();
+    trainCommand
+        ->add_option("--leak-rate", train.leakRate,
+                     "Leaky neurons: each state keeps 1 - RATE of the previous one, 0 < RATE <= 1")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 1.0));
 
     PredictOptions predict;
     CLI::App* predictCommand = app.add_subcommand(

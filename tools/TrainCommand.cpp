@@ -2,6 +2,7 @@
 // through the library's exports.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "include/rcnet.h"
@@ -45,6 +46,20 @@ int RunTrain(const TrainOptions& options) {
         return kExitUsage;
     }
 
+    if (options.spectralRadius && options.backConnections == 0) {
+        std::fprintf(stderr,
+                     "rcnet train: --spectral-radius scales the back links: give --back-connections\n");
+        return kExitUsage;
+    }
+    if (!(options.leakRate > 0)) {
+        std::fprintf(stderr, "rcnet train: --leak-rate must be above 0 (1 is the plain step)\n");
+        return kExitUsage;
+    }
+    if (!std::isfinite(options.inputScaling)) {
+        std::fprintf(stderr, "rcnet train: --input-scaling must be a finite number\n");
+        return kExitUsage;
+    }
+
     const auto start = std::chrono::steady_clock::now();
     Progress progress;
     progress.Phase("checking the pattern file");
@@ -81,6 +96,19 @@ int RunTrain(const TrainOptions& options) {
         !InitNetInputMatrix(id, static_cast<int>(inputs))) {
         progress.Finish();
         std::fprintf(stderr, "rcnet train: the library could not build the reservoir\n");
+        return kExitFailure;
+    }
+    if (options.spectralRadius && !SetNetSpectralRadius(id, &*options.spectralRadius)) {
+        progress.Finish();
+        std::fprintf(stderr,
+                     "rcnet train: the back links cannot be scaled to radius %g (they form no cycle)\n",
+                     *options.spectralRadius);
+        return kExitFailure;
+    }
+    if ((options.inputScaling != 1 && inputs > 0 && !SetNetInputScaling(id, &options.inputScaling)) ||
+        !SetNetLeakRate(id, &options.leakRate)) {
+        progress.Finish();
+        std::fprintf(stderr, "rcnet train: the library refused the reservoir settings\n");
         return kExitFailure;
     }
 

@@ -44,6 +44,8 @@ struct ReservoireTestAccess {
         for (size_t j = 0; j < n && j < r.m_States.size(); ++j) {
             NeuronBase& neuron = *r.m_Neurons[j];
             neuron.m_State = neuron.Value(neuron.m_State);
+            if (r.m_LeakRate != 1.0)
+                neuron.m_State = (1.0 - r.m_LeakRate) * neuron.m_PrevState + r.m_LeakRate * neuron.m_State;
             r.m_States[j] = neuron.m_State;
         }
     }

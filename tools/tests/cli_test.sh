@@ -127,6 +127,24 @@ case_info() {
     awk '/^spectral radius:/ { found = 1; if ($3 < 1.3 || $3 > 2.4) exit 1 } END { exit !found }' out.txt ||
         fail "info with back links only: $(grep radius out.txt)"
 
+    # The reservoir settings: the radius reached, the leak rate kept in the file.
+    run train --patterns "$data/patterns.txt" --out tuned.txt --neurons 100 --back-connections 800 \
+        --spectral-radius 0.8 --input-scaling 0.5 --leak-rate 0.3
+    expect_rc 0 "train with reservoir settings"
+    run info tuned.txt
+    awk '/^spectral radius:/ { found = 1; if ($3 < 0.79999 || $3 > 0.80001) exit 1 } END { exit !found }' \
+        out.txt || fail "info after --spectral-radius 0.8: $(grep radius out.txt)"
+    expect_out "leak rate: 0.3 (each state keeps 0.7 of the previous one)" "info of a leaky network"
+    grep -qx "leak-rate 0.3" tuned.txt || fail "the leak rate record is missing: $(tail -n 1 tuned.txt)"
+    run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --spectral-radius 0.9
+    expect_rc 2 "train --spectral-radius without back links"
+    run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --leak-rate 0
+    expect_rc 2 "train --leak-rate 0"
+    run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --leak-rate 1.5
+    expect_rc 2 "train --leak-rate above 1"
+    run info back.txt
+    expect_out "leak rate: 1 (plain step)" "info of a plain network"
+
     run train --patterns "$data/patterns.txt" --out plain.txt --neurons 12 --type linear --no-threshold
     expect_rc 0 "train without threshold"
     run info plain.txt

@@ -1,0 +1,280 @@
+// The reservoir settings through the exports: the back links' spectral radius, the input scaling and
+// the leak rate, with the leak rate's record in network files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "include/rcnet.h"
+#include "src/EigenvalueRadius.h"
+#include "tests/support/Levels.h"
+#include "tests/support/ReferenceNet.h"
+#include "tests/support/ReportCapture.h"
+#include "tests/support/SameBits.h"
+#include "tests/support/SignalNet.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using namespace rcnet;
+using rcnet::test::BuildSignalNet;
+using rcnet::test::ForEachLevel;
+using rcnet::test::NetOf;
+using rcnet::test::ReportCapture;
+using rcnet::test::SameBits;
+using Checks = std::vector<std::string>;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+class ReservoirSettings : public testing::Test {
+protected:
+    void TearDown() override {
+        for (int id = 7100; id < 7110; ++id) UnregisterUsage(id);
+    }
+    test::TempDir dir;
+};
+
+// The back links as a dense row-major matrix W[target][source], neurons by position.
+std::vector<double> DenseBackLinks(const Reservoire& r) {
+    const auto& neurons = r.Neurons();
+    const size_t n = neurons.size();
+    std::map<const NeuronBase*, size_t> place;
+    for (size_t j = 0; j < n; ++j) place[neurons[j].get()] = j;
+    std::vector<double> dense(n * n, 0.0);
+    for (size_t s = 0; s < n; ++s)
+        for (const auto& [connector, weight] : neurons[s]->m_OutgoingBack)
+            dense[place.at(connector->m_Neuron) * n + s] = weight;
+    return dense;
+}
+
+double DenseRadius(const Reservoire& r) {
+    std::vector<std::complex<double>> values;
+    EXPECT_TRUE(DenseEigenvalues(DenseBackLinks(r), r.NeuronCount(), values));
+    double radius = 0;
+    for (const auto& v : values) radius = std::max(radius, std::abs(v));
+    return radius;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+TEST_F(ReservoirSettings, RadiusIsTheBackLinkMatrixsAndScalesToTheTarget) {
+    BuildSignalNet(7100, 1, 1, true, 200, 10, 3, 3);
+    ASSERT_EQ(AddRandomBackConnectionsToNet(7100, 1600), 1);  // one strongly connected block: Arnoldi
+    Reservoire& r = NetOf(7100).Reservoir();
+    double radius = 0;
+    ASSERT_EQ(GetNetSpectralRadius(7100, &radius), 1);
+    const double dense = DenseRadius(r);
+    EXPECT_NEAR(radius, dense, 1e-9 * dense);
+    EXPECT_GT(radius, 1.0);
+
+    const auto forward = r.Neurons()[5]->m_Outgoing;
+    const Matrix inputs = r.InputMatrix();
+    const std::vector<double> before = DenseBackLinks(r);
+    const double target = 0.85;
+    ASSERT_EQ(SetNetSpectralRadius(7100, &target), 1);
+    double after = 0;
+    ASSERT_EQ(GetNetSpectralRadius(7100, &after), 1);
+    EXPECT_NEAR(after, target, 1e-9 * target);
+    EXPECT_NEAR(DenseRadius(r), target, 1e-9 * target);
+    // One factor for every back link; forward links and the input matrix untouched.
+    const std::vector<double> scaled = DenseBackLinks(r);
+    const double factor = target / radius;
+    for (size_t k = 0; k < before.size(); ++k) ASSERT_EQ(scaled[k], before[k] * factor);
+    EXPECT_TRUE(r.Neurons()[5]->m_Outgoing == forward);
+    EXPECT_TRUE(SameBits(r.InputMatrix(), inputs));
+    // The incoming maps are the step's view of the same links.
+    for (const NeuronRef& neuron : r.Neurons())
+        for (const auto& [connector, weight] : neuron->m_OutgoingBack)
+            ASSERT_EQ(connector->m_Neuron->m_IncomingBack.at(neuron->m_Connector), weight);
+}
+
+TEST_F(ReservoirSettings, RadiusRefusals) {
+    ASSERT_EQ(RegisterUsage(7101, 1, 1, 1), 1);
+    ASSERT_EQ(AddNeuronsToNet(7101, 20, 1), 1);
+    ASSERT_EQ(AddRandomConnectionsToNet(7101, 40), 1);
+    double radius = -1;
+    ASSERT_EQ(GetNetSpectralRadius(7101, &radius), 1);
+    EXPECT_EQ(radius, 0.0) << "no back links";
+    ReportCapture capture;
+    const double target = 0.9;
+    EXPECT_EQ(SetNetSpectralRadius(7101, &target), 0) << "nothing to scale";
+    EXPECT_EQ(GetNetSpectralRadius(7101, nullptr), 0);
+    EXPECT_EQ(SetNetSpectralRadius(7101, nullptr), 0);
+    EXPECT_EQ(GetNetSpectralRadius(7199, &radius), 0);
+    ASSERT_EQ(AddRandomBackConnectionsToNet(7101, 60), 1);
+    const std::vector<double> before = DenseBackLinks(NetOf(7101).Reservoir());
+    for (double bad : {0.0, -0.5, kNaN, kInf, -kInf}) EXPECT_EQ(SetNetSpectralRadius(7101, &bad), 0) << bad;
+    EXPECT_TRUE(SameBits(DenseBackLinks(NetOf(7101).Reservoir()), before));
+    const double tiny = 1e-300, huge = std::numeric_limits<double>::max();
+    ASSERT_EQ(SetNetSpectralRadius(7101, &tiny), 1);
+    const std::vector<double> small = DenseBackLinks(NetOf(7101).Reservoir());
+    EXPECT_EQ(SetNetSpectralRadius(7101, &huge), 0) << "the weights would overflow";
+    EXPECT_TRUE(SameBits(DenseBackLinks(NetOf(7101).Reservoir()), small));
+    EXPECT_EQ(capture.Checks(),
+              (Checks{"std::isfinite(radius) && radius > 0 @ Reservoire", "out @ Exports", "radius @ Exports",
+                      "it != m_Nets.end() @ NetManager", "net @ Exports",
+                      "std::isfinite(target) && target > 0 @ Reservoire",
+                      "std::isfinite(target) && target > 0 @ Reservoire",
+                      "std::isfinite(target) && target > 0 @ Reservoire",
+                      "std::isfinite(target) && target > 0 @ Reservoire",
+                      "std::isfinite(target) && target > 0 @ Reservoire", "finite @ Reservoire"}));
+}
+
+TEST_F(ReservoirSettings, InputScalingMultipliesEveryEntryAndIsSaved) {
+    BuildSignalNet(7102, 3, 1, true, 30, 10, 5, 0);
+    const Matrix before = NetOf(7102).Reservoir().InputMatrix();
+    const double scale = -0.37;
+    ASSERT_EQ(SetNetInputScaling(7102, &scale), 1);
+    const Matrix& after = NetOf(7102).Reservoir().InputMatrix();
+    ASSERT_EQ(after.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 30; ++j) ASSERT_EQ(after[i][j], before[i][j] * scale);
+    const std::string path = dir.File("scaled.net");
+    ASSERT_EQ(SaveNetToFile(7102, path.c_str()), 1);
+    ASSERT_EQ(RegisterUsage(7103, 3, 1, 1), 1);
+    ASSERT_EQ(LoadNetFromFile(7103, path.c_str()), 1);
+    const Matrix& loaded = NetOf(7103).Reservoir().InputMatrix();
+    EXPECT_NEAR(loaded[1][7], after[1][7], 1e-6 * std::abs(after[1][7]));
+
+    ReportCapture capture;
+    for (double bad : {kNaN, kInf}) EXPECT_EQ(SetNetInputScaling(7102, &bad), 0);
+    EXPECT_EQ(SetNetInputScaling(7102, nullptr), 0);
+    ASSERT_EQ(RegisterUsage(7104, 1, 1, 1), 1);
+    ASSERT_EQ(AddNeuronsToNet(7104, 5, 1), 1);
+    EXPECT_EQ(SetNetInputScaling(7104, &scale), 0) << "no input matrix yet: the scale would be lost";
+    EXPECT_EQ(capture.Checks(),
+              (Checks{"std::isfinite(scale) @ Reservoire", "std::isfinite(scale) @ Reservoire",
+                      "scale @ Exports", "!m_InputMatrix.empty() @ Reservoire"}));
+    EXPECT_TRUE(SameBits(NetOf(7102).Reservoir().InputMatrix(), after));
+}
+
+// Training and propagation with leaky neurons against the plain twin, on every instruction set.
+TEST_F(ReservoirSettings, LeakyTrainingMatchesThePlainTwin) {
+    ForEachLevel([&](cpu::Level) {
+        for (bool threshold : {true, false}) {
+            BuildSignalNet(7105, 2, 2, threshold, 60, 80, 11, 2);
+            BuildSignalNet(7106, 2, 2, threshold, 60, 80, 11, 2);
+            const double rate = 0.35;
+            ASSERT_EQ(SetNetLeakRate(7105, &rate), 1);
+            ASSERT_EQ(SetNetLeakRate(7106, &rate), 1);
+            ASSERT_EQ(LearnNet(7105), 1);
+            const Matrix expected = NetTestAccess::ReferenceLearn(NetOf(7106));
+            ASSERT_TRUE(SameBits(NetOf(7105).OutputWeights(), expected));
+            for (int step = 0; step < 30; ++step) {
+                const Vector input{std::cos(step * 0.4), 0.5};
+                double out[2];
+                ASSERT_EQ(PropagatePattern(7105, 2, input.data(), 2, out), 1);
+                ASSERT_TRUE(
+                    SameBits(Vector(out, out + 2), NetTestAccess::ReferencePropagate(NetOf(7106), input)));
+            }
+            UnregisterUsage(7105);
+            UnregisterUsage(7106);
+        }
+    });
+}
+
+TEST_F(ReservoirSettings, LeakRateBounds) {
+    BuildSignalNet(7105, 1, 1, true, 10, 5, 1, 1);
+    ReportCapture capture;
+    for (double bad : {0.0, -0.0, -0.1, 1.0000000000000002, kNaN, kInf})
+        EXPECT_EQ(SetNetLeakRate(7105, &bad), 0) << bad;
+    EXPECT_EQ(SetNetLeakRate(7105, nullptr), 0);
+    EXPECT_EQ(NetOf(7105).Reservoir().LeakRate(), 1.0);
+    EXPECT_EQ(capture.Checks().size(), 7u);
+    for (double good : {1e-300, 0.5, 1.0}) EXPECT_EQ(SetNetLeakRate(7105, &good), 1) << good;
+}
+
+// A leak rate below 1 is a record after the input matrix; 1 writes the plain file byte for byte.
+TEST_F(ReservoirSettings, LeakRateRecordRoundTrips) {
+    BuildSignalNet(7105, 1, 1, true, 24, 60, 9, 1);
+    ASSERT_EQ(SetNetReadoutSolver(7105, 1), 1);
+    ASSERT_EQ(LearnNet(7105), 1);
+    const std::string plain = dir.File("plain.net"), leaky = dir.File("leaky.net"),
+                      back = dir.File("back.net");
+    ASSERT_EQ(SaveNetToFile(7105, plain.c_str()), 1);
+    const double one = 1.0, rate = 0.1 + 0.2;  // 0.30000000000000004: every digit must survive
+    ASSERT_EQ(SetNetLeakRate(7105, &rate), 1);
+    ASSERT_EQ(SaveNetToFile(7105, leaky.c_str()), 1);
+    ASSERT_EQ(SetNetLeakRate(7105, &one), 1);
+    ASSERT_EQ(SaveNetToFile(7105, back.c_str()), 1);
+    EXPECT_EQ(ReadText(back), ReadText(plain));
+    const std::string leakyText = ReadText(leaky);
+    ASSERT_EQ(leakyText.substr(0, ReadText(plain).size()), ReadText(plain)) << "the record only follows";
+#ifdef _WIN32
+    EXPECT_EQ(leakyText.substr(ReadText(plain).size()), "leak-rate 0.30000000000000004\r\n");
+#else
+    EXPECT_EQ(leakyText.substr(ReadText(plain).size()), "leak-rate 0.30000000000000004\n");
+#endif
+
+    // Loaded, the leaky network steps like the original from zero states.
+    ASSERT_EQ(SetNetLeakRate(7105, &rate), 1);
+    ASSERT_EQ(ResetNetState(7105), 1);
+    ASSERT_EQ(RegisterUsage(7107, 0, 0, 0), 1);
+    ASSERT_EQ(LoadNetFromFile(7107, leaky.c_str()), 1);
+    EXPECT_EQ(NetOf(7107).Reservoir().LeakRate(), rate);
+    ASSERT_EQ(LoadNetFromFile(7105, leaky.c_str()), 1);  // the original's weights as the file has them
+    ASSERT_EQ(RegisterUsage(7108, 1, 1, 1), 1);
+    ASSERT_EQ(LoadNetFromFile(7108, plain.c_str()), 1);
+    for (int step = 0; step < 20; ++step) {
+        const double in = std::sin(0.3 * step);
+        double a = 0, b = 0, c = 0;
+        ASSERT_EQ(PropagatePattern(7105, 1, &in, 1, &a), 1);
+        ASSERT_EQ(PropagatePattern(7107, 1, &in, 1, &b), 1);
+        ASSERT_EQ(PropagatePattern(7108, 1, &in, 1, &c), 1);
+        ASSERT_TRUE(SameBits(Vector{a}, Vector{b})) << step;
+        Vector leakyState(24), plainState(24);
+        ASSERT_EQ(GetNetState(7105, 24, leakyState.data()), 1);
+        ASSERT_EQ(GetNetState(7108, 24, plainState.data()), 1);
+        if (step > 0) {
+            EXPECT_NE(leakyState, plainState) << "the leak changes how it runs";
+        }
+    }
+    // A file without the record loads with rate 1, whatever the network had.
+    ASSERT_EQ(LoadNetFromFile(7107, plain.c_str()), 1);
+    EXPECT_EQ(NetOf(7107).Reservoir().LeakRate(), 1.0);
+}
+
+TEST_F(ReservoirSettings, BadLeakRateRecordsAreRefusedWholly) {
+    BuildSignalNet(7105, 1, 1, true, 12, 30, 4, 3);
+    ASSERT_EQ(LearnNet(7105), 1);
+    const std::string plain = dir.File("plain.net"), bad = dir.File("bad.net");
+    ASSERT_EQ(SaveNetToFile(7105, plain.c_str()), 1);
+    const std::string text = ReadText(plain);
+    ASSERT_EQ(RegisterUsage(7107, 0, 0, 0), 1);
+    const double rate = 0.5;
+    ASSERT_EQ(SetNetLeakRate(7107, &rate), 1);
+    for (const char* record : {"leak-rate 0\n", "leak-rate 1.5\n", "leak-rate -0.2\n", "leak-rate nan\n",
+                               "leak-rate\n", "leak-rate x\n"}) {
+        WriteText(bad, text + record);
+        EXPECT_EQ(LoadNetFromFile(7107, bad.c_str()), 0) << record;
+        EXPECT_EQ(NetOf(7107).Reservoir().NeuronCount(), 0u) << record;
+        EXPECT_EQ(NetOf(7107).Reservoir().LeakRate(), 0.5) << "a refused load changes nothing";
+    }
+    // Other text after the input matrix is ignored, as before.
+    for (const char* tail : {"end\n", "leak-rates 0.5\n", "0.5 leak-rate\n"}) {
+        WriteText(bad, text + tail);
+        EXPECT_EQ(LoadNetFromFile(7107, bad.c_str()), 1) << tail;
+        EXPECT_EQ(NetOf(7107).Reservoir().LeakRate(), 1.0) << tail;
+    }
+    WriteText(bad, text + "  \n\n leak-rate\t0.25e0 trailing words");
+    EXPECT_EQ(LoadNetFromFile(7107, bad.c_str()), 1);
+    EXPECT_EQ(NetOf(7107).Reservoir().LeakRate(), 0.25);
+}
+
+}  // namespace
