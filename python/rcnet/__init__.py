@@ -195,6 +195,29 @@ class Network:
         """Draws the input matrix; call it after the last add_neurons."""
         call("InitNetInputMatrix", self._checked_id(), self._inputs if inputs is None else int(inputs))
 
+    # -- reservoir settings (the radius and the scaling change stored weights; the leak rate is saved)
+
+    def spectral_radius(self):
+        """The spectral radius of the back links' weights: the map from one step's states to the next's."""
+        out = ctypes.c_double()
+        call("GetNetSpectralRadius", self._checked_id(), ctypes.byref(out))
+        return out.value
+
+    def set_spectral_radius(self, radius):
+        """Scales every back link by one factor so that their spectral radius becomes radius (> 0)."""
+        value = ctypes.c_double(float(radius))
+        call("SetNetSpectralRadius", self._checked_id(), ctypes.byref(value))
+
+    def set_input_scaling(self, scale):
+        """Multiplies every entry of the input matrix by scale; call it after init_input_matrix."""
+        value = ctypes.c_double(float(scale))
+        call("SetNetInputScaling", self._checked_id(), ctypes.byref(value))
+
+    def set_leak_rate(self, rate):
+        """Leaky neurons, 0 < rate <= 1: each step keeps (1 - rate) of every neuron's previous state."""
+        value = ctypes.c_double(float(rate))
+        call("SetNetLeakRate", self._checked_id(), ctypes.byref(value))
+
     # -- training and running ------------------------------------------------------------------
 
     def add_patterns(self, inputs, targets):

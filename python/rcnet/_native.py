@@ -49,6 +49,10 @@ _SIGNATURES = {
     "ResetNetState": (_INT, [_INT]),
     "GetNetState": (_INT, [_INT, _INT, _DOUBLES]),
     "LearnNetJointly": (_INT, [_INT]),
+    "GetNetSpectralRadius": (_INT, [_INT, _DOUBLES]),
+    "SetNetSpectralRadius": (_INT, [_INT, _DOUBLES]),
+    "SetNetInputScaling": (_INT, [_INT, _DOUBLES]),
+    "SetNetLeakRate": (_INT, [_INT, _DOUBLES]),
 }
 
 # One lock for loading the library and for every redirected call: fd 2 is process-wide.

@@ -281,3 +281,36 @@ def test_negative_link_counts_are_refused():
             net.add_connections(-1)
         with pytest.raises(ValueError, match="negative"):
             net.add_back_connections(-3)
+
+
+def test_reservoir_settings(tmp_path):
+    with sine_net() as net:
+        assert net.spectral_radius() > 0
+        net.set_spectral_radius(0.9)
+        assert net.spectral_radius() == pytest.approx(0.9, rel=1e-9)
+        net.set_input_scaling(0.5)
+        net.set_leak_rate(0.3)
+        net.set_solver("stable")
+        net.set_washout(50)
+        net.learn()
+        path = tmp_path / "leaky.net"
+        net.save(path)
+        assert path.read_text().splitlines()[-1] == "leak-rate 0.3"
+        net.reset_state()
+        with rcnet.Network.load(path) as copy:
+            # The loaded network steps like the original (weights as the file has them, rate exactly).
+            net.load_into(path)
+            assert np.array_equal(net.propagate_series(SINE[:50]), copy.propagate_series(SINE[:50]))
+            assert copy.spectral_radius() == pytest.approx(0.9, rel=1e-5)
+        for bad in (0.0, 1.5, float("nan")):
+            with pytest.raises(rcnet.RcnetError, match="rate > 0"):
+                net.set_leak_rate(bad)
+        with pytest.raises(rcnet.RcnetError, match="isfinite"):
+            net.set_input_scaling(float("inf"))
+    with rcnet.Network(1, 1) as empty:
+        empty.add_neurons(5)
+        assert empty.spectral_radius() == 0.0
+        with pytest.raises(rcnet.RcnetError, match="radius > 0"):
+            empty.set_spectral_radius(0.9)
+        with pytest.raises(rcnet.RcnetError, match="m_InputMatrix.empty"):
+            empty.set_input_scaling(2.0)
