@@ -151,5 +151,41 @@ int main(int argc, char** argv) {
         }
         UnregisterUsage(2);
     }
+
+    // The reservoir settings: the radius by the dense method (one block of 120) and by Arnoldi (800),
+    // then scaled, leaky training and propagation.
+    for (int neurons : {120, 800}) {
+        Randomize(7 + neurons);
+        RegisterUsage(4, 1, 1, 1);
+        AddNeuronsToNet(4, neurons, 1);
+        AddRandomConnectionsToNet(4, neurons * 3);
+        AddRandomBackConnectionsToNet(4, neurons * 8);
+        InitNetInputMatrix(4, 1);
+        Fingerprint settings;
+        double radius = 0;
+        GetNetSpectralRadius(4, &radius);
+        settings.Add(radius);
+        const double target = 0.95, scale = 0.7, leak = 0.4;
+        SetNetSpectralRadius(4, &target);
+        SetNetInputScaling(4, &scale);
+        SetNetLeakRate(4, &leak);
+        GetNetSpectralRadius(4, &radius);
+        settings.Add(radius);
+        std::vector<double> inputs, targets;
+        for (int p = 0; p < 300; ++p) {
+            inputs.push_back((p % 17) * 0.0625 - 0.5);
+            targets.push_back(p ? inputs[p - 1] : 0.0);
+        }
+        AddPatternsToNet(4, 300, 1, inputs.data(), 1, targets.data());
+        LearnNet(4);
+        for (double w : NetManager::Instance().GetNet(4)->OutputWeights()[0]) settings.Add(w);
+        for (int p = 0; p < 50; ++p) {
+            double out = 0;
+            PropagatePattern(4, 1, &inputs[p], 1, &out);
+            settings.Add(out);
+        }
+        settings.Print(neurons == 120 ? "settings.dense" : "settings.arnoldi");
+        UnregisterUsage(4);
+    }
     return 0;
 }
