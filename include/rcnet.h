@@ -159,4 +159,26 @@ RCNET_API int RCNET_CALL SetNetInputScaling(int id, const double* scale);
  * readers of the plain format ignore; a file without it loads with rate 1. Another value: 0, unchanged. */
 RCNET_API int RCNET_CALL SetNetLeakRate(int id, const double* rate);
 
+/* ---- Sequences. */
+
+/* count steps of PropagatePattern in one call: inputs end to end (count * inSize values), outputs end to
+ * end (count * outSize). The same bits as count PropagatePattern calls. Sizes other than the network's,
+ * a negative count or a null array: 0, nothing stepped. A readout that does not fit the reservoir: every
+ * step is still taken, outs is untouched, 0 (one report). */
+RCNET_API int RCNET_CALL RunNetSequence(int id, int count, int inSize, const double* ins, int outSize,
+                                        double* outs);
+
+/* Closed-loop generation for a network with as many inputs as outputs: count steps, each fed the
+ * previous step's output, the first fed the output of the last PropagatePattern, RunNetSequence or
+ * GenerateNet call; outputs end to end in outs (count * outSize values). The same bits as a host loop
+ * that feeds the outputs back by hand. No previous output (never propagated, loaded since, or the last
+ * call refused), other sizes: 0, nothing stepped. */
+RCNET_API int RCNET_CALL GenerateNet(int id, int count, int outSize, double* outs);
+
+/* Starts a new training sequence at the next pattern added. Once a network has marks, LearnNet and
+ * LearnNetJointly run every sequence (the patterns before the first mark form one too) from zero states
+ * and leave the washout (SetNetWashout) out of each sequence; a store without marks trains as one
+ * stream, as always. Pattern files can carry marks too (AddPatternsFromFile). */
+RCNET_API int RCNET_CALL MarkNetSequenceStart(int id);
+
 #endif /* RCNET_H */

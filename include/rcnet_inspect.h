@@ -60,7 +60,7 @@ struct Network {
     std::vector<Link> back;
     std::vector<std::vector<double>> inputMatrix;  // a row per input, a column per neuron
     std::vector<std::vector<double>> readout;      // a row per output: neuron weights, then the threshold's
-    double leakRate = 1.0;                          // 1: the plain step
+    double leakRate = 1.0;                         // 1: the plain step
 };
 
 // Copies the network registered under id. False, with the registry's report, for an id not registered.

@@ -52,6 +52,10 @@ typedef struct RcnetApi {
     int(RCNET_CALL* SetNetSpectralRadius)(int id, const double* radius);
     int(RCNET_CALL* SetNetInputScaling)(int id, const double* scale);
     int(RCNET_CALL* SetNetLeakRate)(int id, const double* rate);
+    int(RCNET_CALL* RunNetSequence)(int id, int count, int inSize, const double* ins, int outSize,
+                                    double* outs);
+    int(RCNET_CALL* GenerateNet)(int id, int count, int outSize, double* outs);
+    int(RCNET_CALL* MarkNetSequenceStart)(int id);
 } RcnetApi;
 
 static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
@@ -110,6 +114,9 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(SetNetSpectralRadius);
     RCNET_LOADER_FIND(SetNetInputScaling);
     RCNET_LOADER_FIND(SetNetLeakRate);
+    RCNET_LOADER_FIND(RunNetSequence);
+    RCNET_LOADER_FIND(GenerateNet);
+    RCNET_LOADER_FIND(MarkNetSequenceStart);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;
 }

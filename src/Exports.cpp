@@ -2,6 +2,7 @@
 // common call frame.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -134,7 +135,7 @@ RCNET_API int RCNET_CALL AddPatternsFromFile(int id, const char* path) {
         if (!rcnet::ReadPatternFile(std::string(path), file)) return false;
         if (file.inputs.empty()) return true;  // nothing to add, whatever sizes its header gives
         RC_REQUIRE(file.inputSize == net.InputSize() && file.outputSize == net.OutputSize(), false);
-        net.AddPatterns(file.inputs, file.outputs);
+        net.AddSequences(file.inputs, file.outputs, file.sequenceStarts);
         return true;
     });
 }
@@ -211,6 +212,36 @@ RCNET_API int RCNET_CALL SetNetLeakRate(int id, const double* rate) {
     return WithNet(id, [&](Net& net) {
         RC_REQUIRE(rate, false);
         return net.Reservoir().SetLeakRate(*rate);
+    });
+}
+
+// Sequences: whole runs and closed loops in one call, and marked training sequences.
+
+RCNET_API int RCNET_CALL RunNetSequence(int id, int count, int inSize, const double* ins, int outSize,
+                                        double* outs) {
+    return WithSizedNet(id, static_cast<uint32_t>(inSize), static_cast<uint32_t>(outSize), [&](Net& net) {
+        RC_REQUIRE(count >= 0, false);
+        RC_REQUIRE(count == 0 || ((ins || inSize == 0) && (outs || outSize == 0)), false);
+        // The host's arrays hold count rows; no row offset may wrap around.
+        RC_REQUIRE(uint64_t(count) * (uint64_t(inSize) + uint64_t(outSize)) <= SIZE_MAX / sizeof(double),
+                   false);
+        return net.RunSequence(static_cast<size_t>(count), ins, outs);
+    });
+}
+
+RCNET_API int RCNET_CALL GenerateNet(int id, int count, int outSize, double* outs) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(count >= 0 && uint32_t(outSize) == net.OutputSize(), false);
+        RC_REQUIRE(outs || count == 0, false);
+        RC_REQUIRE(uint64_t(count) * uint64_t(outSize) <= SIZE_MAX / sizeof(double), false);
+        return net.Generate(static_cast<size_t>(count), outs);
+    });
+}
+
+RCNET_API int RCNET_CALL MarkNetSequenceStart(int id) {
+    return WithNet(id, [&](Net& net) {
+        net.MarkSequenceStart();
+        return true;
     });
 }
 

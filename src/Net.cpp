@@ -59,6 +59,21 @@ void Net::AddPatterns(size_t count, const double* inputs, const double* outputs)
     }
 }
 
+void Net::MarkSequenceStart() {
+    if (m_SequenceStarts.empty() || m_SequenceStarts.back() != m_Inputs.size())
+        m_SequenceStarts.push_back(m_Inputs.size());
+}
+
+void Net::AddSequences(const VectorList& inputs, const VectorList& outputs,
+                       const std::vector<uint32_t>& starts) {
+    std::vector<size_t> marks = m_SequenceStarts;
+    const size_t base = m_Inputs.size();
+    for (uint32_t start : starts)
+        if (marks.empty() || marks.back() != base + start) marks.push_back(base + start);
+    AddPatterns(inputs, outputs);  // may throw; the marks are only swapped in after it
+    m_SequenceStarts.swap(marks);
+}
+
 bool Net::SetReadoutMethod(int32_t method) {
     RC_REQUIRE(method == kNormalEquations || method == kStableQr, false);
     m_Settings.method = method;

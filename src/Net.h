@@ -34,6 +34,18 @@ public:
     void AddPatterns(size_t count, const double* inputs, const double* outputs);
 
     size_t PatternCount() const { return m_Inputs.size(); }
+
+    // Starts a new training sequence at the next pattern stored. Once a store has marks, training runs
+    // every sequence (the patterns before the first mark form one too) from zero states, with the
+    // washout left out of each; a store without marks is one stream, as always. A mark where one already
+    // is changes nothing.
+    void MarkSequenceStart();
+    // Appends the patterns like AddPatterns, with sequences starting at the given indices among them
+    // (ascending); all or nothing.
+    void AddSequences(const VectorList& inputs, const VectorList& outputs,
+                      const std::vector<uint32_t>& starts);
+    // The pattern indices where marked sequences start, ascending (may equal PatternCount()).
+    const std::vector<size_t>& SequenceStarts() const { return m_SequenceStarts; }
     const VectorList& StoredInputs() const { return m_Inputs; }
     const VectorList& StoredOutputs() const { return m_Outputs; }
     const Matrix& OutputWeights() const { return m_OutputWeights; }
@@ -66,6 +78,14 @@ public:
     // neuron count.
     const Vector* Propagate(const Vector& input);
     const Vector& Result() const { return m_Result; }
+    // count Propagate steps, inputs and outputs end to end (InputSize() and OutputSize() values each):
+    // the same bits as count calls. When the readout does not fit, every step is still taken, outputs is
+    // left alone and the result is false (one report).
+    bool RunSequence(size_t count, const double* inputs, double* outputs);
+    // Closed loop, for a network with as many inputs as outputs: each step's input is the output of the
+    // step before, the first step's the last result of Propagate, RunSequence or Generate. False (one
+    // report, nothing stepped) without such a result or with other sizes; otherwise as RunSequence.
+    bool Generate(size_t count, double* outputs);
 
     // Writes the network file (sizes, threshold flag, readout, reservoir) without ever leaving a half
     // written file: false, with any previous file intact, when it cannot be written completely.
@@ -99,6 +119,10 @@ private:
     Matrix FitNormalEquations(bool jointly);
     Matrix FitStableQr(bool jointly);
     bool ReadoutFits() const;
+    // Reads the readout of the current states into out (OutputSize() values), as Propagate sums it.
+    void ReadOut(double* out) const;
+    // Whether pattern p starts a marked sequence; next is the caller's place in m_SequenceStarts.
+    bool StartsSequence(size_t p, size_t& next) const;
 
     Reservoire m_Reservoir;
     uint32_t m_InputSize;
@@ -107,6 +131,7 @@ private:
     // memory.
     VectorList m_Inputs;
     VectorList m_Outputs;
+    std::vector<size_t> m_SequenceStarts;
     Matrix m_OutputWeights;
     bool m_UseThreshold;
     Vector m_Result;

@@ -31,7 +31,17 @@ bool Net::Train(bool jointly) {
     for (size_t p = 0; p < m_Inputs.size(); ++p) {
         RC_REQUIRE(m_Inputs[p].size() == m_InputSize && m_Outputs[p].size() == m_OutputSize, false);
     }
-    RC_REQUIRE(m_Settings.washout < m_Inputs.size(), false);
+    if (m_SequenceStarts.empty()) {
+        RC_REQUIRE(m_Settings.washout < m_Inputs.size(), false);
+    } else {
+        // Some sequence must be longer than its washout.
+        size_t longest = m_SequenceStarts.front();  // the patterns before the first mark
+        for (size_t k = 0; k < m_SequenceStarts.size(); ++k) {
+            const size_t end = k + 1 < m_SequenceStarts.size() ? m_SequenceStarts[k + 1] : m_Inputs.size();
+            longest = std::max(longest, end - m_SequenceStarts[k]);
+        }
+        RC_REQUIRE(m_Settings.washout < longest, false);
+    }
     Matrix weights;
     if (m_Settings.method == kStableQr) {
         weights = FitStableQr(jointly);
@@ -45,24 +55,40 @@ bool Net::Train(bool jointly) {
 }
 
 // The states go to fit chunk by chunk, in pattern order; a solver folds them exactly as if it had them
-// all at once.
+// all at once. A chunk holds consecutive patterns only: with marked sequences, each sequence's washout
+// ends the chunk before it.
 template <typename Fit>
 void Net::Harvest(Fit&& fit) {
     const size_t chunkSize = m_LearnChunk ? m_LearnChunk : DefaultChunk(m_Reservoir.NeuronCount());
-    const size_t first = m_Settings.washout;
     std::vector<Vector> chunk;
-    chunk.reserve(std::min(chunkSize, m_Inputs.size() - first));  // Train keeps the washout below the count
+    chunk.reserve(std::min(chunkSize, m_Inputs.size()));
+    size_t chunkFirst = 0, sequenceFirst = 0, nextMark = 0;
+    const auto flush = [&] {
+        if (!chunk.empty()) fit(chunk, chunkFirst);
+        chunk.clear();
+    };
     for (size_t p = 0; p < m_Inputs.size(); ++p) {
+        if (StartsSequence(p, nextMark)) {
+            m_Reservoir.ResetState();
+            sequenceFirst = p;
+        }
         const VectorList::View input = m_Inputs[p];
         m_Reservoir.SetInputs(input.data(), input.size());
         m_Reservoir.Step();
-        if (p < first) continue;
+        if (p - sequenceFirst < m_Settings.washout) continue;
+        if (!chunk.empty() && chunkFirst + chunk.size() != p) flush();
+        if (chunk.empty()) chunkFirst = p;
         chunk.push_back(m_Reservoir.GetState());
-        if (chunk.size() == chunkSize || p + 1 == m_Inputs.size()) {
-            fit(chunk, p + 1 - chunk.size());
-            chunk.clear();
-        }
+        if (chunk.size() == chunkSize) flush();
     }
+    flush();
+}
+
+bool Net::StartsSequence(size_t p, size_t& next) const {
+    if (m_SequenceStarts.empty()) return false;
+    if (p == 0) return true;  // marked stores run every sequence from zero, the first one too
+    while (next < m_SequenceStarts.size() && m_SequenceStarts[next] < p) ++next;
+    return next < m_SequenceStarts.size() && m_SequenceStarts[next] == p;
 }
 
 // One pass per output (or one for all, jointly), each continuing the reservoir's state. Jointly, the
@@ -144,24 +170,75 @@ bool Net::ReadoutFits() const {
     return true;
 }
 
-const Vector* Net::Propagate(const Vector& input) {
-    RC_CHECK(input.size() == m_InputSize);
-    // The step comes first whatever the readout: every call advances the state, also one that fails.
-    m_Reservoir.SetInputs(input);
-    m_Reservoir.Step();
-    if (!ReadoutFits()) return nullptr;
+void Net::ReadOut(double* out) const {
     const Vector& s = m_Reservoir.States();
     const size_t n = m_Reservoir.NeuronCount();
-    Vector result(m_OutputSize, 0.0);
     for (uint32_t i = 0; i < m_OutputSize; ++i) {
         const double* w = m_OutputWeights[i].data();
         double sum = 0.0;
         for (size_t j = 0; j < n; ++j) sum = s[j] * w[j] + sum;
         if (m_UseThreshold) sum = w[n] + sum;
-        result[i] = sum;
+        out[i] = sum;
     }
+}
+
+const Vector* Net::Propagate(const Vector& input) {
+    RC_CHECK(input.size() == m_InputSize);
+    // The step comes first whatever the readout: every call advances the state, also one that fails.
+    m_Reservoir.SetInputs(input);
+    m_Reservoir.Step();
+    if (!ReadoutFits()) {
+        m_Result.clear();  // no output: nothing for a closed loop to go on from
+        return nullptr;
+    }
+    Vector result(m_OutputSize, 0.0);
+    ReadOut(result.data());
     m_Result.swap(result);
     return &m_Result;
+}
+
+bool Net::RunSequence(size_t count, const double* inputs, double* outputs) {
+    if (count == 0) return true;
+    // Whether the readout fits does not change while the network only steps: checked (and reported)
+    // once, after the first step, as Propagate would.
+    m_Reservoir.SetInputs(inputs, m_InputSize);
+    m_Reservoir.Step();
+    if (!ReadoutFits()) {
+        for (size_t t = 1; t < count; ++t) {
+            m_Reservoir.SetInputs(inputs + t * m_InputSize, m_InputSize);
+            m_Reservoir.Step();
+        }
+        m_Result.clear();
+        return false;
+    }
+    ReadOut(outputs);
+    for (size_t t = 1; t < count; ++t) {
+        m_Reservoir.SetInputs(inputs + t * m_InputSize, m_InputSize);
+        m_Reservoir.Step();
+        ReadOut(outputs + t * m_OutputSize);
+    }
+    m_Result.assign(outputs + (count - 1) * m_OutputSize, outputs + count * m_OutputSize);
+    return true;
+}
+
+bool Net::Generate(size_t count, double* outputs) {
+    RC_REQUIRE(m_InputSize == m_OutputSize && m_OutputSize > 0, false);
+    RC_REQUIRE(m_Result.size() == m_OutputSize, false);  // a last output to start from
+    if (count == 0) return true;
+    m_Reservoir.SetInputs(m_Result.data(), m_InputSize);
+    m_Reservoir.Step();
+    if (!ReadoutFits()) {
+        m_Result.clear();
+        return false;
+    }
+    ReadOut(outputs);
+    for (size_t t = 1; t < count; ++t) {
+        m_Reservoir.SetInputs(outputs + (t - 1) * m_OutputSize, m_InputSize);
+        m_Reservoir.Step();
+        ReadOut(outputs + t * m_OutputSize);
+    }
+    m_Result.assign(outputs + (count - 1) * m_OutputSize, outputs + count * m_OutputSize);
+    return true;
 }
 
 }  // namespace rcnet

@@ -59,11 +59,43 @@ bool ReadRecords(TextReader& in, PatternFile& result) {
     return true;
 }
 
+constexpr char kSequencesRecord[] = "sequences";
+
+// "sequences K s1 ... sK": K pattern indices, ascending, each below the pattern count.
+bool ReadSequenceStarts(TextReader& in, uint32_t patterns, std::vector<uint32_t>& starts) {
+    uint32_t count = 0;
+    if (!in.Count(count, "the number of sequence starts after 'sequences'")) return false;
+    if (count > patterns) {
+        return in.Refuse(in.ValuePlace(), "the sequences record announces " + std::to_string(count) +
+                                              " starts for " +
+                                              fileops::Plural(patterns, "pattern", "patterns"));
+    }
+    starts.reserve(count);
+    for (uint32_t k = 0; k < count; ++k) {
+        uint32_t start = 0;
+        if (!in.Count(start,
+                      [&] { return "sequence start " + Of(k + 1, count) + " (a pattern index from 0)"; }))
+            return false;
+        if (start >= patterns || (!starts.empty() && start <= starts.back())) {
+            return in.Refuse(
+                in.ValuePlace(),
+                "'" + in.ValueText() + "' is not a sequence start (expected " + "a pattern index below " +
+                    std::to_string(patterns) +
+                    (starts.empty() ? std::string(")") : ", above " + std::to_string(starts.back()) + ")"));
+        }
+        starts.push_back(start);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ReadPatterns(TextReader& in, PatternFile& file) {
     PatternFile result;
     if (!ReadRecords(in, result)) return false;
+    if (in.Word(kSequencesRecord) &&
+        !ReadSequenceStarts(in, static_cast<uint32_t>(result.inputs.size()), result.sequenceStarts))
+        return false;
     file = std::move(result);
     return true;
 }

@@ -1,5 +1,7 @@
 // The pattern file: input size A, output size B, pattern count C, then C records of A inputs and B
-// targets, all separated by any white space.
+// targets, all separated by any white space. Optionally, after the records, where training sequences
+// start: "sequences K s1 ... sK", K ascending pattern indices below C (readers that know only the records
+// stop before it).
 #pragma once
 
 #include <cstdint>
@@ -17,10 +19,12 @@ struct PatternFile {
     uint32_t outputSize = 0;
     VectorList inputs;
     VectorList outputs;
+    std::vector<uint32_t> sequenceStarts;  // empty: the file is one stream
 };
 
 // All or nothing: false when the file cannot be opened, its header cannot be read, it ends before the
-// announced records are complete, or a value is not a number. Values after the last record are ignored.
+// announced records are complete, a value is not a number, or a sequences record is malformed. Other
+// text after the last record is ignored.
 // Memory grows only with what the file holds, never with what its header announces.
 bool ReadPatternFile(const std::string& path, PatternFile& file);
 
