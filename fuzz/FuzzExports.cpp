@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in(data, size);
     for (int call = 0; call < 64 && !in.Empty(); ++call) {
         int result = 1;
-        switch (in.Byte() % 24) {
+        switch (in.Byte() % 27) {
             case 0:
                 result = RegisterUsage(in.Id(), in.Size(), in.Size(), in.Byte() % 2);
                 break;
@@ -151,6 +151,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (result) Require(radius >= 0, "a negative radius");
                 break;
             }
+            case 21: {
+                // Rows of at most 4 inputs and 8 outputs fit the arrays; longer claims are the host's.
+                const int id = in.Id(), count = in.Count() % 6, inSize = in.Size(), outSize = in.Size();
+                double ins[6 * 4];
+                for (double& v : ins) v = in.Value();
+                double outs[6 * 8];
+                for (double& v : outs) v = 12345.0;
+                result = RunNetSequence(id, count, inSize, ins, outSize, in.Byte() % 8 == 0 ? nullptr : outs);
+                if (!result)
+                    for (double v : outs) Require(v == 12345.0, "outs written by a failed run");
+                break;
+            }
+            case 22: {
+                const int id = in.Id(), count = in.Count() % 6, outSize = in.Size();
+                double outs[6 * 8];
+                for (double& v : outs) v = 12345.0;
+                result = GenerateNet(id, count, outSize, outs);
+                if (!result)
+                    for (double v : outs) Require(v == 12345.0, "outs written by a failed generation");
+                break;
+            }
+            case 23:
+                result = MarkNetSequenceStart(in.Id());
+                break;
             default: {
                 // The three reservoir settings, with values inside, on and past their bounds.
                 static const double values[] = {1.0, 0.5, 0.0, -0.5, 2.0, 1e-300, 1e300, -0.0};
