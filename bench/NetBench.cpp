@@ -64,6 +64,76 @@ void PropagatePatternPlain(benchmark::State& state) {
     UnregisterUsage(4);
 }
 
+// A run of kSteps steps per iteration, three ways: the bare step (the reservoir's step and the readout's
+// sum, called directly), one PropagatePattern call per step, one RunNetSequence call for all. The counter
+// step is the time per step.
+constexpr int kSteps = 1000;
+
+void PerStep(benchmark::State& state) {
+    state.counters["step"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSteps,
+                                                benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+std::vector<double> RunInputs() {
+    std::vector<double> inputs(kSteps * 10);
+    for (int t = 0; t < kSteps * 10; ++t) inputs[t] = std::sin(0.013 * t);
+    return inputs;
+}
+
+void StepBare(benchmark::State& state) {
+    Build(5, state.range(0), 100);
+    LearnNet(5);
+    Net& net = *NetManager::Instance().GetNet(5);
+    Reservoire& reservoir = net.Reservoir();
+    const Vector& w = net.OutputWeights()[0];
+    const size_t n = reservoir.NeuronCount();
+    const std::vector<double> inputs = RunInputs();
+    std::vector<double> outs(kSteps);
+    for (auto _ : state) {
+        for (int t = 0; t < kSteps; ++t) {
+            reservoir.SetInputs(&inputs[t * 10], 10);
+            reservoir.Step();
+            const Vector& s = reservoir.States();
+            double sum = 0.0;
+            for (size_t j = 0; j < n; ++j) sum = s[j] * w[j] + sum;
+            outs[t] = w[n] + sum;
+        }
+        benchmark::DoNotOptimize(outs.data());
+    }
+    PerStep(state);
+    UnregisterUsage(5);
+}
+
+void StepsByPropagatePattern(benchmark::State& state) {
+    Build(6, state.range(0), 100);
+    LearnNet(6);
+    const std::vector<double> inputs = RunInputs();
+    std::vector<double> outs(kSteps);
+    for (auto _ : state) {
+        for (int t = 0; t < kSteps; ++t) PropagatePattern(6, 10, &inputs[t * 10], 1, &outs[t]);
+        benchmark::DoNotOptimize(outs.data());
+    }
+    PerStep(state);
+    UnregisterUsage(6);
+}
+
+void StepsByRunNetSequence(benchmark::State& state) {
+    Build(7, state.range(0), 100);
+    LearnNet(7);
+    const std::vector<double> inputs = RunInputs();
+    std::vector<double> outs(kSteps);
+    for (auto _ : state) {
+        RunNetSequence(7, kSteps, 10, inputs.data(), 1, outs.data());
+        benchmark::DoNotOptimize(outs.data());
+    }
+    PerStep(state);
+    UnregisterUsage(7);
+}
+
+BENCHMARK(StepBare)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(StepsByPropagatePattern)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(StepsByRunNetSequence)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+
 BENCHMARK(LearnNetFast)
     ->Args({200, 1000})
     ->ArgsProduct({{200, 1000, 2000}, {10000}})

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace rcnet::tools {
 
@@ -24,7 +25,7 @@ struct CheckOptions {
 int RunCheck(const CheckOptions& options);
 
 struct TrainOptions {
-    std::string patternFile;
+    std::vector<std::string> patternFiles;  // more than one: one training sequence each
     std::string outFile;
     int neurons = 100;
     int type = 1;                    // bipolar sigmoid
@@ -47,6 +48,7 @@ struct PredictOptions {
     std::string netFile;
     std::string patternFile;
     bool targets = false;
+    int generate = 0;  // closed-loop steps after the pattern file's
 };
 int RunPredict(const PredictOptions& options);
 

@@ -36,7 +36,10 @@ int main(int argc, char** argv) {
     const std::map<std::string, int> types{{"sigmoid", 0}, {"bisigmoid", 1}, {"rsdn", 2}, {"linear", 3}};
     CLI::App* trainCommand = app.add_subcommand(
         "train", "Build a random reservoir, train its readout on a pattern file and save the network");
-    trainCommand->add_option("--patterns", train.patternFile, "Pattern file to train on")->required();
+    trainCommand
+        ->add_option("--patterns", train.patternFiles,
+                     "Pattern file to train on; several (repeat the option): one training sequence each")
+        ->required();
     trainCommand->add_option("--out", train.outFile, "Network file to write")->required();
     // The library draws link ends among the first 32768 neurons only.
     trainCommand->add_option("--neurons", train.neurons, "Number of neurons")
@@ -94,6 +97,11 @@ int main(int argc, char** argv) {
     predictCommand->add_option("PATTERNFILE", predict.patternFile, "Pattern file")->required();
     predictCommand->add_flag("--targets", predict.targets,
                              "Add the pattern file's targets as columns and write the RMSE to stderr");
+    predictCommand
+        ->add_option("--generate", predict.generate,
+                     "Then run K steps in closed loop, each fed the previous output (inputs = outputs)")
+        ->option_text("K")
+        ->check(CLI::NonNegativeNumber);
 
     try {
         app.parse(argc, argv);

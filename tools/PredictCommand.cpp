@@ -53,6 +53,18 @@ int RunPredict(const PredictOptions& options) {
         return kExitFailure;
     }
 
+    if (options.generate > 0 && inSize != outSize) {
+        std::fprintf(stderr, "rcnet predict: --generate needs as many inputs as outputs (%s has %u and %u)\n",
+                     options.netFile.c_str(), inSize, outSize);
+        return kExitUsage;
+    }
+    if (options.generate > 0 && patterns.inputs.empty()) {
+        std::fprintf(stderr,
+                     "rcnet predict: --generate goes on from the last prediction: %s has no patterns\n",
+                     options.patternFile.c_str());
+        return kExitUsage;
+    }
+
     std::string line;
     AppendHeader(line, "output", outSize);
     if (options.targets) AppendHeader(line, "target", outSize);
@@ -85,6 +97,23 @@ int RunPredict(const PredictOptions& options) {
         std::printf("%s\n", line.c_str());
     }
     if (patterns.inputs.empty()) std::printf("%s\n", line.c_str());
+    if (options.generate > 0) {
+        // Closed loop: outputs only; the target columns stay empty.
+        std::vector<double> generated(static_cast<size_t>(options.generate) * outSize);
+        if (!GenerateNet(registered.Id(), options.generate, static_cast<int>(outSize), generated.data())) {
+            std::fprintf(stderr, "rcnet predict: the library could not generate\n");
+            return kExitFailure;
+        }
+        for (int t = 0; t < options.generate; ++t) {
+            line.clear();
+            for (uint32_t i = 0; i < outSize; ++i) {
+                if (i > 0) line += ',';
+                AppendNumber(line, generated[static_cast<size_t>(t) * outSize + i]);
+            }
+            if (options.targets) line.append(outSize, ',');
+            std::printf("%s\n", line.c_str());
+        }
+    }
     if (options.targets) {
         const double values = static_cast<double>(patterns.inputs.size()) * outSize;
         std::fprintf(stderr, "RMSE: %.6g (%zu pattern%s, %u output%s)\n",

@@ -62,27 +62,43 @@ int RunTrain(const TrainOptions& options) {
 
     const auto start = std::chrono::steady_clock::now();
     Progress progress;
-    progress.Phase("checking the pattern file");
-    // The library's reader gives the sizes, or the place and reason of a refusal.
-    const inspect::PatternFileCheck check = inspect::CheckPatternFile(options.patternFile);
-    progress.Finish();
-    if (!check.accepted) {
-        PrintRefusal("train", options.patternFile, check);
-        return kExitFailure;
+    progress.Phase("checking the pattern files");
+    // The library's reader gives the sizes, or the place and reason of a refusal. Several files are
+    // several sequences: each starts from zero states and has its own washout.
+    uint32_t inputs = 0, outputs = 0, longest = 0, count = 0;
+    for (size_t f = 0; f < options.patternFiles.size(); ++f) {
+        const std::string& file = options.patternFiles[f];
+        const inspect::PatternFileCheck check = inspect::CheckPatternFile(file);
+        if (!check.accepted) {
+            progress.Finish();
+            PrintRefusal("train", file, check);
+            return kExitFailure;
+        }
+        if (f == 0) {
+            inputs = check.inputSize;
+            outputs = check.outputSize;
+        } else if (check.inputSize != inputs || check.outputSize != outputs) {
+            progress.Finish();
+            std::fprintf(stderr, "rcnet train: %s has %u inputs and %u targets per pattern, %s %u and %u\n",
+                         file.c_str(), check.inputSize, check.outputSize, options.patternFiles[0].c_str(),
+                         inputs, outputs);
+            return kExitFailure;
+        }
+        if (check.inputs.empty()) {
+            progress.Finish();
+            std::fprintf(stderr, "rcnet train: %s holds no patterns: nothing to train on\n", file.c_str());
+            return kExitFailure;
+        }
+        longest = std::max(longest, static_cast<uint32_t>(check.inputs.size()));
+        count += static_cast<uint32_t>(check.inputs.size());
     }
-    const uint32_t inputs = check.inputSize, outputs = check.outputSize;
-    const uint32_t count = static_cast<uint32_t>(check.inputs.size());
+    progress.Finish();
     if (!SizeAgrees("--inputs", options.inputs, inputs, "input size") ||
         !SizeAgrees("--outputs", options.outputs, outputs, "output size"))
         return kExitUsage;
-    if (count == 0) {
-        std::fprintf(stderr, "rcnet train: %s holds no patterns: nothing to train on\n",
-                     options.patternFile.c_str());
-        return kExitFailure;
-    }
-    if (static_cast<uint32_t>(options.washout) >= count) {
+    if (static_cast<uint32_t>(options.washout) >= longest) {
         std::fprintf(stderr, "rcnet train: --washout %d leaves none of the %u patterns to fit\n",
-                     options.washout, count);
+                     options.washout, longest);
         return kExitUsage;
     }
 
@@ -113,10 +129,13 @@ int RunTrain(const TrainOptions& options) {
     }
 
     progress.Phase("reading the patterns");
-    if (!AddPatternsFromFile(id, options.patternFile.c_str())) {
-        progress.Finish();
-        std::fprintf(stderr, "rcnet train: the library could not read %s\n", options.patternFile.c_str());
-        return kExitFailure;
+    const bool sequences = options.patternFiles.size() > 1;
+    for (const std::string& file : options.patternFiles) {
+        if ((sequences && !MarkNetSequenceStart(id)) || !AddPatternsFromFile(id, file.c_str())) {
+            progress.Finish();
+            std::fprintf(stderr, "rcnet train: the library could not read %s\n", file.c_str());
+            return kExitFailure;
+        }
     }
 
     progress.Phase("training the readout");
@@ -140,8 +159,11 @@ int RunTrain(const TrainOptions& options) {
     }
     progress.Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s: %d neurons, %d forward and %d back links, trained on %u patterns in %.1f s\n",
+    std::printf("%s: %d neurons, %d forward and %d back links, trained on %u patterns%s in %.1f s\n",
                 options.outFile.c_str(), options.neurons, connections, options.backConnections, count,
+                options.patternFiles.size() > 1
+                    ? (" (" + std::to_string(options.patternFiles.size()) + " sequences)").c_str()
+                    : "",
                 seconds);
     return kExitOk;
 }

@@ -275,17 +275,45 @@ class Network:
         call("PropagatePattern", self._checked_id(), ins.size, _doubles(ins), outs.size, _doubles(outs))
         return outs
 
-    def propagate_series(self, xs):
-        """Steps through the rows of xs in order (1-D: a series of single inputs); returns rows of outputs."""
+    def _rows(self, xs, what="xs"):
         rows = np.ascontiguousarray(xs, dtype=np.float64)
         if rows.ndim == 1:
             rows = rows.reshape(-1, 1)
         if rows.ndim != 2:
-            raise ValueError(f"xs must be 1-D or 2-D, not {rows.ndim}-D")
+            raise ValueError(f"{what} must be 1-D or 2-D, not {rows.ndim}-D")
+        if rows.shape[1] != self._inputs and rows.shape[0] > 0:
+            raise ValueError(f"expected {self._inputs} inputs per row, got {rows.shape[1]}")
+        return rows
+
+    def run(self, xs):
+        """Steps through the rows of xs (1-D: a series of single inputs) in one library call; returns
+        the rows of outputs. The same values as one propagate() per row."""
+        rows = self._rows(xs)
         result = np.empty((rows.shape[0], self._outputs), dtype=np.float64)
-        for i, row in enumerate(rows):
-            result[i] = self.propagate(row)
+        call("RunNetSequence", self._checked_id(), rows.shape[0], self._inputs, _doubles(rows), self._outputs,
+             _doubles(result))
         return result
+
+    propagate_series = run
+
+    def generate(self, count):
+        """Closed loop: count steps, each fed the previous output, the first the last output of
+        propagate, run or generate (inputs and outputs must have one size); returns rows of outputs."""
+        result = np.empty((int(count), self._outputs), dtype=np.float64)
+        call("GenerateNet", self._checked_id(), int(count), self._outputs, _doubles(result))
+        return result
+
+    def mark_sequence_start(self):
+        """The next pattern added starts a new training sequence (see fit)."""
+        call("MarkNetSequenceStart", self._checked_id())
+
+    def fit(self, sequences, jointly=False):
+        """Trains on a list of (inputs, targets) sequences: each starts from zero states and has its own
+        washout (set_washout), nothing is fitted across their seams. Adds them to the stored patterns."""
+        for inputs, targets in sequences:
+            self.mark_sequence_start()
+            self.add_patterns(inputs, targets)
+        self.learn(jointly=jointly)
 
     # -- files ---------------------------------------------------------------------------------
 

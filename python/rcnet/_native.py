@@ -53,6 +53,9 @@ _SIGNATURES = {
     "SetNetSpectralRadius": (_INT, [_INT, _DOUBLES]),
     "SetNetInputScaling": (_INT, [_INT, _DOUBLES]),
     "SetNetLeakRate": (_INT, [_INT, _DOUBLES]),
+    "RunNetSequence": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
+    "GenerateNet": (_INT, [_INT, _INT, _INT, _DOUBLES]),
+    "MarkNetSequenceStart": (_INT, [_INT]),
 }
 
 # One lock for loading the library and for every redirected call: fd 2 is process-wide.

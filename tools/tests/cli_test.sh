@@ -145,6 +145,24 @@ case_info() {
     run info back.txt
     expect_out "leak rate: 1 (plain step)" "info of a plain network"
 
+    # Several pattern files: one training sequence each; then a closed-loop continuation.
+    awk 'BEGIN { print "1 1 150"; for (t = 0; t < 150; ++t) printf "%.6f %.6f\n", sin(0.2 * t), sin(0.2 * (t + 1)) }' >a.pat
+    awk 'BEGIN { print "1 1 150"; for (t = 0; t < 150; ++t) printf "%.6f %.6f\n", sin(0.2 * t + 2), sin(0.2 * t + 2.2) }' >b.pat
+    run train --patterns a.pat --patterns b.pat --out seq.txt --neurons 40 --back-connections 200 --washout 20 \
+        --solver stable
+    expect_rc 0 "train on two sequences"
+    expect_out "trained on 300 patterns (2 sequences)" "train on two sequences"
+    run predict seq.txt a.pat --generate 5
+    expect_rc 0 "predict --generate"
+    expect_line_count out.txt 156 "predict --generate 5 after 150 patterns"
+    # The loop continues the sine: sin(0.2 * 151) is about -0.937.
+    awk -F, 'NR == 152 { exit !($1 > -0.96 && $1 < -0.91) }' out.txt || fail "generate: first free step $(sed -n 152p out.txt)"
+    run predict seq.txt a.pat --targets --generate 2
+    expect_rc 0 "predict --targets --generate"
+    [ "$(tail -n 1 out.txt | tr -cd ',' | wc -c)" = 1 ] || fail "generated rows keep an empty target column"
+    run predict "$data/../data/none" a.pat --generate 1
+    expect_rc 1 "predict --generate of a missing network"
+
     run train --patterns "$data/patterns.txt" --out plain.txt --neurons 12 --type linear --no-threshold
     expect_rc 0 "train without threshold"
     run info plain.txt
@@ -347,7 +365,7 @@ case_progress() {
     RCNET_PROGRESS=always "$rcnet" train --patterns "$data/patterns.txt" --out p.txt --neurons 10 >out.txt 2>err.txt
     rc=$?
     expect_rc 0 "train with progress"
-    for phase in "checking the pattern file" "building the reservoir" "reading the patterns" \
+    for phase in "checking the pattern files" "building the reservoir" "reading the patterns" \
         "training the readout" "saving"; do
         expect_err "$phase: done in" "progress phases"
     done
