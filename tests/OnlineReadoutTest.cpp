@@ -297,12 +297,12 @@ TEST(OnlineReadoutAgreement, SameInputsSameBits) {
 struct DriftResult {
     double factored = 0.0;  // the largest relative weight error at any checkpoint
     double plain = 0.0;
-    bool plainLostDefiniteness = false;
 };
 
 // 10^6 steps of 12 states and a threshold: uniform states, with stretches of a constant state and of
 // states in a plane (every 100,000 steps, 10,000 steps each), compared with the exact weights every
-// 5,000 steps and at the end of each stretch.
+// 5,000 steps. Under forgetting 0.999 a stretch leaves the unexcited directions e^-10 of their weight: the
+// exact problem's condition reaches about 1e7.
 DriftResult Drift(double forgetting) {
     const size_t n = 12, outputs = 2, steps = 1000000;
     const double delta = 1e-2;
@@ -326,14 +326,13 @@ DriftResult Drift(double forgetting) {
             x = source.Values(n);
         }
         const Vector y = Targets(truth, x, true, source, 0.1);
-        readout.Update(x.data(), y.data());
+        EXPECT_TRUE(readout.Update(x.data(), y.data()));
         plain.Update(x.data(), y.data());
         exact.Update(x.data(), y.data());
         if (t % 5000 == 0) {
             const Matrix w = exact.Solve();
             result.factored = std::max(result.factored, RelativeError(readout.Weights(), w));
             result.plain = std::max(result.plain, RelativeError(plain.w, w));
-            for (size_t i = 0; i <= n; ++i) result.plainLostDefiniteness |= !(plain.p[i][i] > 0.0);
         }
     }
     return result;
@@ -343,10 +342,44 @@ TEST(OnlineReadoutLongRun, StaysWithTheExactSolution) {
     for (const double forgetting : {0.999, 1.0}) {
         SCOPED_TRACE(forgetting);
         const DriftResult drift = Drift(forgetting);
-        std::cout << "forgetting " << forgetting << ": factored " << drift.factored << ", plain "
-                  << drift.plain << (drift.plainLostDefiniteness ? " (lost definiteness)" : "") << "\n";
-        EXPECT_LT(drift.factored, 1e-8);
+        std::cout << "forgetting " << forgetting << ": largest relative weight error " << drift.factored
+                  << " (plain covariance form " << drift.plain << ")\n";
+        EXPECT_LT(drift.factored, 1e-9);
     }
+}
+
+// 60,000 steps of one constant state under forgetting 0.999: P grows by e^60 in the directions the state
+// leaves out while it stays small along the state. The plain form's rounding in the large entries then
+// swamps the small ones, and it finds x^T P x < 0, which no covariance allows; the factor cannot. Once
+// the states vary again the exact problem is well-conditioned, and the factored weights return to the
+// exact ones at the forgetting's pace.
+TEST(OnlineReadoutLongRun, ConstantStateWindup) {
+    const size_t n = 12, outputs = 2;
+    Source source(7);
+    const Matrix truth = source.Rows(outputs, n + 1);
+    const Vector constant = source.Values(n);
+    OnlineReadout readout(n, true, outputs, 0.999, 1e-2);
+    ReferenceOnlineReadout plain(n, true, outputs, 0.999, 1e-2);
+    ExactWeightedRidge exact(n, true, 0.999, 1e-2, Matrix(outputs, Vector(n + 1, 0.0)));
+    size_t indefinite = 0;
+    double factoredAfter = 0.0, plainAfter = 0.0;
+    for (size_t t = 1; t <= 125000; ++t) {
+        const Vector x = t > 40000 && t <= 100000 ? constant : source.Values(n);
+        const Vector y = Targets(truth, x, true, source, 0.1);
+        ASSERT_TRUE(readout.Update(x.data(), y.data()));
+        plain.Update(x.data(), y.data());
+        exact.Update(x.data(), y.data());
+        indefinite += plain.quadratic < 0.0;
+        if (t > 110000 && t % 5000 == 0) {
+            const Matrix w = exact.Solve();
+            factoredAfter = std::max(factoredAfter, RelativeError(readout.Weights(), w));
+            plainAfter = std::max(plainAfter, RelativeError(plain.w, w));
+        }
+    }
+    std::cout << "plain form: x^T P x < 0 in " << indefinite << " steps; 10,000 steps after the stretch: "
+              << "relative weight error " << factoredAfter << " (plain form " << plainAfter << ")\n";
+    EXPECT_GT(indefinite, 0u);
+    EXPECT_LT(factoredAfter, 1e-9);
 }
 
 // --- refused input -----------------------------------------------------------------------------------

@@ -14,6 +14,7 @@ struct ReferenceOnlineReadout {
     double forgetting;
     Matrix p, w;
     Vector x, px, xp, k;
+    double quadratic = 0.0;  // the last step's x^T P x, never negative while P is positive definite
 
     ReferenceOnlineReadout(size_t neurons, bool threshold, size_t outputs, double lambda, double delta,
                            const Matrix& start = {})
@@ -37,6 +38,7 @@ struct ReferenceOnlineReadout {
             for (size_t j = 0; j < m; ++j) px[i] += p[i][j] * x[j], xp[i] += x[j] * p[j][i];
         }
         for (size_t i = 0; i < m; ++i) d += x[i] * px[i];
+        quadratic = d - forgetting;
         for (size_t i = 0; i < m; ++i) k[i] = px[i] / d;
         for (size_t o = 0; o < w.size(); ++o) {
             double e = targets[o];
