@@ -1,0 +1,182 @@
+#include "src/OnlineReadout.h"
+
+#include <cmath>
+#include <utility>
+
+#include "src/Report.h"
+
+namespace rcnet {
+namespace {
+
+constexpr char kReportSource[] = "OnlineReadout";
+
+bool AllFinite(const double* values, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (!std::isfinite(values[i])) return false;
+    return true;
+}
+
+bool AllFinite(const Vector& values) {
+    return AllFinite(values.data(), values.size());
+}
+
+// Four partial sums over a fixed partition (index mod 4), added in a fixed order: the same bits on every
+// target, and four independent chains instead of one long one.
+double Dot(const double* a, const double* b, size_t count) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        s0 += a[i] * b[i];
+        s1 += a[i + 1] * b[i + 1];
+        s2 += a[i + 2] * b[i + 2];
+        s3 += a[i + 3] * b[i + 3];
+    }
+    if (i < count) s0 += a[i] * b[i];
+    if (i + 1 < count) s1 += a[i + 1] * b[i + 1];
+    if (i + 2 < count) s2 += a[i + 2] * b[i + 2];
+    return (s0 + s1) + (s2 + s3);
+}
+
+// sqrt(a^2 + b^2) without overflow for a factor grown large under forgetting; sqrt and division are
+// correctly rounded everywhere, unlike hypot.
+double Radius(double a, double b) {
+    double big = std::fabs(a), small = std::fabs(b);
+    if (big < small) std::swap(big, small);
+    const double q = small / big;
+    return big * std::sqrt(1.0 + q * q);
+}
+
+bool ValidForgetting(double forgetting) {
+    return forgetting > 0.0 && forgetting <= 1.0;
+}
+bool ValidRegularization(double regularization) {
+    return regularization > 0.0 && std::isfinite(regularization) && std::isfinite(1.0 / regularization);
+}
+
+}  // namespace
+
+OnlineReadout::OnlineReadout(size_t neurons, bool threshold, size_t outputs, double forgetting,
+                             double regularization)
+    : m_Neurons(neurons),
+      m_Threshold(threshold),
+      m_Size(neurons + (threshold ? 1 : 0)),
+      m_Forgetting(RC_CHECK(ValidForgetting(forgetting)) ? forgetting : 1.0),
+      m_Regularization(RC_CHECK(ValidRegularization(regularization)) ? regularization : 1.0),
+      m_Inflation(1.0 / std::sqrt(m_Forgetting)),
+      m_Weights(outputs, Vector(m_Size, 0.0)),
+      m_Factor(m_Size * (m_Size + 1) / 2, 0.0),
+      m_Regressor(m_Size, 1.0),
+      m_Errors(outputs, 0.0),
+      m_Top(m_Size, 0.0),
+      m_Cos(m_Size, 1.0),
+      m_Sin(m_Size, 0.0),
+      m_Gain(m_Size, 0.0) {
+    Start({});
+}
+
+bool OnlineReadout::Start(const Matrix& weights) {
+    if (!weights.empty()) {
+        RC_REQUIRE(weights.size() == m_Weights.size(), false);
+        for (const Vector& row : weights) {
+            RC_REQUIRE(row.size() == m_Size, false);
+            RC_REQUIRE(AllFinite(row), false);
+        }
+        m_Weights = weights;
+    } else {
+        for (Vector& row : m_Weights) row.assign(m_Size, 0.0);
+    }
+    // P = I / regularization, so L = I / sqrt(regularization).
+    const double diagonal = 1.0 / std::sqrt(m_Regularization);
+    m_Factor.assign(m_Factor.size(), 0.0);
+    for (size_t j = 0; j < m_Size; ++j) m_Factor[Column(j)] = diagonal;
+    m_Steps = 0;
+    return true;
+}
+
+bool OnlineReadout::Update(const double* state, const double* targets) {
+    const size_t m = m_Size, outputs = m_Weights.size();
+    RC_REQUIRE(AllFinite(state, m_Neurons), false);
+    RC_REQUIRE(AllFinite(targets, outputs), false);
+    double* x = m_Regressor.data();
+    for (size_t i = 0; i < m_Neurons; ++i) x[i] = state[i];  // x[n] stays 1 under a threshold
+
+    // A priori errors, before anything changes.
+    for (size_t o = 0; o < outputs; ++o) m_Errors[o] = targets[o] - Dot(m_Weights[o].data(), x, m);
+    RC_REQUIRE(AllFinite(m_Errors), false);
+
+    // The array's top row, x^T L / sqrt(forgetting): column j of L against x's rows j..m-1.
+    double* top = m_Top.data();
+    for (size_t j = 0; j < m; ++j) top[j] = Dot(&m_Factor[Column(j)], x + j, m - j) * m_Inflation;
+    RC_REQUIRE(AllFinite(m_Top), false);
+
+    // The rotations that fold the top row into its first entry, last column first, so that each column
+    // meets a first column with nothing above its diagonal and L stays triangular. They depend on the top
+    // row alone: the step can still be refused here with nothing changed.
+    double corner = 1.0;
+    for (size_t j = m; j-- > 0;) {
+        if (top[j] == 0.0) {
+            m_Cos[j] = 1.0, m_Sin[j] = 0.0;
+            continue;
+        }
+        const double r = Radius(corner, top[j]);
+        m_Cos[j] = corner / r;
+        m_Sin[j] = top[j] / r;
+        corner = r;
+    }
+    RC_REQUIRE(std::isfinite(corner), false);
+
+    // The same rotations on the lower rows: [0 | L / sqrt(forgetting)] becomes [k sqrt(g) | L'].
+    double* u = m_Gain.data();
+    for (size_t i = 0; i < m; ++i) u[i] = 0.0;
+    for (size_t j = m; j-- > 0;) {
+        double* column = &m_Factor[Column(j)];
+        const size_t length = m - j;
+        double* uj = u + j;
+        const double c = m_Cos[j], s = m_Sin[j], inflation = m_Inflation;
+        if (s == 0.0) {
+            if (inflation != 1.0)
+                for (size_t i = 0; i < length; ++i) column[i] *= inflation;
+            continue;
+        }
+        for (size_t i = 0; i < length; ++i) {
+            const double l = column[i] * inflation;
+            column[i] = c * l - s * uj[i];
+            uj[i] = s * l + c * uj[i];
+        }
+    }
+    // The gain P_new x = P x / (forgetting + x^T P x): the first column over the corner.
+    for (size_t i = 0; i < m; ++i) u[i] /= corner;
+
+    bool changed = true;
+    for (size_t o = 0; o < outputs; ++o) {
+        double* w = m_Weights[o].data();
+        const double e = m_Errors[o];
+        bool finite = true;
+        for (size_t i = 0; i < m; ++i) finite = finite && std::isfinite(w[i] + e * u[i]);
+        if (!RC_CHECK(finite)) {
+            changed = false;
+            continue;
+        }
+        for (size_t i = 0; i < m; ++i) w[i] += e * u[i];
+    }
+    ++m_Steps;
+    return changed;
+}
+
+Matrix OnlineReadout::Covariance() const {
+    const size_t m = m_Size;
+    Matrix p(m, Vector(m, 0.0));
+    // P_ik = sum over j <= min(i, k) of L_ij L_kj, j ascending.
+    for (size_t i = 0; i < m; ++i)
+        for (size_t k = 0; k <= i; ++k) {
+            double sum = 0.0;
+            for (size_t j = 0; j <= k; ++j) {
+                const double* column = &m_Factor[Column(j)];
+                sum += column[i - j] * column[k - j];
+            }
+            p[i][k] = p[k][i] = sum;
+        }
+    return p;
+}
+
+}  // namespace rcnet
