@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in(data, size);
     for (int call = 0; call < 64 && !in.Empty(); ++call) {
         int result = 1;
-        switch (in.Byte() % 27) {
+        switch (in.Byte() % 29) {
             case 0:
                 result = RegisterUsage(in.Id(), in.Size(), in.Size(), in.Byte() % 2);
                 break;
@@ -175,6 +175,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 23:
                 result = MarkNetSequenceStart(in.Id());
                 break;
+            case 24: {
+                static const double factors[] = {1.0, 0.99, 0.5, 0.0, -1.0, 2.0};
+                double forgetting = factors[in.Byte() % 6];
+                result = SetNetOnlineLearning(in.Id(), in.Byte() % 8 == 0 ? nullptr : &forgetting);
+                break;
+            }
+            case 25: {
+                const int id = in.Id(), count = in.Count() % 6, inSize = in.Size(), outSize = in.Size();
+                double ins[6 * 4], targets[6 * 4];
+                for (double& v : ins) v = in.Value();
+                for (double& v : targets) v = in.Value();
+                if (in.Byte() == 255) targets[0] = std::numeric_limits<double>::quiet_NaN();
+                result = TrainNetOnline(id, count, inSize, ins, outSize, targets);
+                break;
+            }
             default: {
                 // The three reservoir settings, with values inside, on and past their bounds.
                 static const double values[] = {1.0, 0.5, 0.0, -0.5, 2.0, 1e-300, 1e300, -0.0};

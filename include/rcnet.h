@@ -181,4 +181,21 @@ RCNET_API int RCNET_CALL GenerateNet(int id, int count, int outSize, double* out
  * stream, as always. Pattern files can carry marks too (AddPatternsFromFile). */
 RCNET_API int RCNET_CALL MarkNetSequenceStart(int id);
 
+/* ---- Online learning. */
+
+/* Sets the forgetting factor of online learning, 0 < *forgetting <= 1 (1, the default, weighs every
+ * past step alike; 0.99 forgets with a time constant of about 100 steps), and restarts its least
+ * squares. Another value or a null pointer: 0, unchanged. */
+RCNET_API int RCNET_CALL SetNetOnlineLearning(int id, const double* forgetting);
+
+/* count steps, inputs end to end (count * inSize) and targets end to end (count * outSize): after each
+ * step the readout is updated by recursive least squares from the state and the step's targets, all
+ * outputs at once, starting from the current readout (trained, loaded, or zero when it does not fit the
+ * reservoir), regularised by SetNetRegularization's ridge (1e-2 when 0). It goes on across calls until
+ * something else changes the readout. O(N^2) per step. Sizes other than the network's, a negative count,
+ * null arrays, or states that do not cover the neurons: 0, nothing stepped. A step with values that are
+ * not finite is taken but leaves the readout alone: 0 after all steps (reported). */
+RCNET_API int RCNET_CALL TrainNetOnline(int id, int count, int inSize, const double* ins, int outSize,
+                                        const double* targets);
+
 #endif /* RCNET_H */

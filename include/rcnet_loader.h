@@ -56,6 +56,9 @@ typedef struct RcnetApi {
                                     double* outs);
     int(RCNET_CALL* GenerateNet)(int id, int count, int outSize, double* outs);
     int(RCNET_CALL* MarkNetSequenceStart)(int id);
+    int(RCNET_CALL* SetNetOnlineLearning)(int id, const double* forgetting);
+    int(RCNET_CALL* TrainNetOnline)(int id, int count, int inSize, const double* ins, int outSize,
+                                    const double* targets);
 } RcnetApi;
 
 static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
@@ -117,6 +120,8 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(RunNetSequence);
     RCNET_LOADER_FIND(GenerateNet);
     RCNET_LOADER_FIND(MarkNetSequenceStart);
+    RCNET_LOADER_FIND(SetNetOnlineLearning);
+    RCNET_LOADER_FIND(TrainNetOnline);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;
 }

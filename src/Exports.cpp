@@ -245,4 +245,24 @@ RCNET_API int RCNET_CALL MarkNetSequenceStart(int id) {
     });
 }
 
+// Online learning: the readout updated by recursive least squares after every step.
+
+RCNET_API int RCNET_CALL SetNetOnlineLearning(int id, const double* forgetting) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(forgetting, false);
+        return net.SetOnlineForgetting(*forgetting);
+    });
+}
+
+RCNET_API int RCNET_CALL TrainNetOnline(int id, int count, int inSize, const double* ins, int outSize,
+                                        const double* targets) {
+    return WithSizedNet(id, static_cast<uint32_t>(inSize), static_cast<uint32_t>(outSize), [&](Net& net) {
+        RC_REQUIRE(count >= 0, false);
+        RC_REQUIRE(count == 0 || ((ins || inSize == 0) && (targets || outSize == 0)), false);
+        RC_REQUIRE(uint64_t(count) * (uint64_t(inSize) + uint64_t(outSize)) <= SIZE_MAX / sizeof(double),
+                   false);
+        return net.TrainOnline(static_cast<size_t>(count), ins, targets);
+    });
+}
+
 }  // extern "C"

@@ -86,6 +86,13 @@ bool Net::SetRidge(double ridge) {
     return true;
 }
 
+bool Net::SetOnlineForgetting(double forgetting) {
+    RC_REQUIRE(forgetting > 0 && forgetting <= 1, false);  // NaN fails both
+    m_Forgetting = forgetting;
+    m_Online.reset();
+    return true;
+}
+
 bool Net::SetWashout(int64_t count) {
     RC_REQUIRE(count >= 0, false);
     m_Settings.washout = static_cast<size_t>(count);

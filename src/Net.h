@@ -3,10 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "src/FileOps.h"
+#include "src/OnlineReadout.h"
 #include "src/ReadoutSettings.h"
 #include "src/Reservoire.h"
 #include "src/Types.h"
@@ -62,7 +64,18 @@ public:
     // it gives Learn's weights.
     bool LearnJointly();
 
+    // Online learning: count steps, inputs and targets end to end; after each step the readout is
+    // updated by recursive least squares (src/OnlineReadout.h) from the state and the step's targets,
+    // all outputs at once. The least squares start from the current readout (zero rows when it does not
+    // fit the reservoir), regularised by the ridge setting (1e-2 when it is 0), and go on across calls as
+    // long as nothing else changes the readout. Every step is taken; false (reported) when a step's
+    // values were refused (that step leaves the readout as it was) or the states do not cover the
+    // neurons (then nothing is stepped).
+    bool TrainOnline(size_t count, const double* inputs, const double* targets);
+
     // Each setter reports and returns false, changing nothing, for a value it cannot take.
+    // The forgetting factor of online learning, in (0, 1]; 1 until set. Restarts the least squares.
+    bool SetOnlineForgetting(double forgetting);
     bool SetReadoutMethod(int32_t method);
     bool SetRidge(double ridge);
     bool SetWashout(int64_t count);
@@ -137,6 +150,8 @@ private:
     Vector m_Result;
     size_t m_LearnChunk = 0;  // 0: chosen from the neuron count
     ReadoutSettings m_Settings;
+    double m_Forgetting = 1.0;
+    std::unique_ptr<OnlineReadout> m_Online;  // the least squares in progress, if any
 };
 
 }  // namespace rcnet

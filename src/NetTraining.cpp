@@ -161,6 +161,32 @@ Matrix Net::FitStableQr(bool jointly) {
     return weights;
 }
 
+bool Net::TrainOnline(size_t count, const double* inputs, const double* targets) {
+    const size_t n = m_Reservoir.NeuronCount();
+    // The update reads one state per neuron: neurons added after the input matrix have none.
+    RC_REQUIRE(m_Reservoir.States().size() == n, false);
+    const size_t length = m_UseThreshold ? n + 1 : n;
+    bool fits = m_OutputWeights.size() == m_OutputSize;
+    for (const Vector& row : m_OutputWeights) fits = fits && row.size() == length;
+    // Anything that changed the readout since (training, a load, new neurons) starts the least squares
+    // afresh from it.
+    if (!m_Online || m_Online->Neurons() != n || m_Online->Threshold() != m_UseThreshold ||
+        m_Online->Outputs() != m_OutputSize || m_Online->Weights() != m_OutputWeights) {
+        const double start = m_Settings.ridge > 0 ? m_Settings.ridge : 1e-2;
+        auto online = std::make_unique<OnlineReadout>(n, m_UseThreshold, m_OutputSize, m_Forgetting, start);
+        if (fits) online->Start(m_OutputWeights);
+        m_Online = std::move(online);
+    }
+    bool accepted = true;
+    for (size_t t = 0; t < count; ++t) {
+        m_Reservoir.SetInputs(inputs + t * m_InputSize, m_InputSize);
+        m_Reservoir.Step();
+        accepted = m_Online->Update(m_Reservoir.States().data(), targets + t * m_OutputSize) && accepted;
+    }
+    m_OutputWeights = m_Online->Weights();
+    return accepted;
+}
+
 bool Net::ReadoutFits() const {
     const size_t neurons = m_Reservoir.NeuronCount();
     const size_t needed = m_UseThreshold ? neurons + 1 : neurons;

@@ -315,6 +315,22 @@ class Network:
             self.add_patterns(inputs, targets)
         self.learn(jointly=jointly)
 
+    def set_forgetting(self, forgetting):
+        """Online learning's forgetting factor in (0, 1] (1: every step counts alike); restarts it."""
+        value = ctypes.c_double(float(forgetting))
+        call("SetNetOnlineLearning", self._checked_id(), ctypes.byref(value))
+
+    def partial_fit(self, inputs, targets):
+        """Online learning: steps through the rows of inputs and, after each step, updates the readout
+        by recursive least squares from the state and that row of targets (TrainNetOnline)."""
+        ins = self._rows(inputs, "inputs")
+        outs = _matrix(targets, "targets")
+        if outs.shape != (ins.shape[0], self._outputs):
+            raise ValueError(f"targets must be {ins.shape[0]} rows of {self._outputs}, not {outs.shape}")
+        call("TrainNetOnline", self._checked_id(), ins.shape[0], self._inputs, _doubles(ins), self._outputs,
+             _doubles(outs))
+        return self
+
     # -- files ---------------------------------------------------------------------------------
 
     def save(self, path):

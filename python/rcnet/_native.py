@@ -56,6 +56,8 @@ _SIGNATURES = {
     "RunNetSequence": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
     "GenerateNet": (_INT, [_INT, _INT, _INT, _DOUBLES]),
     "MarkNetSequenceStart": (_INT, [_INT]),
+    "SetNetOnlineLearning": (_INT, [_INT, _DOUBLES]),
+    "TrainNetOnline": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
 }
 
 # One lock for loading the library and for every redirected call: fd 2 is process-wide.

@@ -347,3 +347,21 @@ def test_fit_on_sequences():
         net.reset_state()
         predicted = net.run(SINE[:200, None])[:, 0]
         assert np.sqrt(np.mean((predicted[50:199] - SINE[51:200]) ** 2)) < 1e-3
+
+
+def test_partial_fit_follows_a_changed_signal():
+    # One-step prediction of a sine whose frequency changes: online learning with forgetting adapts.
+    fast = np.sin(0.35 * np.arange(600))
+    with sine_net() as net:
+        net.set_solver("stable")
+        net.learn()
+        before = net.run(fast[400:500, None])[:, 0]
+        assert np.sqrt(np.mean((before - fast[401:501]) ** 2)) > 0.2
+        net.set_forgetting(0.98)
+        net.partial_fit(fast[:400, None], fast[1:401, None])
+        predicted = net.run(fast[400:500, None])[:, 0]
+        assert np.sqrt(np.mean((predicted - fast[401:501]) ** 2)) < 0.01
+        with pytest.raises(ValueError, match="targets must be"):
+            net.partial_fit(fast[:10, None], fast[:9, None])
+        with pytest.raises(rcnet.RcnetError, match="forgetting > 0"):
+            net.set_forgetting(1.5)
