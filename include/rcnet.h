@@ -198,4 +198,35 @@ RCNET_API int RCNET_CALL SetNetOnlineLearning(int id, const double* forgetting);
 RCNET_API int RCNET_CALL TrainNetOnline(int id, int count, int inSize, const double* ins, int outSize,
                                         const double* targets);
 
+/* ---- Reports and what a network holds. */
+
+/* Copies the report lines ("Assertion failed: EXPR, file SOURCE, line N", each ending in a line feed)
+ * that the calling thread's last call into the library made, into buffer, terminated; "" when it made
+ * none. Every other export starts a new last call; this one does not, so asking twice gives the same
+ * lines. At most 8192 bytes of whole lines are kept. Returns 1 when all of them fit into size bytes, 0
+ * when they were cut (buffer then holds the first size - 1 bytes) or buffer is null or size < 1. */
+RCNET_API int RCNET_CALL GetLastReport(char* buffer, int size);
+
+/* Whether report lines also go to stderr (and the debugger's output on Windows): 1, the default, or 0
+ * for hosts that read them with GetLastReport. For the whole process. Returns 1. */
+RCNET_API int RCNET_CALL SetReportEcho(int enabled);
+
+/* The network's input size, output size and threshold flag (1 or 0), as registered or as the last load
+ * left them; a null pointer skips its value. */
+RCNET_API int RCNET_CALL GetNetSizes(int id, int* inSize, int* outSize, int* useThreshold);
+
+/* The number of neurons in the reservoir. */
+RCNET_API int RCNET_CALL GetNetNeuronCount(int id, int* count);
+
+/* The readout's shape: one row per output once trained, each of N + 1 weights with the threshold term
+ * (N without); 0 x 0 before training. */
+RCNET_API int RCNET_CALL GetNetReadoutShape(int id, int* rows, int* columns);
+
+/* Copies the readout weights, row by row (rows * columns values: each row's neuron weights in neuron
+ * order, then the threshold weight). rows and columns must be the readout's shape; otherwise 0. */
+RCNET_API int RCNET_CALL GetNetReadout(int id, int rows, int columns, double* out);
+
+/* The leak rate (SetNetLeakRate; 1 when never set). */
+RCNET_API int RCNET_CALL GetNetLeakRate(int id, double* rate);
+
 #endif /* RCNET_H */

@@ -59,6 +59,13 @@ typedef struct RcnetApi {
     int(RCNET_CALL* SetNetOnlineLearning)(int id, const double* forgetting);
     int(RCNET_CALL* TrainNetOnline)(int id, int count, int inSize, const double* ins, int outSize,
                                     const double* targets);
+    int(RCNET_CALL* GetLastReport)(char* buffer, int size);
+    int(RCNET_CALL* SetReportEcho)(int enabled);
+    int(RCNET_CALL* GetNetSizes)(int id, int* inSize, int* outSize, int* useThreshold);
+    int(RCNET_CALL* GetNetNeuronCount)(int id, int* count);
+    int(RCNET_CALL* GetNetReadoutShape)(int id, int* rows, int* columns);
+    int(RCNET_CALL* GetNetReadout)(int id, int rows, int columns, double* out);
+    int(RCNET_CALL* GetNetLeakRate)(int id, double* rate);
 } RcnetApi;
 
 static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
@@ -122,6 +129,13 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(MarkNetSequenceStart);
     RCNET_LOADER_FIND(SetNetOnlineLearning);
     RCNET_LOADER_FIND(TrainNetOnline);
+    RCNET_LOADER_FIND(GetLastReport);
+    RCNET_LOADER_FIND(SetReportEcho);
+    RCNET_LOADER_FIND(GetNetSizes);
+    RCNET_LOADER_FIND(GetNetNeuronCount);
+    RCNET_LOADER_FIND(GetNetReadoutShape);
+    RCNET_LOADER_FIND(GetNetReadout);
+    RCNET_LOADER_FIND(GetNetLeakRate);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;
 }

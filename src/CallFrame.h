@@ -18,6 +18,7 @@ constexpr char kReportSource[] = "Exports";
 // Runs body (returning bool) and turns its result into 1 or 0; any exception becomes a report and 0.
 template <typename Body>
 int Guarded(Body&& body) noexcept {
+    BeginCallReports();
     try {
         return body() ? 1 : 0;
     } catch (const std::bad_alloc&) {

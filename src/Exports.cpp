@@ -10,6 +10,7 @@
 #include "src/CallFrame.h"
 #include "src/PatternFile.h"
 #include "src/Random.h"
+#include "src/Report.h"
 
 using rcnet::Net;
 using rcnet::NetManager;
@@ -42,6 +43,7 @@ RCNET_API int RCNET_CALL UnregisterUsage(int id) {
 }
 
 RCNET_API void RCNET_CALL Randomize(unsigned int seed) {
+    rcnet::BeginCallReports();
     rcnet::srand(seed);
 }
 
@@ -262,6 +264,70 @@ RCNET_API int RCNET_CALL TrainNetOnline(int id, int count, int inSize, const dou
         RC_REQUIRE(uint64_t(count) * (uint64_t(inSize) + uint64_t(outSize)) <= SIZE_MAX / sizeof(double),
                    false);
         return net.TrainOnline(static_cast<size_t>(count), ins, targets);
+    });
+}
+
+// Reports and what a network holds, read without parsing files or stderr.
+
+RCNET_API int RCNET_CALL GetLastReport(char* buffer, int size) {
+    // Not a call of its own: the reports it hands over stay for the next asker.
+    if (!buffer || size <= 0) return 0;
+    return rcnet::CopyCallReports(buffer, static_cast<unsigned>(size)) < static_cast<unsigned>(size) ? 1 : 0;
+}
+
+RCNET_API int RCNET_CALL SetReportEcho(int enabled) {
+    rcnet::BeginCallReports();
+    rcnet::SetReportEcho(enabled != 0);
+    return 1;
+}
+
+RCNET_API int RCNET_CALL GetNetSizes(int id, int* inSize, int* outSize, int* useThreshold) {
+    return WithNet(id, [&](Net& net) {
+        if (inSize) *inSize = static_cast<int>(net.InputSize());
+        if (outSize) *outSize = static_cast<int>(net.OutputSize());
+        if (useThreshold) *useThreshold = net.UseThreshold() ? 1 : 0;
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL GetNetNeuronCount(int id, int* count) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(count, false);
+        *count = static_cast<int>(net.Reservoir().NeuronCount());
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL GetNetReadoutShape(int id, int* rows, int* columns) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(rows && columns, false);
+        const rcnet::Matrix& weights = net.OutputWeights();
+        *rows = static_cast<int>(weights.size());
+        *columns = static_cast<int>(weights.empty() ? 0 : weights[0].size());
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL GetNetReadout(int id, int rows, int columns, double* out) {
+    return WithNet(id, [&](Net& net) {
+        const rcnet::Matrix& weights = net.OutputWeights();
+        const size_t length = weights.empty() ? 0 : weights[0].size();
+        RC_REQUIRE(rows >= 0 && size_t(rows) == weights.size() && columns >= 0 && size_t(columns) == length,
+                   false);
+        RC_REQUIRE(out || rows == 0 || columns == 0, false);
+        // A loaded file's rows may differ in length: every row must have the first one's.
+        for (const Vector& row : weights) RC_REQUIRE(row.size() == length, false);
+        for (size_t i = 0; i < weights.size(); ++i)
+            std::copy(weights[i].begin(), weights[i].end(), out + i * length);
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL GetNetLeakRate(int id, double* rate) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(rate, false);
+        *rate = net.Reservoir().LeakRate();
+        return true;
     });
 }
 

@@ -1,13 +1,25 @@
 #include "src/Report.h"
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/Diagnostics.h"
 
 namespace rcnet {
 namespace {
 thread_local ReportHook t_Hook;
+// Plain arrays: nothing to construct, nothing to allocate.
+thread_local char t_Kept[kKeptReportBytes];
+thread_local unsigned t_KeptLength = 0;
+std::atomic<bool> g_Echo{true};
+
+void Keep(const char* line, unsigned length) noexcept {
+    if (length > kKeptReportBytes - t_KeptLength) return;
+    std::memcpy(t_Kept + t_KeptLength, line, length);
+    t_KeptLength += length;
 }
+}  // namespace
 
 void ReportFailure(const char* expression, const char* source, int line) noexcept {
     // One buffer and one write, so that reports from several threads never interleave within a line.
@@ -19,11 +31,29 @@ void ReportFailure(const char* expression, const char* source, int line) noexcep
         length = sizeof text - 1;
         text[length - 1] = '\n';
     }
+    Keep(text, static_cast<unsigned>(length));
     if (t_Hook.sink) {
         t_Hook.sink(text, t_Hook.context);
-    } else {
+    } else if (g_Echo.load(std::memory_order_relaxed)) {
         platform::WriteDiagnosticLine(text, static_cast<size_t>(length));
     }
+}
+
+void BeginCallReports() noexcept {
+    t_KeptLength = 0;
+}
+
+unsigned CopyCallReports(char* buffer, unsigned size) noexcept {
+    if (buffer && size > 0) {
+        const unsigned copied = t_KeptLength < size ? t_KeptLength : size - 1;
+        std::memcpy(buffer, t_Kept, copied);
+        buffer[copied] = '\0';
+    }
+    return t_KeptLength;
+}
+
+void SetReportEcho(bool on) noexcept {
+    g_Echo.store(on, std::memory_order_relaxed);
 }
 
 ReportHook SetThreadReportHook(ReportHook hook) noexcept {

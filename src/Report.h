@@ -16,6 +16,19 @@ struct ReportHook {
 // Installs a hook for the calling thread and returns the previous one (a null sink restores the default).
 ReportHook SetThreadReportHook(ReportHook hook) noexcept;
 
+// Every report line is also kept for the calling thread, from the start of its current call into the
+// library (BeginCallReports, which every export's frame calls) on, so that a host can ask for them
+// (GetLastReport) instead of reading stderr. At most kKeptReportBytes are kept: whole lines, the first
+// ones.
+constexpr unsigned kKeptReportBytes = 8192;
+void BeginCallReports() noexcept;
+// Copies the kept lines into buffer (size bytes, always terminated when size > 0); returns their length.
+unsigned CopyCallReports(char* buffer, unsigned size) noexcept;
+
+// Whether reports without a hook also go to the diagnostic output (stderr, and the debugger on Windows);
+// on until a host turns it off, for the whole process.
+void SetReportEcho(bool on) noexcept;
+
 }  // namespace rcnet
 
 // Both macros name the failed expression by its own text and need a constant `kReportSource` in scope

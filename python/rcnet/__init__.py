@@ -55,17 +55,6 @@ def _matrix(values, what):
     return array
 
 
-def _read_header(path):
-    # The library cannot tell a loaded network's sizes, but the file starts with them.
-    tokens = []
-    with open(path, "rb") as file:
-        for line in file:
-            tokens += line.split()
-            if len(tokens) >= 3:
-                return int(tokens[0]), int(tokens[1]), int(tokens[2]) != 0
-    raise ValueError(f"{os.fspath(path)!r} has no network header")
-
-
 def _link_count(count):
     # The library reads a negative count as a huge one and only warns; in Python it is a plain mistake.
     count = int(count)
@@ -136,6 +125,28 @@ class Network:
         return self._threshold
 
     @property
+    def neuron_count(self):
+        count = ctypes.c_int()
+        call("GetNetNeuronCount", self._checked_id(), ctypes.byref(count))
+        return count.value
+
+    @property
+    def readout(self):
+        """The readout weights: one row per output, each neuron's weight then the threshold's (0 x 0
+        before training)."""
+        rows, columns = ctypes.c_int(), ctypes.c_int()
+        call("GetNetReadoutShape", self._checked_id(), ctypes.byref(rows), ctypes.byref(columns))
+        weights = np.empty((rows.value, columns.value), dtype=np.float64)
+        call("GetNetReadout", self._checked_id(), rows.value, columns.value, _doubles(weights))
+        return weights
+
+    @property
+    def leak_rate(self):
+        rate = ctypes.c_double()
+        call("GetNetLeakRate", self._checked_id(), ctypes.byref(rate))
+        return rate.value
+
+    @property
     def closed(self):
         return not self._open
 
@@ -163,8 +174,7 @@ class Network:
             return
         self._open = False
         try:
-            # Straight to the library: the collector may run while this thread holds the call lock,
-            # and unregistering never reports.
+            # Straight to the library: unregistering never fails.
             library().UnregisterUsage(self._id)
         except Exception:
             pass
@@ -339,4 +349,9 @@ class Network:
     def load_into(self, path):
         """Replaces this network by the file's; on failure it stays as it was."""
         call("LoadNetFromFile", self._checked_id(), os.fsencode(path))
-        self._inputs, self._outputs, self._threshold = _read_header(path)
+        self._inputs, self._outputs, self._threshold = self._sizes()
+
+    def _sizes(self):
+        ins, outs, threshold = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
+        call("GetNetSizes", self._checked_id(), ctypes.byref(ins), ctypes.byref(outs), ctypes.byref(threshold))
+        return ins.value, outs.value, bool(threshold.value)

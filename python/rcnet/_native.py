@@ -1,9 +1,8 @@
-"""Loading librcnet.so and calling its exports with their reports captured."""
+"""Loading librcnet.so and calling its exports; each call's report lines come from GetLastReport."""
 
 import ctypes
 import os
 import sys
-import tempfile
 import threading
 import warnings
 from pathlib import Path
@@ -58,12 +57,19 @@ _SIGNATURES = {
     "MarkNetSequenceStart": (_INT, [_INT]),
     "SetNetOnlineLearning": (_INT, [_INT, _DOUBLES]),
     "TrainNetOnline": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
+    "GetLastReport": (_INT, [ctypes.c_char_p, _INT]),
+    "SetReportEcho": (_INT, [_INT]),
+    "GetNetSizes": (_INT, [_INT, ctypes.POINTER(_INT), ctypes.POINTER(_INT), ctypes.POINTER(_INT)]),
+    "GetNetNeuronCount": (_INT, [_INT, ctypes.POINTER(_INT)]),
+    "GetNetReadoutShape": (_INT, [_INT, ctypes.POINTER(_INT), ctypes.POINTER(_INT)]),
+    "GetNetReadout": (_INT, [_INT, _INT, _INT, _DOUBLES]),
+    "GetNetLeakRate": (_INT, [_INT, _DOUBLES]),
 }
 
-# One lock for loading the library and for every redirected call: fd 2 is process-wide.
+# Loading only: calls run without a lock, in parallel where the library allows.
 _lock = threading.Lock()
 _lib = None
-_capture = None  # (pid, fd) of the file that receives fd 2 during calls
+_KEPT_REPORT_BYTES = 8192  # what the library keeps of one call's reports
 
 
 def library_path():
@@ -84,6 +90,9 @@ def _load():
         function = getattr(lib, name)
         function.restype = restype
         function.argtypes = argtypes
+    # Reports come back through GetLastReport and become errors and warnings; stderr stays the
+    # program's own.
+    lib.SetReportEcho(0)
     return lib
 
 
@@ -97,39 +106,26 @@ def library():
     return _lib
 
 
-def _capture_fd():
-    # Reused across calls to keep propagate loops cheap; a forked child must not share its offset.
-    global _capture
-    if _capture is None or _capture[0] != os.getpid():
-        fd, name = tempfile.mkstemp(prefix="rcnet-stderr-")
-        os.unlink(name)
-        _capture = (os.getpid(), fd)
-    return _capture[1]
+_local = threading.local()
+
+
+def _reports(lib):
+    # A one-byte buffer holds the whole text only when there is none: the common case costs one call.
+    probe = getattr(_local, "probe", None)
+    if probe is None:
+        probe = _local.probe = ctypes.create_string_buffer(1)
+        _local.text = ctypes.create_string_buffer(_KEPT_REPORT_BYTES + 1)
+    if lib.GetLastReport(probe, 1):
+        return []
+    lib.GetLastReport(_local.text, _KEPT_REPORT_BYTES + 1)
+    return [line for line in _local.text.value.decode("utf-8", "replace").splitlines() if line.strip()]
 
 
 def call_raw(name, *args):
-    """Calls an export with fd 2 redirected; returns (result, report lines)."""
-    function = getattr(library(), name)
-    with _lock:
-        # Python's own buffered text must not land in the capture.
-        try:
-            sys.stderr.flush()
-        except (AttributeError, ValueError, OSError):
-            pass
-        fd = _capture_fd()
-        os.ftruncate(fd, 0)
-        os.lseek(fd, 0, os.SEEK_SET)
-        saved = os.dup(2)
-        try:
-            os.dup2(fd, 2)
-            result = function(*args)
-        finally:
-            os.dup2(saved, 2)
-            os.close(saved)
-        size = os.lseek(fd, 0, os.SEEK_CUR)
-        text = os.pread(fd, size, 0) if size else b""
-    reports = [line for line in text.decode("utf-8", "replace").splitlines() if line.strip()]
-    return result, reports
+    """Calls an export; returns (result, the report lines this call made on this thread)."""
+    lib = library()
+    result = getattr(lib, name)(*args)
+    return result, _reports(lib)
 
 
 def call(name, *args, stacklevel=3):

@@ -365,3 +365,42 @@ def test_partial_fit_follows_a_changed_signal():
             net.partial_fit(fast[:10, None], fast[:9, None])
         with pytest.raises(rcnet.RcnetError, match="forgetting > 0"):
             net.set_forgetting(1.5)
+
+
+def test_sizes_and_weights_come_from_the_library(tmp_path):
+    with trained_sine_net() as net:
+        assert net.neuron_count == 30
+        weights = net.readout
+        assert weights.shape == (1, 31)
+        state = net.state(30)
+        assert net.propagate(SINE[0])[0] == pytest.approx(weights[0, :30] @ net.state(30) + weights[0, 30])
+        assert not np.array_equal(state, net.state(30))
+        net.set_leak_rate(0.5)
+        assert net.leak_rate == 0.5
+        path = tmp_path / "net.txt"
+        net.save(path)
+    with rcnet.Network(3, 2, threshold=False) as other:
+        other.load_into(path)
+        assert (other.inputs, other.outputs, other.threshold) == (1, 1, True)
+        assert other.leak_rate == 0.5
+
+
+def test_threads_train_in_parallel_without_mixing_reports():
+    errors = []
+
+    def work(seed):
+        try:
+            with sine_net(seed=seed, neurons=60) as net:
+                net.set_solver("stable")
+                net.learn()
+                with pytest.raises(rcnet.RcnetError, match="InputSize"):
+                    net.propagate(np.zeros(2))
+        except Exception as error:  # noqa: BLE001 - collected for the assertion below
+            errors.append(error)
+
+    threads = [threading.Thread(target=work, args=(seed,)) for seed in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert errors == []

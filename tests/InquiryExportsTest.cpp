@@ -1,0 +1,132 @@
+// What a host can ask the library: the last call's report lines, and what a network holds.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "include/rcnet.h"
+#include "tests/support/SameBits.h"
+#include "tests/support/SignalNet.h"
+
+namespace {
+
+using rcnet::test::BuildSignalNet;
+using rcnet::test::NetOf;
+using rcnet::test::SameBits;
+
+class Inquiry : public testing::Test {
+protected:
+    void SetUp() override { SetReportEcho(0); }
+    void TearDown() override {
+        SetReportEcho(1);
+        for (int id = 7400; id < 7405; ++id) UnregisterUsage(id);
+    }
+};
+
+std::string LastReport() {
+    std::vector<char> buffer(20000);
+    EXPECT_EQ(GetLastReport(buffer.data(), static_cast<int>(buffer.size())), 1);
+    return buffer.data();
+}
+
+TEST_F(Inquiry, LastReportIsTheLastCallsLines) {
+    ASSERT_EQ(RegisterUsage(7400, 2, 1, 1), 1);
+    EXPECT_EQ(RegisterUsage(7400, 2, 1, 1), 0);
+    const std::string first = LastReport();
+    EXPECT_EQ(first.rfind("Assertion failed: it == m_Nets.end(), file NetManager, line ", 0), 0u) << first;
+    EXPECT_EQ(LastReport(), first) << "asking does not start a new call";
+    double out;
+    const double in[2] = {0, 0};
+    EXPECT_EQ(PropagatePattern(7400, 3, in, 1, &out), 0);
+    EXPECT_NE(LastReport().find("net->InputSize() == size_t(inSize)"), std::string::npos);
+    ASSERT_EQ(AddNeuronsToNet(7400, 3, 1), 1);
+    EXPECT_EQ(LastReport(), "") << "a call without reports leaves none";
+
+    // Cut to the buffer, always terminated.
+    EXPECT_EQ(RegisterUsage(7400, 2, 1, 1), 0);
+    char small[10];
+    EXPECT_EQ(GetLastReport(small, sizeof small), 0);
+    EXPECT_EQ(std::string(small), "Assertion");
+    EXPECT_EQ(GetLastReport(nullptr, 100), 0);
+    EXPECT_EQ(GetLastReport(small, 0), 0);
+
+    // Each thread has its own.
+    std::string other;
+    std::thread thread([&] {
+        ASSERT_EQ(AddNeuronsToNet(7400, 1, 1), 1);
+        other = LastReport();
+    });
+    thread.join();
+    EXPECT_EQ(other, "");
+    EXPECT_EQ(LastReport().rfind("Assertion failed: it == m_Nets.end()", 0), 0u);
+}
+
+TEST_F(Inquiry, ManyReportsKeepWholeFirstLines) {
+    // Two inputs, an input matrix of one row: every step reports, and goes on.
+    ASSERT_EQ(RegisterUsage(7401, 2, 1, 1), 1);
+    ASSERT_EQ(AddNeuronsToNet(7401, 4, 1), 1);
+    ASSERT_EQ(InitNetInputMatrix(7401, 1), 1);
+    std::vector<double> ins(2 * 500, 0.5), outs(500);
+    EXPECT_EQ(RunNetSequence(7401, 500, 2, ins.data(), 1, outs.data()), 0);
+    const std::string text = LastReport();
+    EXPECT_LE(text.size(), 8192u);
+    EXPECT_GT(text.size(), 8000u);
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(text.rfind("Assertion failed: inputs.size() == m_Inputs.size(), file Reservoire", 0), 0u);
+}
+
+TEST_F(Inquiry, EchoGoesToStderrOnlyWhenOn) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(UnregisterUsage(7402), 1);
+    EXPECT_EQ(LoadNetFromFile(7402, "x"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_NE(LastReport().find("it != m_Nets.end()"), std::string::npos);
+    SetReportEcho(1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadNetFromFile(7402, "x"), 0);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("it != m_Nets.end()"), std::string::npos);
+}
+
+TEST_F(Inquiry, SizesNeuronsReadoutAndLeakRate) {
+    BuildSignalNet(7403, 2, 3, true, 20, 50, 6, 0);
+    int in = -1, out = -1, threshold = -1, neurons = -1, rows = -1, columns = -1;
+    ASSERT_EQ(GetNetSizes(7403, &in, &out, &threshold), 1);
+    EXPECT_EQ(in, 2);
+    EXPECT_EQ(out, 3);
+    EXPECT_EQ(threshold, 1);
+    EXPECT_EQ(GetNetSizes(7403, nullptr, &out, nullptr), 1);
+    ASSERT_EQ(GetNetNeuronCount(7403, &neurons), 1);
+    EXPECT_EQ(neurons, 20);
+    ASSERT_EQ(GetNetReadoutShape(7403, &rows, &columns), 1);
+    EXPECT_EQ(rows, 0);
+    EXPECT_EQ(columns, 0);
+    EXPECT_EQ(GetNetReadout(7403, 0, 0, nullptr), 1);
+    ASSERT_EQ(LearnNet(7403), 1);
+    ASSERT_EQ(GetNetReadoutShape(7403, &rows, &columns), 1);
+    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(columns, 21);
+    std::vector<double> weights(63, -7.0);
+    ASSERT_EQ(GetNetReadout(7403, 3, 21, weights.data()), 1);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(SameBits(std::vector<double>(weights.begin() + 21 * i, weights.begin() + 21 * (i + 1)),
+                             NetOf(7403).OutputWeights()[i]));
+    std::vector<double> untouched(63, -7.0);
+    EXPECT_EQ(GetNetReadout(7403, 3, 20, untouched.data()), 0);
+    EXPECT_EQ(GetNetReadout(7403, 2, 21, untouched.data()), 0);
+    EXPECT_EQ(GetNetReadout(7403, 3, 21, nullptr), 0);
+    EXPECT_EQ(untouched, std::vector<double>(63, -7.0));
+    EXPECT_EQ(GetNetNeuronCount(7403, nullptr), 0);
+    EXPECT_EQ(GetNetReadoutShape(7403, &rows, nullptr), 0);
+    double rate = 0;
+    ASSERT_EQ(GetNetLeakRate(7403, &rate), 1);
+    EXPECT_EQ(rate, 1.0);
+    const double leak = 0.25;
+    ASSERT_EQ(SetNetLeakRate(7403, &leak), 1);
+    ASSERT_EQ(GetNetLeakRate(7403, &rate), 1);
+    EXPECT_EQ(rate, 0.25);
+    EXPECT_EQ(GetNetLeakRate(7403, nullptr), 0);
+    EXPECT_EQ(GetNetSizes(7499, &in, &out, &threshold), 0);
+}
+
+}  // namespace
