@@ -277,13 +277,21 @@ class Network:
         return out
 
     def propagate(self, x):
-        """One reservoir step with input vector x; returns the outputs."""
+        """One reservoir step with input vector x; returns the outputs (run() takes many steps in one
+        call)."""
         ins = np.ascontiguousarray(np.atleast_1d(x), dtype=np.float64)
         if ins.ndim != 1:
-            raise ValueError("propagate takes one input vector; use propagate_series for rows")
-        outs = np.empty(self._outputs, dtype=np.float64)
-        call("PropagatePattern", self._checked_id(), ins.size, _doubles(ins), outs.size, _doubles(outs))
-        return outs
+            raise ValueError("propagate takes one input vector; use run for rows")
+        if ins.size != self._inputs:
+            raise ValueError(f"expected {self._inputs} inputs, got {ins.size}")
+        # Kept between steps: a step is short, and building ctypes views costs more than copying.
+        buffers = getattr(self, "_step_buffers", None)
+        if buffers is None or len(buffers[0]) != self._inputs or len(buffers[1]) != self._outputs:
+            buffers = self._step_buffers = ((ctypes.c_double * self._inputs)(), (ctypes.c_double * self._outputs)())
+        step_in, step_out = buffers
+        step_in[:] = ins.tolist()
+        call("PropagatePattern", self._checked_id(), self._inputs, step_in, self._outputs, step_out)
+        return np.array(step_out, dtype=np.float64)
 
     def _rows(self, xs, what="xs"):
         rows = np.ascontiguousarray(xs, dtype=np.float64)

@@ -81,7 +81,7 @@ def test_numpy_shapes():
         assert y.shape == (2,) and y.dtype == np.float64
         ys = net.propagate_series(np.asfortranarray(rng.uniform(-1, 1, (7, 3))))
         assert ys.shape == (7, 2) and ys.dtype == np.float64 and np.all(np.isfinite(ys))
-        with pytest.raises(rcnet.RcnetError, match="PropagatePattern"):
+        with pytest.raises(ValueError, match="expected 3 inputs, got 2"):
             net.propagate([1.0, 2.0])
 
 
@@ -393,8 +393,8 @@ def test_threads_train_in_parallel_without_mixing_reports():
             with sine_net(seed=seed, neurons=60) as net:
                 net.set_solver("stable")
                 net.learn()
-                with pytest.raises(rcnet.RcnetError, match="InputSize"):
-                    net.propagate(np.zeros(2))
+                with pytest.raises(rcnet.RcnetError, match="count >= 0"):
+                    net.set_washout(-1)
         except Exception as error:  # noqa: BLE001 - collected for the assertion below
             errors.append(error)
 
