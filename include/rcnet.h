@@ -229,4 +229,12 @@ RCNET_API int RCNET_CALL GetNetReadout(int id, int rows, int columns, double* ou
 /* The leak rate (SetNetLeakRate; 1 when never set). */
 RCNET_API int RCNET_CALL GetNetLeakRate(int id, double* rate);
 
+/* ---- Files. */
+
+/* The significant digits of the doubles SaveNetToFile writes, weights and reservoir alike: 6, the
+ * default and the file format's own (byte for byte), 7 to 17, or 0 for the shortest text that reads
+ * back as the same double (lossless; NaNs keep sign and payload). A setting of the running network, kept
+ * across LoadNetFromFile; readers accept every form. Another value: 0, unchanged. */
+RCNET_API int RCNET_CALL SetNetFilePrecision(int id, int digits);
+
 #endif /* RCNET_H */

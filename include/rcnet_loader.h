@@ -66,6 +66,7 @@ typedef struct RcnetApi {
     int(RCNET_CALL* GetNetReadoutShape)(int id, int* rows, int* columns);
     int(RCNET_CALL* GetNetReadout)(int id, int rows, int columns, double* out);
     int(RCNET_CALL* GetNetLeakRate)(int id, double* rate);
+    int(RCNET_CALL* SetNetFilePrecision)(int id, int digits);
 } RcnetApi;
 
 static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
@@ -136,6 +137,7 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(GetNetReadoutShape);
     RCNET_LOADER_FIND(GetNetReadout);
     RCNET_LOADER_FIND(GetNetLeakRate);
+    RCNET_LOADER_FIND(SetNetFilePrecision);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;
 }

@@ -331,4 +331,8 @@ RCNET_API int RCNET_CALL GetNetLeakRate(int id, double* rate) {
     });
 }
 
+RCNET_API int RCNET_CALL SetNetFilePrecision(int id, int digits) {
+    return WithNet(id, [&](Net& net) { return net.SetFilePrecision(digits); });
+}
+
 }  // extern "C"

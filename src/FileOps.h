@@ -37,19 +37,41 @@ inline constexpr char kLineEnd[] = "\r\n";
 inline constexpr char kLineEnd[] = "\n";
 #endif
 
-// "%.6g" with an exponent of at least three digits.
-inline std::string FormatDouble(double value) {
-    if (value != value) return "nan";
+// The significant digits a file's doubles are written with: 6, the file format's own, up to 17, or
+// kExactDigits for the shortest text that reads back as the same double, NaN payloads and signs included.
+inline constexpr int kFileDigits = 6;
+inline constexpr int kExactDigits = 0;
+
+namespace fileops {
+// "1e-7" -> "1e-007": the file format's exponents have three digits at least.
+inline void PadExponent(std::string& text) {
+    const size_t e = text.find('e');
+    if (e == std::string::npos) return;
+    const size_t digits = text.size() - (e + 2);  // after "e+" or "e-"
+    if (digits < 3) text.insert(e + 2, 3 - digits, '0');
+}
+}  // namespace fileops
+
+// "%.<digits>g" (6 by default) with an exponent of at least three digits; digits kExactDigits: the
+// shortest round trip, and a NaN as "nan(0x<payload>)" with its sign, so that its bits come back too.
+inline std::string FormatDouble(double value, int digits = kFileDigits) {
+    if (value != value) {
+        if (digits != kExactDigits) return "nan";
+        uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        char payload[32];
+        std::snprintf(payload, sizeof payload, "nan(0x%llx)",
+                      static_cast<unsigned long long>(bits & ((uint64_t{1} << 52) - 1)));
+        return (bits >> 63 ? "-" : "") + std::string(payload);
+    }
     if (value == std::numeric_limits<double>::infinity()) return "inf";
     if (value == -std::numeric_limits<double>::infinity()) return "-inf";
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
+    const auto result = digits == kExactDigits ? std::to_chars(buffer, buffer + sizeof buffer, value)
+                                               : std::to_chars(buffer, buffer + sizeof buffer, value,
+                                                               std::chars_format::general, digits);
     std::string text(buffer, result.ptr);
-    const size_t e = text.find('e');
-    if (e != std::string::npos) {
-        const size_t digits = text.size() - (e + 2);  // after "e+" or "e-"
-        if (digits < 3) text.insert(e + 2, 3 - digits, '0');
-    }
+    fileops::PadExponent(text);
     return text;
 }
 
@@ -63,17 +85,19 @@ inline std::string FormatDoubleExact(double value) {
 // Collects a file's text in memory; the caller writes it out in one piece.
 class TextWriter {
 public:
+    explicit TextWriter(int digits = kFileDigits) : m_Digits(digits) {}
     void Word(const char* word) { m_Text += word; }
     void DoubleExact(double value) { m_Text += FormatDoubleExact(value); }
     void Count(uint32_t value) { m_Text += std::to_string(value); }
     void Signed(int32_t value) { m_Text += std::to_string(value); }
     void Flag(bool value) { m_Text += value ? '1' : '0'; }
-    void Double(double value) { m_Text += FormatDouble(value); }
+    void Double(double value) { m_Text += FormatDouble(value, m_Digits); }
     void Blank() { m_Text += ' '; }
     void EndLine() { m_Text += kLineEnd; }
     const std::string& Text() const { return m_Text; }
 
 private:
+    int m_Digits;
     std::string m_Text;
 };
 
@@ -179,6 +203,7 @@ public:
                 return Refused(range ? Problem::OutOfRange : Problem::NotANumber, Describe(what), m_Pos);
             }
             value = parsed;
+            if (parsed != parsed) NanWithPayload(m_Data + at, m_Data + end, value);
             Accept(end);
             return true;
         }
@@ -244,6 +269,25 @@ private:
         } else {
             return what();
         }
+    }
+
+    // "nan(0x<hex>)" (after an optional sign) as the exact-digits writer gives it: value gets that
+    // payload and sign; any other NaN text keeps what the conversion made of it. (Through memory only:
+    // a 32-bit x87 return would quiet a signalling NaN.)
+    static void NanWithPayload(const char* p, const char* end, double& value) {
+        const bool negative = p < end && *p == '-';
+        const char* q = p + (negative ? 1 : 0);
+        if (end - q < 7 || std::memcmp(q, "nan(0x", 6) != 0 || end[-1] != ')') return;
+        uint64_t payload = 0;
+        for (q += 6; q < end - 1; ++q) {
+            const char c = Lower(*q);
+            const int digit = IsDigit(c) ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (digit < 0 || payload >> 48) return;
+            payload = payload * 16 + static_cast<uint64_t>(digit);
+        }
+        if (payload == 0 || payload >> 52) return;  // 0 would be infinity, not a NaN
+        const uint64_t bits = (uint64_t{negative} << 63) | (uint64_t{0x7FF} << 52) | payload;
+        std::memcpy(&value, &bits, sizeof value);
     }
 
     // The length of the longest prefix of [p, end) that the text of some double starts with. Reading a

@@ -93,6 +93,12 @@ bool Net::SetOnlineForgetting(double forgetting) {
     return true;
 }
 
+bool Net::SetFilePrecision(int32_t digits) {
+    RC_REQUIRE(digits == kExactDigits || (digits >= kFileDigits && digits <= 17), false);
+    m_FileDigits = digits;
+    return true;
+}
+
 bool Net::SetWashout(int64_t count) {
     RC_REQUIRE(count >= 0, false);
     m_Settings.washout = static_cast<size_t>(count);

@@ -74,6 +74,10 @@ public:
     bool TrainOnline(size_t count, const double* inputs, const double* targets);
 
     // Each setter reports and returns false, changing nothing, for a value it cannot take.
+    // The significant digits of the doubles Save writes: kFileDigits (6, the default), 7 to 17, or
+    // kExactDigits (0) for the shortest text that reads back bit for bit. Kept across loads.
+    bool SetFilePrecision(int32_t digits);
+    int32_t FilePrecision() const { return m_FileDigits; }
     // The forgetting factor of online learning, in (0, 1]; 1 until set. Restarts the least squares.
     bool SetOnlineForgetting(double forgetting);
     bool SetReadoutMethod(int32_t method);
@@ -151,6 +155,7 @@ private:
     size_t m_LearnChunk = 0;  // 0: chosen from the neuron count
     ReadoutSettings m_Settings;
     double m_Forgetting = 1.0;
+    int32_t m_FileDigits = kFileDigits;
     std::unique_ptr<OnlineReadout> m_Online;  // the least squares in progress, if any
 };
 

@@ -18,7 +18,7 @@ bool ReadLeakRate(TextReader& in, double& rate) {
 }  // namespace
 
 bool Net::Save(const std::string& path) const {
-    TextWriter out;
+    TextWriter out(m_FileDigits);
     Write(out);
     return platform::ReplaceFileContents(path, out.Text());
 }

@@ -6,6 +6,9 @@
 #include <limits>
 #include <string>
 
+#include <cstring>
+#include <vector>
+
 #include "src/FileOps.h"
 #include "tests/support/Lines.h"
 #include "tests/support/ReportCapture.h"
@@ -214,6 +217,74 @@ TEST(FileOps, ReadsFilesAcrossBufferBoundaries) {
     ASSERT_EQ(read.size(), 30000u);
     for (int i = 0; i < 30000; i += 997)
         EXPECT_EQ(FormatDouble(read[i][0]), FormatDouble(i * 1.000001 + 0.5));
+}
+
+}  // namespace
+
+namespace {
+
+uint64_t BitsOf(double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+// At kExactDigits every double comes back with its bits, NaN payloads and signs, subnormals, both
+// zeros and the extremes included; at 7 to 17 digits the value to that many digits.
+TEST(FileOps, ExactDigitsRoundTripEveryDouble) {
+    std::vector<uint64_t> patterns = {0,
+                                      uint64_t{1} << 63,
+                                      1,                      // the smallest subnormal
+                                      0x000FFFFFFFFFFFFFull,  // the largest subnormal
+                                      0x0010000000000000ull,  // the smallest normal
+                                      0x7FEFFFFFFFFFFFFFull,  // the largest finite
+                                      0xFFEFFFFFFFFFFFFFull,
+                                      0x7FF0000000000000ull,  // infinities
+                                      0xFFF0000000000000ull,
+                                      0x7FF8000000000000ull,  // quiet NaNs
+                                      0xFFF8000000000000ull,
+                                      0x7FF0000000000001ull,  // signalling NaN payloads
+                                      0xFFF4000000000123ull,
+                                      0x7FFFFFFFFFFFFFFFull,
+                                      0x3FB999999999999Aull};  // 0.1
+    uint64_t state = 2026;
+    for (int i = 0; i < 200000; ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        patterns.push_back(state ^ (state >> 29));
+    }
+    std::string text;
+    for (uint64_t bits : patterns) {
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        text += FormatDouble(v, kExactDigits) + (bits % 5 ? " " : "\n");
+    }
+    TextReader in(text);
+    for (uint64_t bits : patterns) {
+        double read = 0;
+        ASSERT_TRUE(in.Double(read)) << std::hex << bits << ": " << in.Stop().reason;
+        ASSERT_EQ(BitsOf(read), bits) << std::hex << bits;
+    }
+    // Digits between the file's 6 and 17: the value to that many significant digits, exponents padded.
+    EXPECT_EQ(FormatDouble(0.1, 17), "0.10000000000000001");
+    EXPECT_EQ(FormatDouble(1.0 / 3, 9), "0.333333333");
+    EXPECT_EQ(FormatDouble(1e-7, 8), "1e-007");
+    EXPECT_EQ(FormatDouble(1e-7, kExactDigits), "1e-007");
+    EXPECT_EQ(FormatDouble(-0.0, kExactDigits), "-0");
+    EXPECT_EQ(FormatDouble(std::numeric_limits<double>::quiet_NaN(), 6), "nan") << "the file format's own";
+    TextWriter six, exact(kExactDigits);
+    six.Double(0.1 + 0.2);
+    exact.Double(0.1 + 0.2);
+    EXPECT_EQ(six.Text(), "0.3");
+    EXPECT_EQ(exact.Text(), "0.30000000000000004");
+}
+
+TEST(FileOps, OtherNanTextsStayWhatTheConversionMakes) {
+    for (const char* text : {"nan", "-nan", "NaN(123)", "nan(0x)", "nan(0x10000000000000)", "nan(0xzz)"}) {
+        TextReader in(text);
+        double v = 0;
+        ASSERT_TRUE(in.Double(v)) << text;
+        EXPECT_TRUE(std::isnan(v)) << text;
+    }
 }
 
 }  // namespace

@@ -13,11 +13,17 @@
 #include <unistd.h>
 #endif
 
+#include <fstream>
+#include <iterator>
+
 #include "include/rcnet.h"
+#include "include/rcnet_inspect.h"
 #include "src/NetManager.h"
 #include "tests/support/FileFaults.h"
 #include "tests/support/Lines.h"
 #include "tests/support/ReportCapture.h"
+#include "tests/support/SameBits.h"
+#include "tests/support/SignalNet.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -397,6 +403,57 @@ TEST_F(PatternFileTest, FullPrecisionAndNonFiniteValues) {
     ASSERT_EQ(AddPatternsFromFile(7000, dir.File("p.txt").c_str()), 1);
     EXPECT_EQ(NetOf(7000).StoredInputs()[0].ToVector(), (Vector{0.1234567890123, -1.5e-3}));
     EXPECT_EQ(NetOf(7000).StoredOutputs()[0].ToVector(), (Vector{2e10, -HUGE_VAL}));
+}
+
+}  // namespace
+
+namespace {
+
+// A network saved with exact digits loads with every weight's bits, so it runs the same.
+TEST(NetFilePrecision, ExactDigitsSaveTheNetworkBitForBit) {
+    rcnet::test::TempDir dir;
+    rcnet::test::BuildSignalNet(7500, 2, 2, true, 30, 60, 12, 2);
+    const double radius = 0.87, scale = 0.37, leak = 0.3;
+    ASSERT_EQ(SetNetSpectralRadius(7500, &radius), 1);
+    ASSERT_EQ(SetNetInputScaling(7500, &scale), 1);
+    ASSERT_EQ(SetNetLeakRate(7500, &leak), 1);
+    ASSERT_EQ(SetNetReadoutSolver(7500, 1), 1);
+    ASSERT_EQ(LearnNet(7500), 1);
+    const std::string six = dir.File("six.net"), exact = dir.File("exact.net"), again = dir.File("again.net");
+    ASSERT_EQ(SaveNetToFile(7500, six.c_str()), 1);
+    {
+        rcnet::test::ReportCapture capture;
+        for (int bad : {-1, 1, 5, 18}) EXPECT_EQ(SetNetFilePrecision(7500, bad), 0) << bad;
+        EXPECT_EQ(capture.Checks().size(), 4u);
+    }
+    ASSERT_EQ(SetNetFilePrecision(7500, 0), 1);
+    ASSERT_EQ(SaveNetToFile(7500, exact.c_str()), 1);
+    ASSERT_EQ(RegisterUsage(7501, 0, 0, 0), 1);
+    ASSERT_EQ(SetNetFilePrecision(7501, 0), 1);
+    ASSERT_EQ(LoadNetFromFile(7501, exact.c_str()), 1);
+    ASSERT_EQ(SaveNetToFile(7501, again.c_str()), 1) << "the setting stays across the load";
+    std::ifstream a(exact), b(again);
+    const std::string textA((std::istreambuf_iterator<char>(a)), {}),
+        textB((std::istreambuf_iterator<char>(b)), {});
+    EXPECT_EQ(textA, textB);
+    rcnet::inspect::Network original, loaded;
+    ASSERT_TRUE(rcnet::inspect::GetNetwork(7500, original));
+    ASSERT_TRUE(rcnet::inspect::GetNetwork(7501, loaded));
+    EXPECT_TRUE(rcnet::test::SameBits(original.readout, loaded.readout));
+    EXPECT_TRUE(rcnet::test::SameBits(original.inputMatrix, loaded.inputMatrix));
+    ASSERT_EQ(original.back.size(), loaded.back.size());
+    for (size_t k = 0; k < original.back.size(); ++k)
+        ASSERT_EQ(original.back[k].weight, loaded.back[k].weight);
+    ASSERT_EQ(ResetNetState(7500), 1);
+    for (int t = 0; t < 30; ++t) {
+        const double in[2] = {std::sin(0.2 * t), 0.1};
+        double x[2], y[2];
+        ASSERT_EQ(PropagatePattern(7500, 2, in, 2, x), 1);
+        ASSERT_EQ(PropagatePattern(7501, 2, in, 2, y), 1);
+        ASSERT_TRUE(rcnet::test::SameBits(std::vector<double>(x, x + 2), std::vector<double>(y, y + 2)));
+    }
+    UnregisterUsage(7500);
+    UnregisterUsage(7501);
 }
 
 }  // namespace
