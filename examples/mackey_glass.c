@@ -2,14 +2,16 @@
  *
  * 1. Generates the Mackey-Glass series (tau = 17): dx/dt = 0.2 x(t-17) / (1 + x(t-17)^10) - 0.1 x(t),
  *    Euler steps of 0.1, one sample every 10 steps (one per time unit), x = 1.2 before t = 0, the first
- *    1000 samples dropped. The network sees y = tanh(x - 1), scaled by 3.5 on input.
- * 2. Writes the training patterns (input 3.5 y(t) plus uniform noise of +-1e-4, target y(t+1)) as a
+ *    1000 samples dropped. The network sees y = tanh(x - 1) through an input matrix scaled by 3.5
+ *    (SetNetInputScaling), and predicts the next y: its output can be its next input.
+ * 2. Writes the training patterns (input y(t) plus uniform noise of +-1e-4 / 3.5, target y(t+1)) as a
  *    pattern file, builds a reservoir, trains with AddPatternsFromFile + LearnNet.
- * 3. Predicts a test segment one step ahead (teacher-forced), then 84 steps in free run, each output fed
- *    back as the next input. Errors are measured on the original scale x, as NRMSE: root mean square
- *    error over the standard deviation of x in the test segment.
- * 4. Saves the network, loads it into two other ids, runs the same test on both, and shows that they
- *    predict identically.
+ * 3. Predicts a test segment one step ahead (teacher-forced, RunNetSequence), then 84 steps in free run,
+ *    each output fed back as the next input (GenerateNet). Errors are measured on the original scale x,
+ *    as NRMSE: root mean square error over the standard deviation of x in the test segment.
+ * 4. Saves the network, loads it into two other ids, runs the same test on both, one with a
+ *    PropagatePattern call per step and the outputs fed back by hand, the other with RunNetSequence and
+ *    GenerateNet, and shows that they predict identically.
  * 5. Both readouts side by side (unless --no-compare): a tuned reservoir (5 back links per neuron scaled
  *    to spectral radius 0.8, leak rate 0.8) that sees y(t), y(t-5), y(t-10), y(t-15) and a constant
  *    0.25 through an input matrix scaled by 2, trained with normal equations and with the stable QR
@@ -111,7 +113,10 @@ typedef struct {
     double bias;
 } Inputs;
 
-static const Inputs kPlainInputs = {3.5, {0}, 0, 0};
+/* Parts 1 to 4: the network sees y itself (its input matrix scaled by 3.5) and predicts the next y, so
+ * its output can be its next input (GenerateNet). */
+static const Inputs kPlainInputs = {1.0, {0}, 0, 0};
+static const double kInputScale = 3.5;
 
 static int InputCount(const Inputs* in) {
     return 1 + in->delayCount + (in->bias != 0);
@@ -129,25 +134,39 @@ typedef struct {
 } Settings;
 
 /* Warm-up, one-step test and free run on a trained network; x and y are the whole series. In the free
- * run every output becomes the next y, delayed inputs included. */
+ * run every output becomes the next y, delayed inputs included. One call per step (PropagatePattern), or,
+ * with sequenceCalls, a network whose output is its next input runs whole stretches in one call: the
+ * warm-up and the test with RunNetSequence, the free run's first step (fed the true y) too, then
+ * GenerateNet; the same bits. */
 static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, const Inputs* setup, int warmFrom,
-                    Figures* f, double* trace) {
-    static double z[kSamples];
+                    int sequenceCalls, Figures* f, double* trace) {
+    static double z[kSamples], ins[kSamples * 5], outs[kSamples];
     const int testFrom = kDrop + kWarmup + kTrain, inputs = InputCount(setup);
     double out, in[5], sum = 0, sumSq = 0, se = 0;
     memcpy(z, y, sizeof z);
-    for (int t = warmFrom; t < testFrom; ++t) {
-        InputsAt(setup, z, t, in);
-        if (!rc->PropagatePattern(id, inputs, in, 1, &out)) return 0;
-    }
     for (int t = testFrom; t < testFrom + kTest; ++t) {
         sum += x[t + 1];
         sumSq += x[t + 1] * x[t + 1];
     }
     const double mean = sum / kTest, sd = sqrt(sumSq / kTest - mean * mean);
+    if (sequenceCalls) {
+        const int steps = testFrom + kTest + 1 - warmFrom; /* warm-up, test, the free run's first step */
+        for (int t = warmFrom; t < warmFrom + steps; ++t) InputsAt(setup, z, t, &ins[(t - warmFrom) * inputs]);
+        if (!rc->RunNetSequence(id, steps, inputs, ins, 1, outs) ||
+            !rc->GenerateNet(id, kFree - 1, 1, outs + steps))
+            return 0;
+    }
+    for (int t = warmFrom; t < testFrom; ++t) {
+        InputsAt(setup, z, t, in);
+        if (!sequenceCalls && !rc->PropagatePattern(id, inputs, in, 1, &out)) return 0;
+    }
     for (int t = testFrom; t < testFrom + kTest; ++t) {
         InputsAt(setup, z, t, in);
-        if (!rc->PropagatePattern(id, inputs, in, 1, &out)) return 0;
+        if (sequenceCalls) {
+            out = outs[t - warmFrom];
+        } else if (!rc->PropagatePattern(id, inputs, in, 1, &out)) {
+            return 0;
+        }
         const double err = 1 + PlainAtanh(out) - x[t + 1];
         se += err * err;
         if (trace) trace[t - testFrom] = 1 + PlainAtanh(out);
@@ -157,7 +176,11 @@ static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, cons
     for (int k = 0; k < kFree; ++k) {
         const int t = testFrom + kTest + k;
         InputsAt(setup, z, t, in);
-        if (!rc->PropagatePattern(id, inputs, in, 1, &out)) return 0;
+        if (sequenceCalls) {
+            out = outs[t - warmFrom];
+        } else if (!rc->PropagatePattern(id, inputs, in, 1, &out)) {
+            return 0;
+        }
         const double err = 1 + PlainAtanh(out) - x[t + 1];
         se += err * err;
         if (trace) trace[kTest + k] = 1 + PlainAtanh(out);
@@ -212,7 +235,7 @@ static int CompareReadouts(RcnetApi* rc, const double* x, const double* y, unsig
                  rc->SetNetLeakRate(id, &settings->leakRate) &&
                  rc->AddPatternsToNet(id, count, inputs, ins, 1, targets) &&
                  rc->SetNetReadoutSolver(id, method) && rc->SetNetWashout(id, kWarmup) && rc->LearnNet(id) &&
-                 Evaluate(rc, id, x, y, &setup, kDrop + kWarmup + kTrain, method ? &stable[s] : &normal[s],
+                 Evaluate(rc, id, x, y, &setup, kDrop + kWarmup + kTrain, 0, method ? &stable[s] : &normal[s],
                           NULL);
             rc->UnregisterUsage(id);
         }
@@ -315,12 +338,13 @@ int main(int argc, char** argv) {
     uint32_t noise = 12345;
     fprintf(file, "1 1 %d\n", count);
     for (int t = first; t < first + count; ++t)
-        fprintf(file, "%.17g %.17g\n", 3.5 * y[t] + Noise(&noise), y[t + 1]);
+        fprintf(file, "%.17g %.17g\n", y[t] + Noise(&noise) / 3.5, y[t + 1]);
     fclose(file);
 
     if (verbose) {
         printf(
-            "Mackey-Glass, tau 17: Euler step 0.1, one sample per time unit, y = tanh(x - 1), input 3.5 y\n");
+            "Mackey-Glass, tau 17: Euler step 0.1, one sample per time unit, y = tanh(x - 1), input y, "
+            "input matrix scaled by 3.5\n");
         printf("reservoir: %d neurons of type 1, %d forward and %d back links, threshold on\n", neurons,
                neurons * 53 / 10, neurons * 118 / 10);
         printf("training: %d patterns from %s (the first %d bring the reservoir into its regime)\n", count,
@@ -335,12 +359,12 @@ int main(int argc, char** argv) {
         if (!rc.RegisterUsage(id, 1, 1, 1) || !rc.AddNeuronsToNet(id, neurons, 1) ||
             !rc.AddRandomConnectionsToNet(id, neurons * 53 / 10) ||
             !rc.AddRandomBackConnectionsToNet(id, neurons * 118 / 10) || !rc.InitNetInputMatrix(id, 1) ||
-            !rc.AddPatternsFromFile(id, patterns) || !rc.LearnNet(id)) {
+            !rc.SetNetInputScaling(id, &kInputScale) || !rc.AddPatternsFromFile(id, patterns) || !rc.LearnNet(id)) {
             fprintf(stderr, "mackey_glass: building or training failed\n");
             return 1;
         }
         /* The reservoir has just run through the training data: the test follows on directly. */
-        if (!Evaluate(&rc, id, x, y, &kPlainInputs, kDrop + kWarmup + kTrain, &results[s],
+        if (!Evaluate(&rc, id, x, y, &kPlainInputs, kDrop + kWarmup + kTrain, 1, &results[s],
                       s == 0 ? predicted : NULL))
             return 1;
         printf("seed %u: one-step NRMSE %.3g, %d-step free-run NRMSE %.3g\n", seed + s, results[s].oneStep,
@@ -364,18 +388,20 @@ int main(int argc, char** argv) {
     }
 
     /* Reload: the file keeps 6 significant digits and the reloaded reservoir starts from rest, so it is
-     * warmed up on the last 1000 samples before the test. Two loads of one file predict identically. */
+     * warmed up on the last 1000 samples before the test. Two loads of one file predict identically, the
+     * one step by step and fed back by hand, the other through RunNetSequence and GenerateNet. */
     Figures a, b;
     if (!rc.RegisterUsage(2, 1, 1, 1) || !rc.RegisterUsage(3, 1, 1, 1) || !rc.LoadNetFromFile(2, network) ||
-        !rc.LoadNetFromFile(3, network) || !Evaluate(&rc, 2, x, y, &kPlainInputs, kDrop + kTrain, &a, NULL) ||
-        !Evaluate(&rc, 3, x, y, &kPlainInputs, kDrop + kTrain, &b, NULL)) {
+        !rc.LoadNetFromFile(3, network) || !Evaluate(&rc, 2, x, y, &kPlainInputs, kDrop + kTrain, 0, &a, NULL) ||
+        !Evaluate(&rc, 3, x, y, &kPlainInputs, kDrop + kTrain, 1, &b, NULL)) {
         fprintf(stderr, "mackey_glass: reloading %s failed\n", network);
         return 1;
     }
     printf("\nsaved %s; reloaded twice, warmed up on the last %d samples before the test:\n", network,
            kWarmup);
-    printf("reloaded: one-step NRMSE %.3g, free-run NRMSE %.3g (%s in both loads)\n", a.oneStep, a.freeRun,
-           a.oneStep == b.oneStep && a.freeRun == b.freeRun ? "identical" : "DIFFERENT");
+    printf("reloaded: one-step NRMSE %.3g, free-run NRMSE %.3g (%s in both loads: step by step, and "
+           "RunNetSequence + GenerateNet)\n",
+           a.oneStep, a.freeRun, a.oneStep == b.oneStep && a.freeRun == b.freeRun ? "identical" : "DIFFERENT");
     printf("trace of seed %u: %s\n", seed, trace);
     if (a.oneStep != b.oneStep || a.freeRun != b.freeRun) return 1;
 
