@@ -151,7 +151,8 @@ static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, cons
     const double mean = sum / kTest, sd = sqrt(sumSq / kTest - mean * mean);
     if (sequenceCalls) {
         const int steps = testFrom + kTest + 1 - warmFrom; /* warm-up, test, the free run's first step */
-        for (int t = warmFrom; t < warmFrom + steps; ++t) InputsAt(setup, z, t, &ins[(t - warmFrom) * inputs]);
+        for (int t = warmFrom; t < warmFrom + steps; ++t)
+            InputsAt(setup, z, t, &ins[(t - warmFrom) * inputs]);
         if (!rc->RunNetSequence(id, steps, inputs, ins, 1, outs) ||
             !rc->GenerateNet(id, kFree - 1, 1, outs + steps))
             return 0;
@@ -217,8 +218,9 @@ static int CompareReadouts(RcnetApi* rc, const double* x, const double* y, unsig
     }
     printf("\nboth readouts on one reservoir: %d neurons of type 1, %d forward and %d back links, spectral\n",
            neurons, neurons * 53 / 10, neurons * 5);
-    printf("radius %g, leak rate %g; inputs y(t), y(t-5), y(t-10), y(t-15) (noise +-1.5e-6) and 0.25, input\n",
-           settings->radius, settings->leakRate);
+    printf(
+        "radius %g, leak rate %g; inputs y(t), y(t-5), y(t-10), y(t-15) (noise +-1.5e-6) and 0.25, input\n",
+        settings->radius, settings->leakRate);
     printf("scaling %g; the first %d patterns are washout\n", settings->inputScaling, kWarmup);
     Figures normal[64], stable[64];
     const unsigned n = seeds < 64 ? seeds : 64;
@@ -359,7 +361,8 @@ int main(int argc, char** argv) {
         if (!rc.RegisterUsage(id, 1, 1, 1) || !rc.AddNeuronsToNet(id, neurons, 1) ||
             !rc.AddRandomConnectionsToNet(id, neurons * 53 / 10) ||
             !rc.AddRandomBackConnectionsToNet(id, neurons * 118 / 10) || !rc.InitNetInputMatrix(id, 1) ||
-            !rc.SetNetInputScaling(id, &kInputScale) || !rc.AddPatternsFromFile(id, patterns) || !rc.LearnNet(id)) {
+            !rc.SetNetInputScaling(id, &kInputScale) || !rc.AddPatternsFromFile(id, patterns) ||
+            !rc.LearnNet(id)) {
             fprintf(stderr, "mackey_glass: building or training failed\n");
             return 1;
         }
@@ -392,16 +395,18 @@ int main(int argc, char** argv) {
      * one step by step and fed back by hand, the other through RunNetSequence and GenerateNet. */
     Figures a, b;
     if (!rc.RegisterUsage(2, 1, 1, 1) || !rc.RegisterUsage(3, 1, 1, 1) || !rc.LoadNetFromFile(2, network) ||
-        !rc.LoadNetFromFile(3, network) || !Evaluate(&rc, 2, x, y, &kPlainInputs, kDrop + kTrain, 0, &a, NULL) ||
+        !rc.LoadNetFromFile(3, network) ||
+        !Evaluate(&rc, 2, x, y, &kPlainInputs, kDrop + kTrain, 0, &a, NULL) ||
         !Evaluate(&rc, 3, x, y, &kPlainInputs, kDrop + kTrain, 1, &b, NULL)) {
         fprintf(stderr, "mackey_glass: reloading %s failed\n", network);
         return 1;
     }
     printf("\nsaved %s; reloaded twice, warmed up on the last %d samples before the test:\n", network,
            kWarmup);
-    printf("reloaded: one-step NRMSE %.3g, free-run NRMSE %.3g (%s in both loads: step by step, and "
-           "RunNetSequence + GenerateNet)\n",
-           a.oneStep, a.freeRun, a.oneStep == b.oneStep && a.freeRun == b.freeRun ? "identical" : "DIFFERENT");
+    printf(
+        "reloaded: one-step NRMSE %.3g, free-run NRMSE %.3g (%s in both loads: step by step, and "
+        "RunNetSequence + GenerateNet)\n",
+        a.oneStep, a.freeRun, a.oneStep == b.oneStep && a.freeRun == b.freeRun ? "identical" : "DIFFERENT");
     printf("trace of seed %u: %s\n", seed, trace);
     if (a.oneStep != b.oneStep || a.freeRun != b.freeRun) return 1;
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "include/rcnet.h"
@@ -187,5 +188,47 @@ int main(int argc, char** argv) {
         settings.Print(neurons == 120 ? "settings.dense" : "settings.arnoldi");
         UnregisterUsage(4);
     }
+
+    // Sequences: marked training, a run and a closed loop; online learning; a file at exact digits.
+    Randomize(31);
+    RegisterUsage(5, 1, 1, 1);
+    AddNeuronsToNet(5, 80, 1);
+    AddRandomConnectionsToNet(5, 240);
+    AddRandomBackConnectionsToNet(5, 400);
+    InitNetInputMatrix(5, 1);
+    SetNetWashout(5, 10);
+    std::vector<double> series(400);
+    for (int t = 0; t < 400; ++t) series[t] = (t % 23) * 0.04 - 0.45 + (t % 7) * 0.01;
+    for (int part = 0; part < 3; ++part) {
+        MarkNetSequenceStart(5);
+        AddPatternsToNet(5, 99, 1, &series[100 * part], 1, &series[100 * part + 1]);
+    }
+    LearnNet(5);
+    Fingerprint sequences;
+    for (double w : NetManager::Instance().GetNet(5)->OutputWeights()[0]) sequences.Add(w);
+    std::vector<double> outs(150);
+    RunNetSequence(5, 100, 1, &series[300], 1, outs.data());
+    GenerateNet(5, 50, 1, outs.data() + 100);
+    for (double v : outs) sequences.Add(v);
+    sequences.Print("sequences");
+    Fingerprint online;
+    const double forgetting = 0.99;
+    SetNetOnlineLearning(5, &forgetting);
+    TrainNetOnline(5, 299, 1, series.data(), 1, series.data() + 1);
+    for (double w : NetManager::Instance().GetNet(5)->OutputWeights()[0]) online.Add(w);
+    online.Print("online");
+    if (savePath) {
+        const std::string exactPath = std::string(savePath) + ".exact";
+        SetNetFilePrecision(5, 0);
+        if (!SaveNetToFile(5, exactPath.c_str())) return 1;
+        std::FILE* file = std::fopen(exactPath.c_str(), "rb");
+        Fingerprint bytes;
+        for (int c; file && (c = std::fgetc(file)) != EOF;)
+            if (c != '\r') bytes.Add(c);
+        if (file) std::fclose(file);
+        std::remove(exactPath.c_str());
+        bytes.Print("file.exact.bytes");
+    }
+    UnregisterUsage(5);
     return 0;
 }
