@@ -13,6 +13,7 @@
 #include "src/EigenvalueRadius.h"
 #include "src/Random.h"
 #include "src/Reservoire.h"
+#include "tests/support/DenseLinks.h"
 
 namespace {
 
@@ -22,22 +23,6 @@ void Build(Reservoire& r, uint32_t neurons, uint32_t linksPerNeuron) {
     rcnet::srand(1);
     r.AddNeurons(neurons, ETYPE_BISIGMOID);
     r.AddRandomBackConnections(neurons * linksPerNeuron);
-}
-
-double DenseRadius(const Reservoire& r) {
-    const auto& neurons = r.Neurons();
-    const size_t n = neurons.size();
-    std::map<const NeuronBase*, size_t> place;
-    for (size_t j = 0; j < n; ++j) place[neurons[j].get()] = j;
-    std::vector<double> dense(n * n, 0.0);
-    for (size_t s = 0; s < n; ++s)
-        for (const auto& [connector, weight] : neurons[s]->m_OutgoingBack)
-            dense[place.at(connector->m_Neuron) * n + s] = weight;
-    std::vector<std::complex<double>> values;
-    if (!DenseEigenvalues(dense, n, values)) return std::nan("");
-    double radius = 0;
-    for (const auto& v : values) radius = std::max(radius, std::abs(v));
-    return radius;
 }
 
 void BackLinkRadius(benchmark::State& state) {
@@ -51,7 +36,7 @@ void BackLinkRadius(benchmark::State& state) {
     state.counters["restarts"] = static_cast<double>(result.restarts);
     state.counters["converged"] = result.converged ? 1 : 0;
     if (state.range(0) <= 1000)
-        state.counters["dense_rel_diff"] = std::abs(result.radius / DenseRadius(r) - 1);
+        state.counters["dense_rel_diff"] = std::abs(result.radius / test::DenseBackLinkRadius(r) - 1);
 }
 
 }  // namespace

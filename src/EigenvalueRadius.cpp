@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include "src/kernels/Dot.h"
 
 namespace rcnet {
 namespace {
@@ -125,16 +126,7 @@ struct ArnoldiOutcome {
 // The vector arithmetic of the Arnoldi iteration, summed in an order fixed by the lengths alone: how
 // Eigen vectorises its own reductions differs between targets, and so would the last bits.
 double Dot(const double* a, const double* b, Index n) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    Index i = 0;
-    for (; i + 4 <= n; i += 4) {
-        s0 += a[i] * b[i];
-        s1 += a[i + 1] * b[i + 1];
-        s2 += a[i + 2] * b[i + 2];
-        s3 += a[i + 3] * b[i + 3];
-    }
-    for (; i < n; ++i) s0 += a[i] * b[i];
-    return (s0 + s1) + (s2 + s3);
+    return kernels::FixedOrderDot(a, b, static_cast<size_t>(n));
 }
 
 double Norm(const double* x, Index n) {

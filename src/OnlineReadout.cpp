@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "src/Report.h"
+#include "src/kernels/Dot.h"
 
 namespace rcnet {
 namespace {
@@ -20,21 +21,9 @@ bool AllFinite(const Vector& values) {
     return AllFinite(values.data(), values.size());
 }
 
-// Four partial sums over a fixed partition (index mod 4), added in a fixed order: the same bits on every
-// target, and four independent chains instead of one long one.
+// The same bits on every target (see src/kernels/Dot.h).
 double Dot(const double* a, const double* b, size_t count) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        s0 += a[i] * b[i];
-        s1 += a[i + 1] * b[i + 1];
-        s2 += a[i + 2] * b[i + 2];
-        s3 += a[i + 3] * b[i + 3];
-    }
-    if (i < count) s0 += a[i] * b[i];
-    if (i + 1 < count) s1 += a[i + 1] * b[i + 1];
-    if (i + 2 < count) s2 += a[i + 2] * b[i + 2];
-    return (s0 + s1) + (s2 + s3);
+    return kernels::FixedOrderDot(a, b, count);
 }
 
 // sqrt(a^2 + b^2) without overflow for a factor grown large under forgetting; sqrt and division are

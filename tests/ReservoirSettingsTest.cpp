@@ -13,6 +13,7 @@
 
 #include "include/rcnet.h"
 #include "src/EigenvalueRadius.h"
+#include "tests/support/DenseLinks.h"
 #include "tests/support/Levels.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
@@ -41,24 +42,11 @@ protected:
     test::TempDir dir;
 };
 
-// The back links as a dense row-major matrix W[target][source], neurons by position.
-std::vector<double> DenseBackLinks(const Reservoire& r) {
-    const auto& neurons = r.Neurons();
-    const size_t n = neurons.size();
-    std::map<const NeuronBase*, size_t> place;
-    for (size_t j = 0; j < n; ++j) place[neurons[j].get()] = j;
-    std::vector<double> dense(n * n, 0.0);
-    for (size_t s = 0; s < n; ++s)
-        for (const auto& [connector, weight] : neurons[s]->m_OutgoingBack)
-            dense[place.at(connector->m_Neuron) * n + s] = weight;
-    return dense;
-}
+using rcnet::test::DenseBackLinks;
 
 double DenseRadius(const Reservoire& r) {
-    std::vector<std::complex<double>> values;
-    EXPECT_TRUE(DenseEigenvalues(DenseBackLinks(r), r.NeuronCount(), values));
-    double radius = 0;
-    for (const auto& v : values) radius = std::max(radius, std::abs(v));
+    const double radius = rcnet::test::DenseBackLinkRadius(r);
+    EXPECT_FALSE(std::isnan(radius));
     return radius;
 }
 
