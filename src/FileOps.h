@@ -15,8 +15,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <clocale>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -204,15 +206,26 @@ public:
             }
             value = parsed;
             if (parsed != parsed) NanWithPayload(m_Data + at, m_Data + end, value);
+#ifdef _WIN32
+            if (parsed == parsed) CorrectlyRounded(m_Data + at, m_Data + end, value);
+#endif
             Accept(end);
             return true;
         }
     }
 
-    bool Count(uint32_t& value) { return Count(value, "a count"); }
-    bool Signed(int32_t& value) { return Signed(value, "a whole number"); }
-    bool Flag(bool& value) { return Flag(value, "0 or 1"); }
-    bool Double(double& value) { return Double(value, "a number"); }
+    bool Count(uint32_t& value) {
+        return Count(value, "a count");
+    }
+    bool Signed(int32_t& value) {
+        return Signed(value, "a whole number");
+    }
+    bool Flag(bool& value) {
+        return Flag(value, "0 or 1");
+    }
+    bool Double(double& value) {
+        return Double(value, "a number");
+    }
 
     // Reads `word` when it is the next blank-free run of the text; false, reading nothing and refusing
     // nothing, when something else or nothing follows (an optional record's name).
@@ -226,8 +239,12 @@ public:
     }
 
     // Where the value read last starts, and its text (at most 40 bytes; until the next read).
-    std::string ValueText() const { return Excerpt(BufferIndex(m_ValueStart), BufferIndex(m_ValueEnd)); }
-    inspect::TextPlace ValuePlace() const { return {m_Line, m_ValueStart - m_LineStart + 1, m_ValueStart}; }
+    std::string ValueText() const {
+        return Excerpt(BufferIndex(m_ValueStart), BufferIndex(m_ValueEnd));
+    }
+    inspect::TextPlace ValuePlace() const {
+        return {m_Line, m_ValueStart - m_LineStart + 1, m_ValueStart};
+    }
 
     // Where the next value starts, or the end of the text (skips the white space before it).
     inspect::TextPlace NextPlace() {
@@ -258,9 +275,15 @@ private:
     static bool IsSpace(char c) {
         return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
     }
-    static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-    static char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-    static bool MayGoOn(char c) { return c == 'e' || c == 'E' || c == 'i' || c == 'I' || c == '('; }
+    static bool IsDigit(char c) {
+        return c >= '0' && c <= '9';
+    }
+    static char Lower(char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    static bool MayGoOn(char c) {
+        return c == 'e' || c == 'E' || c == 'i' || c == 'I' || c == '(';
+    }
 
     template <typename What>
     static std::string Describe(const What& what) {
@@ -270,6 +293,28 @@ private:
             return what();
         }
     }
+
+#ifdef _WIN32
+    // The runtime's from_chars rounds a few long decimal texts to a neighbour of the nearest double (e.g.
+    // 2.025891945643197e+29); the C runtime's strtod here is gdtoa's, correctly rounded. It reads the
+    // text the grammar accepted, its decimal point as the locale has it.
+    static void CorrectlyRounded(const char* p, const char* end, double& value) {
+        char text[512];
+        const size_t length = static_cast<size_t>(end - p);
+        if (length >= sizeof text) return;  // longer texts only carry more zeros or digits past any double's
+        std::memcpy(text, p, length);
+        text[length] = '\0';
+        char* stop = nullptr;
+        double parsed = std::strtod(text, &stop);
+        if (stop != text + length) {
+            const char point = *std::localeconv()->decimal_point;
+            for (size_t i = 0; i < length; ++i)
+                if (text[i] == '.') text[i] = point;
+            parsed = std::strtod(text, &stop);
+        }
+        if (stop == text + length) value = parsed;
+    }
+#endif
 
     // "nan(0x<hex>)" (after an optional sign) as the exact-digits writer gives it: value gets that
     // payload and sign; any other NaN text keeps what the conversion made of it. (Through memory only:
@@ -323,7 +368,9 @@ private:
         return static_cast<size_t>(q - p);
     }
 
-    size_t BufferIndex(uint64_t offset) const { return static_cast<size_t>(offset - m_Consumed); }
+    size_t BufferIndex(uint64_t offset) const {
+        return static_cast<size_t>(offset - m_Consumed);
+    }
     inspect::TextPlace PlaceOf(size_t index) const {
         const uint64_t offset = m_Consumed + index;
         return {m_Line, offset - m_LineStart + 1, offset};
