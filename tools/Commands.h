@@ -28,15 +28,15 @@ struct TrainOptions {
     std::vector<std::string> patternFiles;  // more than one: one training sequence each
     std::string outFile;
     int neurons = 100;
-    int type = 1;                    // bipolar sigmoid
-    std::optional<int> connections;  // default: 5 per neuron
-    int backConnections = 0;
-    unsigned int seed = 1;  // every thread of the library starts as if seeded with 1
+    int type = 1;                        // bipolar sigmoid
+    std::optional<int> connections;      // default: 5 per neuron
+    std::optional<int> backConnections;  // default: 5 per neuron
+    unsigned int seed = 1;               // every thread of the library starts as if seeded with 1
     bool threshold = true;
     std::optional<int> inputs, outputs;    // must agree with the pattern file when given
-    int solver = 0;                        // 0 normal equations, 1 stable QR
-    int washout = 0;                       // leading patterns that step the reservoir but are not fitted
-    double ridge = 0;                      // ridge penalty on the readout weights
+    int solver = 1;                        // 0 normal equations, 1 stable QR (the default)
+    std::optional<int> washout;            // leading patterns that step the reservoir but are not fitted
+    double ridge = 1e-8;                   // ridge penalty on the readout weights
     bool jointly = false;                  // one pass for all outputs
     std::optional<double> spectralRadius;  // of the back links; default: as drawn
     double inputScaling = 1;               // multiplies the input matrix
@@ -49,6 +49,7 @@ struct PredictOptions {
     std::string patternFile;
     bool targets = false;
     int generate = 0;  // closed-loop steps after the pattern file's
+    int washout = 0;   // leading patterns that step the network but are neither printed nor scored
 };
 int RunPredict(const PredictOptions& options);
 

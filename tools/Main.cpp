@@ -52,8 +52,9 @@ int main(int argc, char** argv) {
     trainCommand
         ->add_option("--connections", train.connections, "Random forward links (default: 5 per neuron)")
         ->check(CLI::NonNegativeNumber);
-    trainCommand->add_option("--back-connections", train.backConnections, "Random back links")
-        ->capture_default_str()
+    trainCommand
+        ->add_option("--back-connections", train.backConnections,
+                     "Random back links, the reservoir's memory (default: 5 per neuron)")
         ->check(CLI::NonNegativeNumber);
     trainCommand->add_option("--seed", train.seed, "Seed of the library's random generator")
         ->capture_default_str();
@@ -66,12 +67,13 @@ int main(int argc, char** argv) {
     const std::map<std::string, int> solvers{{"normal", 0}, {"stable", 1}};
     trainCommand
         ->add_option("--solver", train.solver,
-                     "Readout fit: normal (normal equations, the default) or stable (QR least squares)")
-        ->option_text("SOLVER=normal")
+                     "Readout fit: stable (QR least squares, the default) or normal (normal equations)")
+        ->option_text("SOLVER=stable")
         ->transform(CLI::CheckedTransformer(solvers, CLI::ignore_case));
     trainCommand
-        ->add_option("--washout", train.washout, "Leading patterns that run the reservoir but are not fitted")
-        ->capture_default_str()
+        ->add_option("--washout", train.washout,
+                     "Leading patterns of each file that run the reservoir but are not fitted (default: a "
+                     "tenth of the shortest file, at most 50)")
         ->check(CLI::NonNegativeNumber);
     trainCommand
         ->add_option("--ridge", train.ridge, "Ridge penalty on the readout weights (not the threshold)")
@@ -97,6 +99,11 @@ int main(int argc, char** argv) {
     predictCommand->add_option("PATTERNFILE", predict.patternFile, "Pattern file")->required();
     predictCommand->add_flag("--targets", predict.targets,
                              "Add the pattern file's targets as columns and write the RMSE to stderr");
+    predictCommand
+        ->add_option("--washout", predict.washout,
+                     "Leading patterns that run the network but are neither printed nor scored")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
     predictCommand
         ->add_option("--generate", predict.generate,
                      "Then run K steps in closed loop, each fed the previous output (inputs = outputs)")

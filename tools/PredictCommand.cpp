@@ -53,6 +53,11 @@ int RunPredict(const PredictOptions& options) {
         return kExitFailure;
     }
 
+    if (static_cast<size_t>(options.washout) > patterns.inputs.size()) {
+        std::fprintf(stderr, "rcnet predict: --washout %d is more than the %zu patterns of %s\n",
+                     options.washout, patterns.inputs.size(), options.patternFile.c_str());
+        return kExitUsage;
+    }
     if (options.generate > 0 && inSize != outSize) {
         std::fprintf(stderr, "rcnet predict: --generate needs as many inputs as outputs (%s has %u and %u)\n",
                      options.netFile.c_str(), inSize, outSize);
@@ -81,6 +86,7 @@ int RunPredict(const PredictOptions& options) {
             return kExitFailure;
         }
         if (k == 0) std::printf("%s\n", line.c_str());
+        if (k < static_cast<size_t>(options.washout)) continue;  // stepped, not shown or scored
         line.clear();
         for (uint32_t i = 0; i < outSize; ++i) {
             if (i > 0) line += ',';
@@ -97,6 +103,7 @@ int RunPredict(const PredictOptions& options) {
         std::printf("%s\n", line.c_str());
     }
     if (patterns.inputs.empty()) std::printf("%s\n", line.c_str());
+    const size_t scored = patterns.inputs.size() - static_cast<size_t>(options.washout);
     if (options.generate > 0) {
         // Closed loop: outputs only; the target columns stay empty.
         std::vector<double> generated(static_cast<size_t>(options.generate) * outSize);
@@ -115,10 +122,10 @@ int RunPredict(const PredictOptions& options) {
         }
     }
     if (options.targets) {
-        const double values = static_cast<double>(patterns.inputs.size()) * outSize;
+        const double values = static_cast<double>(scored) * outSize;
         std::fprintf(stderr, "RMSE: %.6g (%zu pattern%s, %u output%s)\n",
-                     values > 0 ? std::sqrt(squares / values) : 0.0, patterns.inputs.size(),
-                     patterns.inputs.size() == 1 ? "" : "s", outSize, outSize == 1 ? "" : "s");
+                     values > 0 ? std::sqrt(squares / values) : 0.0, scored, scored == 1 ? "" : "s", outSize,
+                     outSize == 1 ? "" : "s");
     }
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kExitOk : kExitFailure;
 }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "include/rcnet.h"
 #include "include/rcnet_inspect.h"
@@ -28,7 +30,38 @@ bool SizeAgrees(const char* option, const std::optional<int>& given, uint32_t he
 
 }  // namespace
 
+// Values that will not train: say so, and go on (the user may know better).
+void WarnNonFinite(const char* file, const std::vector<std::vector<double>>& rows, const char* what) {
+    size_t bad = 0;
+    for (const auto& row : rows)
+        for (double v : row) bad += !std::isfinite(v);
+    if (bad)
+        std::fprintf(stderr, "rcnet train: warning: %s has %zu %s values that are NaN or infinite\n", file,
+                     bad, what);
+}
+
+// An all-zero or non-finite readout predicts nothing useful.
+void WarnReadout(int id) {
+    int rows = 0, columns = 0;
+    if (!GetNetReadoutShape(id, &rows, &columns)) return;
+    std::vector<double> weights(static_cast<size_t>(rows) * static_cast<size_t>(columns));
+    if (!GetNetReadout(id, rows, columns, weights.data())) return;
+    bool finite = true, zero = true;
+    for (double w : weights) {
+        finite = finite && std::isfinite(w);
+        zero = zero && w == 0;
+    }
+    if (!finite)
+        std::fprintf(stderr, "rcnet train: warning: the readout has weights that are NaN or infinite\n");
+    if (zero && !weights.empty())
+        std::fprintf(stderr,
+                     "rcnet train: warning: every readout weight is 0: the states did not fit the targets "
+                     "(try --solver stable, a --ridge, or a larger --input-scaling)\n");
+}
+
 int RunTrain(const TrainOptions& options) {
+    const int backConnections = options.backConnections.value_or(static_cast<int>(std::min<uint64_t>(
+        uint64_t{5} * static_cast<uint64_t>(options.neurons), LinkPairs(options.neurons))));
     const int connections = options.connections.value_or(static_cast<int>(std::min<uint64_t>(
         uint64_t{5} * static_cast<uint64_t>(options.neurons), LinkPairs(options.neurons))));
     // The library would refuse these with a report and go on with fewer links; say so before any work.
@@ -38,15 +71,14 @@ int RunTrain(const TrainOptions& options) {
                      options.neurons);
         return kExitUsage;
     }
-    if (static_cast<uint64_t>(options.backConnections) > LinkPairs(options.neurons)) {
-        std::fprintf(stderr,
-                     "rcnet train: --back-connections %d exceeds the %llu possible links of %d neurons\n",
-                     options.backConnections, static_cast<unsigned long long>(LinkPairs(options.neurons)),
-                     options.neurons);
+    if (static_cast<uint64_t>(backConnections) > LinkPairs(options.neurons)) {
+        std::fprintf(
+            stderr, "rcnet train: --back-connections %d exceeds the %llu possible links of %d neurons\n",
+            backConnections, static_cast<unsigned long long>(LinkPairs(options.neurons)), options.neurons);
         return kExitUsage;
     }
 
-    if (options.spectralRadius && options.backConnections == 0) {
+    if (options.spectralRadius && backConnections == 0) {
         std::fprintf(stderr,
                      "rcnet train: --spectral-radius scales the back links: give --back-connections\n");
         return kExitUsage;
@@ -65,7 +97,7 @@ int RunTrain(const TrainOptions& options) {
     progress.Phase("checking the pattern files");
     // The library's reader gives the sizes, or the place and reason of a refusal. Several files are
     // several sequences: each starts from zero states and has its own washout.
-    uint32_t inputs = 0, outputs = 0, longest = 0, count = 0;
+    uint32_t inputs = 0, outputs = 0, longest = 0, shortest = UINT32_MAX, count = 0;
     for (size_t f = 0; f < options.patternFiles.size(); ++f) {
         const std::string& file = options.patternFiles[f];
         const inspect::PatternFileCheck check = inspect::CheckPatternFile(file);
@@ -90,16 +122,27 @@ int RunTrain(const TrainOptions& options) {
             return kExitFailure;
         }
         longest = std::max(longest, static_cast<uint32_t>(check.inputs.size()));
+        shortest = std::min(shortest, static_cast<uint32_t>(check.inputs.size()));
+        WarnNonFinite(file.c_str(), check.inputs, "input");
+        WarnNonFinite(file.c_str(), check.targets, "target");
         count += static_cast<uint32_t>(check.inputs.size());
     }
     progress.Finish();
     if (!SizeAgrees("--inputs", options.inputs, inputs, "input size") ||
         !SizeAgrees("--outputs", options.outputs, outputs, "output size"))
         return kExitUsage;
-    if (static_cast<uint32_t>(options.washout) >= longest) {
-        std::fprintf(stderr, "rcnet train: --washout %d leaves none of the %u patterns to fit\n",
-                     options.washout, longest);
+    const int washout = options.washout.value_or(static_cast<int>(std::min<uint32_t>(50, shortest / 10)));
+    if (static_cast<uint32_t>(washout) >= longest) {
+        std::fprintf(stderr, "rcnet train: --washout %d leaves none of the %u patterns to fit\n", washout,
+                     longest);
         return kExitUsage;
+    }
+    if (count - std::min<uint32_t>(count, static_cast<uint32_t>(washout) * options.patternFiles.size()) <
+        static_cast<uint32_t>(options.neurons) + 1) {
+        std::fprintf(stderr,
+                     "rcnet train: warning: fewer patterns to fit than readout weights (%d neurons): the fit "
+                     "can match the data exactly and predict nothing else\n",
+                     options.neurons);
     }
 
     progress.Phase("building the reservoir");
@@ -107,8 +150,7 @@ int RunTrain(const TrainOptions& options) {
     RegisteredNet net(inputs, outputs, options.threshold);
     const int id = net.Id();
     if (!net.Ok() || !AddNeuronsToNet(id, options.neurons, options.type) ||
-        !AddRandomConnectionsToNet(id, connections) ||
-        !AddRandomBackConnectionsToNet(id, options.backConnections) ||
+        !AddRandomConnectionsToNet(id, connections) || !AddRandomBackConnectionsToNet(id, backConnections) ||
         !InitNetInputMatrix(id, static_cast<int>(inputs))) {
         progress.Finish();
         std::fprintf(stderr, "rcnet train: the library could not build the reservoir\n");
@@ -139,7 +181,7 @@ int RunTrain(const TrainOptions& options) {
     }
 
     progress.Phase("training the readout");
-    if (!SetNetReadoutSolver(id, options.solver) || !SetNetWashout(id, options.washout) ||
+    if (!SetNetReadoutSolver(id, options.solver) || !SetNetWashout(id, washout) ||
         !SetNetRegularization(id, &options.ridge)) {
         progress.Finish();
         std::fprintf(stderr, "rcnet train: the library refused the readout settings\n");
@@ -151,6 +193,8 @@ int RunTrain(const TrainOptions& options) {
         return kExitFailure;
     }
 
+    WarnReadout(id);
+
     progress.Phase("saving");
     if (!SaveNetToFile(id, options.outFile.c_str())) {
         progress.Finish();
@@ -160,7 +204,7 @@ int RunTrain(const TrainOptions& options) {
     progress.Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%s: %d neurons, %d forward and %d back links, trained on %u patterns%s in %.1f s\n",
-                options.outFile.c_str(), options.neurons, connections, options.backConnections, count,
+                options.outFile.c_str(), options.neurons, connections, backConnections, count,
                 options.patternFiles.size() > 1
                     ? (" (" + std::to_string(options.patternFiles.size()) + " sequences)").c_str()
                     : "",

@@ -136,7 +136,7 @@ case_info() {
         out.txt || fail "info after --spectral-radius 0.8: $(grep radius out.txt)"
     expect_out "leak rate: 0.3 (each state keeps 0.7 of the previous one)" "info of a leaky network"
     grep -qx "leak-rate 0.3" tuned.txt || fail "the leak rate record is missing: $(tail -n 1 tuned.txt)"
-    run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --spectral-radius 0.9
+    run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --spectral-radius 0.9 --back-connections 0
     expect_rc 2 "train --spectral-radius without back links"
     run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --leak-rate 0
     expect_rc 2 "train --leak-rate 0"
@@ -163,7 +163,31 @@ case_info() {
     run predict "$data/../data/none" a.pat --generate 1
     expect_rc 1 "predict --generate of a missing network"
 
-    run train --patterns "$data/patterns.txt" --out plain.txt --neurons 12 --type linear --no-threshold
+    # The defaults give skill: back links, the stable readout, a washout.
+    run train --patterns a.pat --out defaults.txt --neurons 40
+    expect_rc 0 "train with the defaults"
+    run info defaults.txt
+    expect_out "back links: 200" "the default back links"
+    run predict defaults.txt a.pat --targets --washout 20
+    expect_rc 0 "predict --washout"
+    expect_line_count out.txt 131 "predict --washout 20 of 150 patterns"
+    awk '/^RMSE:/ { found = 1; if ($2 > 1e-3) exit 1 } END { exit !found }' err.txt ||
+        fail "the defaults give no skill: $(cat err.txt)"
+    expect_err "(130 patterns, 1 output)" "predict --washout scores the rest"
+    run predict defaults.txt a.pat --washout 151
+    expect_rc 2 "predict --washout past the file"
+
+    # Warnings: values that cannot train, too few patterns, a readout of zeros.
+    awk 'BEGIN { print "1 1 30"; for (t = 0; t < 30; ++t) printf "%s %.6f\n", t == 5 ? "nan" : sprintf("%.6f", sin(t)), sin(t + 1) }' >nan.pat
+    run train --patterns nan.pat --out nan.txt --neurons 40
+    expect_err "warning: nan.pat has 1 input values that are NaN or infinite" "NaN training data"
+    expect_err "warning: fewer patterns to fit than readout weights" "fewer patterns than neurons"
+    awk 'BEGIN { print "1 1 100"; for (t = 0; t < 100; ++t) printf "%.6f 0\n", sin(t) }' >zero.pat
+    run train --patterns zero.pat --out zero.txt --neurons 10
+    expect_rc 0 "train on zero targets"
+    expect_err "warning: every readout weight is 0" "an all-zero readout"
+
+    run train --patterns "$data/patterns.txt" --out plain.txt --neurons 12 --type linear --no-threshold --back-connections 0
     expect_rc 0 "train without threshold"
     run info plain.txt
     for line in "threshold: off" "neurons: 12" "  linear: 12" "forward links: 60" "back links: 0" "readout: 1 x 12"; do
