@@ -8,7 +8,7 @@ RCNET_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest libbenchmar
 # The fuzzing build (libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer).
 RCNET_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The Python package, its tests and the demo's plot use Debian's Python 3 (/usr/bin/python3).
-RCNET_PYTHON_PACKAGES=(python3 python3-numpy python3-pytest python3-matplotlib)
+RCNET_PYTHON_PACKAGES=(python3 python3-numpy python3-pytest python3-matplotlib python3-pip python3-setuptools python3-wheel)
 RCNET_WIN32_PACKAGES=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 libeigen3-dev)
 
 rcnet_log() { printf '\n== %s\n' "$*"; }

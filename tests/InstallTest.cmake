@@ -32,3 +32,16 @@ endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
 run(cc "${SOURCE}/examples/linked_host.c" ${flags} -lm "-Wl,-rpath,${prefix}/lib" -o "${WORK}/pkgconfig_host")
 run("${WORK}/pkgconfig_host" "${WORK}")
+
+# The tool installs with the library and runs from the prefix.
+run("${prefix}/bin/rcnet" --version)
+
+# Python finds the installed library without RCNET_LIBRARY: through the note cmake --install wrote, and,
+# installed with pip from the tree, through the copy bundled into the package.
+set(check "import rcnet, sys; rcnet.library(); n = rcnet.Network(1, 1); n.add_neurons(3); \
+assert n.neuron_count == 3; print(rcnet.library_path())")
+run(${CMAKE_COMMAND} -E env --unset=RCNET_LIBRARY "PYTHONPATH=${prefix}/lib/python3/dist-packages"
+    /usr/bin/python3 -c "${check}")
+run(${CMAKE_COMMAND} -E env "RCNET_BUNDLE_LIBRARY=${BUILD}/librcnet.so" /usr/bin/python3 -m pip install -q
+    --no-build-isolation --no-deps --no-warn-script-location --target "${WORK}/pip" "${SOURCE}/python")
+run(${CMAKE_COMMAND} -E env --unset=RCNET_LIBRARY "PYTHONPATH=${WORK}/pip" /usr/bin/python3 -c "${check}")

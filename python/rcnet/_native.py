@@ -1,6 +1,7 @@
 """Loading librcnet.so and calling its exports; each call's report lines come from GetLastReport."""
 
 import ctypes
+import ctypes.util
 import os
 import sys
 import threading
@@ -73,11 +74,26 @@ _KEPT_REPORT_BYTES = 8192  # what the library keeps of one call's reports
 
 
 def library_path():
-    """RCNET_LIBRARY if set, else the native build of the repository holding this package."""
+    """Where the library is loaded from, the first that applies: RCNET_LIBRARY; the copy bundled into the
+    package by pip; the library cmake --install put beside this package; the native build of the tree
+    holding this package; the system's librcnet (ctypes.util.find_library)."""
     env = os.environ.get("RCNET_LIBRARY")
     if env:
         return Path(env)
-    return Path(__file__).resolve().parents[2] / "build" / "native" / "librcnet.so"
+    here = Path(__file__).resolve().parent
+    if (here / "librcnet.so").is_file():
+        return here / "librcnet.so"
+    try:
+        from ._location import LIBRARY  # written by cmake --install
+        if Path(LIBRARY).is_file():
+            return Path(LIBRARY)
+    except ImportError:
+        pass
+    tree = here.parents[1] / "build" / "native" / "librcnet.so"
+    if tree.is_file():
+        return tree
+    found = ctypes.util.find_library("rcnet")
+    return Path(found) if found else tree
 
 
 def _load():
@@ -85,7 +101,9 @@ def _load():
     try:
         lib = ctypes.CDLL(os.fspath(path))
     except OSError as error:
-        raise OSError(f"cannot load the rcnet library from {path} (set RCNET_LIBRARY): {error}") from error
+        raise OSError(f"cannot load the rcnet library from {path}: {error}. Build it (bash scripts/build.sh), "
+                      "install it (cmake --install, or pip install ./python after a build), or set "
+                      "RCNET_LIBRARY to its path") from error
     for name, (restype, argtypes) in _SIGNATURES.items():
         function = getattr(lib, name)
         function.restype = restype
