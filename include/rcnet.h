@@ -207,6 +207,11 @@ RCNET_API int RCNET_CALL TrainNetOnline(int id, int count, int inSize, const dou
  * when they were cut (buffer then holds the first size - 1 bytes) or buffer is null or size < 1. */
 RCNET_API int RCNET_CALL GetLastReport(char* buffer, int size);
 
+/* Why the calling thread's last call could not use a file (LoadNetFromFile, AddPatternsFromFile), as
+ * "PATH: cannot be opened (...)" or "PATH: line L, column C: REASON" (what was found and what the format
+ * expects there); "" when its last call had no such failure. Kept and returned like GetLastReport. */
+RCNET_API int RCNET_CALL GetLastFileError(char* buffer, int size);
+
 /* Whether report lines also go to stderr (and the debugger's output on Windows): 1, the default, or 0
  * for hosts that read them with GetLastReport. For the whole process. Returns 1. */
 RCNET_API int RCNET_CALL SetReportEcho(int enabled);

@@ -275,6 +275,11 @@ RCNET_API int RCNET_CALL GetLastReport(char* buffer, int size) {
     return rcnet::CopyCallReports(buffer, static_cast<unsigned>(size)) < static_cast<unsigned>(size) ? 1 : 0;
 }
 
+RCNET_API int RCNET_CALL GetLastFileError(char* buffer, int size) {
+    if (!buffer || size <= 0) return 0;
+    return rcnet::CopyFileError(buffer, static_cast<unsigned>(size)) < static_cast<unsigned>(size) ? 1 : 0;
+}
+
 RCNET_API int RCNET_CALL SetReportEcho(int enabled) {
     rcnet::BeginCallReports();
     rcnet::SetReportEcho(enabled != 0);

@@ -594,16 +594,27 @@ inline bool ReadMatrix(TextReader& in, Matrix& matrix, const std::string& name =
 }
 
 // Opens the regular file at path and runs read(TextReader&) over it. False when the file cannot be
-// opened (opened, when given, tells that case apart), else what read returns.
+// opened (opened, when given, tells that case apart), else what read returns. Either way a failure is
+// kept for the calling thread's GetLastFileError: the path, and where and why the text was refused.
 template <typename Read>
 bool ReadFile(const std::string& path, Read&& read, bool* opened = nullptr) {
     uint64_t size = 0;
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::OpenForReading(path, size),
                                                                &std::fclose);
     if (opened) *opened = file != nullptr;
-    if (!file) return false;
+    if (!file) {
+        KeepFileError((path + ": cannot be opened (missing, not a regular file, or not readable)").c_str());
+        return false;
+    }
     TextReader in(file.get(), size);
-    return read(in);
+    const bool accepted = read(in);
+    if (!accepted && !in.Stop().reason.empty()) {
+        const inspect::TextPlace& at = in.Stop().at;
+        KeepFileError((path + ": line " + std::to_string(at.line) + ", column " + std::to_string(at.column) +
+                       ": " + in.Stop().reason)
+                          .c_str());
+    }
+    return accepted;
 }
 }  // namespace fileops
 

@@ -12,7 +12,18 @@ thread_local ReportHook t_Hook;
 // Plain arrays: nothing to construct, nothing to allocate.
 thread_local char t_Kept[kKeptReportBytes];
 thread_local unsigned t_KeptLength = 0;
+thread_local char t_FileError[kKeptReportBytes];
+thread_local unsigned t_FileErrorLength = 0;
 std::atomic<bool> g_Echo{true};
+
+unsigned CopyKept(const char* kept, unsigned length, char* buffer, unsigned size) noexcept {
+    if (buffer && size > 0) {
+        const unsigned copied = length < size ? length : size - 1;
+        std::memcpy(buffer, kept, copied);
+        buffer[copied] = '\0';
+    }
+    return length;
+}
 
 void Keep(const char* line, unsigned length) noexcept {
     if (length > kKeptReportBytes - t_KeptLength) return;
@@ -41,15 +52,21 @@ void ReportFailure(const char* expression, const char* source, int line) noexcep
 
 void BeginCallReports() noexcept {
     t_KeptLength = 0;
+    t_FileErrorLength = 0;
 }
 
 unsigned CopyCallReports(char* buffer, unsigned size) noexcept {
-    if (buffer && size > 0) {
-        const unsigned copied = t_KeptLength < size ? t_KeptLength : size - 1;
-        std::memcpy(buffer, t_Kept, copied);
-        buffer[copied] = '\0';
-    }
-    return t_KeptLength;
+    return CopyKept(t_Kept, t_KeptLength, buffer, size);
+}
+
+void KeepFileError(const char* text) noexcept {
+    const size_t length = std::strlen(text);
+    t_FileErrorLength = static_cast<unsigned>(length < kKeptReportBytes ? length : kKeptReportBytes - 1);
+    std::memcpy(t_FileError, text, t_FileErrorLength);
+}
+
+unsigned CopyFileError(char* buffer, unsigned size) noexcept {
+    return CopyKept(t_FileError, t_FileErrorLength, buffer, size);
 }
 
 void SetReportEcho(bool on) noexcept {

@@ -25,6 +25,11 @@ void BeginCallReports() noexcept;
 // Copies the kept lines into buffer (size bytes, always terminated when size > 0); returns their length.
 unsigned CopyCallReports(char* buffer, unsigned size) noexcept;
 
+// Why the calling thread's current call could not use a file ("PATH: line L, column C: REASON", or that
+// it cannot be opened), for GetLastFileError; cleared with the reports. Keeps at most kKeptReportBytes.
+void KeepFileError(const char* text) noexcept;
+unsigned CopyFileError(char* buffer, unsigned size) noexcept;
+
 // Whether reports without a hook also go to the diagnostic output (stderr, and the debugger on Windows);
 // on until a host turns it off, for the whole process.
 void SetReportEcho(bool on) noexcept;

@@ -1,6 +1,7 @@
 // What a host can ask the library: the last call's report lines, and what a network holds.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "include/rcnet.h"
 #include "tests/support/SameBits.h"
 #include "tests/support/SignalNet.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -127,6 +129,37 @@ TEST_F(Inquiry, SizesNeuronsReadoutAndLeakRate) {
     EXPECT_EQ(rate, 0.25);
     EXPECT_EQ(GetNetLeakRate(7403, nullptr), 0);
     EXPECT_EQ(GetNetSizes(7499, &in, &out, &threshold), 0);
+}
+
+}  // namespace
+
+namespace {
+
+std::string LastFileError() {
+    std::vector<char> buffer(20000);
+    EXPECT_EQ(GetLastFileError(buffer.data(), static_cast<int>(buffer.size())), 1);
+    return buffer.data();
+}
+
+TEST_F(Inquiry, FileErrorsSayWhereAndWhy) {
+    rcnet::test::TempDir dir;
+    ASSERT_EQ(RegisterUsage(7404, 1, 1, 1), 1);
+    const std::string missing = dir.File("missing.net"), bad = dir.File("bad.pat"),
+                      good = dir.File("good.pat");
+    EXPECT_EQ(LoadNetFromFile(7404, missing.c_str()), 0);
+    EXPECT_EQ(LastFileError(), missing + ": cannot be opened (missing, not a regular file, or not readable)");
+    std::ofstream(bad) << "1 1 2\n0.5 0.25\n0.5 x\n";
+    EXPECT_EQ(AddPatternsFromFile(7404, bad.c_str()), 0);
+    EXPECT_EQ(LastFileError(),
+              bad + ": line 3, column 5: 'x' is not a number (expected target 1 of 1 of pattern 2 of 2)");
+    EXPECT_EQ(LastFileError().empty(), false) << "asking does not start a new call";
+    std::ofstream(good) << "1 1 1\n0.5 0.25\n";
+    EXPECT_EQ(AddPatternsFromFile(7404, good.c_str()), 1);
+    EXPECT_EQ(LastFileError(), "");
+    char small[5];
+    EXPECT_EQ(LoadNetFromFile(7404, missing.c_str()), 0);
+    EXPECT_EQ(GetLastFileError(small, sizeof small), 0);
+    EXPECT_EQ(std::string(small), missing.substr(0, 4));
 }
 
 }  // namespace

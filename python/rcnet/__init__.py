@@ -22,9 +22,9 @@ import sys
 
 import numpy as np
 
-from ._native import RcnetError, RcnetWarning, call, call_raw, library, library_path
+from ._native import RcnetError, RcnetFileError, RcnetWarning, call, call_raw, call_with_file, library, library_path
 
-__all__ = ["Network", "RcnetError", "RcnetWarning", "randomize", "library", "library_path",
+__all__ = ["Network", "RcnetError", "RcnetFileError", "RcnetWarning", "randomize", "library", "library_path",
            "NEURON_TYPES", "SOLVERS"]
 __version__ = "0.1.0"
 
@@ -240,7 +240,9 @@ class Network:
              outs.shape[1], _doubles(outs))
 
     def add_patterns_from_file(self, path):
-        call("AddPatternsFromFile", self._checked_id(), os.fsencode(path))
+        """Adds a pattern file's patterns (FileNotFoundError, or RcnetFileError with line, column and
+        reason when the library refuses its text)."""
+        call_with_file("AddPatternsFromFile", path, self._checked_id(), os.fsencode(path))
 
     def learn(self, jointly=False):
         """Trains the readout; jointly=True fits every output from one pass over the patterns."""
@@ -356,7 +358,7 @@ class Network:
 
     def load_into(self, path):
         """Replaces this network by the file's; on failure it stays as it was."""
-        call("LoadNetFromFile", self._checked_id(), os.fsencode(path))
+        call_with_file("LoadNetFromFile", path, self._checked_id(), os.fsencode(path))
         self._inputs, self._outputs, self._threshold = self._sizes()
 
     def _sizes(self):

@@ -1,6 +1,7 @@
 """Loading librcnet.so and calling its exports; each call's report lines come from GetLastReport."""
 
 import ctypes
+import errno
 import ctypes.util
 import os
 import sys
@@ -8,7 +9,8 @@ import threading
 import warnings
 from pathlib import Path
 
-__all__ = ["RcnetError", "RcnetWarning", "library_path", "library", "call", "call_raw"]
+__all__ = ["RcnetError", "RcnetFileError", "RcnetWarning", "library_path", "library", "call", "call_raw",
+           "call_with_file"]
 
 
 class RcnetError(RuntimeError):
@@ -21,6 +23,16 @@ class RcnetError(RuntimeError):
         if self.reports:
             message += ": " + "; ".join(self.reports)
         super().__init__(message)
+
+
+class RcnetFileError(RcnetError, ValueError):
+    """A file the library refused: `reason` says where (line, column) and why, as the library's reader
+    found it."""
+
+    def __init__(self, function, reason, reports=()):
+        self.reason = reason
+        super().__init__(function, reports)
+        self.args = (f"{function} failed: {reason}",)
 
 
 class RcnetWarning(UserWarning):
@@ -59,6 +71,7 @@ _SIGNATURES = {
     "SetNetOnlineLearning": (_INT, [_INT, _DOUBLES]),
     "TrainNetOnline": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
     "GetLastReport": (_INT, [ctypes.c_char_p, _INT]),
+    "GetLastFileError": (_INT, [ctypes.c_char_p, _INT]),
     "SetReportEcho": (_INT, [_INT]),
     "GetNetSizes": (_INT, [_INT, ctypes.POINTER(_INT), ctypes.POINTER(_INT), ctypes.POINTER(_INT)]),
     "GetNetNeuronCount": (_INT, [_INT, ctypes.POINTER(_INT)]),
@@ -154,3 +167,29 @@ def call(name, *args, stacklevel=3):
     if reports:
         warnings.warn(f"{name}: " + "; ".join(reports), RcnetWarning, stacklevel=stacklevel)
     return result
+
+
+def call_with_file(name, path, *args):
+    """Calls an export that reads the file at path: a file that cannot be opened raises
+    FileNotFoundError (or PermissionError / IsADirectoryError), a refused text RcnetFileError (a
+    ValueError) with the reader's line, column and reason; other failures RcnetError."""
+    lib = library()
+    result = getattr(lib, name)(*args)
+    reports = _reports(lib)
+    if result:
+        if reports:
+            warnings.warn(f"{name}: " + "; ".join(reports), RcnetWarning, stacklevel=3)
+        return result
+    text = ctypes.create_string_buffer(_KEPT_REPORT_BYTES + 1)
+    lib.GetLastFileError(text, _KEPT_REPORT_BYTES + 1)
+    reason = text.value.decode("utf-8", "replace")
+    if reason.endswith("cannot be opened (missing, not a regular file, or not readable)"):
+        shown = os.fspath(path)
+        if not os.path.exists(shown):
+            raise FileNotFoundError(errno.ENOENT, f"{name}: no such file", shown)
+        if os.path.isdir(shown):
+            raise IsADirectoryError(errno.EISDIR, f"{name}: a directory, not a file", shown)
+        raise PermissionError(errno.EACCES, f"{name}: cannot be read", shown)
+    if reason:
+        raise RcnetFileError(name, reason, reports)
+    raise RcnetError(name, reports)

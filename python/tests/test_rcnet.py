@@ -171,9 +171,13 @@ def test_failed_load_leaves_network_usable(tmp_path):
     broken.write_text("1 1 1\n1 2\nnot a number\n")
     with trained_sine_net() as net:
         reference = trained_sine_net()
-        for path in (tmp_path / "missing.txt", broken):
-            with pytest.raises(rcnet.RcnetError, match="LoadNetFromFile"):
-                net.load_into(path)
+        with pytest.raises(FileNotFoundError):
+            net.load_into(tmp_path / "missing.txt")
+        with pytest.raises(IsADirectoryError):
+            net.load_into(tmp_path)
+        # The reader's place and reason; a ValueError as well as an RcnetError.
+        with pytest.raises(ValueError, match=r"broken.txt: line 3, column 1: 'not' is not a number"):
+            net.load_into(broken)
         assert (net.inputs, net.outputs, net.threshold) == (1, 1, True)
         assert np.array_equal(net.propagate_series(SINE[400:450]), reference.propagate_series(SINE[400:450]))
         reference.close()
