@@ -1,15 +1,19 @@
 """Python bindings for rcnet, a reservoir-computing (echo state) network library.
 
     import numpy as np, rcnet
+    xs = np.sin(0.1 * np.arange(2100))  # a series; predict each next value
     rcnet.randomize(2024)
     with rcnet.Network(1, 1) as net:
         net.add_neurons(100, "bisigmoid")
         net.add_connections(500)
-        net.add_back_connections(1000)
+        net.add_back_connections(500)
         net.init_input_matrix()
-        net.add_patterns(xs[:-1, None], xs[1:, None])
+        net.set_spectral_radius(0.9)
+        net.set_solver("stable")
+        net.set_washout(100)
+        net.add_patterns(xs[:2000, None], xs[1:2001, None])
         net.learn()
-        ys = net.propagate_series(more_xs[:, None])
+        ys = net.run(xs[2000:2099, None])  # continues from the training's last state
 
 The library's random generator belongs to the calling thread, so `randomize` seeds only the
 thread that calls it, and a network built in that thread.

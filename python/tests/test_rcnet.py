@@ -408,3 +408,11 @@ def test_threads_train_in_parallel_without_mixing_reports():
     for thread in threads:
         thread.join()
     assert errors == []
+
+
+def test_the_package_docstring_example_runs():
+    example = rcnet.__doc__.split("\n\n")[1]
+    namespace = {}
+    exec(compile("\n".join(line[4:] for line in example.splitlines()), "rcnet docstring", "exec"), namespace)
+    predicted, expected = namespace["ys"][:, 0], namespace["xs"][2001:2100]
+    assert np.sqrt(np.mean((predicted - expected) ** 2)) < 1e-3
