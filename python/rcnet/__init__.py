@@ -23,6 +23,7 @@ import ctypes
 import itertools
 import os
 import sys
+import warnings
 
 import numpy as np
 
@@ -84,6 +85,11 @@ class Network:
             call("RegisterUsage", self._id, inputs, outputs, int(bool(threshold)))
         self._open = True
         self._inputs, self._outputs, self._threshold = inputs, outputs, bool(threshold)
+        # Safe defaults: the stable readout with a small ridge (the normal equations lose the fit where
+        # states are nearly dependent); set_solver("normal") and set_ridge(0) give the original training.
+        call("SetNetReadoutSolver", self._id, SOLVERS["stable"])
+        call("SetNetRegularization", self._id, ctypes.byref(ctypes.c_double(1e-8)))
+        self._patterns = 0
 
     @staticmethod
     def _register_free_id(inputs, outputs, threshold):
@@ -240,8 +246,16 @@ class Network:
         outs = _matrix(targets, "targets")
         if ins.shape[0] != outs.shape[0]:
             raise ValueError(f"{ins.shape[0]} input rows but {outs.shape[0]} target rows")
+        if ins.shape[1] != self._inputs or outs.shape[1] != self._outputs:
+            raise ValueError(f"expected rows of {self._inputs} inputs and {self._outputs} targets, got "
+                             f"{ins.shape[1]} and {outs.shape[1]}")
+        bad = int(np.count_nonzero(~np.isfinite(ins)) + np.count_nonzero(~np.isfinite(outs)))
+        if bad:
+            warnings.warn(f"{bad} training values are NaN or infinite: the readout will not train on them",
+                          RcnetWarning, stacklevel=2)
         call("AddPatternsToNet", self._checked_id(), ins.shape[0], ins.shape[1], _doubles(ins),
              outs.shape[1], _doubles(outs))
+        self._patterns += ins.shape[0]
 
     def add_patterns_from_file(self, path):
         """Adds a pattern file's patterns (FileNotFoundError, or RcnetFileError with line, column and
@@ -249,8 +263,29 @@ class Network:
         call_with_file("AddPatternsFromFile", path, self._checked_id(), os.fsencode(path))
 
     def learn(self, jointly=False):
-        """Trains the readout; jointly=True fits every output from one pass over the patterns."""
+        """Trains the readout; jointly=True fits every output from one pass over the patterns. Warns
+        (RcnetWarning) about what gives a readout without skill: neurons without a state, fewer patterns
+        than readout weights, a readout that came out all zero or not finite."""
+        neurons = self.neuron_count
+        if neurons and not self._has_states(neurons):
+            warnings.warn(f"{neurons} neurons but no state for some of them: neurons were added after "
+                          "init_input_matrix; call it again after the last add_neurons", RcnetWarning,
+                          stacklevel=2)
+        if self._patterns and self._patterns < neurons + 1:
+            warnings.warn(f"{self._patterns} patterns for {neurons + 1} readout weights: the fit can match "
+                          "them exactly and predict nothing else", RcnetWarning, stacklevel=2)
         call("LearnNetJointly" if jointly else "LearnNet", self._checked_id())
+        weights = self.readout
+        if not np.all(np.isfinite(weights)):
+            warnings.warn("the readout has weights that are NaN or infinite", RcnetWarning, stacklevel=2)
+        elif weights.size and not np.any(weights):
+            warnings.warn("every readout weight is 0: the states did not fit the targets (try the stable "
+                          "solver, a ridge, or a larger input scaling)", RcnetWarning, stacklevel=2)
+
+    def _has_states(self, neurons):
+        result, _ = call_raw("GetNetState", self._checked_id(), neurons,
+                             _doubles(np.empty(neurons, dtype=np.float64)))
+        return result == 1
 
     # -- readout settings (kept by the running network, not written to its file) --------------
 

@@ -74,7 +74,7 @@ def test_numpy_shapes():
         net.add_patterns([0.1, 0.2, 0.3], [0.5, -0.5])  # one pattern as 1-D
         with pytest.raises(ValueError):
             net.add_patterns(np.zeros((4, 3)), np.zeros((3, 2)))
-        with pytest.raises(rcnet.RcnetError, match="InputSize"):
+        with pytest.raises(ValueError, match="expected rows of 3 inputs and 2 targets, got 2 and 2"):
             net.add_patterns(np.zeros((4, 2)), np.zeros((4, 2)))
         net.learn()
         y = net.propagate(np.array([1, 2, 3], dtype=np.int32))
@@ -156,7 +156,8 @@ def test_pattern_file(tmp_path):
         from_file.add_patterns_from_file(path)
         from_arrays.add_patterns([[1, 2, 3], [4, 5, 6]], [[7], [8]])
         from_file.learn()
-        from_arrays.learn()
+        with pytest.warns(rcnet.RcnetWarning, match="2 patterns for 9 readout weights"):
+            from_arrays.learn()
         x = [0.5, -0.5, 1.0]
         assert np.array_equal(from_file.propagate(x), from_arrays.propagate(x))
     with rcnet.Network(2, 1) as wrong:
@@ -360,7 +361,7 @@ def test_partial_fit_follows_a_changed_signal():
         net.set_solver("stable")
         net.learn()
         before = net.run(fast[400:500, None])[:, 0]
-        assert np.sqrt(np.mean((before - fast[401:501]) ** 2)) > 0.2
+        assert np.sqrt(np.mean((before - fast[401:501]) ** 2)) > 0.1
         net.set_forgetting(0.98)
         net.partial_fit(fast[:400, None], fast[1:401, None])
         predicted = net.run(fast[400:500, None])[:, 0]
@@ -416,3 +417,17 @@ def test_the_package_docstring_example_runs():
     exec(compile("\n".join(line[4:] for line in example.splitlines()), "rcnet docstring", "exec"), namespace)
     predicted, expected = namespace["ys"][:, 0], namespace["xs"][2001:2100]
     assert np.sqrt(np.mean((predicted - expected) ** 2)) < 1e-3
+
+
+def test_warnings_for_a_readout_without_skill():
+    with rcnet.Network(1, 1) as net:
+        net.add_neurons(10)
+        net.add_back_connections(30)
+        net.init_input_matrix()
+        with pytest.warns(rcnet.RcnetWarning, match="NaN or infinite"):
+            net.add_patterns(np.array([[np.nan]] + [[0.1 * k] for k in range(60)]), np.zeros((61, 1)))
+        with pytest.warns(rcnet.RcnetWarning, match="every readout weight is 0"):
+            net.learn()
+        net.add_neurons(2)
+        with pytest.warns(rcnet.RcnetWarning, match="no state for some of them"):
+            net.learn()
