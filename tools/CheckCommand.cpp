@@ -9,6 +9,7 @@
 
 #include "include/rcnet_inspect.h"
 #include "tools/Commands.h"
+#include "tools/Precision.h"
 
 namespace rcnet::tools {
 namespace {
@@ -147,19 +148,9 @@ void ShapeWarnings(const inspect::NetworkFileCheck& check, std::vector<Warning>&
         if (columns < needed) out.push_back({readoutAt, fit + ": predicting with the network is refused"});
         if (columns > needed) out.push_back({readoutAt, fit + ": the extra weights are unused"});
     }
-    // Six significant digits in the file: large weights cancel each other, and the rounding shows.
-    double largest = 0.0;
-    for (const auto& row : net.readout)
-        for (double w : row) largest = std::isfinite(w) ? std::max(largest, std::fabs(w)) : largest;
-    if (largest >= 1e4) {
-        char text[160];
-        std::snprintf(
-            text, sizeof text,
-            "readout weights reach %.3g: the file keeps 6 significant digits, so the loaded network's "
-            "outputs may differ visibly from those of the network saved",
-            largest);
-        out.push_back({readoutAt, text});
-    }
+    // Large weights cancel each other: in a file of few digits the rounding shows.
+    const std::string precision = ReadoutPrecisionWarning(net.readout);
+    if (!precision.empty()) out.push_back({readoutAt, precision});
 
     if (notes.inputMatrix.rows != net.inputs) {
         out.push_back({inputAt, "the input matrix has " + Plural(notes.inputMatrix.rows, "row", "rows") +

@@ -6,6 +6,7 @@
 #include "include/rcnet_inspect.h"
 #include "tools/Commands.h"
 #include "tools/LibraryNet.h"
+#include "tools/Precision.h"
 
 namespace rcnet::tools {
 namespace {
@@ -66,6 +67,12 @@ int RunInfo(const InfoOptions& options) {
     std::printf("back links: %zu\n", net.back.size());
     std::printf("input matrix: %s\n", Shape(net.inputMatrix).c_str());
     std::printf("readout: %s%s\n", Shape(net.readout).c_str(), net.readout.empty() ? " (not trained)" : "");
+    if (!net.readout.empty()) {
+        const int digits = ReadoutDigits(net.readout);
+        std::printf("readout digits: %d%s\n", digits, digits >= 16 ? " (exact)" : "");
+        const std::string warning = ReadoutPrecisionWarning(net.readout);
+        if (!warning.empty()) std::fprintf(stderr, "rcnet info: warning: %s\n", warning.c_str());
+    }
     // The state carried from step to step passes through the back links; forward links act within a step.
     PrintRadius("spectral radius", net, inspect::LinkKind::Back, "back links, the step-to-step map");
     PrintRadius("forward-link radius", net, inspect::LinkKind::Forward, "forward links, within a step");

@@ -91,6 +91,11 @@ int main(int argc, char** argv) {
                      "Leaky neurons: each state keeps 1 - RATE of the previous one, 0 < RATE <= 1")
         ->capture_default_str()
         ->check(CLI::Range(0.0, 1.0));
+    trainCommand
+        ->add_option("--digits", train.digits,
+                     "Significant digits of the saved file: 0, exact (the default), or 6 to 17 (6: the "
+                     "format's own)")
+        ->capture_default_str();
 
     PredictOptions predict;
     CLI::App* predictCommand = app.add_subcommand(

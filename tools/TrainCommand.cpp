@@ -87,6 +87,10 @@ int RunTrain(const TrainOptions& options) {
         std::fprintf(stderr, "rcnet train: --leak-rate must be above 0 (1 is the plain step)\n");
         return kExitUsage;
     }
+    if (options.digits != 0 && (options.digits < 6 || options.digits > 17)) {
+        std::fprintf(stderr, "rcnet train: --digits must be 0 (exact) or 6 to 17\n");
+        return kExitUsage;
+    }
     if (!std::isfinite(options.inputScaling)) {
         std::fprintf(stderr, "rcnet train: --input-scaling must be a finite number\n");
         return kExitUsage;
@@ -196,7 +200,7 @@ int RunTrain(const TrainOptions& options) {
     WarnReadout(id);
 
     progress.Phase("saving");
-    if (!SaveNetToFile(id, options.outFile.c_str())) {
+    if (!SetNetFilePrecision(id, options.digits) || !SaveNetToFile(id, options.outFile.c_str())) {
         progress.Finish();
         std::fprintf(stderr, "rcnet train: cannot write %s\n", options.outFile.c_str());
         return kExitFailure;

@@ -89,6 +89,9 @@ class Network:
         # states are nearly dependent); set_solver("normal") and set_ridge(0) give the original training.
         call("SetNetReadoutSolver", self._id, SOLVERS["stable"])
         call("SetNetRegularization", self._id, ctypes.byref(ctypes.c_double(1e-8)))
+        # Files keep every digit: a saved model predicts what the running one did (set_file_digits(6)
+        # writes the format's own 6 digits).
+        call("SetNetFilePrecision", self._id, 0)
         self._patterns = 0
 
     @staticmethod
@@ -391,6 +394,11 @@ class Network:
         return self
 
     # -- files ---------------------------------------------------------------------------------
+
+    def set_file_digits(self, digits):
+        """Significant digits of saved files: 0, exact (the default here), or 6 to 17 (6: the format's
+        own, what other readers of the format expect)."""
+        call("SetNetFilePrecision", self._checked_id(), int(digits))
 
     def save(self, path):
         call("SaveNetToFile", self._checked_id(), os.fsencode(path))

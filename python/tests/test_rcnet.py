@@ -431,3 +431,18 @@ def test_warnings_for_a_readout_without_skill():
         net.add_neurons(2)
         with pytest.warns(rcnet.RcnetWarning, match="no state for some of them"):
             net.learn()
+
+
+def test_saved_files_are_exact_by_default(tmp_path):
+    with trained_sine_net() as net:
+        exact, six = tmp_path / "exact.net", tmp_path / "six.net"
+        net.save(exact)
+        net.set_file_digits(6)
+        net.save(six)
+        with pytest.raises(rcnet.RcnetError, match="kExactDigits"):
+            net.set_file_digits(3)
+        with rcnet.Network.load(exact) as a, rcnet.Network.load(six) as b:
+            assert np.array_equal(a.readout, net.readout)
+            assert not np.array_equal(b.readout, net.readout)
+            net.reset_state()
+            assert np.array_equal(a.run(SINE[:100]), net.run(SINE[:100]))

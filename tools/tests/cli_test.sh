@@ -285,7 +285,18 @@ case_check() {
     printf '1 1 0\n1 1\n-50000 \n1\n1\n1\n0\n0\n1 1\n1 \n' >large.txt
     run check large.txt
     expect_rc 0 "check large.txt"
-    expect_err "line 2, column 1: warning: readout weights reach 5e+04" "large readout weights"
+    expect_err "line 2, column 1: warning: readout weights reach 5e+04 but are written with at most 1 significant" \
+        "large readout weights"
+    # Written with every digit (exact), the same weights need no warning, and info says so.
+    printf '1 1 0\n1 1\n-50000.123456789012 \n1\n1\n1\n0\n0\n1 1\n1 \n' >exact.txt
+    run check exact.txt
+    expect_rc 0 "check exact.txt"
+    grep -q "readout weights reach" err.txt && fail "an exact file's large weights were warned about"
+    run info exact.txt
+    expect_out "readout digits: 16 (exact)" "info of an exact file"
+    run info large.txt
+    expect_out "readout digits: 1" "info of a short file"
+    expect_err "rcnet info: warning: readout weights reach 5e+04" "info warns too"
     printf '2 1 2\n1 2-3\n4 5 6 extra\n' >joined.txt
     run check joined.txt
     expect_rc 0 "check joined.txt"
