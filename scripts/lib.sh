@@ -10,6 +10,7 @@ RCNET_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The Python package, its tests and the demo's plot use Debian's Python 3 (/usr/bin/python3).
 RCNET_PYTHON_PACKAGES=(python3 python3-numpy python3-pytest python3-matplotlib python3-pip python3-setuptools python3-wheel)
 RCNET_WIN32_PACKAGES=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 libeigen3-dev)
+RCNET_WIN64_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 libeigen3-dev)
 
 rcnet_log() { printf '\n== %s\n' "$*"; }
 
@@ -54,7 +55,17 @@ rcnet_build_win32() {
         -DCMAKE_TOOLCHAIN_FILE="$RCNET_ROOT/cmake/toolchain-mingw-i686.cmake" "$@"
 }
 
+rcnet_build_win64() {
+    rcnet_build win64 -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$RCNET_ROOT/cmake/toolchain-mingw-x86_64.cmake" "$@"
+}
+
 # The first wine start builds its prefix; do it once, quietly, before tests run in parallel.
 rcnet_prepare_wine() {
     WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+}
+# The 64-bit DLL runs in a 64-bit prefix of its own (cmake/wine-run64).
+rcnet_prepare_wine64() {
+    WINEPREFIX="${RCNET_WINE64_PREFIX:-$HOME/.wine-rcnet64}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        wineboot -i >/dev/null 2>&1 || true
 }

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: native, AddressSanitizer + UndefinedBehaviorSanitizer,
-# ThreadSanitizer, and the 32-bit Windows DLL under wine. Installs missing packages when run as root.
+# ThreadSanitizer, and the 32-bit and 64-bit Windows DLLs under wine. Installs missing packages when run as root.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 start=$(date +%s)
-rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" "${RCNET_PYTHON_PACKAGES[@]}" \
+rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" "${RCNET_WIN64_PACKAGES[@]}" \
+    "${RCNET_PYTHON_PACKAGES[@]}" \
     "${RCNET_FUZZ_PACKAGES[@]}" || exit 1
 # A locale with a decimal comma, for the tests that show the files do not depend on it.
 if [ "$(id -u)" -eq 0 ] && ! locale -a 2>/dev/null | grep -qi '^de_DE.utf8$'; then
@@ -76,6 +77,10 @@ build_or_fail tsan rcnet_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_SA
 if build_or_fail win32 rcnet_build_win32; then
     rcnet_prepare_wine
     run_suite win32
+fi
+if build_or_fail win64 rcnet_build_win64; then
+    rcnet_prepare_wine64
+    run_suite win64
 fi
 
 # Every complete example of the README and docs/, compiled and run; and the README's first command.
