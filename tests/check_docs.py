@@ -140,8 +140,10 @@ def main(build):
                 steps = [["bash", "-euo", "pipefail", "-c", code]]
             ok = True
             for step in steps:
+                # Shell blocks may name the tree and the build ($RCNET_ROOT, $RCNET_BUILD).
                 env = dict(os.environ, RCNET_LIBRARY=os.path.join(work, "librcnet.so"),
-                           PYTHONPATH=os.path.join(ROOT, "python"),
+                           PYTHONPATH=os.path.join(ROOT, "python"), RCNET_ROOT=ROOT,
+                           RCNET_BUILD=os.path.abspath(build),
                            PATH=os.path.abspath(build) + os.pathsep + os.environ.get("PATH", ""))
                 result = subprocess.run(step, cwd=work, capture_output=True, text=True, timeout=120, env=env)
                 if result.returncode != 0:
