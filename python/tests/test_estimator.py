@@ -40,57 +40,54 @@ def test_passes_scikit_learn_checks():
 def test_predicts_and_forecasts_a_series():
     est = fitted()
     assert (est.n_features_in_, est.n_outputs_, est.washout_) == (1, 1, 100)
-    # From rest, with 100 known steps to warm up on.
+    # From rest, with 100 known steps to warm up on; whatever ran before.
     predicted = est.predict(SERIES[900:1400, None])
     assert predicted.shape == (500,)
     assert nrmse(predicted[100:], SERIES[1001:1401]) < 1e-4
     assert est.score(SERIES[900:1400, None], SERIES[901:1401]) > 0.99
-    # Closed loop: the first row is the step after the warm-up.
+    est.network_.reset_state()
+    assert np.array_equal(est.network_.run(SERIES[900:1400])[:, 0], predicted)
+    # Closed loop: the first row is the step after the warm-up; off by one step would be about 0.2.
     free = est.generate(60, SERIES[900:1400, None])
-    assert free.shape == (60,)
-    # Off by one step would be about 0.2.
+    assert free.shape == (60,) and free[0] == predicted[-1]
     assert nrmse(free[:30], SERIES[1400:1430]) < 0.03
     assert nrmse(free, SERIES[1400:1460]) < 0.1
-    assert np.array_equal(free[:1], predicted[-1:])
     assert est.generate(0, SERIES[:5, None]).shape == (0,)
 
 
-def test_predict_starts_from_rest():
-    est = fitted(n_neurons=60)
-    first = est.predict(SERIES[:300, None])
-    est.predict(SERIES[500:700, None])
-    assert np.array_equal(est.predict(SERIES[:300, None]), first)
-    net = est.network_
-    net.reset_state()
-    assert np.array_equal(net.run(SERIES[:300])[:, 0], first)
+def readout_by_hand(seed, sequences, neurons, forward, back, radius, washout):
+    """The readout of the Network calls that ESNRegressor stands for."""
+    rcnet.randomize(seed)
+    with rcnet.Network(1, sequences[0][1].shape[1]) as net:
+        net.add_neurons(neurons, "bisigmoid")
+        net.add_connections(forward)
+        net.add_back_connections(back)
+        net.init_input_matrix()
+        if radius is not None:
+            net.set_spectral_radius(radius)
+        net.set_solver("stable")
+        net.set_ridge(1e-8)
+        net.set_washout(washout)
+        net.fit(sequences, jointly=True)
+        return net.readout
 
 
 def test_seed_is_the_library_seed_and_leaves_the_callers_generator():
     est = ESNRegressor(n_neurons=40, forward_links=3, back_links=4, spectral_radius=None, washout=20,
                        random_state=77).fit(SERIES[:400, None], SERIES[1:401])
-    rcnet.randomize(77)
-    with rcnet.Network(1, 1) as net:
-        net.add_neurons(40, "bisigmoid")
-        net.add_connections(120)
-        net.add_back_connections(160)
-        net.init_input_matrix()
-        net.set_solver("stable")
-        net.set_ridge(1e-8)
-        net.set_washout(20)
-        net.fit([(SERIES[:400, None], SERIES[1:401, None])], jointly=True)
-        assert np.array_equal(net.readout, est.network_.readout)
+    by_hand = readout_by_hand(77, [(SERIES[:400, None], SERIES[1:401, None])], 40, 120, 160, None, 20)
+    assert np.array_equal(by_hand, est.network_.readout)
     # fit drew in a thread of its own: this thread's generator goes on as if fit had not run.
-    rcnet.randomize(3)
-    fitted(n_neurons=30)
-    with rcnet.Network(1, 1) as a:
-        a.add_neurons(30, "bisigmoid")
-        a.add_back_connections(90)
-        radius_after_fit = a.spectral_radius()
-    rcnet.randomize(3)
-    with rcnet.Network(1, 1) as b:
-        b.add_neurons(30, "bisigmoid")
-        b.add_back_connections(90)
-        assert b.spectral_radius() == radius_after_fit
+    radii = []
+    for fit_between in (True, False):
+        rcnet.randomize(3)
+        if fit_between:
+            fitted(n_neurons=30)
+        with rcnet.Network(1, 1) as net:
+            net.add_neurons(30, "bisigmoid")
+            net.add_back_connections(90)
+            radii.append(net.spectral_radius())
+    assert radii[0] == radii[1]
 
 
 def test_results_do_not_depend_on_the_thread():
@@ -104,29 +101,17 @@ def test_results_do_not_depend_on_the_thread():
 
 
 def test_sequences_and_several_outputs():
-    xs = [SERIES[:400, None], SERIES[500:900, None]]
-    ys = [np.stack([SERIES[1:401], SERIES[2:402]], axis=1), np.stack([SERIES[501:901], SERIES[502:902]], axis=1)]
-    est = ESNRegressor(n_neurons=60, washout=30, random_state=1).fit(xs, ys)
+    pairs = [(SERIES[i:i + 400, None], np.stack([SERIES[i + 1:i + 401], SERIES[i + 2:i + 402]], 1)) for i in (0, 500)]
+    est = ESNRegressor(n_neurons=60, washout=30, random_state=1).fit(*map(list, zip(*pairs)))
     assert est.n_outputs_ == 2
-    with rcnet.Network(1, 2) as net:
-        rcnet.randomize(1)
-        net.add_neurons(60, "bisigmoid")
-        net.add_connections(300)
-        net.add_back_connections(300)
-        net.init_input_matrix()
-        net.set_spectral_radius(0.9)
-        net.set_solver("stable")
-        net.set_ridge(1e-8)
-        net.set_washout(30)
-        net.fit(list(zip(xs, ys)), jointly=True)
-        assert np.array_equal(net.readout, est.network_.readout)
-    predicted = est.predict([SERIES[1000:1500, None], SERIES[1050:1550, None]])
-    assert [p.shape for p in predicted] == [(500, 2), (500, 2)]
-    assert nrmse(predicted[1][100:], np.stack([SERIES[1151:1551], SERIES[1152:1552]], 1)) < 0.01
-    # Over the two sequences' rows, each run from rest.
+    assert np.array_equal(readout_by_hand(1, pairs, 60, 300, 300, 0.9, 30), est.network_.readout)
+    tests = [SERIES[i:i + 500, None] for i in (1000, 1050)]
     targets = [np.stack([SERIES[i + 1:i + 501], SERIES[i + 2:i + 502]], 1) for i in (1000, 1050)]
-    score = est.score([SERIES[1000:1500, None], SERIES[1050:1550, None]], targets)
-    assert score == pytest.approx(r2_score(np.concatenate(targets), np.concatenate(predicted)))
+    predicted = est.predict(tests)
+    assert [p.shape for p in predicted] == [(500, 2), (500, 2)]
+    assert nrmse(predicted[1][100:], targets[1][100:]) < 0.01
+    # Over the two sequences' rows, each run from rest.
+    assert est.score(tests, targets) == pytest.approx(r2_score(np.concatenate(targets), np.concatenate(predicted)))
     with pytest.raises(ValueError, match="as many outputs as features"):
         est.generate(5, SERIES[:10, None])
 
