@@ -218,9 +218,7 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         except BaseException:
             net.close()
             raise
-        old = getattr(self, "network_", None)
-        if old is not None:
-            old.close()
+        # A previous network_ is left to the collector: the caller may still hold it.
         self.network_ = net
         self.n_features_in_ = n_features
         self.n_outputs_ = n_outputs

@@ -34,7 +34,7 @@ def fitted(**params):
 def test_passes_scikit_learn_checks():
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        check_estimator(ESNRegressor(n_neurons=50))
+        check_estimator(ESNRegressor())
 
 
 def test_predicts_and_forecasts_a_series():
