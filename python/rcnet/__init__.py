@@ -23,6 +23,7 @@ import ctypes
 import itertools
 import os
 import sys
+import tempfile
 import warnings
 
 import numpy as np
@@ -30,7 +31,7 @@ import numpy as np
 from ._native import RcnetError, RcnetFileError, RcnetWarning, call, call_raw, call_with_file, library, library_path
 
 __all__ = ["Network", "RcnetError", "RcnetFileError", "RcnetWarning", "randomize", "library", "library_path",
-           "NEURON_TYPES", "SOLVERS"]
+           "NEURON_TYPES", "SOLVERS", "ESNRegressor"]
 __version__ = "0.1.0"
 
 NEURON_TYPES = {"sigmoid": 0, "bisigmoid": 1, "rsdn": 2, "linear": 3}
@@ -69,10 +70,19 @@ def _link_count(count):
 
 
 class Network:
-    """One registered network; unregistered by close(), by leaving a `with` block, or when collected."""
+    """One registered network; unregistered by close(), by leaving a `with` block, or when collected.
+
+    copy.copy, copy.deepcopy and pickle give a new registered network holding the same model through the
+    network file's lossless text: neurons, links, weights, readout and leak rate bit for bit, plus the
+    readout, online-learning and file-precision settings made through this object. Not copied: the state
+    (the copy starts at rest, as after loading a file), the stored patterns and online learning's progress.
+    """
 
     def __init__(self, inputs, outputs, threshold=True, id=None):
         self._open = False
+        # The library has no getters for these; kept here so that copies get them too.
+        self._settings = {}
+        self._precision = 0  # exact files, set below
         inputs, outputs = int(inputs), int(outputs)
         if inputs < 0 or outputs < 0:
             raise ValueError("sizes must not be negative")
@@ -300,15 +310,18 @@ class Network:
             except KeyError:
                 raise ValueError(f"unknown solver {method!r}; use one of {sorted(SOLVERS)}") from None
         call("SetNetReadoutSolver", self._checked_id(), int(method))
+        self._settings["set_solver"] = int(method)
 
     def set_ridge(self, value):
         """Ridge penalty >= 0 on the readout weights (never on the threshold); 0 turns it off."""
         ridge = ctypes.c_double(float(value))
         call("SetNetRegularization", self._checked_id(), ctypes.byref(ridge))
+        self._settings["set_ridge"] = ridge.value
 
     def set_washout(self, count):
         """The first count stored patterns step the reservoir in every pass but are not fitted."""
         call("SetNetWashout", self._checked_id(), int(count))
+        self._settings["set_washout"] = int(count)
 
     def reset_state(self):
         """Every neuron's values and the state vector back to zero, as after loading a file."""
@@ -381,6 +394,7 @@ class Network:
         """Online learning's forgetting factor in (0, 1] (1: every step counts alike); restarts it."""
         value = ctypes.c_double(float(forgetting))
         call("SetNetOnlineLearning", self._checked_id(), ctypes.byref(value))
+        self._settings["set_forgetting"] = value.value
 
     def partial_fit(self, inputs, targets):
         """Online learning: steps through the rows of inputs and, after each step, updates the readout
@@ -395,13 +409,59 @@ class Network:
 
     # -- files ---------------------------------------------------------------------------------
 
-    def set_file_digits(self, digits):
-        """Significant digits of saved files: 0, exact (the default here), or 6 to 17 (6: the format's
-        own, what other readers of the format expect)."""
-        call("SetNetFilePrecision", self._checked_id(), int(digits))
-
     def save(self, path):
         call("SaveNetToFile", self._checked_id(), os.fsencode(path))
+
+    def set_file_digits(self, digits):
+        """Significant digits of the doubles save() writes: 0, the shortest text that reads back bit for
+        bit (the default here), or 6 to 17 (6: the format's own, what other readers of it expect)."""
+        call("SetNetFilePrecision", self._checked_id(), int(digits))
+        self._precision = int(digits)
+
+    set_file_precision = set_file_digits
+
+    def _lossless_text(self):
+        self._checked_id()
+        with tempfile.TemporaryDirectory(prefix="rcnet-") as folder:
+            path = os.path.join(folder, "net.txt")
+            call("SetNetFilePrecision", self._id, 0)
+            try:
+                self.save(path)
+            finally:
+                call("SetNetFilePrecision", self._id, self._precision)
+            with open(path, "rb") as f:
+                return f.read()
+
+    @classmethod
+    def _from_text(cls, text, settings, precision):
+        net = cls(0, 0)
+        try:
+            with tempfile.TemporaryDirectory(prefix="rcnet-") as folder:
+                path = os.path.join(folder, "net.txt")
+                with open(path, "wb") as f:
+                    f.write(text)
+                net.load_into(path)
+            for name, value in settings.items():
+                getattr(net, name)(value)
+            net.set_file_precision(precision)
+        except BaseException:
+            net.close()
+            raise
+        return net
+
+    def copy(self):
+        """A new registered network with the same model (see the class's description)."""
+        return self._from_text(self._lossless_text(), self._settings, self._precision)
+
+    def __copy__(self):
+        # Copying only the id would let two objects unregister one network.
+        return self.copy()
+
+    def __deepcopy__(self, memo):
+        return self.copy()
+
+    def __reduce__(self):
+        return (_network_from_text, (self._lossless_text(), dict(self._settings), self._precision))
 
     def load_into(self, path):
         """Replaces this network by the file's; on failure it stays as it was."""
@@ -412,3 +472,17 @@ class Network:
         ins, outs, threshold = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
         call("GetNetSizes", self._checked_id(), ctypes.byref(ins), ctypes.byref(outs), ctypes.byref(threshold))
         return ins.value, outs.value, bool(threshold.value)
+
+
+def _network_from_text(text, settings, precision):
+    """Unpickles a Network: registers a new one holding the pickled model."""
+    return Network._from_text(text, settings, precision)
+
+
+def __getattr__(name):
+    # The estimator needs scikit-learn: loaded on first use, so that the rest works without it.
+    if name == "ESNRegressor":
+        from .estimator import ESNRegressor
+
+        return ESNRegressor
+    raise AttributeError(f"module 'rcnet' has no attribute {name!r}")

@@ -79,6 +79,7 @@ _SIGNATURES = {
     "GetNetReadoutShape": (_INT, [_INT, ctypes.POINTER(_INT), ctypes.POINTER(_INT)]),
     "GetNetReadout": (_INT, [_INT, _INT, _INT, _DOUBLES]),
     "GetNetLeakRate": (_INT, [_INT, _DOUBLES]),
+    "SetNetFilePrecision": (_INT, [_INT, _INT]),
 }
 
 # Loading only: calls run without a lock, in parallel where the library allows.

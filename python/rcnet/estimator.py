@@ -1,0 +1,288 @@
+"""ESNRegressor: an echo state network as a scikit-learn regressor.
+
+The rows of X are time steps. The reservoir carries its state from row to row, so predictions depend on
+the order of the rows and on the rows before them: fit and predict start every sequence from rest.
+"""
+
+import numbers
+import threading
+
+import numpy as np
+from sklearn.base import BaseEstimator, RegressorMixin
+from sklearn.metrics import r2_score
+from sklearn.utils import check_random_state
+from sklearn.utils.validation import check_array, check_is_fitted, check_X_y
+
+from . import NEURON_TYPES, SOLVERS, Network, randomize
+
+__all__ = ["ESNRegressor"]
+
+
+def _in_fresh_thread(function):
+    """Runs function in a new thread and returns its result: the library's generator belongs to the
+    thread, so a new one is seeded by Randomize alone, whatever the caller's generator holds, and the
+    caller's is left as it was."""
+    outcome = {}
+
+    def body():
+        try:
+            outcome["value"] = function()
+        except BaseException as error:  # handed back to the caller
+            outcome["error"] = error
+
+    thread = threading.Thread(target=body, name="rcnet-build")
+    thread.start()
+    thread.join()
+    if "error" in outcome:
+        raise outcome["error"]
+    return outcome["value"]
+
+
+def _is_sequence_list(X):
+    # A list of 2-D arrays; a list of lists of numbers is one 2-D array.
+    return isinstance(X, (list, tuple)) and len(X) > 0 and all(np.ndim(x) == 2 for x in X)
+
+
+class ESNRegressor(RegressorMixin, BaseEstimator):
+    """An echo state network regressor: a random reservoir, a trained linear readout.
+
+    Parameters
+    ----------
+    n_neurons : int, default=200
+        Reservoir neurons.
+    neuron_type : {"bisigmoid", "sigmoid", "rsdn", "linear"}, default="bisigmoid"
+    forward_links : float, default=5
+        Forward links (which carry the input within a step) per neuron.
+    back_links : float, default=5
+        Back links (the reservoir's memory: last step's states) per neuron.
+    spectral_radius : float or None, default=0.9
+        The back links are scaled to this spectral radius; None keeps them as drawn.
+    input_scaling : float, default=1.0
+        Multiplies the input matrix (drawn in [-1, 1]).
+    leak_rate : float, default=1.0
+        0 < rate <= 1; each step keeps 1 - rate of every state.
+    readout : {"stable", "normal"}, default="stable"
+        QR least squares or the normal equations.
+    ridge : float, default=1e-8
+        Ridge penalty on the readout weights.
+    washout : int or float, default=0.1
+        Steps at the start of every sequence that drive the reservoir but are not fitted: an int is a
+        count; a float in [0, 1) a fraction of the shortest sequence.
+    threshold : bool, default=True
+        A constant term in the readout.
+    random_state : int, RandomState instance or None, default=None
+        An int in [0, 2**32) is the library's seed (rcnet.randomize) for the drawing, so the same int
+        builds the same reservoir; a RandomState draws the seed; None draws it from numpy's global
+        generator. fit draws in a thread of its own, so neither the calling thread's generator nor the
+        thread or process it runs in changes the result.
+
+    Attributes
+    ----------
+    network_ : rcnet.Network
+        The trained network.
+    n_features_in_ : int
+    n_outputs_ : int
+    washout_ : int
+        The washout used, in steps.
+    """
+
+    def __init__(self, n_neurons=200, neuron_type="bisigmoid", forward_links=5, back_links=5,
+                 spectral_radius=0.9, input_scaling=1.0, leak_rate=1.0, readout="stable", ridge=1e-8,
+                 washout=0.1, threshold=True, random_state=None):
+        self.n_neurons = n_neurons
+        self.neuron_type = neuron_type
+        self.forward_links = forward_links
+        self.back_links = back_links
+        self.spectral_radius = spectral_radius
+        self.input_scaling = input_scaling
+        self.leak_rate = leak_rate
+        self.readout = readout
+        self.ridge = ridge
+        self.washout = washout
+        self.threshold = threshold
+        self.random_state = random_state
+
+    # -- validation ----------------------------------------------------------------------------
+
+    def _check_params(self):
+        if not isinstance(self.n_neurons, numbers.Integral) or self.n_neurons < 1:
+            raise ValueError(f"n_neurons must be a positive int, got {self.n_neurons!r}")
+        if self.neuron_type not in NEURON_TYPES:
+            raise ValueError(f"neuron_type must be one of {sorted(NEURON_TYPES)}, got {self.neuron_type!r}")
+        if self.readout not in SOLVERS:
+            raise ValueError(f"readout must be one of {sorted(SOLVERS)}, got {self.readout!r}")
+        for name in ("forward_links", "back_links", "ridge"):
+            value = getattr(self, name)
+            if not isinstance(value, numbers.Real) or not value >= 0:
+                raise ValueError(f"{name} must be a number >= 0, got {value!r}")
+        if self.spectral_radius is not None:
+            if not isinstance(self.spectral_radius, numbers.Real) or not self.spectral_radius > 0:
+                raise ValueError(f"spectral_radius must be > 0 or None, got {self.spectral_radius!r}")
+            if round(self.back_links * self.n_neurons) == 0:
+                raise ValueError("spectral_radius needs back links; set it to None for a reservoir without")
+        if not isinstance(self.input_scaling, numbers.Real) or not self.input_scaling > 0:
+            raise ValueError(f"input_scaling must be > 0, got {self.input_scaling!r}")
+        if not isinstance(self.leak_rate, numbers.Real) or not 0 < self.leak_rate <= 1:
+            raise ValueError(f"leak_rate must be in (0, 1], got {self.leak_rate!r}")
+        washout = self.washout
+        if isinstance(washout, bool) or not isinstance(washout, numbers.Real) or washout < 0 or (
+                not isinstance(washout, numbers.Integral) and washout >= 1):
+            raise ValueError(f"washout must be an int >= 0 or a fraction in [0, 1), got {washout!r}")
+
+    def _seed(self):
+        state = self.random_state
+        if isinstance(state, numbers.Integral) and not isinstance(state, bool):
+            if not 0 <= state < 2**32:
+                raise ValueError(f"random_state must be in [0, 2**32), got {state}")
+            return int(state)
+        return int(check_random_state(state).randint(0, 2**32, dtype=np.uint64))
+
+    def _check_features(self, X):
+        if X.shape[1] != self.n_features_in_:
+            raise ValueError(f"X has {X.shape[1]} features, but {type(self).__name__} is expecting "
+                             f"{self.n_features_in_} features as input (expected {self.n_features_in_} "
+                             f"features, got {X.shape[1]})")
+
+    def _training_sequences(self, X, y):
+        if _is_sequence_list(X):
+            if not isinstance(y, (list, tuple)) or len(y) != len(X):
+                raise ValueError("with a list of sequences X, y must be a list of as many target arrays")
+            pairs = [check_X_y(xs, ys, multi_output=True, y_numeric=True) for xs, ys in zip(X, y)]
+            if len({xs.shape[1] for xs, _ in pairs}) != 1:
+                raise ValueError("every sequence must have the same number of features, got "
+                                 f"{sorted({xs.shape[1] for xs, _ in pairs})}")
+            if len({ys.ndim for _, ys in pairs}) != 1 or len({ys.shape[1:] for _, ys in pairs}) != 1:
+                raise ValueError("every sequence's targets must have the same shape per row")
+        else:
+            pairs = [check_X_y(X, y, multi_output=True, y_numeric=True)]
+        return pairs
+
+    # -- fitting -------------------------------------------------------------------------------
+
+    def _build(self, n_features, n_outputs, seed):
+        n = int(self.n_neurons)
+
+        def draw():
+            randomize(seed)
+            net = Network(n_features, n_outputs, threshold=bool(self.threshold))
+            try:
+                net.add_neurons(n, self.neuron_type)
+                net.add_connections(round(self.forward_links * n))
+                net.add_back_connections(round(self.back_links * n))
+                net.init_input_matrix()
+            except BaseException:
+                net.close()
+                raise
+            return net
+
+        net = _in_fresh_thread(draw)
+        try:
+            if self.spectral_radius is not None:
+                net.set_spectral_radius(self.spectral_radius)
+            if self.input_scaling != 1:
+                net.set_input_scaling(self.input_scaling)
+            if self.leak_rate != 1:
+                net.set_leak_rate(self.leak_rate)
+            net.set_solver(self.readout)
+            net.set_ridge(self.ridge)
+        except BaseException:
+            net.close()
+            raise
+        return net
+
+    def fit(self, X, y):
+        """Trains on one series (X: samples x features, y: samples or samples x outputs) or on a list of
+        sequences (a list of 2-D X arrays and a list of y arrays): each starts from rest and has its own
+        washout. Returns self."""
+        self._check_params()
+        pairs = self._training_sequences(X, y)
+        lengths = [len(xs) for xs, _ in pairs]
+        if isinstance(self.washout, numbers.Integral):
+            washout = int(self.washout)
+        else:
+            washout = int(self.washout * min(lengths))
+        if washout >= max(lengths):
+            raise ValueError(f"a washout of {washout} steps leaves nothing to fit: the longest sequence has "
+                             f"{max(lengths)} samples")
+        n_features = pairs[0][0].shape[1]
+        single = pairs[0][1].ndim == 1
+        n_outputs = 1 if single else pairs[0][1].shape[1]
+
+        net = self._build(n_features, n_outputs, self._seed())
+        try:
+            net.set_washout(washout)
+            for xs, ys in pairs:
+                net.mark_sequence_start()
+                net.add_patterns(xs, ys.reshape(len(ys), n_outputs))
+            net.learn(jointly=True)
+        except BaseException:
+            net.close()
+            raise
+        # A previous network_ is left to the collector: the caller may still hold it.
+        self.network_ = net
+        self.n_features_in_ = n_features
+        self.n_outputs_ = n_outputs
+        self.washout_ = washout
+        self._single_output = single
+        return self
+
+    # -- running -------------------------------------------------------------------------------
+
+    def _shaped(self, outputs):
+        return outputs[:, 0] if self._single_output else outputs
+
+    def _run_from_rest(self, X):
+        X = check_array(X)
+        self._check_features(X)
+        self.network_.reset_state()
+        return self._shaped(self.network_.run(X))
+
+    def predict(self, X):
+        """Runs the rows of X as consecutive steps from a reset (zero) state and returns the outputs,
+        shaped like y in fit. A list of 2-D arrays gives a list of predictions, each from rest."""
+        check_is_fitted(self, "network_")
+        if _is_sequence_list(X):
+            return [self._run_from_rest(xs) for xs in X]
+        return self._run_from_rest(X)
+
+    def score(self, X, y, sample_weight=None):
+        """R^2 of predict(X) against y; for a list of sequences, over all their rows together."""
+        if _is_sequence_list(X):
+            predicted = self.predict(X)
+            return r2_score(np.concatenate([np.asarray(t) for t in y]), np.concatenate(predicted),
+                            sample_weight=sample_weight)
+        return super().score(X, y, sample_weight=sample_weight)
+
+    def generate(self, n_steps, warmup):
+        """Closed-loop forecast for a network that predicts its next input (n_features == n_outputs).
+
+        From a reset state the rows of warmup (at least one, the known past) are run with their true
+        values as inputs (teacher forcing); from then on each output is fed back as the next input.
+        Returns n_steps rows: the first is the output after the last warm-up row, the prediction of the
+        step that follows it, then one per fed-back step. Shaped like y in fit.
+        """
+        check_is_fitted(self, "network_")
+        if self.n_features_in_ != self.n_outputs_:
+            raise ValueError(f"generate needs as many outputs as features: the network has "
+                             f"{self.n_features_in_} features and {self.n_outputs_} outputs")
+        n_steps = int(n_steps)
+        if n_steps < 0:
+            raise ValueError(f"n_steps must be >= 0, got {n_steps}")
+        warmup = check_array(warmup)
+        self._check_features(warmup)
+        net = self.network_
+        net.reset_state()
+        last = net.run(warmup)[-1:]
+        rows = np.concatenate([last, net.generate(n_steps - 1)]) if n_steps > 0 else last[:0]
+        return self._shaped(rows)
+
+    def _more_tags(self):
+        order = ("the rows of X are time steps: each prediction depends on the rows before it, through the "
+                 "reservoir's state")
+        return {
+            "multioutput": True,
+            "_xfail_checks": {
+                "check_methods_subset_invariance": order,
+                "check_methods_sample_order_invariance": order,
+            },
+        }

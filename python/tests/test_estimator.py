@@ -1,0 +1,238 @@
+import copy
+import os
+import pickle
+import subprocess
+import sys
+import threading
+import warnings
+
+import joblib
+import numpy as np
+import pytest
+from sklearn.base import clone
+from sklearn.metrics import r2_score
+from sklearn.model_selection import GridSearchCV, TimeSeriesSplit
+from sklearn.utils.estimator_checks import check_estimator
+
+import rcnet
+from rcnet import ESNRegressor
+
+T = np.arange(1600)
+# A sine whose amplitude drifts slowly, so that the next step needs some memory of the past ones.
+SERIES = np.sin(0.2 * T) * (0.6 + 0.3 * np.sin(0.013 * T))
+
+
+def nrmse(predicted, actual):
+    return np.sqrt(np.mean((predicted - actual) ** 2)) / np.std(actual)
+
+
+def fitted(**params):
+    params.setdefault("random_state", 5)
+    return ESNRegressor(**params).fit(SERIES[:1000, None], SERIES[1:1001])
+
+
+def test_passes_scikit_learn_checks():
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        check_estimator(ESNRegressor())
+
+
+def test_predicts_and_forecasts_a_series():
+    est = fitted()
+    assert (est.n_features_in_, est.n_outputs_, est.washout_) == (1, 1, 100)
+    # From rest, with 100 known steps to warm up on; whatever ran before.
+    predicted = est.predict(SERIES[900:1400, None])
+    assert predicted.shape == (500,)
+    assert nrmse(predicted[100:], SERIES[1001:1401]) < 1e-4
+    assert est.score(SERIES[900:1400, None], SERIES[901:1401]) > 0.99
+    est.network_.reset_state()
+    assert np.array_equal(est.network_.run(SERIES[900:1400])[:, 0], predicted)
+    # Closed loop: the first row is the step after the warm-up; off by one step would be about 0.2.
+    free = est.generate(60, SERIES[900:1400, None])
+    assert free.shape == (60,) and free[0] == predicted[-1]
+    assert nrmse(free[:30], SERIES[1400:1430]) < 0.03
+    assert nrmse(free, SERIES[1400:1460]) < 0.1
+    assert est.generate(0, SERIES[:5, None]).shape == (0,)
+
+
+def readout_by_hand(seed, sequences, neurons, forward, back, radius, washout):
+    """The readout of the Network calls that ESNRegressor stands for."""
+    rcnet.randomize(seed)
+    with rcnet.Network(1, sequences[0][1].shape[1]) as net:
+        net.add_neurons(neurons, "bisigmoid")
+        net.add_connections(forward)
+        net.add_back_connections(back)
+        net.init_input_matrix()
+        if radius is not None:
+            net.set_spectral_radius(radius)
+        net.set_solver("stable")
+        net.set_ridge(1e-8)
+        net.set_washout(washout)
+        net.fit(sequences, jointly=True)
+        return net.readout
+
+
+def test_seed_is_the_library_seed_and_leaves_the_callers_generator():
+    est = ESNRegressor(n_neurons=40, forward_links=3, back_links=4, spectral_radius=None, washout=20,
+                       random_state=77).fit(SERIES[:400, None], SERIES[1:401])
+    by_hand = readout_by_hand(77, [(SERIES[:400, None], SERIES[1:401, None])], 40, 120, 160, None, 20)
+    assert np.array_equal(by_hand, est.network_.readout)
+    # fit drew in a thread of its own: this thread's generator goes on as if fit had not run.
+    radii = []
+    for fit_between in (True, False):
+        rcnet.randomize(3)
+        if fit_between:
+            fitted(n_neurons=30)
+        with rcnet.Network(1, 1) as net:
+            net.add_neurons(30, "bisigmoid")
+            net.add_back_connections(90)
+            radii.append(net.spectral_radius())
+    assert radii[0] == radii[1]
+
+
+def test_results_do_not_depend_on_the_thread():
+    here = fitted(n_neurons=60).predict(SERIES[:200, None])
+    there = []
+    worker = threading.Thread(target=lambda: there.append(fitted(n_neurons=60).predict(SERIES[:200, None])))
+    worker.start()
+    worker.join()
+    assert np.array_equal(here, there[0])
+    assert not np.array_equal(here, fitted(n_neurons=60, random_state=6).predict(SERIES[:200, None]))
+
+
+def test_sequences_and_several_outputs():
+    pairs = [(SERIES[i:i + 400, None], np.stack([SERIES[i + 1:i + 401], SERIES[i + 2:i + 402]], 1)) for i in (0, 500)]
+    est = ESNRegressor(n_neurons=60, washout=30, random_state=1).fit(*map(list, zip(*pairs)))
+    assert est.n_outputs_ == 2
+    assert np.array_equal(readout_by_hand(1, pairs, 60, 300, 300, 0.9, 30), est.network_.readout)
+    tests = [SERIES[i:i + 500, None] for i in (1000, 1050)]
+    targets = [np.stack([SERIES[i + 1:i + 501], SERIES[i + 2:i + 502]], 1) for i in (1000, 1050)]
+    predicted = est.predict(tests)
+    assert [p.shape for p in predicted] == [(500, 2), (500, 2)]
+    assert nrmse(predicted[1][100:], targets[1][100:]) < 0.01
+    # Over the two sequences' rows, each run from rest.
+    assert est.score(tests, targets) == pytest.approx(r2_score(np.concatenate(targets), np.concatenate(predicted)))
+    with pytest.raises(ValueError, match="as many outputs as features"):
+        est.generate(5, SERIES[:10, None])
+
+
+def test_column_targets_keep_their_shape():
+    est = ESNRegressor(n_neurons=30, random_state=2).fit(SERIES[:300, None], SERIES[1:301, None])
+    assert est.predict(SERIES[:50, None]).shape == (50, 1)
+    assert est.generate(4, SERIES[:50, None]).shape == (4, 1)
+
+
+def test_clear_errors():
+    est = ESNRegressor(n_neurons=30, random_state=2).fit(np.zeros((50, 3)), np.zeros(50))
+    with pytest.raises(ValueError, match="expected 3 features, got 2"):
+        est.predict(np.zeros((10, 2)))
+    with pytest.raises(ValueError, match="leaves nothing to fit"):
+        ESNRegressor(washout=50).fit(np.zeros((50, 1)), np.zeros(50))
+    for params, message in [({"n_neurons": 0}, "n_neurons"), ({"neuron_type": "tanh"}, "neuron_type"),
+                            ({"leak_rate": 1.5}, "leak_rate"), ({"washout": 1.5}, "washout"),
+                            ({"back_links": 0}, "needs back links"), ({"readout": "qr"}, "readout"),
+                            ({"random_state": -1}, "random_state")]:
+        with pytest.raises(ValueError, match=message):
+            ESNRegressor(**params).fit(np.zeros((50, 1)), np.zeros(50))
+    with pytest.raises(ValueError, match="list of as many"):
+        ESNRegressor().fit([np.zeros((50, 1))], np.zeros(50))
+
+
+def test_pickle_is_bit_identical_and_clone_takes_params_only():
+    est = fitted(n_neurons=80, leak_rate=0.7, input_scaling=0.8)
+    text = pickle.dumps(est)
+    again = pickle.loads(text)
+    assert again.network_.id != est.network_.id
+    assert np.array_equal(again.predict(SERIES[1000:1300, None]), est.predict(SERIES[1000:1300, None]))
+    assert np.array_equal(again.network_.readout, est.network_.readout)
+    # In a process of its own too.
+    code = ("import pickle, sys, numpy as np; est = pickle.load(sys.stdin.buffer); "
+            "sys.stdout.buffer.write(est.predict(np.sin(0.1 * np.arange(200))[:, None]).tobytes())")
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(rcnet.__file__)))
+    out = subprocess.run([sys.executable, "-c", code], input=text, capture_output=True, check=True, env=env).stdout
+    assert np.array_equal(np.frombuffer(out), est.predict(np.sin(0.1 * np.arange(200))[:, None]))
+    copied = copy.deepcopy(est)
+    assert np.array_equal(copied.predict(SERIES[:100, None]), est.predict(SERIES[:100, None]))
+    fresh = clone(est)
+    assert fresh.get_params() == est.get_params()
+    assert not hasattr(fresh, "network_")
+
+
+def trained_network():
+    rcnet.randomize(9)
+    net = rcnet.Network(1, 1)
+    net.add_neurons(40, "bisigmoid")
+    net.add_connections(200)
+    net.add_back_connections(200)
+    net.init_input_matrix()
+    net.set_leak_rate(0.6)
+    net.set_solver("stable")
+    net.set_washout(25)
+    net.set_ridge(1e-9)
+    net.add_patterns(SERIES[:500, None], SERIES[1:501, None])
+    net.learn()
+    return net
+
+
+@pytest.mark.parametrize("how", ["copy", "deepcopy", "pickle"])
+def test_network_copies_are_new_networks_with_the_same_model(how, tmp_path):
+    net = trained_network()
+    net.set_file_precision(8)
+    net.save(tmp_path / "before.txt")
+    other = {"copy": copy.copy, "deepcopy": copy.deepcopy,
+             "pickle": lambda n: pickle.loads(pickle.dumps(n))}[how](net)
+    assert other.id != net.id and not other.closed
+    assert (other.inputs, other.outputs, other.threshold, other.leak_rate) == (1, 1, True, 0.6)
+    net.reset_state()
+    assert np.array_equal(other.run(SERIES[:300]), net.run(SERIES[:300]))
+    # Copying did not change the original's file precision (8 digits); the copy has it too.
+    net.save(tmp_path / "after.txt")
+    other.save(tmp_path / "copy.txt")
+    net.set_file_precision(6)
+    net.save(tmp_path / "six.txt")
+    before = (tmp_path / "before.txt").read_text()
+    assert before == (tmp_path / "after.txt").read_text() == (tmp_path / "copy.txt").read_text()
+    assert before != (tmp_path / "six.txt").read_text()
+    # The readout settings came along (not the stored patterns): a washout of 25 leaves 20 patterns nothing.
+    other.add_patterns(SERIES[:20, None], SERIES[1:21, None])
+    with pytest.raises(rcnet.RcnetError, match="washout"):
+        other.learn()
+    # Each owns its id: collecting the copy leaves the original registered.
+    del other
+    assert net.run(SERIES[:3]).shape == (3, 1)
+    net.close()
+    with pytest.raises(ValueError, match="closed"):
+        copy.copy(net)
+
+
+def search_data():
+    return SERIES[:600, None], SERIES[1:601]
+
+
+GRID = {"spectral_radius": [0.5, 0.9], "input_scaling": [0.5, 1.0]}
+
+
+def search(**params):
+    X, y = search_data()
+    return GridSearchCV(ESNRegressor(n_neurons=60, random_state=4), GRID, cv=TimeSeriesSplit(3), **params).fit(X, y)
+
+
+def test_grid_search_in_two_processes_matches_one():
+    serial = search()
+    parallel = search(n_jobs=2)
+    assert np.array_equal(parallel.cv_results_["mean_test_score"], serial.cv_results_["mean_test_score"])
+    assert parallel.best_params_ == serial.best_params_
+    assert serial.best_score_ > 0.9
+
+
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")  # tornado, inside distributed
+def test_grid_search_on_a_dask_cluster_matches_one_process():
+    distributed = pytest.importorskip("distributed")
+    serial = search()
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        with joblib.parallel_backend("dask"):
+            remote = search()
+        # The trials ran in the workers, not here.
+        assert len(client.scheduler_info()["workers"]) == 2
+    assert np.array_equal(remote.cv_results_["mean_test_score"], serial.cv_results_["mean_test_score"])
