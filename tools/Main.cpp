@@ -1,6 +1,7 @@
 // rcnet: the command-line tool. Parses the command line with CLI11 and runs one subcommand.
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -11,6 +12,24 @@
 #endif
 
 using namespace rcnet::tools;
+
+namespace {
+
+// A bound as users write it (CLI11's own number checks print the largest double in full).
+CLI::Validator AtLeast(double low, bool inclusive) {
+    const std::string bound = (inclusive ? "at least " : "above ") + CLI::detail::to_string(low);
+    return CLI::Validator(
+        [low, inclusive, bound](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end != '\0') return "'" + text + "' is not a number";
+            if (inclusive ? value >= low : value > low) return "";
+            return "must be " + bound + ", not " + text;
+        },
+        inclusive ? "NUMBER >= " + CLI::detail::to_string(low) : "NUMBER > " + CLI::detail::to_string(low));
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"rcnet: reservoir-computing (echo state) networks from the command line"};
@@ -51,19 +70,19 @@ int main(int argc, char** argv) {
         ->transform(CLI::CheckedTransformer(types, CLI::ignore_case));
     trainCommand
         ->add_option("--connections", train.connections, "Random forward links (default: 5 per neuron)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(AtLeast(0, true));
     trainCommand
         ->add_option("--back-connections", train.backConnections,
                      "Random back links, the reservoir's memory (default: 5 per neuron)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(AtLeast(0, true));
     trainCommand->add_option("--seed", train.seed, "Seed of the library's random generator")
         ->capture_default_str();
     trainCommand->add_flag("--threshold,!--no-threshold", train.threshold,
                            "Give the readout a threshold (constant) term (default: on)");
     trainCommand->add_option("--inputs", train.inputs, "Input size; must match the pattern file's header")
-        ->check(CLI::NonNegativeNumber);
+        ->check(AtLeast(0, true));
     trainCommand->add_option("--outputs", train.outputs, "Output size; must match the pattern file's header")
-        ->check(CLI::NonNegativeNumber);
+        ->check(AtLeast(0, true));
     const std::map<std::string, int> solvers{{"normal", 0}, {"stable", 1}};
     trainCommand
         ->add_option("--solver", train.solver,
@@ -74,16 +93,16 @@ int main(int argc, char** argv) {
         ->add_option("--washout", train.washout,
                      "Leading patterns of each file that run the reservoir but are not fitted (default: a "
                      "tenth of the shortest file, at most 50)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(AtLeast(0, true));
     trainCommand
         ->add_option("--ridge", train.ridge, "Ridge penalty on the readout weights (not the threshold)")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(AtLeast(0, true));
     trainCommand->add_flag("--jointly", train.jointly, "Fit all outputs from one pass over the patterns");
     trainCommand
         ->add_option("--spectral-radius", train.spectralRadius,
                      "Scale the back links to this spectral radius (default: as drawn)")
-        ->check(CLI::PositiveNumber);
+        ->check(AtLeast(0, false));
     trainCommand->add_option("--input-scaling", train.inputScaling, "Multiply the input matrix by this")
         ->capture_default_str();
     trainCommand
@@ -108,12 +127,12 @@ int main(int argc, char** argv) {
         ->add_option("--washout", predict.washout,
                      "Leading patterns that run the network but are neither printed nor scored")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(AtLeast(0, true));
     predictCommand
         ->add_option("--generate", predict.generate,
                      "Then run K steps in closed loop, each fed the previous output (inputs = outputs)")
         ->option_text("K")
-        ->check(CLI::NonNegativeNumber);
+        ->check(AtLeast(0, true));
 
     try {
         app.parse(argc, argv);

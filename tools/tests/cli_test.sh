@@ -75,6 +75,13 @@ case_usage() {
     run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --connections 101
     expect_rc 2 "train --connections above neurons squared"
     expect_err "exceeds" "train --connections above neurons squared"
+    run train --patterns "$data/patterns.txt" --out n.txt --connections -1
+    expect_rc 2 "train --connections -1"
+    expect_err "--connections: must be at least 0, not -1" "a negative count, said plainly"
+    [ "$(wc -c <err.txt)" -lt 200 ] || fail "the negative count's message is long: $(head -c 300 err.txt)"
+    run train --patterns "$data/patterns.txt" --out n.txt --ridge x
+    expect_rc 2 "train --ridge x"
+    expect_err "'x' is not a number" "a ridge that is not a number"
     run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --inputs 3
     expect_rc 2 "train --inputs not the file's"
     expect_err "does not match" "train --inputs not the file's"
