@@ -36,6 +36,8 @@ SWEEPS = {
     "input_scaling": [0.1, 0.25, 0.5, 1.0, 2.0, 4.0, 8.0],
 }
 QUICK = {"spectral_radius": [0.4, 0.8, 2.0], "leak_rate": [0.3, 0.8, 1.0], "input_scaling": [0.5, 2.0, 8.0]}
+# One plot per setting, named for what varies along its axis.
+FILE_NAMES = {"spectral_radius": "radius", "leak_rate": "leak_rate", "input_scaling": "input_scaling"}
 LABELS = {"spectral_radius": "spectral radius of the back links", "leak_rate": "leak rate",
           "input_scaling": "input scaling"}
 
@@ -167,7 +169,7 @@ def main():
         for r in rows:
             writer.writerow(dict(r, one_step="%.4g" % r["one_step"], free_run="%.4g" % r["free_run"]))
     for setting in sweeps:
-        plot(rows, setting, neurons, seeds, os.path.join(args.out, setting + ".png"))
+        plot(rows, setting, neurons, seeds, os.path.join(args.out, FILE_NAMES[setting] + ".png"))
         print("\n| %s | one-step NRMSE: median (min to max) | free-run NRMSE: median (min to max) |" % LABELS[setting])
         print("|---|---|---|")
         for value in sweeps[setting]:
