@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Per-step cost of running a network from Python: Network.run (one RunNetSequence call for all steps)
-against one Network.propagate call per step, N = 50, 200, 1000 (10 inputs, 10 N forward and back links,
-as bench/NetBench.cpp builds them). Medians of ROUNDS rounds of 2000 steps, in microseconds per step.
-Compare with net_bench's StepBare (the core's step and readout, called directly).
+"""Per-step cost of running a network from Python: Network.run (one RunNetSequence call for all steps),
+one Network.propagate call per step, and the bare ctypes call of PropagatePattern on prepared buffers
+(what any Python layer must pay at least), N = 50, 200, 1000 (10 inputs, 10 N forward and back links, as
+bench/NetBench.cpp builds them). Medians of ROUNDS rounds of 2000 steps, the three taken in turns, in
+microseconds per step. Compare with net_bench's StepBare (the core's step and readout, called directly).
 Usage: RCNET_LIBRARY=build/native/librcnet.so bench/python_steps.py [ROUNDS]"""
+import ctypes
 import os
 import sys
 import time
@@ -29,13 +31,14 @@ def build(neurons):
     return net
 
 
-def per_step(work, rounds):
-    times = []
+def per_step(works, rounds):
+    times = [[] for _ in works]
     for _ in range(rounds):
-        start = time.perf_counter()
-        work()
-        times.append((time.perf_counter() - start) / STEPS * 1e6)
-    return float(np.median(times))
+        for work, kept in zip(works, times):
+            start = time.perf_counter()
+            work()
+            kept.append((time.perf_counter() - start) / STEPS * 1e6)
+    return [float(np.median(kept)) for kept in times]
 
 
 def main():
@@ -43,9 +46,19 @@ def main():
     xs = np.sin(0.013 * np.arange(STEPS * 10)).reshape(STEPS, 10)
     for neurons in (50, 200, 1000):
         with build(neurons) as net:
-            run = per_step(lambda: net.run(xs), rounds)
-            single = per_step(lambda: [net.propagate(x) for x in xs], rounds)
-        print(f"PYTHON_STEPS neurons={neurons} run_us={run:.3f} propagate_us={single:.3f}")
+            function, id = rcnet.library().PropagatePattern, net._id
+            # The same inputs as the others, prepared: with zero inputs the states decay to subnormals,
+            # which step slower.
+            rows, outs = [(ctypes.c_double * 10)(*x) for x in xs], (ctypes.c_double * 1)()
+
+            def bare():
+                for row in rows:
+                    function(id, 10, row, 1, outs)
+
+            run, single, called = per_step([lambda: net.run(xs), lambda: [net.propagate(x) for x in xs], bare],
+                                           rounds)
+        print(f"PYTHON_STEPS neurons={neurons} run_us={run:.3f} propagate_us={single:.3f} bare_call_us={called:.3f} "
+              f"propagate_over_bare={single / called:.2f}")
 
 
 if __name__ == "__main__":

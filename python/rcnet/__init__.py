@@ -28,6 +28,7 @@ import warnings
 
 import numpy as np
 
+from . import _native
 from ._native import RcnetError, RcnetFileError, RcnetWarning, call, call_raw, call_with_file, library, library_path
 
 __all__ = ["Network", "RcnetError", "RcnetFileError", "RcnetWarning", "randomize", "library", "library_path",
@@ -80,6 +81,7 @@ class Network:
 
     def __init__(self, inputs, outputs, threshold=True, id=None):
         self._open = False
+        self._step = None  # propagate's prepared arguments
         # The library has no getters for these; kept here so that copies get them too.
         self._settings = {}
         self._precision = 0  # exact files, set below
@@ -182,6 +184,7 @@ class Network:
     def close(self):
         if self._open:
             self._open = False
+            self._step = None
             call("UnregisterUsage", self._id)
 
     unregister = close
@@ -336,19 +339,30 @@ class Network:
     def propagate(self, x):
         """One reservoir step with input vector x; returns the outputs (run() takes many steps in one
         call)."""
-        ins = np.ascontiguousarray(np.atleast_1d(x), dtype=np.float64)
-        if ins.ndim != 1:
-            raise ValueError("propagate takes one input vector; use run for rows")
-        if ins.size != self._inputs:
-            raise ValueError(f"expected {self._inputs} inputs, got {ins.size}")
-        # Kept between steps: a step is short, and building ctypes views costs more than copying.
-        buffers = getattr(self, "_step_buffers", None)
-        if buffers is None or len(buffers[0]) != self._inputs or len(buffers[1]) != self._outputs:
-            buffers = self._step_buffers = ((ctypes.c_double * self._inputs)(), (ctypes.c_double * self._outputs)())
-        step_in, step_out = buffers
-        step_in[:] = ins.tolist()
-        call("PropagatePattern", self._checked_id(), self._inputs, step_in, self._outputs, step_out)
-        return np.array(step_out, dtype=np.float64)
+        step = self._step
+        if step is None:
+            step = self._prepare_step()
+        ins, outs, function, ins_arg, outs_arg = step
+        if type(x) is not np.ndarray or x.shape != ins.shape:
+            x = np.atleast_1d(np.asarray(x, dtype=np.float64))
+            if x.ndim != 1:
+                raise ValueError("propagate takes one input vector; use run for rows")
+            if x.size != ins.size:
+                raise ValueError(f"expected {ins.size} inputs, got {x.size}")
+        ins[:] = x
+        # A step that succeeds makes no report, so only a failure asks the library for its lines.
+        if function(self._id, ins.size, ins_arg, outs.size, outs_arg):
+            return outs.copy()
+        raise RcnetError("PropagatePattern", _native.last_reports())
+
+    def _prepare_step(self):
+        # Kept between steps (dropped on close and when a load changes the sizes): a step is short, and
+        # building the arguments costs more than the library's step on small reservoirs.
+        self._checked_id()
+        ins = np.zeros(self._inputs, dtype=np.float64)
+        outs = np.zeros(self._outputs, dtype=np.float64)
+        self._step = (ins, outs, _native.library().PropagatePattern, _doubles(ins), _doubles(outs))
+        return self._step
 
     def _rows(self, xs, what="xs"):
         rows = np.ascontiguousarray(xs, dtype=np.float64)
@@ -467,6 +481,7 @@ class Network:
         """Replaces this network by the file's; on failure it stays as it was."""
         call_with_file("LoadNetFromFile", path, self._checked_id(), os.fsencode(path))
         self._inputs, self._outputs, self._threshold = self._sizes()
+        self._step = None
 
     def _sizes(self):
         ins, outs, threshold = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()

@@ -154,6 +154,11 @@ def _reports(lib):
     return [line for line in _local.text.value.decode("utf-8", "replace").splitlines() if line.strip()]
 
 
+def last_reports():
+    """The report lines of this thread's last call."""
+    return _reports(library())
+
+
 def call_raw(name, *args):
     """Calls an export; returns (result, the report lines this call made on this thread)."""
     lib = library()

@@ -89,10 +89,33 @@ def test_propagate_before_training_fails():
     with rcnet.Network(1, 1) as net:
         net.add_neurons(5, "linear")
         net.init_input_matrix()
-        with pytest.raises(rcnet.RcnetError):
+        with pytest.raises(rcnet.RcnetError, match="PropagatePattern.*m_OutputWeights"):
             net.propagate([0.5])
         with pytest.raises(rcnet.RcnetError, match="m_Inputs.size"):
             net.learn()
+
+
+def test_steps_follow_loads_copies_and_close(tmp_path):
+    # propagate keeps its arguments between steps: they must follow every change of the network.
+    with trained_sine_net() as net:
+        first = net.propagate(SINE[400])
+        again = net.propagate(SINE[401])
+        assert first is not again and first[0] != again[0]  # each step its own array
+        wide = rcnet.Network(3, 2)
+        wide.add_neurons(10)
+        wide.init_input_matrix()
+        wide.add_patterns(np.ones((20, 3)), np.ones((20, 2)))
+        wide.learn()
+        wide.save(tmp_path / "wide.net")
+        net.load_into(tmp_path / "wide.net")
+        assert net.propagate([0.1, 0.2, 0.3]).shape == (2,)
+        with pytest.raises(ValueError, match="expected 3 inputs, got 1"):
+            net.propagate(0.5)
+        wide.reset_state()
+        assert np.array_equal(net.copy().propagate([0.1, 0.2, 0.3]), wide.propagate([0.1, 0.2, 0.3]))
+        wide.close()
+    with pytest.raises(ValueError, match="closed network"):
+        net.propagate([0.1, 0.2, 0.3])
 
 
 def test_sine_one_step_prediction():
