@@ -73,7 +73,9 @@ RCNET_API int RCNET_CALL AddPatternsToNet(int id, int count, int inSize, const d
 
 /* Trains the readout: for each output in turn, all stored patterns run through the reservoir in stored
  * order (continuing its state) and the output's weights are fitted by least squares. Returns 0 without
- * stored patterns ("m_Inputs.size() > 0") or when stored patterns no longer match the network's sizes. */
+ * stored patterns ("m_Inputs.size() > 0") or when stored patterns no longer match the network's sizes.
+ * Returns 1 also when an output's readout came out all zero (dependent states) or not finite, with one
+ * report per such output ("readout of output N not all zero (...)", "readout of output N finite (...)"). */
 RCNET_API int RCNET_CALL LearnNet(int id);
 
 /* Feeds inSize inputs from ins through the reservoir (one step) and writes outSize outputs to outs:

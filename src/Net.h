@@ -135,6 +135,10 @@ private:
     template <typename SolverType>
     Matrix FitNormalEquations(bool jointly);
     Matrix FitStableQr(bool jointly);
+    // Reports each output whose trained readout cannot predict: a weight that is not finite, or all
+    // weights 0 while some target is not (the normal equations' answer to dependent states). Training
+    // still succeeds, so a host that checks only the result learns of it here.
+    void ReportUnusableReadouts() const;
     bool ReadoutFits() const;
     // Reads the readout of the current states into out (OutputSize() values), as Propagate sums it.
     void ReadOut(double* out) const;

@@ -1,5 +1,7 @@
 // Training and propagation of a network.
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 #include "src/Net.h"
 #include "src/Report.h"
@@ -51,7 +53,46 @@ bool Net::Train(bool jointly) {
         weights = FitNormalEquations<NoThresholdSolver>(jointly);
     }
     m_OutputWeights.swap(weights);
+    ReportUnusableReadouts();
     return true;
+}
+
+void Net::ReportUnusableReadouts() const {
+    int dataFinite = -1;  // looked at only when some readout is unusable
+    const auto trainingValuesFinite = [&] {
+        if (dataFinite < 0) {
+            dataFinite = 1;
+            for (size_t p = 0; p < m_Inputs.size() && dataFinite; ++p) {
+                for (double v : m_Inputs[p]) dataFinite = dataFinite && std::isfinite(v);
+                for (double v : m_Outputs[p]) dataFinite = dataFinite && std::isfinite(v);
+            }
+        }
+        return dataFinite == 1;
+    };
+    for (uint32_t o = 0; o < m_OutputSize && o < m_OutputWeights.size(); ++o) {
+        const Vector& w = m_OutputWeights[o];
+        bool finite = true, zero = true;
+        for (double v : w) {
+            finite = finite && std::isfinite(v);
+            zero = zero && v == 0.0;
+        }
+        if (finite && (!zero || w.empty())) continue;
+        if (finite) {
+            bool targetsZero = true;
+            for (size_t p = 0; p < m_Outputs.size() && targetsZero; ++p) targetsZero = m_Outputs[p][o] == 0.0;
+            if (targetsZero) continue;  // then 0 is the fit
+        }
+        const char* cause = !trainingValuesFinite() ? "a training value is NaN or infinite"
+                            : finite ? "the states did not fit the targets: the stable readout, "
+                                       "SetNetReadoutSolver(id, 1), a ridge, SetNetRegularization, or larger "
+                                       "inputs avoid it"
+                                     : "the fit overflowed: a ridge, SetNetRegularization, avoids it";
+        char text[320];
+        std::snprintf(text, sizeof text,
+                      finite ? "readout of output %u not all zero (%s)" : "readout of output %u finite (%s)",
+                      static_cast<unsigned>(o), cause);
+        ReportFailure(text, kReportSource, __LINE__);
+    }
 }
 
 // The states go to fit chunk by chunk, in pattern order; a solver folds them exactly as if it had them

@@ -137,6 +137,55 @@ TEST_F(Training, ReadoutWithSilentStates) {
     }
 }
 
+// "readout of output 3 ... (cause: advice)" -> "3: cause".
+std::string Cause(const std::string& check) {
+    const size_t number = std::strlen("readout of output ");
+    const size_t open = check.find(" (");
+    const size_t end = check.find_first_of(":)", open);
+    return check.substr(number, check.find(' ', number) - number) + ": " +
+           check.substr(open + 2, end - open - 2);
+}
+
+// A training that leaves an output unable to predict still returns 1 but says so, naming the output.
+TEST_F(Training, ReportsEachReadoutThatCannotPredict) {
+    // Inputs on one line: the normal equations meet dependent states and give up on output 0. Output
+    // 1's targets are all 0, so its zero readout is the fit and is not reported.
+    ASSERT_EQ(RegisterUsage(6007, 2, 2, 1), 1);
+    AddNeuronsToNet(6007, 10, 1);
+    AddRandomConnectionsToNet(6007, 20);
+    InitNetInputMatrix(6007, 2);
+    std::vector<double> inputs, targets;
+    for (int p = 0; p < 20; ++p) {
+        inputs.insert(inputs.end(), {0.1 * p, -0.05 * p});
+        targets.insert(targets.end(), {0.3 * p, 0.0});
+    }
+    ASSERT_EQ(AddPatternsToNet(6007, 20, 2, inputs.data(), 2, targets.data()), 1);
+    const auto reportsOfLearn = [] {
+        ReportCapture reports;
+        EXPECT_EQ(LearnNet(6007), 1);
+        Checks readout;
+        for (const std::string& check : reports.Checks())
+            if (check.rfind("readout of output", 0) == 0) readout.push_back(Cause(check));
+        return readout;
+    };
+    EXPECT_EQ(reportsOfLearn(), Checks{"0: the states did not fit the targets"});
+    for (double w : NetOf(6007).OutputWeights()[0]) ASSERT_EQ(w, 0.0);
+
+    ASSERT_EQ(SetNetReadoutSolver(6007, 1), 1);
+    EXPECT_EQ(reportsOfLearn(), Checks{});
+    bool someWeight = false;
+    for (double w : NetOf(6007).OutputWeights()[0]) someWeight = someWeight || w != 0.0;
+    EXPECT_TRUE(someWeight);
+
+    // A NaN input reaches every output's states; what the weights then hold is the solver's affair,
+    // the cause is named either way.
+    const double nanInputs[] = {std::nan(""), 0.0};
+    const double nanTargets[] = {1.0, 1.0};
+    ASSERT_EQ(AddPatternsToNet(6007, 1, 2, nanInputs, 2, nanTargets), 1);
+    EXPECT_EQ(reportsOfLearn(),
+              (Checks{"0: a training value is NaN or infinite", "1: a training value is NaN or infinite"}));
+}
+
 TEST_F(Training, PropagateWritesExactlyOutSizeValues) {
     Build(6007, 2, 2, true, 12, 30);
     ASSERT_EQ(LearnNet(6007), 1);

@@ -290,13 +290,8 @@ class Network:
         if self._patterns and self._patterns < neurons + 1:
             warnings.warn(f"{self._patterns} patterns for {neurons + 1} readout weights: the fit can match "
                           "them exactly and predict nothing else", RcnetWarning, stacklevel=2)
+        # The library itself reports a readout that came out all zero or not finite.
         call("LearnNetJointly" if jointly else "LearnNet", self._checked_id())
-        weights = self.readout
-        if not np.all(np.isfinite(weights)):
-            warnings.warn("the readout has weights that are NaN or infinite", RcnetWarning, stacklevel=2)
-        elif weights.size and not np.any(weights):
-            warnings.warn("every readout weight is 0: the states did not fit the targets (try the stable "
-                          "solver, a ridge, or a larger input scaling)", RcnetWarning, stacklevel=2)
 
     def _has_states(self, neurons):
         result, _ = call_raw("GetNetState", self._checked_id(), neurons,

@@ -443,13 +443,22 @@ def test_the_package_docstring_example_runs():
 
 
 def test_warnings_for_a_readout_without_skill():
-    with rcnet.Network(1, 1) as net:
+    with rcnet.Network(2, 1) as net:
         net.add_neurons(10)
-        net.add_back_connections(30)
+        net.add_connections(20)
         net.init_input_matrix()
+        p = np.arange(20.0)
+        net.add_patterns(np.stack([0.1 * p, -0.05 * p], axis=1), 0.3 * p[:, None])
+        net.set_solver("normal")
+        net.set_ridge(0)
+        with pytest.warns(rcnet.RcnetWarning) as caught:  # the library's own report, once
+            net.learn()
+        assert [str(w.message)[:80] for w in caught] == [
+            "LearnNet: Assertion failed: readout of output 0 not all zero (the states did not fit the targets"[:80]]
+        assert not np.any(net.readout)
         with pytest.warns(rcnet.RcnetWarning, match="NaN or infinite"):
-            net.add_patterns(np.array([[np.nan]] + [[0.1 * k] for k in range(60)]), np.zeros((61, 1)))
-        with pytest.warns(rcnet.RcnetWarning, match="every readout weight is 0"):
+            net.add_patterns([[np.nan, 0.0]], [[1.0]])
+        with pytest.warns(rcnet.RcnetWarning, match=r"readout of output 0 .*\(a training value is NaN or infinite"):
             net.learn()
         net.add_neurons(2)
         with pytest.warns(rcnet.RcnetWarning, match="no state for some of them"):
