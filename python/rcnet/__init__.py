@@ -337,16 +337,16 @@ class Network:
         step = self._step
         if step is None:
             step = self._prepare_step()
-        ins, outs, function, ins_arg, outs_arg = step
+        ins, outs, function, id, ins_arg, in_size, outs_arg, out_size = step
         if type(x) is not np.ndarray or x.shape != ins.shape:
             x = np.atleast_1d(np.asarray(x, dtype=np.float64))
             if x.ndim != 1:
                 raise ValueError("propagate takes one input vector; use run for rows")
-            if x.size != ins.size:
-                raise ValueError(f"expected {ins.size} inputs, got {x.size}")
+            if x.size != in_size:
+                raise ValueError(f"expected {in_size} inputs, got {x.size}")
         ins[:] = x
         # A step that succeeds makes no report, so only a failure asks the library for its lines.
-        if function(self._id, ins.size, ins_arg, outs.size, outs_arg):
+        if function(id, in_size, ins_arg, out_size, outs_arg):
             return outs.copy()
         raise RcnetError("PropagatePattern", _native.last_reports())
 
@@ -356,7 +356,8 @@ class Network:
         self._checked_id()
         ins = np.zeros(self._inputs, dtype=np.float64)
         outs = np.zeros(self._outputs, dtype=np.float64)
-        self._step = (ins, outs, _native.library().PropagatePattern, _doubles(ins), _doubles(outs))
+        self._step = (ins, outs, _native.library().PropagatePattern, self._id, _doubles(ins), self._inputs,
+                      _doubles(outs), self._outputs)
         return self._step
 
     def _rows(self, xs, what="xs"):
