@@ -140,6 +140,11 @@ private:
     // still succeeds, so a host that checks only the result learns of it here.
     void ReportUnusableReadouts() const;
     bool ReadoutFits() const;
+    // The loop of RunSequence and Generate: count steps, step t's input from inputAt(t), each read out
+    // into outputs (OutputSize() values per step). Without a readout that fits: false after the first
+    // step, or after all of them with stepWithoutReadout.
+    template <typename InputAt>
+    bool StepAndReadOut(size_t count, double* outputs, bool stepWithoutReadout, InputAt&& inputAt);
     // Reads the readout of the current states into out (OutputSize() values), as Propagate sums it.
     void ReadOut(double* out) const;
     // Whether pattern p starts a marked sequence; next is the caller's place in m_SequenceStarts.

@@ -265,14 +265,29 @@ const Vector* Net::Propagate(const Vector& input) {
 }
 
 bool Net::RunSequence(size_t count, const double* inputs, double* outputs) {
+    // Known inputs: every step is taken, also when there is no readout to read them out with.
+    return StepAndReadOut(count, outputs, true, [&](size_t t) { return inputs + t * m_InputSize; });
+}
+
+bool Net::Generate(size_t count, double* outputs) {
+    RC_REQUIRE(m_InputSize == m_OutputSize && m_OutputSize > 0, false);
+    RC_REQUIRE(m_Result.size() == m_OutputSize, false);  // a last output to start from
+    // The first step's input is copied: m_Result is rewritten at the end.
+    const Vector first = m_Result;
+    return StepAndReadOut(count, outputs, false,
+                          [&](size_t t) { return t == 0 ? first.data() : outputs + (t - 1) * m_OutputSize; });
+}
+
+template <typename InputAt>
+bool Net::StepAndReadOut(size_t count, double* outputs, bool stepWithoutReadout, InputAt&& inputAt) {
     if (count == 0) return true;
     // Whether the readout fits does not change while the network only steps: checked (and reported)
     // once, after the first step, as Propagate would.
-    m_Reservoir.SetInputs(inputs, m_InputSize);
+    m_Reservoir.SetInputs(inputAt(0), m_InputSize);
     m_Reservoir.Step();
     if (!ReadoutFits()) {
-        for (size_t t = 1; t < count; ++t) {
-            m_Reservoir.SetInputs(inputs + t * m_InputSize, m_InputSize);
+        for (size_t t = 1; stepWithoutReadout && t < count; ++t) {
+            m_Reservoir.SetInputs(inputAt(t), m_InputSize);
             m_Reservoir.Step();
         }
         m_Result.clear();
@@ -280,27 +295,7 @@ bool Net::RunSequence(size_t count, const double* inputs, double* outputs) {
     }
     ReadOut(outputs);
     for (size_t t = 1; t < count; ++t) {
-        m_Reservoir.SetInputs(inputs + t * m_InputSize, m_InputSize);
-        m_Reservoir.Step();
-        ReadOut(outputs + t * m_OutputSize);
-    }
-    m_Result.assign(outputs + (count - 1) * m_OutputSize, outputs + count * m_OutputSize);
-    return true;
-}
-
-bool Net::Generate(size_t count, double* outputs) {
-    RC_REQUIRE(m_InputSize == m_OutputSize && m_OutputSize > 0, false);
-    RC_REQUIRE(m_Result.size() == m_OutputSize, false);  // a last output to start from
-    if (count == 0) return true;
-    m_Reservoir.SetInputs(m_Result.data(), m_InputSize);
-    m_Reservoir.Step();
-    if (!ReadoutFits()) {
-        m_Result.clear();
-        return false;
-    }
-    ReadOut(outputs);
-    for (size_t t = 1; t < count; ++t) {
-        m_Reservoir.SetInputs(outputs + (t - 1) * m_OutputSize, m_InputSize);
+        m_Reservoir.SetInputs(inputAt(t), m_InputSize);
         m_Reservoir.Step();
         ReadOut(outputs + t * m_OutputSize);
     }
