@@ -272,10 +272,10 @@ bool Net::RunSequence(size_t count, const double* inputs, double* outputs) {
 bool Net::Generate(size_t count, double* outputs) {
     RC_REQUIRE(m_InputSize == m_OutputSize && m_OutputSize > 0, false);
     RC_REQUIRE(m_Result.size() == m_OutputSize, false);  // a last output to start from
-    // The first step's input is copied: m_Result is rewritten at the end.
-    const Vector first = m_Result;
-    return StepAndReadOut(count, outputs, false,
-                          [&](size_t t) { return t == 0 ? first.data() : outputs + (t - 1) * m_OutputSize; });
+    // m_Result is rewritten only after the last step.
+    return StepAndReadOut(count, outputs, false, [&](size_t t) {
+        return t == 0 ? m_Result.data() : outputs + (t - 1) * m_OutputSize;
+    });
 }
 
 template <typename InputAt>
