@@ -47,21 +47,28 @@ double MakeReflector(double* head, double* const* rows, size_t count, size_t k, 
 }
 
 // Folds rows (width columns each) under the triangular r (features x width): afterwards r is the
-// triangular factor of both. Reflector k mixes r's row k with the rows whose column k is not zero (r is
-// zero below its diagonal): the rest take no part. The rows are left with the residual of the target
-// columns only, which no weight needs.
+// triangular factor of both. Reflector k mixes r's row k with the rows only (r is zero below its
+// diagonal), so r's next row is untouched by it: one pass over the rows applies reflector k to a column
+// and starts reflector k + 1's sum on it (kernels::Fold). Column k + 1 goes first, alone, to make that
+// reflector. The rows are left with the residual of the target columns, which no weight needs.
 void FoldRows(double* r, size_t features, size_t width, double* const* rows, size_t count) {
-    std::vector<double*> mixed(count);
-    std::vector<double> u(count);
+    std::vector<double> prev(count), next(count), t(width);
+    bool owed = false;  // the rows owe prev's update to columns > k
     for (size_t k = 0; k < features; ++k) {
-        size_t m = 0;
-        for (size_t i = 0; i < count; ++i)
-            if (rows[i][k] != 0.0) mixed[m++] = rows[i];
-        if (m == 0) continue;
+        if (owed) {
+            for (size_t i = 0; i < count; ++i) rows[i][k] = rows[i][k] - t[k] * prev[i];
+        }
         double* head = r + k * width;
-        const double tau = MakeReflector(head, mixed.data(), m, k, u.data());
-        if (tau == 0.0) continue;
-        kernels::Reflect({head, mixed.data(), u.data(), m, tau}, k + 1, width, nullptr);
+        const double tau = MakeReflector(head, rows, count, k, next.data());
+        kernels::Fold({head, rows, count, owed ? prev.data() : nullptr, tau != 0.0 ? next.data() : nullptr,
+                       tau, t.data()},
+                      k + 1, width);
+        if (tau != 0.0) {
+            prev.swap(next);
+            owed = true;
+        } else {
+            owed = false;
+        }
     }
 }
 
@@ -142,8 +149,8 @@ Matrix QrSolver::Solve(double ridge) {
         root = root * 0x1p-256;
         largest = largest * 0x1p-256;
     }
-    // The ridge rows, a few at a time: row j is zero before its column j, so the reflectors of the
-    // columns before a batch pass it by.
+    // The ridge rows, a few at a time: row j is zero before its column j, so the columns before a
+    // batch have nothing to reflect in it.
     constexpr size_t kBatch = 64;
     std::vector<double> batch(kBatch * width);
     std::vector<double*> rows(std::max(kBatch, features));
