@@ -99,6 +99,10 @@ void QrSolver::SetChunkRows(size_t rows) {
     f.pending.assign(f.chunk * f.width, 0.0);
 }
 
+size_t QrSolver::ChunkRows() const {
+    return m_Factor->chunk;
+}
+
 void QrSolver::AddRow(const double* values, const double* targets) {
     Factor& f = *m_Factor;
     double* row = f.pending.data() + f.filled * f.width;

@@ -39,6 +39,7 @@ public:
     // Rows gathered before they are folded into the factor; the weights depend on it only in the last
     // bits. Tests make it small to exercise the streaming.
     void SetChunkRows(size_t rows);
+    size_t ChunkRows() const;
 
 private:
     struct Factor;

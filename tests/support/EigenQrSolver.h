@@ -66,8 +66,9 @@ private:
         m_Filled = 0;
     }
 
-    size_t m_Values, m_Targets, m_Width = 0, m_Chunk = 0, m_Filled = 0;
+    size_t m_Values;
     bool m_Threshold;
+    size_t m_Targets, m_Width = 0, m_Chunk = 0, m_Filled = 0;
     Eigen::MatrixXd m_Stack;
 };
 
