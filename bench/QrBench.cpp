@@ -3,7 +3,7 @@
 // threshold on, with and without a ridge.
 //
 // Arguments: n, ridge (0 or 1e-6), level (0 SSE2, 1 AVX2, 2 AVX-512, capped at the processor's; the
-// Eigen version ignores it).
+// Eigen version ignores it), rows per chunk (0: the default).
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -36,6 +36,7 @@ void Fit(benchmark::State& state) {
     const std::vector<double> rows = Rows(n);
     for (auto _ : state) {
         Qr qr(n, true, 1);
+        if (state.range(3)) qr.SetChunkRows(static_cast<size_t>(state.range(3)));
         for (size_t i = 0; i < kRows; ++i) qr.AddRow(&rows[i * (n + 1)], &rows[i * (n + 1) + n]);
         benchmark::DoNotOptimize(qr.Solve(ridge));
     }
@@ -43,11 +44,12 @@ void Fit(benchmark::State& state) {
 }
 
 void Args(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"n", "ridge", "level"})->Unit(benchmark::kMillisecond)->UseRealTime();
+    b->ArgNames({"n", "ridge", "level", "chunk"})->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-BENCHMARK_TEMPLATE(Fit, QrSolver)->Apply(Args)->ArgsProduct({{200, 400, 1000}, {0, 1}, {0, 1, 2}});
-BENCHMARK_TEMPLATE(Fit, test::EigenQrSolver)->Apply(Args)->ArgsProduct({{200, 400, 1000}, {0, 1}, {0}});
+BENCHMARK_TEMPLATE(Fit, QrSolver)->Apply(Args)->ArgsProduct({{200, 400, 1000}, {0, 1}, {0, 1, 2}, {0}});
+BENCHMARK_TEMPLATE(Fit, QrSolver)->Apply(Args)->ArgsProduct({{400}, {0}, {0, 1}, {16, 32, 64, 400}});
+BENCHMARK_TEMPLATE(Fit, test::EigenQrSolver)->Apply(Args)->ArgsProduct({{200, 400, 1000}, {0, 1}, {0}, {0}});
 
 }  // namespace
 

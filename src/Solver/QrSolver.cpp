@@ -28,11 +28,10 @@ size_t DefaultChunkRows(size_t width) {
     return std::max<size_t>(16, (size_t{1} << 16) / std::max<size_t>(1, width));
 }
 
-// Makes the reflector that zeroes rows[i][k] under head[k]: head[k] becomes beta, the rows' entries u
-// (their column k entries over x - beta, then zeroed). Returns tau; 0 when there is nothing to zero.
-double MakeReflector(double* head, double* const* rows, size_t count, size_t k, double* u) {
-    double sigma = 0.0;
-    for (size_t i = 0; i < count; ++i) sigma = sigma + rows[i][k] * rows[i][k];
+// Makes the reflector that zeroes rows[i][k] under head[k], sigma the sum of their squares in row order:
+// head[k] becomes beta, u the rows' entries over x - beta (the entries are zeroed). Returns tau; 0 when
+// there is nothing to zero.
+double Reflector(double* head, double* const* rows, size_t count, size_t k, double sigma, double* u) {
     if (sigma == 0.0) return 0.0;
     const double x = head[k];
     const double norm = std::sqrt(x * x + sigma);
@@ -46,6 +45,12 @@ double MakeReflector(double* head, double* const* rows, size_t count, size_t k, 
     return (beta - x) / beta;
 }
 
+double MakeReflector(double* head, double* const* rows, size_t count, size_t k, double* u) {
+    double sigma = 0.0;
+    for (size_t i = 0; i < count; ++i) sigma = sigma + rows[i][k] * rows[i][k];
+    return Reflector(head, rows, count, k, sigma, u);
+}
+
 // Folds rows (width columns each) under the triangular r (features x width): afterwards r is the
 // triangular factor of both. Reflector k mixes r's row k with the rows only (r is zero below its
 // diagonal), so r's next row is untouched by it: one pass over the rows applies reflector k to a column
@@ -55,11 +60,18 @@ void FoldRows(double* r, size_t features, size_t width, double* const* rows, siz
     std::vector<double> prev(count), next(count), t(width);
     bool owed = false;  // the rows owe prev's update to columns > k
     for (size_t k = 0; k < features; ++k) {
-        if (owed) {
-            for (size_t i = 0; i < count; ++i) rows[i][k] = rows[i][k] - t[k] * prev[i];
+        // Column k's owed update and its squares in one pass.
+        double sigma = 0.0;
+        for (size_t i = 0; i < count; ++i) {
+            double x = rows[i][k];
+            if (owed) {
+                x = x - t[k] * prev[i];
+                rows[i][k] = x;
+            }
+            sigma = sigma + x * x;
         }
         double* head = r + k * width;
-        const double tau = MakeReflector(head, rows, count, k, next.data());
+        const double tau = Reflector(head, rows, count, k, sigma, next.data());
         kernels::Fold({head, rows, count, owed ? prev.data() : nullptr, tau != 0.0 ? next.data() : nullptr,
                        tau, t.data()},
                       k + 1, width);
