@@ -114,7 +114,7 @@ TEST(StableQr, KernelsGiveThePlainLoopsBits) {
             for (size_t begin : {size_t{0}, size_t{3}}) {
                 for (size_t end = begin; end < begin + 70; end += 7) {
                     std::vector<Vector> rows(count, Vector(end + 1));
-                    Vector head(end + 1), u0(count + 1), u1(count + 1), t(end + 1), norms(end + 1, -1.0);
+                    Vector head(end + 1), u0(count + 1), u1(count + 1), t(count + 1), norms(end + 1, -1.0);
                     for (Vector& row : rows)
                         for (double& x : row) x = std::ldexp(u(rng), int(rng() % 20) - 10);
                     for (double& x : head) x = u(rng);
@@ -125,7 +125,7 @@ TEST(StableQr, KernelsGiveThePlainLoopsBits) {
                     for (Vector& row : rows) pointers.push_back(row.data());
                     const double tau = 1.0 + u(rng);
 
-                    // The plain loops: the reflection with the new rows' squares; the fold's step.
+                    // The plain loops: the reflection with the new rows' squares.
                     std::vector<Vector> plainRows = rows;
                     Vector plainHead = head, plainT = t, plainNorms = norms;
                     for (size_t j = begin; j < end; ++j) {
@@ -146,19 +146,35 @@ TEST(StableQr, KernelsGiveThePlainLoopsBits) {
                     EXPECT_TRUE(SameBits(head, plainHead));
                     EXPECT_TRUE(SameBits(norms, plainNorms)) << count << " " << begin << " " << end;
 
-                    for (size_t j = begin; j < end; ++j) {
-                        for (size_t i = 0; i < count; ++i)
-                            plainRows[i][j] = plainRows[i][j] - plainT[j] * u1[i];
-                        double s = plainHead[j];
-                        for (size_t i = 0; i < count; ++i) s = s + plainRows[i][j] * u0[i];
-                        plainT[j] = s * tau;
-                        plainHead[j] = plainHead[j] - plainT[j];
+                    // A block of three reflectors with heads of their own; the rows updated by the last one
+                    // or left.
+                    for (bool rowsDone : {false, true}) {
+                        std::vector<Vector> heads(3, Vector(end + 1));
+                        for (Vector& h : heads)
+                            for (double& x : h) x = u(rng);
+                        const double taus[3] = {1.0 + u(rng), 1.0 + u(rng), 1.0 + u(rng)};
+                        const Vector* us[3] = {&u0, &u1, &t};
+                        std::vector<Vector> plainHeads = heads;
+                        for (size_t j = begin; j < end; ++j) {
+                            for (size_t q = 0; q < 3; ++q) {
+                                double s = plainHeads[q][j];
+                                for (size_t i = 0; i < count; ++i) s = s + plainRows[i][j] * (*us[q])[i];
+                                const double tj = s * taus[q];
+                                plainHeads[q][j] = plainHeads[q][j] - tj;
+                                if (q == 2 && rowsDone) continue;
+                                for (size_t i = 0; i < count; ++i)
+                                    plainRows[i][j] = plainRows[i][j] - tj * (*us[q])[i];
+                            }
+                        }
+                        double* headPointers[3] = {heads[0].data(), heads[1].data(), heads[2].data()};
+                        const double* uPointers[3] = {u0.data(), u1.data(), t.data()};
+                        kernels::Fold({headPointers, uPointers, taus, 3, pointers.data(), count, rowsDone},
+                                      begin, end);
+                        for (size_t i = 0; i < count; ++i) EXPECT_TRUE(SameBits(rows[i], plainRows[i]));
+                        for (size_t q = 0; q < 3; ++q)
+                            EXPECT_TRUE(SameBits(heads[q], plainHeads[q]))
+                                << count << " " << begin << " " << end;
                     }
-                    kernels::Fold({head.data(), pointers.data(), count, u1.data(), u0.data(), tau, t.data()},
-                                  begin, end);
-                    for (size_t i = 0; i < count; ++i) EXPECT_TRUE(SameBits(rows[i], plainRows[i]));
-                    EXPECT_TRUE(SameBits(head, plainHead));
-                    EXPECT_TRUE(SameBits(t, plainT)) << count << " " << begin << " " << end;
                 }
             }
         }

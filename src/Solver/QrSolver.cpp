@@ -22,10 +22,11 @@ struct QrSolver::Factor {
 
 namespace {
 
-// Rows per chunk: about 512 KiB of them, which the processor's second-level cache holds while each
-// reflector passes over them twice. The work per row is the same whatever the chunk.
+// Rows per chunk: a tile of 16 columns of them fits the first-level cache while a block of reflectors
+// passes over it, and all of them the second-level cache. The work per row is the same whatever the
+// chunk.
 size_t DefaultChunkRows(size_t width) {
-    return std::max<size_t>(16, (size_t{1} << 16) / std::max<size_t>(1, width));
+    return std::clamp<size_t>((size_t{1} << 16) / std::max<size_t>(1, width), 16, 160);
 }
 
 // Makes the reflector that zeroes rows[i][k] under head[k], sigma the sum of their squares in row order:
@@ -53,34 +54,32 @@ double MakeReflector(double* head, double* const* rows, size_t count, size_t k, 
 
 // Folds rows (width columns each) under the triangular r (features x width): afterwards r is the
 // triangular factor of both. Reflector k mixes r's row k with the rows only (r is zero below its
-// diagonal), so r's next row is untouched by it: one pass over the rows applies reflector k to a column
-// and starts reflector k + 1's sum on it (kernels::Fold). Column k + 1 goes first, alone, to make that
-// reflector. The rows are left with the residual of the target columns, which no weight needs.
+// diagonal). The columns go in blocks of kBlock: each reflector of a block is made from its column and
+// applied at once to the block's columns after it; the columns after the block then take the block's
+// reflectors together (kernels::Fold), in order, column by column, as if one after the other. The
+// rows are left with the residual of the target columns, which no weight needs.
+constexpr size_t kBlock = 8;
+
 void FoldRows(double* r, size_t features, size_t width, double* const* rows, size_t count) {
-    std::vector<double> prev(count), next(count), t(width);
-    bool owed = false;  // the rows owe prev's update to columns > k
-    for (size_t k = 0; k < features; ++k) {
-        // Column k's owed update and its squares in one pass.
-        double sigma = 0.0;
-        for (size_t i = 0; i < count; ++i) {
-            double x = rows[i][k];
-            if (owed) {
-                x = x - t[k] * prev[i];
-                rows[i][k] = x;
-            }
-            sigma = sigma + x * x;
+    std::vector<double> u(kBlock * count);
+    const double* us[kBlock];
+    double* heads[kBlock];
+    double taus[kBlock];
+    for (size_t k0 = 0; k0 < features; k0 += kBlock) {
+        const size_t k1 = std::min(features, k0 + kBlock);
+        size_t n = 0;
+        for (size_t k = k0; k < k1; ++k) {
+            double* head = r + k * width;
+            double* v = u.data() + n * count;
+            const double tau = MakeReflector(head, rows, count, k, v);
+            if (tau == 0.0) continue;
+            kernels::Reflect({head, rows, v, count, tau}, k + 1, k1, nullptr);
+            heads[n] = head;
+            us[n] = v;
+            taus[n] = tau;
+            ++n;
         }
-        double* head = r + k * width;
-        const double tau = Reflector(head, rows, count, k, sigma, next.data());
-        kernels::Fold({head, rows, count, owed ? prev.data() : nullptr, tau != 0.0 ? next.data() : nullptr,
-                       tau, t.data()},
-                      k + 1, width);
-        if (tau != 0.0) {
-            prev.swap(next);
-            owed = true;
-        } else {
-            owed = false;
-        }
+        if (n > 0) kernels::Fold({heads, us, taus, n, rows, count, k1 == features}, k1, width);
     }
 }
 

@@ -60,7 +60,7 @@ struct Avx512Level {
         RCNET_ENTRY(TARGET, EliminateFlushLanes<L::Vec>),      \
         RCNET_ENTRY(TARGET, ApplyPivotsLanes<L::Vec>),         \
         RCNET_ENTRY(TARGET, ReflectLanes<L::Vec>),             \
-        RCNET_ENTRY(TARGET, FoldStepLanes<L::Vec>),            \
+        RCNET_ENTRY(TARGET, FoldBlockLanes<L::Vec>),           \
     }
 // clang-format on
 

@@ -90,78 +90,86 @@ inline void Reflect(const Reflection& r, size_t begin, size_t end, double* norms
     Active().reflect(r, begin, end, norms);
 }
 
-// The fold's step (src/Solver/QrSolver.cpp): the rows still owe the previous reflector its update
-// row_i -= prev[i] t, t its column's value from the step before; the head (a row of the triangular
-// factor, which the previous reflector did not touch) starts the next reflector's sums. One pass over
-// the rows does both, each column's operations in the order of applying one reflector after the other.
-struct FoldStep {
-    double* head;
+// The fold's block (src/Solver/QrSolver.cpp): a few reflectors, each mixing one row of the triangular
+// factor (its head, which the block's other reflectors do not touch) with the same rows, applied in
+// order to a run of columns. A tile of columns takes them all while its rows stay in the first-level
+// cache: each column still gets one reflector after the other, with the plain loop's operations.
+struct FoldBlock {
+    double* const* heads;
+    const double* const* u;  // per reflector, an entry per row
+    const double* taus;
+    size_t reflectors;
     double* const* rows;
     size_t count;
-    const double* prev;  // the previous reflector's u, or null: nothing owed
-    const double* next;  // the next reflector's u, or null: only the update
-    double tau;          // the next reflector's
-    double* t;           // per column: in, the previous reflector's t; out, the next one's
+    bool rowsDone;  // the rows are not needed after the block: the last reflector leaves them as they are
 };
 
-template <typename P, size_t NV, bool kPrev, bool kNext>
-RCNET_INLINE void FoldStepTile(const FoldStep& f, size_t c) {
+template <typename P, size_t NV>
+RCNET_INLINE void FoldBlockTile(const FoldBlock& b, size_t c) {
     constexpr size_t W = P::kLanes;
     typename P::V t[NV], s[NV];
 #pragma GCC unroll 8
-    for (size_t v = 0; v < NV; ++v) {
-        if constexpr (kPrev) t[v] = P::Load(f.t + c + v * W);
-        if constexpr (kNext) s[v] = P::Load(f.head + c + v * W);
-    }
-    for (size_t i = 0; i < f.count; ++i) {
-        double* row = f.rows[i] + c;
+    for (size_t v = 0; v < NV; ++v) t[v] = P::Set(0.0);  // set by each reflector before it is owed
+    for (size_t q = 0; q <= b.reflectors; ++q) {
+        const bool update = q > 0 && (q < b.reflectors || !b.rowsDone), sums = q < b.reflectors;
+        const double* owed = q > 0 ? b.u[q - 1] : nullptr;
+        const double* next = sums ? b.u[q] : nullptr;
+        if (sums) {
 #pragma GCC unroll 8
-        for (size_t v = 0; v < NV; ++v) {
-            typename P::V x = P::Load(row + v * W);
-            if constexpr (kPrev) {
-                x = x - t[v] * f.prev[i];
-                P::Store(row + v * W, x);
-            }
-            if constexpr (kNext) s[v] = s[v] + x * f.next[i];
+            for (size_t v = 0; v < NV; ++v) s[v] = P::Load(b.heads[q] + c + v * W);
         }
-    }
-    if constexpr (kNext) {
+        if (update && sums) {
+            for (size_t i = 0; i < b.count; ++i) {
+                // Read before the stores, which the compiler cannot tell apart from them.
+                double* row = b.rows[i] + c;
+                const double o = owed[i], n = next[i];
 #pragma GCC unroll 8
-        for (size_t v = 0; v < NV; ++v) {
-            s[v] = s[v] * f.tau;
-            P::Store(f.head + c + v * W, P::Load(f.head + c + v * W) - s[v]);
-            P::Store(f.t + c + v * W, s[v]);
+                for (size_t v = 0; v < NV; ++v) {
+                    const typename P::V x = P::Load(row + v * W) - t[v] * o;
+                    P::Store(row + v * W, x);
+                    s[v] = s[v] + x * n;
+                }
+            }
+        } else if (sums) {
+            for (size_t i = 0; i < b.count; ++i) {
+                const double* row = b.rows[i] + c;
+                const double n = next[i];
+#pragma GCC unroll 8
+                for (size_t v = 0; v < NV; ++v) s[v] = s[v] + P::Load(row + v * W) * n;
+            }
+        } else if (update) {
+            for (size_t i = 0; i < b.count; ++i) {
+                double* row = b.rows[i] + c;
+                const double o = owed[i];
+#pragma GCC unroll 8
+                for (size_t v = 0; v < NV; ++v) P::Store(row + v * W, P::Load(row + v * W) - t[v] * o);
+            }
+        }
+        if (sums) {
+#pragma GCC unroll 8
+            for (size_t v = 0; v < NV; ++v) {
+                t[v] = s[v] * b.taus[q];
+                P::Store(b.heads[q] + c + v * W, P::Load(b.heads[q] + c + v * W) - t[v]);
+            }
         }
     }
 }
 
-template <typename P, bool kPrev, bool kNext>
-RCNET_INLINE void FoldStepColumns(const FoldStep& f, size_t begin, size_t end) {
-    // Two vectors per column block: the sums and the owed t.
+// Columns [begin, end).
+template <typename P>
+RCNET_INLINE void FoldBlockLanes(const FoldBlock& b, size_t begin, size_t end) {
+    // The sums and the owed t: two vectors per column block.
     constexpr size_t NV = kReflectVectors<P, true>, W = P::kLanes;
     size_t c = begin;
-    for (; c + NV * W <= end; c += NV * W) FoldStepTile<P, NV, kPrev, kNext>(f, c);
+    for (; c + NV * W <= end; c += NV * W) FoldBlockTile<P, NV>(b, c);
     if constexpr (W > 1) {
-        for (; c + W <= end; c += W) FoldStepTile<P, 1, kPrev, kNext>(f, c);
+        for (; c + W <= end; c += W) FoldBlockTile<P, 1>(b, c);
     }
-    for (; c < end; ++c) FoldStepTile<Scalar<>, 1, kPrev, kNext>(f, c);
+    for (; c < end; ++c) FoldBlockTile<Scalar<>, 1>(b, c);
 }
 
-// Columns [begin, end): the owed update (when prev), then the next reflector's sums, head and t (when
-// next).
-template <typename P>
-RCNET_INLINE void FoldStepLanes(const FoldStep& f, size_t begin, size_t end) {
-    if (f.prev && f.next) {
-        FoldStepColumns<P, true, true>(f, begin, end);
-    } else if (f.next) {
-        FoldStepColumns<P, false, true>(f, begin, end);
-    } else if (f.prev) {
-        FoldStepColumns<P, true, false>(f, begin, end);
-    }
-}
-
-inline void Fold(const FoldStep& f, size_t begin, size_t end) {
-    Active().foldStep(f, begin, end);
+inline void Fold(const FoldBlock& b, size_t begin, size_t end) {
+    Active().foldBlock(b, begin, end);
 }
 
 }  // namespace rcnet::kernels
