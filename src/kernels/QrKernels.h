@@ -23,8 +23,9 @@ struct Reflection {
 // Columns [c, c + NV lanes): s = head + u[0] row_0 + u[1] row_1 + ..; t = tau s; head -= t;
 // row_i -= u[i] t. With kNorms, norms receives each column's sum of the new rows' squares, row order.
 template <typename P, size_t NV, bool kNorms>
-RCNET_INLINE void ReflectTile(const Reflection& r, size_t c, double* norms) {
+RCNET_INLINE void ReflectTile(const Reflection& reflection, size_t c, double* norms) {
     constexpr size_t W = P::kLanes;
+    const Reflection r = reflection;  // a copy the stores below cannot change, kept in registers
     typename P::V s[NV];
 #pragma GCC unroll 8
     for (size_t v = 0; v < NV; ++v) s[v] = P::Load(r.head + c + v * W);
@@ -105,8 +106,9 @@ struct FoldBlock {
 };
 
 template <typename P, size_t NV>
-RCNET_INLINE void FoldBlockTile(const FoldBlock& b, size_t c) {
+RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c) {
     constexpr size_t W = P::kLanes;
+    const FoldBlock b = block;  // a copy the stores below cannot change, kept in registers
     typename P::V t[NV], s[NV];
 #pragma GCC unroll 8
     for (size_t v = 0; v < NV; ++v) t[v] = P::Set(0.0);  // set by each reflector before it is owed
