@@ -59,10 +59,13 @@ RCNET_INLINE void ReflectTile(const Reflection& reflection, size_t c, double* no
     }
 }
 
-// Vectors per tile: the sums' chains run side by side while the rows stream past. With the norms'
-// sums too they would not fit the registers, so those tiles are half as wide.
+// Vectors per tile: each carries a chain of sums in row order, and the chains run side by side while
+// the rows stream past; eight keep the adder busy. In 32-bit code, with the norms' sums too, fewer fit
+// the registers.
 template <typename P, bool kNorms>
-constexpr size_t kReflectVectors = (P::kRegisters >= 16 ? 8 : 4) / (kNorms ? 2 : 1);
+constexpr size_t kReflectVectors = P::kRegisters >= 16 ? 8
+                                   : kNorms            ? 2
+                                                       : 4;
 
 template <typename P, bool kNorms>
 RCNET_INLINE void ReflectColumns(const Reflection& r, size_t begin, size_t end, double* norms) {
@@ -160,8 +163,9 @@ RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c) {
 // Columns [begin, end).
 template <typename P>
 RCNET_INLINE void FoldBlockLanes(const FoldBlock& b, size_t begin, size_t end) {
-    // The sums and the owed t: two vectors per column block.
-    constexpr size_t NV = kReflectVectors<P, true>, W = P::kLanes;
+    // The sums and the owed t per column block: the owed t is read from memory when the registers run
+    // out.
+    constexpr size_t NV = kReflectVectors<P, false>, W = P::kLanes;
     size_t c = begin;
     for (; c + NV * W <= end; c += NV * W) FoldBlockTile<P, NV>(b, c);
     if constexpr (W > 1) {
