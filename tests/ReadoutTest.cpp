@@ -134,6 +134,45 @@ TEST_F(Readout, StableMethodFitsTheHarvestedStates) {
     }
 }
 
+// A ridge of any size leaves the threshold weight to fit the targets' mean, in both methods: the stable
+// readout's output follows the normal equations' (the value weights go to about 0 in both).
+TEST_F(Readout, HugeRidgeKeepsTheThreshold) {
+    for (double ridge : {1e32, 1e300}) {
+        for (bool jointly : {false, true}) {
+            Build(7004, 1, 2, true, 12, 80);
+            Build(7005, 1, 2, true, 12, 80);
+            ASSERT_EQ(SetNetReadoutSolver(7004, 1), 1);
+            ASSERT_EQ(SetNetReadoutSolver(7005, 0), 1);
+            for (int id : {7004, 7005}) {
+                ASSERT_EQ(SetNetRegularization(id, &ridge), 1);
+                ASSERT_EQ(jointly ? LearnNetJointly(id) : LearnNet(id), 1);
+            }
+            const Matrix stable = NetOf(7004).OutputWeights(), normal = NetOf(7005).OutputWeights();
+            ASSERT_EQ(stable.size(), 2u);
+            for (size_t c = 0; c < 2; ++c) {
+                ASSERT_EQ(stable[c].size(), 13u);
+                // The stored targets' mean: what a lone threshold weight fits.
+                double mean = 0;
+                for (size_t p = 0; p < 80; ++p) mean += NetOf(7004).StoredOutputs()[p][c];
+                mean /= 80;
+                EXPECT_GT(std::fabs(mean), 1e-3) << "a threshold weight worth keeping";
+                EXPECT_NEAR(stable[c][12], mean, 1e-9 * std::fabs(mean)) << ridge << jointly;
+                EXPECT_NEAR(stable[c][12], normal[c][12], 1e-9 * std::fabs(mean)) << ridge << jointly;
+            }
+            const double in = 0.3;
+            double out[2][2] = {};
+            ASSERT_EQ(PropagatePattern(7004, 1, &in, 2, out[0]), 1);
+            ASSERT_EQ(PropagatePattern(7005, 1, &in, 2, out[1]), 1);
+            for (size_t c = 0; c < 2; ++c) {
+                EXPECT_GT(std::fabs(out[0][c]), 1e-3);
+                EXPECT_NEAR(out[0][c], out[1][c], 1e-9 * std::fabs(out[1][c])) << ridge << jointly;
+            }
+            UnregisterUsage(7004);
+            UnregisterUsage(7005);
+        }
+    }
+}
+
 TEST_F(Readout, WashoutThatLeavesNothingFailsAndChangesNothing) {
     for (bool jointly : {false, true}) {
         ReportCapture capture;

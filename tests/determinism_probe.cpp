@@ -14,6 +14,7 @@
 #include "include/rcnet.h"
 #include "src/NetManager.h"
 #include "src/Neurons.h"
+#include "src/Solver/QrSolver.h"
 #include "src/kernels/Exp.h"
 
 namespace {
@@ -151,6 +152,80 @@ int main(int argc, char** argv) {
             UnregisterUsage(3);
         }
         UnregisterUsage(2);
+    }
+
+    // The stable readout through the exports: linear neurons among tanh-like ones, without and with a
+    // ridge, one output at a time and jointly.
+    for (int variant = 0; variant < 4; ++variant) {
+        const double ridge = variant % 2 ? 1e-6 : 0.0;
+        Randomize(57);
+        RegisterUsage(6, 2, 2, 1);
+        AddNeuronsToNet(6, 60, 1);
+        AddNeuronsToNet(6, 30, 3);
+        AddRandomConnectionsToNet(6, 250);
+        AddRandomBackConnectionsToNet(6, 200);
+        InitNetInputMatrix(6, 2);
+        std::vector<double> inputs, targets;
+        uint64_t state = 777;
+        auto next = [&state] {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            return static_cast<double>(state >> 11) * 0x1p-52 - 1.0;
+        };
+        for (int p = 0; p < 500; ++p) {
+            inputs.push_back(next());
+            inputs.push_back(0.5 * next());
+            targets.push_back(0.75 - inputs[2 * p] * inputs[2 * p + 1]);
+            targets.push_back(p ? inputs[2 * p - 2] : 0.0);
+        }
+        AddPatternsToNet(6, 500, 2, inputs.data(), 2, targets.data());
+        SetNetReadoutSolver(6, 1);
+        SetNetRegularization(6, &ridge);
+        SetNetWashout(6, 20);
+        if (variant < 2) {
+            LearnNet(6);
+        } else {
+            LearnNetJointly(6);
+        }
+        Fingerprint stable;
+        for (const Vector& row : NetManager::Instance().GetNet(6)->OutputWeights())
+            for (double w : row) stable.Add(w);
+        const char* names[] = {"stable", "stable.ridge", "stable.jointly", "stable.jointly.ridge"};
+        stable.Print((std::string(names[variant]) + ".weights").c_str());
+        PrintPropagation(6, (std::string(names[variant]) + ".propagate").c_str());
+        UnregisterUsage(6);
+    }
+
+    // The stable readout's solver on rank-deficient rows: a column repeated, one always zero, one a
+    // combination of two others; streamed in chunks of 1, 7 and the default; ridges up to 1e300.
+    {
+        Fingerprint qr;
+        uint64_t state = 4242;
+        auto next = [&state] {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            return static_cast<double>(state >> 11) * 0x1p-52 - 1.0;
+        };
+        std::vector<double> rows;
+        for (int i = 0; i < 300; ++i) {
+            double x[12], y[2];
+            for (double& v : x) v = next();
+            x[3] = x[0];
+            x[5] = 0.0;
+            x[11] = 2 * x[1] - 0.5 * x[2];
+            y[0] = 0.3 + x[0] - x[4] + 0.01 * next();
+            y[1] = x[7] * x[8];
+            rows.insert(rows.end(), x, x + 12);
+            rows.insert(rows.end(), y, y + 2);
+        }
+        for (size_t chunk : {size_t{1}, size_t{7}, size_t{0}}) {
+            for (double ridge : {0.0, 0.5, 1e300}) {
+                rcnet::QrSolver solver(12, true, 2);
+                if (chunk) solver.SetChunkRows(chunk);
+                for (int i = 0; i < 300; ++i) solver.AddRow(&rows[14 * i], &rows[14 * i + 12]);
+                for (const Vector& row : solver.Solve(ridge))
+                    for (double w : row) qr.Add(w);
+            }
+        }
+        qr.Print("stable.rank.deficient");
     }
 
     // The reservoir settings: the radius by the dense method (one block of 120) and by Arnoldi (800),

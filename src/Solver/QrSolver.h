@@ -1,12 +1,17 @@
 // Least-squares readout solved on the states themselves, never through normal equations (which square
 // the states' condition number and lose the fit on the ill-conditioned reservoirs that predict best).
 //
-// Rows (v, [1,] y_1 .. y_m) are streamed into a Householder QR: every chunk of rows is stacked under the
-// triangular factor so far and factored again, so memory holds one factor and one chunk whatever the
-// number of rows. Solve splits the factor as [R11 R12] (feature columns, target columns) and finds the
-// minimum-norm W of min |R11 W - R12|^2 + ridge |W without threshold|^2 by a complete orthogonal
-// decomposition: dependent columns share the fit, a column that is always 0 gets weight 0.
-// The same rows in the same order give the same bits on every run.
+// Rows (v, [1,] y_1 .. y_m) are streamed into a Householder QR: every chunk of rows is folded under the
+// triangular factor so far, each reflector mixing one row of the factor with the chunk (the factor is
+// zero below its diagonal), so memory holds one factor and one chunk whatever the number of rows. Solve
+// splits the factor as [R11 R12] (feature columns, target columns) and finds the minimum-norm W of
+// min |R11 W - R12|^2 + ridge |W without threshold|^2 by a column-pivoted QR and, below full rank, a
+// complete orthogonal decomposition: dependent columns share the fit, a column that is always 0 gets
+// weight 0 (without a ridge). No ridge, however large, drops the threshold column.
+//
+// Every sum runs in a fixed order: each column's in row order, whatever the vector width (the kernels
+// of src/kernels/QrKernels.h only run columns side by side). The same rows in the same order and chunk
+// size give the same bits on every run, target, instruction-set level and thread count.
 #pragma once
 
 #include <cstddef>
@@ -31,9 +36,10 @@ public:
     // ridge >= 0 penalises the values' weights, never the threshold.
     Matrix Solve(double ridge);
 
-    // Rows stacked under the factor before it is refactored; the weights depend on it only in the last
+    // Rows gathered before they are folded into the factor; the weights depend on it only in the last
     // bits. Tests make it small to exercise the streaming.
     void SetChunkRows(size_t rows);
+    size_t ChunkRows() const;
 
 private:
     struct Factor;

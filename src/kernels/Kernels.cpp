@@ -3,6 +3,7 @@
 #include <type_traits>
 
 #include "src/kernels/Exp.h"
+#include "src/kernels/QrKernels.h"
 #include "src/kernels/SolverKernels.h"
 #include "src/kernels/StepKernels.h"
 #include "src/kernels/Vec.h"
@@ -58,6 +59,8 @@ struct Avx512Level {
         RCNET_ENTRY(TARGET, exp_detail::ExpWith<L::Fma>),      \
         RCNET_ENTRY(TARGET, EliminateFlushLanes<L::Vec>),      \
         RCNET_ENTRY(TARGET, ApplyPivotsLanes<L::Vec>),         \
+        RCNET_ENTRY(TARGET, ReflectLanes<L::Vec>),             \
+        RCNET_ENTRY(TARGET, FoldBlockLanes<L::Vec>),           \
     }
 // clang-format on
 

@@ -13,6 +13,8 @@
 namespace rcnet::kernels {
 
 struct FoldPass;
+struct Reflection;
+struct FoldBlock;
 
 struct Kernels {
     // The fold's register tile, foldRows x foldColumns, over one pass's column panels [g0, g1).
@@ -31,6 +33,10 @@ struct Kernels {
     bool (*eliminateFlush)(double* row, const double* pivot, double factor, size_t count, double bound);
     void (*applyPivots)(double* const* rows, size_t rowCount, const double* factors, size_t stride,
                         const double* const* pivots, size_t count, size_t begin, size_t end, double bound);
+    // The stable readout's Householder reflection over a run of columns, and its fold's block
+    // (QrKernels.h).
+    void (*reflect)(const Reflection& r, size_t begin, size_t end, double* norms);
+    void (*foldBlock)(const FoldBlock& b, size_t begin, size_t end);
 };
 
 // The table of cpu::Active()'s level.
