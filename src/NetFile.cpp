@@ -60,6 +60,8 @@ bool Net::Read(TextReader& in) {
     double leakRate = 1.0;
     if (in.Word(kLeakRateRecord) && !ReadLeakRate(in, leakRate)) return false;
     reservoir.SetLeakRate(leakRate);
+    // Only an accepted file moves the neuron id counter.
+    reservoir.ReserveReadIds();
     ClearModel();
     m_InputSize = inSize;
     m_OutputSize = outSize;

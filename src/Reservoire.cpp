@@ -38,16 +38,29 @@ void Reservoire::InvalidatePlan() {
     m_PlanValid = false;
 }
 
-void Reservoire::AddNeurons(uint32_t count, int32_t type) {
-    std::vector<NeuronRef> created;
-    for (uint32_t i = 0; i < count; ++i) {
-        NeuronRef neuron = CreateNeuron(type);
-        if (!neuron) return;  // the factory reported; a refused type adds nothing
-        created.push_back(std::move(neuron));
+bool Reservoire::AddNeurons(uint32_t count, int32_t type) {
+    if (count == 0) return true;
+    if (!IsNeuronType(type)) {
+        CreateNeuron(type, 0);  // the factory reports; a refused type adds nothing
+        return true;
     }
-    m_Neurons.reserve(m_Neurons.size() + created.size());
+    // Made first and numbered last: running out of memory part way uses up no id, and either every
+    // neuron gets a fresh id or none is added.
+    std::vector<NeuronRef> created;
+    if (count <= UINT32_MAX - NeuronBase::LastNeuronId()) {
+        created.reserve(count);
+        for (uint32_t i = 0; i < count; ++i) created.push_back(CreateNeuron(type, 0));
+        m_Neurons.reserve(m_Neurons.size() + count);
+    }
+    uint32_t first = 0;
+    if (!NeuronBase::TakeIds(count, first)) {
+        ReportFailure("fresh neuron ids left", kReportSource, __LINE__);
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) created[i]->m_Id = first + i;
     InvalidatePlan();
     m_Neurons.insert(m_Neurons.end(), created.begin(), created.end());
+    return true;
 }
 
 void Reservoire::AddRandomConnections(uint32_t count) {

@@ -23,7 +23,9 @@ std::string Write(const Reservoire& r) {
 
 bool Read(Reservoire& r, const std::string& text) {
     TextReader in(text);
-    return r.ReadReservoir(in);
+    if (!r.ReadReservoir(in)) return false;
+    r.ReserveReadIds();
+    return true;
 }
 
 // (source id, weight, target id) per link, in map order.
