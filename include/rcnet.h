@@ -53,7 +53,8 @@ RCNET_API int RCNET_CALL AddNeuronsToNet(int id, int count, int type);
 /* Adds count new random forward links (weights evenly in [-1, 1]) between the reservoir's neurons, drawn
  * from the calling thread's generator. Returns 1 when the network exists; a count above the free ordered
  * pairs adds nothing and reports "count <= size*size" or "count <= free pairs"; so does a negative count,
- * which the reservoir reads as unsigned (over two billion). */
+ * which the reservoir reads as unsigned (over two billion). Out of memory part way: 0, no link added and
+ * the generator as before the call. */
 RCNET_API int RCNET_CALL AddRandomConnectionsToNet(int id, int count);
 
 /* The same for back links, which carry each neuron's state from the previous step. */

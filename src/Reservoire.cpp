@@ -102,13 +102,27 @@ void Reservoire::AddRandomLinks(uint32_t count, bool back) {
         return;
     }
     if (count == 0) return;
+    // All or nothing: the links drawn so far are taken out again and the generator put back when memory
+    // runs out part way. Noted in room reserved beforehand, so noting never fails.
+    std::vector<std::pair<NeuronBase*, NeuronBase*>> added;
+    added.reserve(count);
+    const uint32_t randomState = RandomState();
     InvalidatePlan();
-    uint32_t done = 0;
-    while (done < count) {
-        const double weight = DrawWeight();
-        NeuronBase& target = *m_Neurons[DrawIndex(size)];
-        NeuronBase& source = *m_Neurons[DrawIndex(size)];
-        if (back ? AddBackConnection(source, target, weight) : AddConnection(source, target, weight)) ++done;
+    try {
+        while (added.size() < count) {
+            const double weight = DrawWeight();
+            NeuronBase& target = *m_Neurons[DrawIndex(size)];
+            NeuronBase& source = *m_Neurons[DrawIndex(size)];
+            if (back ? AddBackConnection(source, target, weight) : AddConnection(source, target, weight))
+                added.emplace_back(&source, &target);
+        }
+    } catch (...) {
+        for (const auto& [source, target] : added) {
+            (back ? source->m_OutgoingBack : source->m_Outgoing).erase(target->m_Connector);
+            (back ? target->m_IncomingBack : target->m_Incoming).erase(source->m_Connector);
+        }
+        srand(randomState);
+        throw;
     }
 }
 
