@@ -86,9 +86,12 @@ RCNET_API int RCNET_CALL LearnNet(int id);
 RCNET_API int RCNET_CALL PropagatePattern(int id, int inSize, const double* ins, int outSize, double* outs);
 
 /* Saves the network (sizes, threshold flag, readout weights, reservoir; not the stored patterns) as a
- * text file. The file is written aside and renamed over path only when complete: on any failure (the
- * directory is missing, the disk is full, ...) it returns 0 and a previous file at path is untouched.
- * A symbolic link's target is replaced and an existing file keeps its permissions (not on Windows). */
+ * text file. The file is written aside (a new file of a random name) and renamed over path only when
+ * complete: on any failure (the directory is missing, the disk is full, ...) it returns 0 with a report
+ * and a previous file at path is untouched. Only a regular file is replaced: a device, FIFO, socket or
+ * directory is refused. Not on Windows: symbolic links are followed to the regular file they lead to
+ * (a loop or a chain ending at a missing name is refused), and an existing file keeps its owner, group
+ * and permissions (another user's file that the caller may not give back is rewritten in place). */
 RCNET_API int RCNET_CALL SaveNetToFile(int id, const char* path);
 
 /* Loads a network file into the registered network id: its sizes, threshold flag, readout and
@@ -209,9 +212,10 @@ RCNET_API int RCNET_CALL TrainNetOnline(int id, int count, int inSize, const dou
  * when they were cut (buffer then holds the first size - 1 bytes) or buffer is null or size < 1. */
 RCNET_API int RCNET_CALL GetLastReport(char* buffer, int size);
 
-/* Why the calling thread's last call could not use a file (LoadNetFromFile, AddPatternsFromFile), as
- * "PATH: cannot be opened (...)" or "PATH: line L, column C: REASON" (what was found and what the format
- * expects there); "" when its last call had no such failure. Kept and returned like GetLastReport. */
+/* Why the calling thread's last call could not use a file (LoadNetFromFile, AddPatternsFromFile,
+ * SaveNetToFile), as "PATH: cannot be opened (...)", "PATH: line L, column C: REASON" (what was found and
+ * what the format expects there) or "PATH: cannot be saved: REASON"; "" when its last call had no such
+ * failure. Kept and returned like GetLastReport. */
 RCNET_API int RCNET_CALL GetLastFileError(char* buffer, int size);
 
 /* Whether report lines also go to stderr (and the debugger's output on Windows): 1, the default, or 0
