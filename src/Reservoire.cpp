@@ -44,20 +44,32 @@ bool Reservoire::AddNeurons(uint32_t count, int32_t type) {
         CreateNeuron(type, 0);  // the factory reports; a refused type adds nothing
         return true;
     }
-    // Made first and numbered last: running out of memory part way uses up no id, and either every
-    // neuron gets a fresh id or none is added.
-    std::vector<NeuronRef> created;
-    if (count <= UINT32_MAX - NeuronBase::LastNeuronId()) {
-        created.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) created.push_back(CreateNeuron(type, 0));
-        m_Neurons.reserve(m_Neurons.size() + count);
-    }
-    uint32_t first = 0;
-    if (!NeuronBase::TakeIds(count, first)) {
+    // No reservoir holds one id twice, so it holds at most this many neurons (ids 1 to 4294967295).
+    if (uint64_t{count} + m_Neurons.size() > UINT32_MAX) {
         ReportFailure("fresh neuron ids left", kReportSource, __LINE__);
         return false;
     }
-    for (uint32_t i = 0; i < count; ++i) created[i]->m_Id = first + i;
+    // Made first and numbered last: running out of memory part way uses up no id.
+    std::vector<NeuronRef> created;
+    created.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) created.push_back(CreateNeuron(type, 0));
+    m_Neurons.reserve(m_Neurons.size() + count);
+    uint32_t first = 0;
+    if (NeuronBase::TakeIds(count, first)) {
+        for (uint32_t i = 0; i < count; ++i) created[i]->m_Id = first + i;
+    } else {
+        // The process's ids have run out (a file held ids near the top): the lowest ids this
+        // reservoir does not hold yet. There are enough of them (checked above).
+        std::vector<uint32_t> used;
+        used.reserve(m_Neurons.size());
+        for (const NeuronRef& neuron : m_Neurons) used.push_back(neuron->m_Id);
+        std::sort(used.begin(), used.end());
+        uint32_t next = 1;
+        for (uint32_t i = 0; i < count; ++i) {
+            while (std::binary_search(used.begin(), used.end(), next)) ++next;
+            created[i]->m_Id = next++;
+        }
+    }
     InvalidatePlan();
     m_Neurons.insert(m_Neurons.end(), created.begin(), created.end());
     return true;

@@ -16,8 +16,9 @@ namespace rcnet {
 
 class Reservoire {
 public:
-    // Appends count neurons of one type, with fresh ids. A type the factory refuses adds nothing (one
-    // report). False, adding nothing, when fewer than count fresh ids are left in this process.
+    // Appends count neurons of one type, with fresh ids: the process's next ones, or once those have run
+    // out, the lowest ones the reservoir does not hold. A type the factory refuses adds nothing (one
+    // report). False, adding nothing, when the reservoir would hold more neurons than there are ids.
     bool AddNeurons(uint32_t count, int32_t type);
 
     // Draws random links until count new ones exist; per attempt a weight, then a target, then a source.

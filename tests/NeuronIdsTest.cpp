@@ -87,34 +87,51 @@ TEST_F(NeuronIds, AnAcceptedLoadMovesTheCounterPastItsIds) {
     EXPECT_GT(*Ids(71).rbegin(), 4000000000u);
 }
 
-TEST_F(NeuronIds, NeuronsAreRefusedWhenTooFewFreshIdsAreLeft) {
+TEST_F(NeuronIds, OnceTheProcessIdsRunOutANetworkTakesIdsItDoesNotHold) {
     NeuronIdsTestAccess::SetLast(UINT32_MAX - 4);
     ASSERT_EQ(RegisterUsage(71, 1, 1, 0), 1);
     ASSERT_EQ(AddNeuronsToNet(71, 2, 1), 1);
+    EXPECT_EQ(Ids(71), (std::set<uint32_t>{UINT32_MAX - 3, UINT32_MAX - 2}));
     ReportCapture capture;
-    EXPECT_EQ(AddNeuronsToNet(71, 4, 1), 0) << "two ids are left, four are asked for";
-    EXPECT_EQ(capture.Checks(), Checks{"fresh neuron ids left @ Reservoire"});
-    EXPECT_EQ(Count(71), 2u);
-    EXPECT_EQ(NeuronBase::LastNeuronId(), UINT32_MAX - 2);
-    ASSERT_EQ(AddNeuronsToNet(71, 2, 1), 1) << "the last two are still there";
-    EXPECT_EQ(Ids(71), (std::set<uint32_t>{UINT32_MAX - 3, UINT32_MAX - 2, UINT32_MAX - 1, UINT32_MAX}));
-    capture.Clear();
-    EXPECT_EQ(AddNeuronsToNet(71, 1, 3), 0);
-    EXPECT_EQ(capture.Checks(), Checks{"fresh neuron ids left @ Reservoire"});
-    EXPECT_EQ(Count(71), 4u);
-    EXPECT_FALSE(CreateNeuron(ETYPE_LINEAR)) << "no single neuron either";
+    ASSERT_EQ(AddNeuronsToNet(71, 4, 1), 1) << "two ids are left in the process, four are asked for";
+    EXPECT_EQ(Ids(71), (std::set<uint32_t>{1, 2, 3, 4, UINT32_MAX - 3, UINT32_MAX - 2}));
+    EXPECT_EQ(NeuronBase::LastNeuronId(), UINT32_MAX - 2) << "the process's last two stay unused";
+    ASSERT_EQ(AddNeuronsToNet(71, 2, 1), 1);
+    EXPECT_EQ(Ids(71).size(), 8u);
+    EXPECT_EQ(NeuronBase::LastNeuronId(), UINT32_MAX);
+    ASSERT_EQ(AddNeuronsToNet(71, 1, 3), 1);
+    EXPECT_EQ(Ids(71).count(5), 1u);
+    EXPECT_EQ(Count(71), 9u);
+    EXPECT_TRUE(capture.Lines().empty());
+    EXPECT_FALSE(CreateNeuron(ETYPE_LINEAR)) << "a neuron of no reservoir gets no id then";
+    EXPECT_EQ(capture.Checks(), Checks{"fresh neuron ids left @ Neurons"});
 }
 
+// As a host found it: a file holding the last id, then neurons added to another network. Its neurons
+// wrapped to 1, 2, 3, 4, 0, 1, 2, 3, and its saved file lost three of them on loading.
 TEST_F(NeuronIds, AFileHoldingTheLastIdLeavesOtherNetworksWhole) {
     const std::string path = m_Dir.File("last.net");
     WriteBytes(path, OneNeuronFile("4294967295", "1 1\n0.5 \n"));
     ASSERT_EQ(RegisterUsage(71, 1, 1, 0), 1);
     ASSERT_EQ(LoadNetFromFile(71, path.c_str()), 1);
     ASSERT_EQ(RegisterUsage(72, 1, 1, 0), 1);
-    ReportCapture capture;
-    EXPECT_EQ(AddNeuronsToNet(72, 8, 3), 0) << "ids would wrap and repeat";
-    EXPECT_EQ(Count(72), 0u);
-    EXPECT_EQ(capture.Checks(), Checks{"fresh neuron ids left @ Reservoire"});
+    ASSERT_EQ(AddNeuronsToNet(72, 4, 3), 1);
+    ASSERT_EQ(AddNeuronsToNet(72, 4, 3), 1);
+    EXPECT_EQ(Ids(72).size(), 8u) << "eight neurons, eight ids";
+    ASSERT_EQ(AddRandomConnectionsToNet(72, 30), 1);
+    ASSERT_EQ(InitNetInputMatrix(72, 1), 1);
+    const std::string saved = m_Dir.File("eight.net");
+    ASSERT_EQ(SaveNetToFile(72, saved.c_str()), 1);
+    ASSERT_EQ(RegisterUsage(73, 1, 1, 0), 1);
+    ASSERT_EQ(LoadNetFromFile(73, saved.c_str()), 1);
+    EXPECT_EQ(Count(73), 8u);
+    size_t links = 0;
+    for (const NeuronRef& n : NetManager::Instance().GetNet(73)->Reservoir().Neurons())
+        links += n->m_Outgoing.size();
+    EXPECT_EQ(links, 30u);
+    // The loaded network itself takes ids it does not hold.
+    ASSERT_EQ(AddNeuronsToNet(71, 3, 0), 1);
+    EXPECT_EQ(Ids(71), (std::set<uint32_t>{1, 2, 3, UINT32_MAX}));
 }
 
 }  // namespace
