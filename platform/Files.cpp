@@ -44,9 +44,11 @@ bool SaveFailed(const char* what, int line, const std::string& path, const std::
     return false;
 }
 
+#ifndef _WIN32
 std::string SystemError(int error) {
     return std::strerror(error);
 }
+#endif
 
 // 16 hex digits no other save is likely to pick: a crashed save's leftover, another process or thread
 // that has the same pid or counter. Creation is exclusive anyway; this only keeps retries rare.
@@ -55,7 +57,8 @@ std::string RandomPart() {
     uint64_t x = static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
     x ^= s_Counter.fetch_add(0x9e3779b97f4a7c15ull) ^ reinterpret_cast<uintptr_t>(&x);
 #ifdef _WIN32
-    x ^= uint64_t{GetCurrentProcessId()} << 40 ^ uint64_t { GetCurrentThreadId() } << 20;
+    x ^= (static_cast<uint64_t>(GetCurrentProcessId()) << 40) ^
+         (static_cast<uint64_t>(GetCurrentThreadId()) << 20);
 #else
     x ^= static_cast<uint64_t>(getpid()) << 40;
 #endif
@@ -116,9 +119,8 @@ bool CheckWindowsTarget(const std::string& path, bool& exists) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) return true;
-        if (error == ERROR_PATH_NOT_FOUND)
-            return SaveFailed("directory exists", __LINE__, path, "no such directory");
+        // A missing directory shows when the temporary file cannot be made there.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
     }
     // Devices (NUL, COM1, CON) and pipes report odd attributes or none: ask the handle what it is.
     HANDLE handle =
