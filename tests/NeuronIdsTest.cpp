@@ -6,6 +6,7 @@
 #include <string>
 
 #include "include/rcnet.h"
+#include "include/rcnet_inspect.h"
 #include "src/NetManager.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/TempDir.h"
@@ -74,6 +75,15 @@ TEST_F(NeuronIds, ARefusedLoadLeavesTheCounterAsItWas) {
     ASSERT_EQ(RegisterUsage(73, 1, 1, 0), 1);
     ASSERT_EQ(LoadNetFromFile(73, saved.c_str()), 1);
     EXPECT_EQ(Ids(73), Ids(72));
+}
+
+TEST_F(NeuronIds, CheckingAFileUsesUpNoId) {
+    const uint32_t before = NeuronBase::LastNeuronId();
+    const std::string text = OneNeuronFile("4294967295", "1 1\n0.5 \n");
+    EXPECT_TRUE(inspect::CheckNetworkText(text).accepted);
+    WriteBytes(m_Dir.File("last.net"), text);
+    EXPECT_TRUE(inspect::CheckNetworkFile(m_Dir.File("last.net")).accepted);
+    EXPECT_EQ(NeuronBase::LastNeuronId(), before);
 }
 
 TEST_F(NeuronIds, AnAcceptedLoadMovesTheCounterPastItsIds) {
