@@ -46,13 +46,15 @@ RCNET_API void RCNET_CALL Randomize(unsigned int seed);
 /* Adds count neurons of one type to the network's reservoir: 0 sigmoid, 1 bipolar sigmoid (tanh-like),
  * 2 square-root-shaped odd function, 3 linear. Returns 1 when the network exists, also for a type outside
  * 0..3, which adds nothing and reports "false" (whatever the count). A negative count with a type of 0..3
- * returns 0 ("count >= 0"). */
+ * returns 0 ("count >= 0"). Ids never repeat within a network: once the process's ids have run out (a
+ * file held ids near 4294967295), new neurons take the lowest ids their network does not hold. */
 RCNET_API int RCNET_CALL AddNeuronsToNet(int id, int count, int type);
 
 /* Adds count new random forward links (weights evenly in [-1, 1]) between the reservoir's neurons, drawn
  * from the calling thread's generator. Returns 1 when the network exists; a count above the free ordered
  * pairs adds nothing and reports "count <= size*size" or "count <= free pairs"; so does a negative count,
- * which the reservoir reads as unsigned (over two billion). */
+ * which the reservoir reads as unsigned (over two billion). Out of memory part way: 0, no link added and
+ * the generator as before the call. */
 RCNET_API int RCNET_CALL AddRandomConnectionsToNet(int id, int count);
 
 /* The same for back links, which carry each neuron's state from the previous step. */
@@ -86,9 +88,12 @@ RCNET_API int RCNET_CALL LearnNet(int id);
 RCNET_API int RCNET_CALL PropagatePattern(int id, int inSize, const double* ins, int outSize, double* outs);
 
 /* Saves the network (sizes, threshold flag, readout weights, reservoir; not the stored patterns) as a
- * text file. The file is written aside and renamed over path only when complete: on any failure (the
- * directory is missing, the disk is full, ...) it returns 0 and a previous file at path is untouched.
- * A symbolic link's target is replaced and an existing file keeps its permissions (not on Windows). */
+ * text file. The file is written aside (a new file of a random name) and renamed over path only when
+ * complete: on any failure (the directory is missing, the disk is full, ...) it returns 0 with a report
+ * and a previous file at path is untouched. Only a regular file is replaced: a device, FIFO, socket or
+ * directory is refused. Not on Windows: symbolic links are followed to the regular file they lead to
+ * (a loop or a chain ending at a missing name is refused), and an existing file keeps its owner, group
+ * and permissions (another user's file that the caller may not give back is rewritten in place). */
 RCNET_API int RCNET_CALL SaveNetToFile(int id, const char* path);
 
 /* Loads a network file into the registered network id: its sizes, threshold flag, readout and
@@ -210,9 +215,10 @@ RCNET_API int RCNET_CALL TrainNetOnline(int id, int count, int inSize, const dou
  * when they were cut (buffer then holds the first size - 1 bytes) or buffer is null or size < 1. */
 RCNET_API int RCNET_CALL GetLastReport(char* buffer, int size);
 
-/* Why the calling thread's last call could not use a file (LoadNetFromFile, AddPatternsFromFile), as
- * "PATH: cannot be opened (...)" or "PATH: line L, column C: REASON" (what was found and what the format
- * expects there); "" when its last call had no such failure. Kept and returned like GetLastReport. */
+/* Why the calling thread's last call could not use a file (LoadNetFromFile, AddPatternsFromFile,
+ * SaveNetToFile), as "PATH: cannot be opened (...)", "PATH: line L, column C: REASON" (what was found and
+ * what the format expects there) or "PATH: cannot be saved: REASON"; "" when its last call had no such
+ * failure. Kept and returned like GetLastReport. */
 RCNET_API int RCNET_CALL GetLastFileError(char* buffer, int size);
 
 /* Whether report lines also go to stderr (and the debugger's output on Windows): 1, the default, or 0

@@ -23,9 +23,19 @@ DWORD WINAPI ThreadMain(LPVOID param) {
     if (start.library) FreeLibraryAndExitThread(start.library, 0);
     return 0;
 }
+
+// The threads started and not yet joined: at most the pool's 64 at a time.
+constexpr unsigned kMaxThreads = 64;
+SRWLOCK g_ThreadsLock = SRWLOCK_INIT;
+HANDLE g_Threads[kMaxThreads];
+unsigned g_ThreadCount = 0;
 }  // namespace
 
 bool StartThread(void (*main)(void*), void* arg) noexcept {
+    AcquireSRWLockExclusive(&g_ThreadsLock);
+    const bool room = g_ThreadCount < kMaxThreads;
+    ReleaseSRWLockExclusive(&g_ThreadsLock);
+    if (!room) return false;
     auto* start = static_cast<Start*>(HeapAlloc(GetProcessHeap(), 0, sizeof(Start)));
     if (!start) return false;
     *start = Start{main, arg, nullptr};
@@ -47,11 +57,25 @@ bool StartThread(void (*main)(void*), void* arg) noexcept {
         HeapFree(GetProcessHeap(), 0, start);
         return false;
     }
-    CloseHandle(thread);
+    AcquireSRWLockExclusive(&g_ThreadsLock);
+    g_Threads[g_ThreadCount++] = thread;
+    ReleaseSRWLockExclusive(&g_ThreadsLock);
     return true;
 }
 
-void JoinThreads() noexcept {}
+void JoinThreads() noexcept {
+    HANDLE threads[kMaxThreads];
+    AcquireSRWLockExclusive(&g_ThreadsLock);
+    const unsigned count = g_ThreadCount;
+    for (unsigned i = 0; i < count; ++i) threads[i] = g_Threads[i];
+    g_ThreadCount = 0;
+    ReleaseSRWLockExclusive(&g_ThreadsLock);
+    // Signalled once a thread has ended, after FreeLibraryAndExitThread dropped its reference.
+    for (unsigned i = 0; i < count; ++i) {
+        WaitForSingleObject(threads[i], INFINITE);
+        CloseHandle(threads[i]);
+    }
+}
 
 uint32_t Wakeup::Count() noexcept {
     AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&m_Srw));

@@ -3,9 +3,10 @@
 //
 // Linux: the threads are joined when the library's static objects are destroyed (dlclose or exit).
 // Windows: a DLL cannot wait for threads while it is being unloaded (the loader lock is held, and the
-// threads need it to leave), so each thread holds a reference to the DLL, keeping it loaded, and drops
-// it with FreeLibraryAndExitThread after a while with nothing to do; a host's FreeLibrary then unloads
-// the DLL when the last idle thread leaves.
+// threads need it to leave), and a thread still alive holds the DLL loaded (each takes a reference, so
+// that it never runs unmapped code). So the threads end with the call that started them: before an
+// export returns, the pool's threads are stopped and joined, and a host's FreeLibrary right after it
+// really unloads the DLL.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +18,11 @@
 
 namespace rcnet::platform {
 
-// Whether idle threads should leave after a while (they keep the library loaded until they do).
+// Whether the threads end with each export call (else they live until the library is unloaded).
 #ifdef _WIN32
-constexpr bool kIdleThreadsLeave = true;
+constexpr bool kThreadsEndWithCall = true;
 #else
-constexpr bool kIdleThreadsLeave = false;
+constexpr bool kThreadsEndWithCall = false;
 #endif
 
 // The name the worker threads carry where the platform names threads (Linux).
@@ -30,8 +31,8 @@ constexpr char kWorkerName[] = "rcnet-worker";
 // Starts a thread running main(arg); false when none could be started.
 bool StartThread(void (*main)(void*), void* arg) noexcept;
 
-// Waits until every thread started has returned from main. Linux only: on Windows threads leave by
-// themselves (see above) and this returns at once.
+// Waits until every thread started has ended (returned from main and, on Windows, dropped its reference
+// to the DLL). Never from a DLL's detach: see above.
 void JoinThreads() noexcept;
 
 // A counter that threads sleep on until it moves.

@@ -10,6 +10,7 @@
 
 #include "src/NetManager.h"
 #include "src/Report.h"
+#include "src/Solver/WorkerPool.h"
 
 namespace rcnet::frame {
 
@@ -19,6 +20,10 @@ constexpr char kReportSource[] = "Exports";
 template <typename Body>
 int Guarded(Body&& body) noexcept {
     BeginCallReports();
+    // Where helper threads hold the library loaded (Windows), they end before the host gets control.
+    struct EndWorkers {
+        ~EndWorkers() { pool::EndOfCall(); }
+    } endWorkers;
     try {
         return body() ? 1 : 0;
     } catch (const std::bad_alloc&) {

@@ -53,8 +53,7 @@ RCNET_API void RCNET_CALL Randomize(unsigned int seed) {
 RCNET_API int RCNET_CALL AddNeuronsToNet(int id, int count, int type) {
     return WithNet(id, [&](Net& net) {
         if (NeuronTypeOf(type) != rcnet::ETYPE_UNKNOWN) RC_REQUIRE(count >= 0, false);
-        net.Reservoir().AddNeurons(static_cast<uint32_t>(count), NeuronTypeOf(type));
-        return true;
+        return net.Reservoir().AddNeurons(static_cast<uint32_t>(count), NeuronTypeOf(type));
     });
 }
 

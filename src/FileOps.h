@@ -517,7 +517,8 @@ private:
     uint64_t m_ValueEnd = kNoValue;
 };
 
-// Records or rows without values take no text, so the text cannot bound how many a header may announce.
+// Records or rows without values need no text, so the text alone cannot bound how many a header may
+// announce; this many are admitted whatever follows.
 inline constexpr uint32_t kMaxEmptyRecords = 1u << 20;
 
 namespace fileops {
@@ -564,8 +565,9 @@ inline bool ReadMatrix(TextReader& in, Matrix& matrix, const std::string& name =
                   [&] { return "the number of columns of the " + name + " (its header's second value)"; }))
         return false;
     if (header) *header = {iSize, jSize, at};
-    // Every value takes at least one character and one separator. Empty rows take no text at all, so
-    // their number has a fixed bound instead: a few million empty vectors at most.
+    // Every value takes at least one character and one separator. An empty row may take no text at all:
+    // up to a fixed number are admitted whatever follows, more only as many as the remaining bytes
+    // (WriteMatrix ends every row with a line break, so every file it writes reads back).
     const uint64_t room = in.RemainingBytes();
     if (uint64_t{iSize} * jSize > room / 2 + 1) {
         return in.Refuse(at, "the " + name + " header announces " + std::to_string(iSize) + " x " +
@@ -573,10 +575,11 @@ inline bool ReadMatrix(TextReader& in, Matrix& matrix, const std::string& name =
                                  Plural(room, "byte", "bytes") +
                                  " of the file can hold (the file ends before the announced content)");
     }
-    if (jSize == 0 && iSize > kMaxEmptyRecords) {
+    if (jSize == 0 && iSize > kMaxEmptyRecords && iSize > room) {
         return in.Refuse(at, "the " + name + " header announces " + std::to_string(iSize) +
                                  " empty rows, more than the library accepts (" +
-                                 std::to_string(kMaxEmptyRecords) + ")");
+                                 std::to_string(kMaxEmptyRecords) + ") and more than the remaining " +
+                                 Plural(room, "byte", "bytes") + " of the file can hold");
     }
     Matrix result(iSize);
     for (uint32_t i = 0; i < iSize; ++i) {

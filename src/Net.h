@@ -111,7 +111,8 @@ public:
     // stored patterns stay. All or nothing: false, with the network unchanged, when the file cannot be
     // opened or is incomplete or malformed.
     bool Load(const std::string& path);
-    // The same as text, for the file functions above and for tests and fuzzers.
+    // The same as text, for the file functions above and for tests and fuzzers. Read leaves the neuron
+    // id counter alone; Load moves it past the ids of the file it accepted.
     void Write(TextWriter& out) const;
     bool Read(TextReader& in);
     // Empties the reservoir, the readout and the last result.

@@ -41,7 +41,10 @@ void Net::Write(TextWriter& out) const {
 }
 
 bool Net::Load(const std::string& path) {
-    return ReadFile(path, [&](TextReader& in) { return Read(in); });
+    if (!ReadFile(path, [&](TextReader& in) { return Read(in); })) return false;
+    // Only a file loaded into a network moves the neuron id counter (a checker's reading does not).
+    m_Reservoir.ReserveReadIds();
+    return true;
 }
 
 bool Net::Read(TextReader& in) {

@@ -142,24 +142,39 @@ public:
     ConnectorRef m_Connector;
     uint32_t m_Id;
 
-    // The id of the last neuron constructed in this process; the first neuron gets 1.
+    // The last id handed out in this process; the first neuron gets 1.
     static uint32_t LastNeuronId() { return s_LastNeuronId.load(std::memory_order_relaxed); }
 
-    // Moves the counter to at least id, so that neurons made later never repeat an id read from a file.
-    static void ReserveIdsUpTo(uint32_t id) {
+    // Hands out count consecutive fresh ids, the first in first. False, handing out nothing, when fewer
+    // than count are left: ids never wrap, so no reservoir can ever hold one id twice.
+    static bool TakeIds(uint32_t count, uint32_t& first) {
         uint32_t last = s_LastNeuronId.load(std::memory_order_relaxed);
-        while (last < id && !s_LastNeuronId.compare_exchange_weak(last, id, std::memory_order_relaxed)) {
-        }
+        do {
+            if (count > UINT32_MAX - last) return false;
+        } while (!s_LastNeuronId.compare_exchange_weak(last, last + count, std::memory_order_relaxed));
+        first = last + 1;
+        return true;
+    }
+
+    // After a load has been accepted: skips `records` ids (a load has always used up one per record)
+    // and moves the counter to at least `highest`, so that neurons made later never repeat an id read.
+    static void ReserveLoadedIds(uint32_t records, uint32_t highest) {
+        uint32_t last = s_LastNeuronId.load(std::memory_order_relaxed);
+        uint32_t next;
+        do {
+            next = records > UINT32_MAX - last ? UINT32_MAX : last + records;
+            if (next < highest) next = highest;
+        } while (next != last &&
+                 !s_LastNeuronId.compare_exchange_weak(last, next, std::memory_order_relaxed));
     }
 
 protected:
-    NeuronBase()
-        : m_Connector(std::make_shared<Connector>(Connector{this})),
-          m_Id(s_LastNeuronId.fetch_add(1, std::memory_order_relaxed) + 1) {}
+    explicit NeuronBase(uint32_t id) : m_Connector(std::make_shared<Connector>(Connector{this})), m_Id(id) {}
     // Neurons are only ever destroyed through a reference made for their complete class.
     ~NeuronBase() { m_Connector.reset(); }
 
 private:
+    friend struct NeuronIdsTestAccess;
     static inline std::atomic<uint32_t> s_LastNeuronId{0};
 };
 
@@ -173,7 +188,7 @@ inline bool ConnectorOrder::operator()(const ConnectorRef& a, const ConnectorRef
 template <typename F, int32_t N>
 class FunctionalNeuron final : public NeuronBase {
 public:
-    FunctionalNeuron() = default;
+    explicit FunctionalNeuron(uint32_t id) : NeuronBase(id) {}
     ~FunctionalNeuron() = default;
     int32_t GetType() const override { return N; }
     double Value(double x) const override { return F::Value(x); }
@@ -185,23 +200,38 @@ using NeuronRef = std::shared_ptr<NeuronBase>;
 namespace neurons {
 constexpr char kReportSource[] = "Neurons";
 
-// A new neuron of the given type, or an empty reference (after the report "false") for a type number
-// outside 0..3; no id is used up then.
-inline NeuronRef CreateNeuron(int32_t type) {
+inline bool IsNeuronType(int32_t type) {
+    return type >= ETYPE_SIGMOID && type <= ETYPE_LINEAR;
+}
+
+// A new neuron of the given type with the given id, or an empty reference (after the report "false")
+// for a type number outside 0..3. The id counter is not touched.
+inline NeuronRef CreateNeuron(int32_t type, uint32_t id) {
     switch (type) {
         case ETYPE_SIGMOID:
-            return std::make_shared<FunctionalNeuron<SigmoidFunction, ETYPE_SIGMOID>>();
+            return std::make_shared<FunctionalNeuron<SigmoidFunction, ETYPE_SIGMOID>>(id);
         case ETYPE_BISIGMOID:
-            return std::make_shared<FunctionalNeuron<BiSigmoidFunction, ETYPE_BISIGMOID>>();
+            return std::make_shared<FunctionalNeuron<BiSigmoidFunction, ETYPE_BISIGMOID>>(id);
         case ETYPE_RSDN:
-            return std::make_shared<FunctionalNeuron<RSDNFunction, ETYPE_RSDN>>();
+            return std::make_shared<FunctionalNeuron<RSDNFunction, ETYPE_RSDN>>(id);
         case ETYPE_LINEAR:
-            return std::make_shared<FunctionalNeuron<LinearFunction, ETYPE_LINEAR>>();
+            return std::make_shared<FunctionalNeuron<LinearFunction, ETYPE_LINEAR>>(id);
         default:
             break;
     }
     RC_REQUIRE(false, nullptr);
     return nullptr;
+}
+
+// The same with the next fresh id. No id is used up for a refused type; when no fresh id is left it
+// reports and makes nothing.
+inline NeuronRef CreateNeuron(int32_t type) {
+    uint32_t id = 0;
+    if (IsNeuronType(type) && !NeuronBase::TakeIds(1, id)) {
+        ReportFailure("fresh neuron ids left", kReportSource, __LINE__);
+        return nullptr;
+    }
+    return CreateNeuron(type, id);
 }
 
 inline bool AddLink(NeuronBase& source, NeuronBase& target, double weight, LinkMap NeuronBase::*outgoing,
@@ -223,6 +253,7 @@ inline bool AddLink(NeuronBase& source, NeuronBase& target, double weight, LinkM
 }  // namespace neurons
 
 using neurons::CreateNeuron;
+using neurons::IsNeuronType;
 
 // Adds the forward link source -> target; false (nothing changed) if source already has one to target.
 inline bool AddConnection(NeuronBase& source, NeuronBase& target, double weight) {

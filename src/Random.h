@@ -10,6 +10,9 @@ namespace rcnet {
 // Sets the calling thread's state.
 void srand(uint32_t seed) noexcept;
 
+// The calling thread's state, for an operation that must put it back when it fails part way.
+uint32_t RandomState() noexcept;
+
 // state = state * 214013 + 2531011 (mod 2^32); returns (state >> 16) & 0x7FFF, 0..32767.
 int rand() noexcept;
 

@@ -38,16 +38,41 @@ void Reservoire::InvalidatePlan() {
     m_PlanValid = false;
 }
 
-void Reservoire::AddNeurons(uint32_t count, int32_t type) {
-    std::vector<NeuronRef> created;
-    for (uint32_t i = 0; i < count; ++i) {
-        NeuronRef neuron = CreateNeuron(type);
-        if (!neuron) return;  // the factory reported; a refused type adds nothing
-        created.push_back(std::move(neuron));
+bool Reservoire::AddNeurons(uint32_t count, int32_t type) {
+    if (count == 0) return true;
+    if (!IsNeuronType(type)) {
+        CreateNeuron(type, 0);  // the factory reports; a refused type adds nothing
+        return true;
     }
-    m_Neurons.reserve(m_Neurons.size() + created.size());
+    // No reservoir holds one id twice, so it holds at most this many neurons (ids 1 to 4294967295).
+    if (uint64_t{count} + m_Neurons.size() > UINT32_MAX) {
+        ReportFailure("fresh neuron ids left", kReportSource, __LINE__);
+        return false;
+    }
+    // Made first and numbered last: running out of memory part way uses up no id.
+    std::vector<NeuronRef> created;
+    created.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) created.push_back(CreateNeuron(type, 0));
+    m_Neurons.reserve(m_Neurons.size() + count);
+    uint32_t first = 0;
+    if (NeuronBase::TakeIds(count, first)) {
+        for (uint32_t i = 0; i < count; ++i) created[i]->m_Id = first + i;
+    } else {
+        // The process's ids have run out (a file held ids near the top): the lowest ids this
+        // reservoir does not hold yet. There are enough of them (checked above).
+        std::vector<uint32_t> used;
+        used.reserve(m_Neurons.size());
+        for (const NeuronRef& neuron : m_Neurons) used.push_back(neuron->m_Id);
+        std::sort(used.begin(), used.end());
+        uint32_t next = 1;
+        for (uint32_t i = 0; i < count; ++i) {
+            while (std::binary_search(used.begin(), used.end(), next)) ++next;
+            created[i]->m_Id = next++;
+        }
+    }
     InvalidatePlan();
     m_Neurons.insert(m_Neurons.end(), created.begin(), created.end());
+    return true;
 }
 
 void Reservoire::AddRandomConnections(uint32_t count) {
@@ -89,13 +114,27 @@ void Reservoire::AddRandomLinks(uint32_t count, bool back) {
         return;
     }
     if (count == 0) return;
+    // All or nothing: the links drawn so far are taken out again and the generator put back when memory
+    // runs out part way. Noted in room reserved beforehand, so noting never fails.
+    std::vector<std::pair<NeuronBase*, NeuronBase*>> added;
+    added.reserve(count);
+    const uint32_t randomState = RandomState();
     InvalidatePlan();
-    uint32_t done = 0;
-    while (done < count) {
-        const double weight = DrawWeight();
-        NeuronBase& target = *m_Neurons[DrawIndex(size)];
-        NeuronBase& source = *m_Neurons[DrawIndex(size)];
-        if (back ? AddBackConnection(source, target, weight) : AddConnection(source, target, weight)) ++done;
+    try {
+        while (added.size() < count) {
+            const double weight = DrawWeight();
+            NeuronBase& target = *m_Neurons[DrawIndex(size)];
+            NeuronBase& source = *m_Neurons[DrawIndex(size)];
+            if (back ? AddBackConnection(source, target, weight) : AddConnection(source, target, weight))
+                added.emplace_back(&source, &target);
+        }
+    } catch (...) {
+        for (const auto& [source, target] : added) {
+            (back ? source->m_OutgoingBack : source->m_Outgoing).erase(target->m_Connector);
+            (back ? target->m_IncomingBack : target->m_Incoming).erase(source->m_Connector);
+        }
+        srand(randomState);
+        throw;
     }
 }
 

@@ -16,8 +16,10 @@ namespace rcnet {
 
 class Reservoire {
 public:
-    // Appends count neurons of one type. A type the factory refuses adds nothing (one report).
-    void AddNeurons(uint32_t count, int32_t type);
+    // Appends count neurons of one type, with fresh ids: the process's next ones, or once those have run
+    // out, the lowest ones the reservoir does not hold. A type the factory refuses adds nothing (one
+    // report). False, adding nothing, when the reservoir would hold more neurons than there are ids.
+    bool AddNeurons(uint32_t count, int32_t type);
 
     // Draws random links until count new ones exist; per attempt a weight, then a target, then a source.
     // A count above size*size, or above the ordered pairs still free, draws and adds nothing.
@@ -60,7 +62,10 @@ public:
     void WriteReservoir(TextWriter& out) const;
     // Replaces the reservoir by the block read from in. False when a value is missing or not a number or
     // a neuron type is not 0..3; the reservoir is then incomplete and only fit to be discarded.
+    // The ids read are not taken from the process's counter: once everything read is accepted, call
+    // ReserveReadIds, so that neurons made later never repeat one of them.
     bool ReadReservoir(TextReader& in);
+    void ReserveReadIds() const;
 
     // The neurons with their current values.
     const std::vector<NeuronRef>& Neurons() const;

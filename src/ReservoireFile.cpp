@@ -62,23 +62,20 @@ bool Reservoire::ReadReservoir(TextReader& in) {
     std::vector<LinkRecord> forward, back;
     uint32_t n = 0;
     if (!in.Count(n, "the number of neurons (after the readout)")) return false;
-    uint32_t highestId = 0;
     for (uint32_t i = 0; i < n; ++i) {
         int32_t type = 0;
         if (!in.Signed(type, [&] { return "the type of " + Record(i, n); })) return false;
         RC_CHECK(type != ETYPE_UNKNOWN);
-        NeuronRef neuron = CreateNeuron(type);
+        // The file's ids are kept; the process's counter moves only once the whole file is accepted.
+        NeuronRef neuron = CreateNeuron(type, 0);
         if (!neuron) return RefuseType(in, i, n);  // the factory reported; such a block is not loaded
         uint32_t id = 0;
         if (!in.Count(id, [&] { return "the id of " + Record(i, n); })) return false;
         if (in.Notes()) in.Notes()->neurons.push_back({type, id, in.ValuePlace()});
         neuron->m_Id = id;
-        highestId = std::max(highestId, id);
         neurons.emplace(id, std::move(neuron));  // a repeated id keeps the first neuron
         if (!ReadLinks(in, false, i, n, id, forward) || !ReadLinks(in, true, i, n, id, back)) return false;
     }
-    // Neurons made after this block must not repeat one of its ids.
-    NeuronBase::ReserveIdsUpTo(highestId);
     m_Neurons.reserve(neurons.size());
     for (const auto& entry : neurons) m_Neurons.push_back(entry.second);
     // Links are made once all neurons exist: a line may name a neuron whose record comes later.
@@ -101,6 +98,12 @@ bool Reservoire::ReadReservoir(TextReader& in) {
     m_InputSums.assign(m_Neurons.size(), 0.0);
     m_States.assign(m_Neurons.size(), 0.0);
     return true;
+}
+
+void Reservoire::ReserveReadIds() const {
+    uint32_t highest = 0;
+    for (const NeuronRef& neuron : m_Neurons) highest = std::max(highest, neuron->m_Id);
+    NeuronBase::ReserveLoadedIds(NeuronCount(), highest);
 }
 
 namespace {

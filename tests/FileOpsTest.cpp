@@ -133,6 +133,31 @@ TEST(FileOps, HeadersAnnouncingMoreThanTheTextHoldsAllocateNothing) {
     EXPECT_EQ(read.size(), 5u);
 }
 
+TEST(FileOps, EveryMatrixWrittenReadsBackHoweverManyEmptyRows) {
+    for (const uint32_t rows : {kMaxEmptyRecords, kMaxEmptyRecords + 1, 3 * kMaxEmptyRecords}) {
+        TextWriter out;
+        WriteMatrix(out, Matrix(rows));
+        TextReader in(out.Text());
+        Matrix read{{1.0}};
+        ASSERT_TRUE(ReadMatrix(in, read)) << rows;
+        EXPECT_EQ(read.size(), rows);
+        EXPECT_TRUE(read.back().empty());
+    }
+}
+
+TEST(FileOps, ManyEmptyRowsNeedTheTextOfTheirLineBreaks) {
+    const uint32_t rows = kMaxEmptyRecords + 1;
+    const std::string header = std::to_string(rows) + " 0";
+    // One byte short of a line break per row.
+    TextReader shortText(header + std::string(rows - 1, '\n'));
+    Matrix read;
+    EXPECT_FALSE(ReadMatrix(shortText, read));
+    EXPECT_TRUE(read.empty());
+    TextReader enough(header + std::string(rows, '\n'));
+    EXPECT_TRUE(ReadMatrix(enough, read));
+    EXPECT_EQ(read.size(), rows);
+}
+
 TEST(FileOps, CountsFlagsAndSignedIntegers) {
     TextReader in("-1 +7 0 4294967295 -4294967295 1 0 -2 12abc");
     uint32_t count;

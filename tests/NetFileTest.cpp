@@ -212,6 +212,47 @@ TEST_F(NetFile, LoadTakesTheFilesSizes) {
     EXPECT_FALSE(NetOf(7000).UseThreshold());
 }
 
+// Empty rows need no values, but the library still writes a line break for each: beyond the reader's
+// fixed allowance of empty rows the file's own length admits them.
+TEST_F(NetFile, NetworksWithManyEmptyRowsLoadBack) {
+    const int many = static_cast<int>(kMaxEmptyRecords) + 1;
+    // No neurons and many inputs: an input matrix of empty rows.
+    ASSERT_EQ(RegisterUsage(7000, many, 1, 0), 1);
+    ASSERT_EQ(InitNetInputMatrix(7000, many), 1);
+    const std::string inputs = dir.File("inputs.net");
+    ASSERT_EQ(SaveNetToFile(7000, inputs.c_str()), 1);
+    ASSERT_EQ(RegisterUsage(7001, 1, 1, 1), 1);
+    ASSERT_EQ(LoadNetFromFile(7001, inputs.c_str()), 1);
+    EXPECT_EQ(NetOf(7001).InputSize(), static_cast<size_t>(many));
+    EXPECT_EQ(NetOf(7001).Reservoir().InputMatrix().size(), static_cast<size_t>(many));
+
+    // No neurons, no threshold and many outputs: a readout of empty rows (as training would leave it).
+    const std::string readout = "0 " + std::to_string(many) + " 0\n" + std::to_string(many) + " 0\n" +
+                                std::string(many, '\n') + "0\n0 0\n";
+    WriteBytes(dir.File("readout.net"), readout);
+    ASSERT_EQ(RegisterUsage(7002, 1, 1, 1), 1);
+    ASSERT_EQ(LoadNetFromFile(7002, dir.File("readout.net").c_str()), 1);
+    ASSERT_EQ(NetOf(7002).OutputWeights().size(), static_cast<size_t>(many));
+    const std::string outputs = dir.File("outputs.net");
+    ASSERT_EQ(SaveNetToFile(7002, outputs.c_str()), 1);
+    // Compared by size and first difference: a failure message quoting a million lines would not fit.
+    std::string written = ReadBytes(outputs);
+    written.erase(std::remove(written.begin(), written.end(), '\r'), written.end());  // Windows line ends
+    EXPECT_EQ(written.size(), readout.size());
+    const auto differ = std::mismatch(written.begin(), written.end(), readout.begin(), readout.end());
+    EXPECT_TRUE(differ.first == written.end())
+        << "first difference at byte " << (differ.first - written.begin()) << ": "
+        << written.substr(differ.first - written.begin(), 40);
+    ASSERT_EQ(LoadNetFromFile(7001, outputs.c_str()), 1);
+    EXPECT_EQ(NetOf(7001).OutputSize(), static_cast<size_t>(many));
+    EXPECT_EQ(NetOf(7001).OutputWeights(), NetOf(7002).OutputWeights());
+
+    // The same header over too short a text is still refused.
+    const std::string text = ReadBytes(outputs);
+    WriteBytes(dir.File("cut.net"), text.substr(0, text.size() / 2));
+    EXPECT_EQ(LoadNetFromFile(7001, dir.File("cut.net").c_str()), 0);
+}
+
 TEST_F(NetFile, SaveFailuresLeaveThePreviousFileAndNoLeftovers) {
     BuildTrained(7000, true);
     const std::string path = dir.File("keep.net");

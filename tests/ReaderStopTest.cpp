@@ -146,7 +146,8 @@ TEST(ReaderStop, NetworkFileFaults) {
                "the readout header announces 100000 x 100000 values, more than the remaining 63 bytes of the "
                "file can hold (the file ends before the announced content)");
     ExpectStop(ReadNet(Replace(kNet, "1 3\n", "2000000 0\n")), 2, 1,
-               "the readout header announces 2000000 empty rows, more than the library accepts (1048576)");
+               "the readout header announces 2000000 empty rows, more than the library accepts (1048576) and "
+               "more than the remaining 63 bytes of the file can hold");
     ExpectStop(ReadNet(Replace(kNet, "2\n1\n7\n", "2\n+9\n7\n")), 5, 1,
                "'+9' is not a neuron type (expected the type of neuron record 1 of 2: 0 sigmoid, 1 bipolar "
                "sigmoid, 2 rsdn or 3 linear)");

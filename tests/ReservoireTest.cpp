@@ -8,8 +8,11 @@
 #include <tuple>
 #include <vector>
 
+#include "include/rcnet.h"
+#include "src/NetManager.h"
 #include "src/Random.h"
 #include "src/Reservoire.h"
+#include "tests/support/FailingAlloc.h"
 #include "tests/support/Levels.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/ReservoireTestAccess.h"
@@ -397,6 +400,78 @@ TEST(Reservoire, ClearEmptiesEverything) {
     EXPECT_TRUE(watch.expired());
     EXPECT_EQ(r.NeuronCount(), 0u);
     EXPECT_TRUE(r.Inputs().empty() && r.InputMatrix().empty() && r.InputSums().empty() && r.States().empty());
+}
+
+// Every link of both kinds, in both directions, as (source id, weight, target id, kind).
+std::vector<std::tuple<uint32_t, double, uint32_t, int>> AllLinks(const Reservoire& r) {
+    std::vector<std::tuple<uint32_t, double, uint32_t, int>> links;
+    for (const NeuronRef& n : r.Neurons()) {
+        int kind = 0;
+        for (const LinkMap* map : {&n->m_Outgoing, &n->m_OutgoingBack, &n->m_Incoming, &n->m_IncomingBack}) {
+            for (const auto& [c, w] : *map) links.emplace_back(n->m_Id, w, c->m_Neuron->m_Id, kind);
+            ++kind;
+        }
+    }
+    return links;
+}
+
+TEST(Reservoire, OutOfMemoryWhileLinkingKeepsNoLinkAndNoDraw) {
+    for (bool back : {false, true}) {
+        rcnet::srand(41);
+        Reservoire r;
+        r.AddNeurons(12, ETYPE_BISIGMOID);
+        r.AddRandomConnections(10);
+        r.AddRandomBackConnections(10);
+        const auto before = AllLinks(r);
+        const uint32_t state = RandomState();
+        const long allocations = rcnet::test::ForEachAllocationFailure(
+            [&] {
+                try {
+                    back ? r.AddRandomBackConnections(40) : r.AddRandomConnections(40);
+                } catch (const std::bad_alloc&) {
+                }
+            },
+            [&](long k, bool failed) {
+                if (failed) {
+                    EXPECT_EQ(AllLinks(r), before) << "allocation " << k;
+                    EXPECT_EQ(RandomState(), state) << "allocation " << k;
+                } else {
+                    EXPECT_EQ(AllLinks(r).size(), before.size() + 80);
+                }
+            });
+        EXPECT_GT(allocations, 40);
+        const uint32_t after = RandomState();
+        // What succeeds at last is what the same draws make without any failure.
+        rcnet::srand(41);
+        Reservoire same;
+        same.AddNeurons(12, ETYPE_BISIGMOID);
+        same.AddRandomConnections(10);
+        same.AddRandomBackConnections(10);
+        back ? same.AddRandomBackConnections(40) : same.AddRandomConnections(40);
+        EXPECT_EQ(RandomState(), after);
+        std::vector<std::tuple<double, int>> a, b;
+        for (const auto& link : AllLinks(r)) a.emplace_back(std::get<1>(link), std::get<3>(link));
+        for (const auto& link : AllLinks(same)) b.emplace_back(std::get<1>(link), std::get<3>(link));
+        EXPECT_EQ(a, b);
+    }
+}
+
+TEST(Reservoire, OutOfMemoryWhileLinkingThroughTheExportReportsAndKeepsNothing) {
+    ASSERT_EQ(RegisterUsage(81, 1, 1, 0), 1);
+    ASSERT_EQ(AddNeuronsToNet(81, 30, 0), 1);
+    const Reservoire& r = NetManager::Instance().GetNet(81)->Reservoir();
+    const uint32_t state = RandomState();
+    ReportCapture capture;
+    {
+        // Far into the draws: a few hundred links are in place when memory runs out.
+        rcnet::test::FailingAlloc failing(600);
+        EXPECT_EQ(AddRandomConnectionsToNet(81, 800), 0);
+        EXPECT_TRUE(failing.Fired());
+    }
+    EXPECT_EQ(capture.Checks(), Checks{"out of memory @ Exports"});
+    EXPECT_TRUE(AllLinks(r).empty());
+    EXPECT_EQ(RandomState(), state);
+    UnregisterUsage(81);
 }
 
 }  // namespace

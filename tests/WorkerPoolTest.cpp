@@ -69,4 +69,33 @@ TEST(WorkerPool, WorkersAreReused) {
     EXPECT_LE(pool::LiveWorkers(), 4u);
 }
 
+// Released workers are gone at once (joined, not left to linger), and the next loop starts new ones.
+TEST(WorkerPool, ReleasedWorkersEndAndLaterLoopsStartAgain) {
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> others{0};
+        const std::thread::id caller = std::this_thread::get_id();
+        std::vector<std::atomic<int>> visits(4000);
+        Parallel(3).RunEach(64, 1, [&](size_t begin, size_t end) {
+            if (std::this_thread::get_id() != caller) others.fetch_add(1);
+            for (size_t i = begin * 62; i < end * 62 && i < visits.size(); ++i) visits[i].fetch_add(1);
+        });
+        for (size_t i = 0; i < 64 * 62 && i < visits.size(); ++i) ASSERT_EQ(visits[i].load(), 1) << i;
+        if (round == 0) EXPECT_GT(pool::LiveWorkers(), 0u);
+        pool::ReleaseWorkers();
+        EXPECT_EQ(pool::LiveWorkers(), 0u) << "round " << round;
+    }
+}
+
+// Where the workers end with each call (Windows), none is left when an export that trained returns.
+TEST(WorkerPool, EndOfCallLeavesNoWorkerWhereThreadsEndWithTheCall) {
+    ExpectEachIndexOnce(Parallel(3), 300, 1);
+    const unsigned before = pool::LiveWorkers();
+    pool::EndOfCall();
+#ifdef _WIN32
+    EXPECT_EQ(pool::LiveWorkers(), 0u);
+#else
+    EXPECT_EQ(pool::LiveWorkers(), before) << "elsewhere they live until the library goes";
+#endif
+}
+
 }  // namespace

@@ -16,7 +16,7 @@ constexpr unsigned kMaxThreads = 64;
 // After a loop, workers keep polling this long before they sleep: pivots follow each other within
 // microseconds.
 constexpr auto kSpin = std::chrono::microseconds(100);
-// Where idle threads leave (Windows), they do so after this long without work.
+// Sleepers look at the job word again after this long, whether woken or not.
 constexpr unsigned kIdleMilliseconds = 250;
 
 inline void Pause() {
@@ -58,6 +58,8 @@ public:
     bool Begin(size_t count, unsigned parts, unsigned threads, const LoopBody& body);
     void Finish();
     void Shutdown();
+    // Stops and joins the workers unless a loop is running (its caller's call releases them then).
+    void Release();
     unsigned Live() const { return m_Live.load(std::memory_order_acquire); }
 
 private:
@@ -113,14 +115,12 @@ bool Pool::WaitForJob(uint32_t seen, uint32_t& generation) {
         m_Sleepers.fetch_add(1, std::memory_order_seq_cst);
         const uint32_t token = m_Wakeup.Count();
         generation = Generation(m_Job.load(std::memory_order_seq_cst));
-        bool woken = true;
         if (generation == seen && !m_Stop.load(std::memory_order_seq_cst))
-            woken = m_Wakeup.Sleep(token, kIdleMilliseconds);
+            m_Wakeup.Sleep(token, kIdleMilliseconds);
         m_Sleepers.fetch_sub(1, std::memory_order_seq_cst);
         generation = Generation(m_Job.load(std::memory_order_acquire));
         if (m_Stop.load(std::memory_order_acquire)) return false;
         if (generation != seen) return true;
-        if (!woken && platform::kIdleThreadsLeave) return false;
     }
 }
 
@@ -134,7 +134,7 @@ void Pool::Work() {
 }
 
 void Pool::StartWorkers(unsigned wanted) {
-    // Only the thread holding m_Busy starts workers; the count may still drop as idle ones leave.
+    // Only the thread holding m_Busy starts workers.
     while (m_Live.load(std::memory_order_acquire) < wanted) {
         m_Live.fetch_add(1, std::memory_order_acq_rel);
         if (!platform::StartThread(&Pool::WorkerMain, this)) {
@@ -187,11 +187,21 @@ void Pool::Shutdown() {
     platform::JoinThreads();
 }
 
-// Where threads cannot leave by themselves, they are stopped and joined when the library's static
-// objects go (dlclose or exit), so none is left running the library's code after it is unmapped.
+void Pool::Release() {
+    bool idle = false;
+    if (Live() == 0 || !m_Busy.compare_exchange_strong(idle, true, std::memory_order_acquire)) return;
+    m_Stop.store(true, std::memory_order_seq_cst);
+    m_Wakeup.WakeAll();
+    platform::JoinThreads();
+    m_Stop.store(false, std::memory_order_seq_cst);
+    m_Busy.store(false, std::memory_order_release);
+}
+
+// Where threads live on between calls, they are stopped and joined when the library's static objects go
+// (dlclose or exit), so none is left running the library's code after it is unmapped.
 struct StopWorkersAtUnload {
     ~StopWorkersAtUnload() {
-        if (!platform::kIdleThreadsLeave) Pool::Get().Shutdown();
+        if (!platform::kThreadsEndWithCall) Pool::Get().Shutdown();
     }
 } g_StopWorkersAtUnload;
 
@@ -233,6 +243,14 @@ void Parallel::Finish() const {
 namespace pool {
 unsigned LiveWorkers() {
     return Pool::Get().Live();
+}
+
+void EndOfCall() noexcept {
+    if (platform::kThreadsEndWithCall) Pool::Get().Release();
+}
+
+void ReleaseWorkers() noexcept {
+    Pool::Get().Release();
 }
 }  // namespace pool
 

@@ -5,7 +5,7 @@
 //
 // One loop runs on the pool at a time; a loop started meanwhile by another thread (another network's
 // training) or from inside a loop runs on its caller's thread alone. Workers start on the first loop
-// that needs them; how they end with the library is platform/Threads.h's business.
+// that needs them; how they end (with each call, or with the library) is platform/Threads.h's business.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +47,13 @@ private:
 namespace pool {
 // Worker threads running now (not counting callers).
 unsigned LiveWorkers();
+
+// Where the platform ends the workers with each call (platform/Threads.h: Windows), stops and joins
+// them; every export's frame calls it before returning. Elsewhere nothing.
+void EndOfCall() noexcept;
+
+// Stops and joins the workers now, on any platform, unless a loop is running; later loops start new ones.
+void ReleaseWorkers() noexcept;
 }  // namespace pool
 
 }  // namespace rcnet

@@ -1,7 +1,6 @@
 /* Loads and unloads the library as a host does, idle and after training large enough to start the
  * worker threads, and checks that the library really leaves the process and takes every thread it
- * started with it. On Windows idle workers hold the DLL until they leave by themselves, so the check
- * waits for that (a few tenths of a second). Usage: unload_check LIBRARY */
+ * started with it, and that a load right after an unload starts afresh. Usage: unload_check LIBRARY */
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -139,6 +138,35 @@ int main(int argc, char** argv) {
         printf("after work: %d threads (started with %d)\n", during, start);
         rcnet_unload(&rc);
         ok = Gone(argv[1], start, "after work") && ok;
+    }
+    /* Unloaded right after training and loaded again at once: nothing of the old registry is left. */
+    for (round = 0; round < 3 && ok; ++round) {
+        int fresh;
+        if (!rcnet_load(&rc, argv[1])) {
+            printf("FAILED: %s\n", rc.error);
+            return 1;
+        }
+        if (!rc.RegisterUsage(1, 1, 1, 1) || !Train(&rc)) {
+            printf("FAILED: registering and training\n");
+            ok = 0;
+        }
+        rcnet_unload(&rc);
+        if (Loaded(argv[1])) {
+            printf("FAILED reload at once: the library is still loaded after the unload\n");
+            ok = 0;
+        }
+        if (!rcnet_load(&rc, argv[1])) {
+            printf("FAILED: %s\n", rc.error);
+            return 1;
+        }
+        fresh = rc.RegisterUsage(1, 1, 1, 1);
+        if (fresh != 1) {
+            printf("FAILED reload at once: id 1 is still registered from the previous load\n");
+            ok = 0;
+        }
+        rc.UnregisterUsage(1);
+        rcnet_unload(&rc);
+        ok = Gone(argv[1], start, "reload at once") && ok;
     }
     printf("unload_check: %s\n", ok ? "ok" : "FAILED");
     return ok ? 0 : 1;
