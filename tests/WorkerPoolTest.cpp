@@ -80,7 +80,9 @@ TEST(WorkerPool, ReleasedWorkersEndAndLaterLoopsStartAgain) {
             for (size_t i = begin * 62; i < end * 62 && i < visits.size(); ++i) visits[i].fetch_add(1);
         });
         for (size_t i = 0; i < 64 * 62 && i < visits.size(); ++i) ASSERT_EQ(visits[i].load(), 1) << i;
-        if (round == 0) EXPECT_GT(pool::LiveWorkers(), 0u);
+        if (round == 0) {
+            EXPECT_GT(pool::LiveWorkers(), 0u);
+        }
         pool::ReleaseWorkers();
         EXPECT_EQ(pool::LiveWorkers(), 0u) << "round " << round;
     }
