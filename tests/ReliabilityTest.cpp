@@ -12,13 +12,8 @@
 #include <thread>
 #include <vector>
 
-#ifdef __linux__
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 #include "include/rcnet.h"
+#include "tests/support/KilledSaves.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -258,37 +253,14 @@ TEST(Reliability, KilledSavesLeaveAWholeFile) {
     GTEST_SKIP() << "fork under ThreadSanitizer is not supported";
 #else
     TempDir dir;
-    const std::string path = dir.File("net.txt");
     ReportCapture quiet;
-    // Two different networks, each written once to learn its exact bytes.
-    std::string versions[2];
-    for (int v = 0; v < 2; ++v) {
-        ASSERT_EQ(RegisterUsage(8500 + v, 1, 1, v), 1);
-        Randomize(v + 1);
-        AddNeuronsToNet(8500 + v, 400, 1);
-        AddRandomConnectionsToNet(8500 + v, 4000);
-        InitNetInputMatrix(8500 + v, 1);
-        ASSERT_EQ(SaveNetToFile(8500 + v, path.c_str()), 1);
-        versions[v] = rcnet::test::ReadBytes(path);
-    }
-    uint32_t random = 12345;
+    rcnet::test::KilledSaves saves(8500, 400, dir.File("net.txt"), 12345);
+    ASSERT_TRUE(saves.VersionsDiffer());
     for (int round = 0; round < 40; ++round) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (int i = 0;; ++i) SaveNetToFile(8500 + i % 2, path.c_str());
-        }
-        random = random * 1664525u + 1013904223u;
-        usleep(200 + (random >> 8) % 20000);
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        const std::string now = rcnet::test::ReadBytes(path);
-        ASSERT_TRUE(now == versions[0] || now == versions[1])
-            << "round " << round << ": " << now.size() << " bytes";
+        bool whole = false;
+        ASSERT_TRUE(saves.KillOne(whole));
+        ASSERT_TRUE(whole) << "round " << round;
     }
-    // Killed saves may leave their temporary files; the network file itself is always whole.
-    UnregisterUsage(8500);
-    UnregisterUsage(8501);
 #endif
 }
 #endif

@@ -11,13 +11,8 @@
 #include <thread>
 #include <vector>
 
-#ifdef __linux__
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 #include "include/rcnet.h"
+#include "tests/support/KilledSaves.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -209,44 +204,20 @@ private:
 };
 
 #ifdef __linux__
-// Forks savers and kills them at random moments while the workers run; after each kill the file holds
-// one of the two versions, whole. Returns the number of kills, or -1 at the first broken file.
+// Kills saves at random moments while the workers run; after each kill the file holds one of the two
+// versions, whole. Returns the number of kills, or -1 at the first broken file.
 long KillSaves(const TempDir& dir, std::atomic<bool>& done) {
 #if defined(__SANITIZE_THREAD__)
     (void)dir;
     (void)done;
     return 0;  // no fork under ThreadSanitizer
 #else
-    const std::string path = dir.File("killed.net");
-    std::string versions[2];
-    for (int v = 0; v < 2; ++v) {
-        RegisterUsage(9800 + v, 1, 1, v);
-        Randomize(static_cast<unsigned>(v + 1));
-        AddNeuronsToNet(9800 + v, 300, 1);
-        AddRandomConnectionsToNet(9800 + v, 3000);
-        InitNetInputMatrix(9800 + v, 1);
-        SaveNetToFile(9800 + v, path.c_str());
-        versions[v] = rcnet::test::ReadBytes(path);
-    }
+    rcnet::test::KilledSaves saves(9800, 300, dir.File("killed.net"), 777);
     long kills = 0;
-    uint32_t random = 777;
-    while (!done) {
-        const pid_t child = fork();
-        if (child < 0) break;
-        if (child == 0) {
-            // A lock held by another thread at the fork may stop this child; it is killed all the same.
-            for (int i = 0;; ++i) SaveNetToFile(9800 + i % 2, path.c_str());
-        }
-        random = random * 1664525u + 1013904223u;
-        usleep(300 + (random >> 8) % 15000);
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        ++kills;
-        const std::string now = rcnet::test::ReadBytes(path);
-        if (now != versions[0] && now != versions[1]) return -1;
+    for (bool whole = true; !done; ++kills) {
+        if (!saves.KillOne(whole)) break;
+        if (!whole) return -1;
     }
-    UnregisterUsage(9800);
-    UnregisterUsage(9801);
     return kills;
 #endif
 }
