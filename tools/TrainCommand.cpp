@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "include/rcnet.h"
@@ -40,23 +41,14 @@ void WarnNonFinite(const char* file, const std::vector<std::vector<double>>& row
                      bad, what);
 }
 
-// An all-zero or non-finite readout predicts nothing useful.
-void WarnReadout(int id) {
-    int rows = 0, columns = 0;
-    if (!GetNetReadoutShape(id, &rows, &columns)) return;
-    std::vector<double> weights(static_cast<size_t>(rows) * static_cast<size_t>(columns));
-    if (!GetNetReadout(id, rows, columns, weights.data())) return;
-    bool finite = true, zero = true;
-    for (double w : weights) {
-        finite = finite && std::isfinite(w);
-        zero = zero && w == 0;
-    }
-    if (!finite)
-        std::fprintf(stderr, "rcnet train: warning: the readout has weights that are NaN or infinite\n");
-    if (zero && !weights.empty())
+// The library itself reports a readout that came out all zero or not finite, with the cause; where the
+// cause is the states, say what helps in this tool's terms.
+void AdviseOnReadout() {
+    char reports[8192];
+    if (GetLastReport(reports, sizeof reports) && std::strstr(reports, "the states did not fit the targets"))
         std::fprintf(stderr,
-                     "rcnet train: warning: every readout weight is 0: the states did not fit the targets "
-                     "(try --solver stable, a --ridge, or a larger --input-scaling)\n");
+                     "rcnet train: warning: every weight of an output's readout is 0: the states did not fit "
+                     "the targets (try --solver stable, a --ridge, or a larger --input-scaling)\n");
 }
 
 int RunTrain(const TrainOptions& options) {
@@ -197,7 +189,7 @@ int RunTrain(const TrainOptions& options) {
         return kExitFailure;
     }
 
-    WarnReadout(id);
+    AdviseOnReadout();
 
     progress.Phase("saving");
     if (!SetNetFilePrecision(id, options.digits) || !SaveNetToFile(id, options.outFile.c_str())) {
