@@ -13,28 +13,16 @@
 #include <vector>
 
 #include "include/rcnet.h"
+#include "tests/support/Fingerprint.h"
 #include "tests/support/KilledSaves.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
+using rcnet::test::Fingerprint;
 using rcnet::test::ReportCapture;
 using rcnet::test::TempDir;
-
-class Fingerprint {
-public:
-    void Add(double x) {
-        uint64_t bits;
-        std::memcpy(&bits, &x, sizeof bits);
-        m_Hash = (m_Hash ^ bits) * 1099511628211ull;
-    }
-    void Add(int x) { Add(static_cast<double>(x)); }
-    uint64_t Value() const { return m_Hash; }
-
-private:
-    uint64_t m_Hash = 1469598103934665603ull;
-};
 
 // One worker's whole life: build, train, propagate, save, reload, propagate again, a few rounds, with
 // its own ids and files. Returns a fingerprint of every result and output.

@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "include/rcnet.h"
+#include "tests/support/Fingerprint.h"
 #include "tests/support/KilledSaves.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
+using rcnet::test::Fingerprint;
 using rcnet::test::ReportCapture;
 using rcnet::test::TempDir;
 
@@ -28,22 +30,6 @@ constexpr int kRounds = 20;
 #endif
 constexpr int kThreads = 4;
 constexpr int kSharedFirst = 9700, kShared = 4;
-
-class Fingerprint {
-public:
-    void Add(double x) {
-        uint64_t bits;
-        std::memcpy(&bits, &x, sizeof bits);
-        m_Hash = (m_Hash ^ bits) * 1099511628211ull;
-    }
-    void Add(const double* x, int count) {
-        for (int i = 0; i < count; ++i) Add(x[i]);
-    }
-    uint64_t Value() const { return m_Hash; }
-
-private:
-    uint64_t m_Hash = 1469598103934665603ull;
-};
 
 struct Lcg {
     uint32_t state;

@@ -34,6 +34,13 @@ private:
     uint64_t m_Hash = 1469598103934665603ull;
 };
 
+// Data from integer arithmetic only (C libraries' sin and cos differ between the targets): the next
+// value of a fixed sequence, in [-1, 1).
+double Uniform(uint64_t& state) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<double>(state >> 11) * 0x1p-52 - 1.0;
+}
+
 // Arguments spread over [lo, hi) from a fixed integer sequence.
 template <typename Fn>
 void Sweep(const char* name, double lo, double hi, long count, Fn&& fn) {
@@ -114,10 +121,7 @@ int main(int argc, char** argv) {
         // Data from integer arithmetic only: C libraries' sin and cos differ between the targets.
         std::vector<double> inputs, targets;
         uint64_t state = 12345;
-        auto next = [&state] {
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            return static_cast<double>(state >> 11) * 0x1p-52 - 1.0;
-        };
+        auto next = [&state] { return Uniform(state); };
         for (int p = 0; p < 400; ++p) {
             inputs.push_back(next());
             inputs.push_back(0.5 * next());
@@ -167,10 +171,7 @@ int main(int argc, char** argv) {
         InitNetInputMatrix(6, 2);
         std::vector<double> inputs, targets;
         uint64_t state = 777;
-        auto next = [&state] {
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            return static_cast<double>(state >> 11) * 0x1p-52 - 1.0;
-        };
+        auto next = [&state] { return Uniform(state); };
         for (int p = 0; p < 500; ++p) {
             inputs.push_back(next());
             inputs.push_back(0.5 * next());
@@ -200,10 +201,7 @@ int main(int argc, char** argv) {
     {
         Fingerprint qr;
         uint64_t state = 4242;
-        auto next = [&state] {
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            return static_cast<double>(state >> 11) * 0x1p-52 - 1.0;
-        };
+        auto next = [&state] { return Uniform(state); };
         std::vector<double> rows;
         for (int i = 0; i < 300; ++i) {
             double x[12], y[2];
