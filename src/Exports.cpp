@@ -188,8 +188,10 @@ RCNET_API int RCNET_CALL LearnNetJointly(int id) {
 RCNET_API int RCNET_CALL GetNetSpectralRadius(int id, double* out) {
     return WithNet(id, [&](Net& net) {
         RC_REQUIRE(out, false);
-        const double radius = net.Reservoir().BackLinkRadius().radius;
+        const rcnet::SpectralRadiusResult spectrum = net.Reservoir().BackLinkRadius();
+        const double radius = spectrum.radius;
         RC_REQUIRE(std::isfinite(radius), false);  // weights that are not finite have none
+        RC_REQUIRE(spectrum.converged, false);     // an estimate is not the radius
         *out = radius;
         return true;
     });

@@ -101,7 +101,8 @@ public:
     bool RunSequence(size_t count, const double* inputs, double* outputs);
     // Closed loop, for a network with as many inputs as outputs: each step's input is the output of the
     // step before, the first step's the last result of Propagate, RunSequence or Generate. False (one
-    // report, nothing stepped) without such a result or with other sizes; otherwise as RunSequence.
+    // report, nothing stepped) without such a result or with other sizes; otherwise as RunSequence. A new
+    // readout (training, online steps, a load) drops the last result: it came from the old one.
     bool Generate(size_t count, double* outputs);
 
     // Writes the network file (sizes, threshold flag, readout, reservoir) without ever leaving a half
@@ -115,7 +116,7 @@ public:
     // id counter alone; Load moves it past the ids of the file it accepted.
     void Write(TextWriter& out) const;
     bool Read(TextReader& in);
-    // Empties the reservoir, the readout and the last result.
+    // Empties the reservoir, the readout, the last result and any online learning in progress.
     void ClearModel();
 
     // Training harvests states in chunks of this many patterns and folds each chunk into the solver, so

@@ -76,6 +76,7 @@ void Net::ClearModel() {
     m_Reservoir.Clear();
     m_OutputWeights.clear();
     m_Result.clear();
+    m_Online.reset();  // its covariance belongs to the old states, whatever weights come next
 }
 
 }  // namespace rcnet

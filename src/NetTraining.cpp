@@ -53,6 +53,7 @@ bool Net::Train(bool jointly) {
         weights = FitNormalEquations<NoThresholdSolver>(jointly);
     }
     m_OutputWeights.swap(weights);
+    m_Result.clear();  // the old readout's output: no closed loop may start from it
     ReportUnusableReadouts();
     return true;
 }
@@ -225,6 +226,7 @@ bool Net::TrainOnline(size_t count, const double* inputs, const double* targets)
         accepted = m_Online->Update(m_Reservoir.States().data(), targets + t * m_OutputSize) && accepted;
     }
     m_OutputWeights = m_Online->Weights();
+    if (count > 0) m_Result.clear();  // as after training
     return accepted;
 }
 

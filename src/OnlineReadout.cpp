@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "src/Report.h"
+#include "src/Sizes.h"
 #include "src/kernels/Dot.h"
 
 namespace rcnet {
@@ -35,6 +36,15 @@ double Radius(double a, double b) {
     return big * std::sqrt(1.0 + q * q);
 }
 
+// base^exponent by squaring: plain products in an order fixed by the exponent, where pow's last bit
+// differs between C libraries.
+double Power(double base, size_t exponent) {
+    double result = 1.0;
+    for (; exponent > 0; exponent /= 2, base *= base)
+        if (exponent % 2) result *= base;
+    return result;
+}
+
 bool ValidForgetting(double forgetting) {
     return forgetting > 0.0 && forgetting <= 1.0;
 }
@@ -48,12 +58,13 @@ OnlineReadout::OnlineReadout(size_t neurons, bool threshold, size_t outputs, dou
                              double regularization)
     : m_Neurons(neurons),
       m_Threshold(threshold),
-      m_Size(neurons + (threshold ? 1 : 0)),
+      m_Size(SizeSum(neurons, threshold ? 1 : 0)),
       m_Forgetting(RC_CHECK(ValidForgetting(forgetting)) ? forgetting : 1.0),
       m_Regularization(RC_CHECK(ValidRegularization(regularization)) ? regularization : 1.0),
       m_Inflation(1.0 / std::sqrt(m_Forgetting)),
+      m_Refresh(std::sqrt(kLastingShare * m_Regularization * (1.0 - Power(m_Forgetting, m_Size)))),
       m_Weights(outputs, Vector(m_Size, 0.0)),
-      m_Factor(m_Size * (m_Size + 1) / 2, 0.0),
+      m_Factor(TriangleSize(m_Size), 0.0),
       m_Regressor(m_Size, 1.0),
       m_Errors(outputs, 0.0),
       m_Top(m_Size, 0.0),
@@ -74,6 +85,7 @@ bool OnlineReadout::Start(const Matrix& weights) {
     } else {
         for (Vector& row : m_Weights) row.assign(m_Size, 0.0);
     }
+    m_Start = m_Weights;
     // P = I / regularization, so L = I / sqrt(regularization).
     const double diagonal = 1.0 / std::sqrt(m_Regularization);
     m_Factor.assign(m_Factor.size(), 0.0);
@@ -98,11 +110,32 @@ bool OnlineReadout::Update(const double* state, const double* targets) {
     for (size_t j = 0; j < m; ++j) top[j] = Dot(&m_Factor[Column(j)], x + j, m - j) * m_Inflation;
     RC_REQUIRE(AllFinite(m_Top), false);
 
+    if (!Rotate(m, m_Inflation)) return false;
+    const bool changed = ApplyGain();
+    const size_t k = m > 0 ? m_Steps % m : 0;  // without coordinates rho is 0
+    ++m_Steps;
+    if (m_Refresh > 0.0 && !Refresh(k)) return false;
+    return changed;
+}
+
+bool OnlineReadout::Refresh(size_t k) {
+    // x = sqrt(rho) e_k: its top row is row k of L, zero after column k; its errors need no sums.
+    double* top = m_Top.data();
+    for (size_t j = 0; j <= k; ++j) top[j] = m_Factor[Column(j) + (k - j)] * m_Refresh;
+    for (size_t j = k + 1; j < m_Size; ++j) top[j] = 0.0;
+    for (size_t o = 0; o < m_Weights.size(); ++o) m_Errors[o] = (m_Start[o][k] - m_Weights[o][k]) * m_Refresh;
+    // P stays below I / (regularization forgetting^m): neither should overflow, but both check.
+    return Rotate(k + 1, 1.0) && ApplyGain();
+}
+
+bool OnlineReadout::Rotate(size_t columns, double inflation) {
+    const size_t m = m_Size;
+    const double* top = m_Top.data();
     // The rotations that fold the top row into its first entry, last column first, so that each column
     // meets a first column with nothing above its diagonal and L stays triangular. They depend on the top
     // row alone: the step can still be refused here with nothing changed.
     double corner = 1.0;
-    for (size_t j = m; j-- > 0;) {
+    for (size_t j = columns; j-- > 0;) {
         if (top[j] == 0.0) {
             m_Cos[j] = 1.0, m_Sin[j] = 0.0;
             continue;
@@ -113,6 +146,7 @@ bool OnlineReadout::Update(const double* state, const double* targets) {
         corner = r;
     }
     RC_REQUIRE(std::isfinite(corner), false);
+    for (size_t j = columns; j < m; ++j) m_Cos[j] = 1.0, m_Sin[j] = 0.0;
 
     // The same rotations on the lower rows: [0 | L / sqrt(forgetting)] becomes [k sqrt(g) | L'].
     double* u = m_Gain.data();
@@ -121,7 +155,7 @@ bool OnlineReadout::Update(const double* state, const double* targets) {
         double* column = &m_Factor[Column(j)];
         const size_t length = m - j;
         double* uj = u + j;
-        const double c = m_Cos[j], s = m_Sin[j], inflation = m_Inflation;
+        const double c = m_Cos[j], s = m_Sin[j];
         if (s == 0.0) {
             if (inflation != 1.0)
                 for (size_t i = 0; i < length; ++i) column[i] *= inflation;
@@ -135,9 +169,14 @@ bool OnlineReadout::Update(const double* state, const double* targets) {
     }
     // The gain P_new x = P x / (forgetting + x^T P x): the first column over the corner.
     for (size_t i = 0; i < m; ++i) u[i] /= corner;
+    return true;
+}
 
+bool OnlineReadout::ApplyGain() {
+    const size_t m = m_Size;
+    const double* u = m_Gain.data();
     bool changed = true;
-    for (size_t o = 0; o < outputs; ++o) {
+    for (size_t o = 0; o < m_Weights.size(); ++o) {
         double* w = m_Weights[o].data();
         const double e = m_Errors[o];
         bool finite = true;
@@ -148,7 +187,6 @@ bool OnlineReadout::Update(const double* state, const double* targets) {
         }
         for (size_t i = 0; i < m; ++i) w[i] += e * u[i];
     }
-    ++m_Steps;
     return changed;
 }
 

@@ -1,6 +1,7 @@
 #include "src/Reservoire.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <unordered_map>
 
@@ -272,6 +273,10 @@ bool Reservoire::SetLeakRate(double rate) {
 bool Reservoire::ScaleInputMatrix(double scale) {
     RC_REQUIRE(std::isfinite(scale), false);
     RC_REQUIRE(!m_InputMatrix.empty(), false);
+    bool finite = true;
+    for (const Vector& row : m_InputMatrix)
+        for (double weight : row) finite = finite && std::isfinite(weight * scale);
+    RC_REQUIRE(finite, false);  // the scaled weights would overflow
     for (Vector& row : m_InputMatrix)
         for (double& weight : row) weight *= scale;
     return true;
@@ -292,15 +297,24 @@ SpectralRadiusResult Reservoire::BackLinkRadius() const {
 
 bool Reservoire::SetBackLinkRadius(double target) {
     RC_REQUIRE(std::isfinite(target) && target > 0, false);
-    const double radius = BackLinkRadius().radius;
+    const SpectralRadiusResult spectrum = BackLinkRadius();
+    const double radius = spectrum.radius;
     // No back links, or none on a cycle: no factor reaches the target.
     RC_REQUIRE(std::isfinite(radius) && radius > 0, false);
+    // An estimate would scale to another radius than the one asked for.
+    RC_REQUIRE(spectrum.converged, false);
     const double factor = target / radius;
-    bool finite = std::isfinite(factor);
-    for (const NeuronRef& neuron : m_Neurons)
-        for (const auto& link : neuron->m_OutgoingBack)
-            finite = finite && std::isfinite(link.second * factor);
+    bool finite = std::isfinite(factor), normal = true;
+    for (const NeuronRef& neuron : m_Neurons) {
+        for (const auto& link : neuron->m_OutgoingBack) {
+            const double scaled = link.second * factor;
+            finite = finite && std::isfinite(scaled);
+            normal = normal && (link.second == 0.0 || std::fabs(scaled) >= DBL_MIN);
+        }
+    }
     RC_REQUIRE(finite, false);  // the scaled weights would overflow
+    // Subnormal weights keep too few digits for the radius asked for, and their radius cannot be read.
+    RC_REQUIRE(normal, false);
     InvalidatePlan();
     // Each link is in its source's outgoing map and its target's incoming map, with one weight.
     for (const NeuronRef& neuron : m_Neurons) {

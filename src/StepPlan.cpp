@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "src/Sizes.h"
 #include "src/kernels/Kernels.h"
 #include "src/kernels/StepKernels.h"
 
@@ -29,7 +30,7 @@ void StepPlan::Build(const std::vector<NeuronRef>& neurons) {
     StepPlan plan;
     plan.types.resize(n);
     plan.input.resize(n);
-    plan.carried.assign(2 * n + 1, 0.0);
+    plan.carried.assign(SizeSum(SizeProduct(2, n), 1), 0.0);
     plan.state.resize(n);
     plan.forwardStart.reserve(n + 1);
     plan.backStart.reserve(n + 1);
@@ -81,8 +82,9 @@ void StepPlan::Build(const std::vector<NeuronRef>& neurons) {
             longest = std::max<size_t>(longest, start[t + 1] - start[t]);
         }
         const size_t base = plan.sliceSource.size();
-        plan.sliceSource.resize(base + longest * kLanes, static_cast<uint32_t>(2 * n));
-        plan.sliceWeight.resize(base + longest * kLanes, 0.0);
+        const size_t end = SizeSum(base, SizeProduct(longest, kLanes));
+        plan.sliceSource.resize(end, static_cast<uint32_t>(2 * n));
+        plan.sliceWeight.resize(end, 0.0);
         for (size_t l = 0; l < kLanes && s * kLanes + l < n; ++l) {
             const uint32_t t = order[s * kLanes + l];
             for (uint32_t i = 0; i < start[t + 1] - start[t]; ++i) {

@@ -1,8 +1,9 @@
 #include "src/VectorList.h"
 
 #include <algorithm>
-#include <limits>
 #include <stdexcept>
+
+#include "src/Sizes.h"
 
 namespace rcnet {
 namespace {
@@ -42,10 +43,10 @@ VectorList::View VectorList::operator[](size_t i) const {
 
 void VectorList::Reserve(size_t count, size_t length) {
     if (count == 0) return;
-    if (length && count > std::numeric_limits<size_t>::max() / length) throw std::length_error("VectorList");
+    const size_t values = SizeProduct(count, length);
     // Both reservations first: when the second fails, the first has only added capacity.
     if (m_Runs.empty() || m_Runs.back().length != length) Grow(m_Runs, 1);
-    Grow(m_Values, count * length);
+    Grow(m_Values, values);
 }
 
 void VectorList::PushBack(const double* values, size_t length) {

@@ -2,9 +2,11 @@
 // src/OnlineReadout.h, driven here by hand on a twin network.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "include/rcnet.h"
@@ -12,6 +14,7 @@
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
 #include "tests/support/SignalNet.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -27,6 +30,7 @@ protected:
     void TearDown() override {
         for (int id = 7300; id < 7310; ++id) UnregisterUsage(id);
     }
+    test::TempDir dir;
 };
 
 // count steps of a 2-input, 2-output signal from step `from` on.
@@ -106,6 +110,50 @@ TEST_F(OnlineLearning, RestartsWhenSomethingElseChangesTheReadout) {
     ASSERT_EQ(TrainNetOnline(7302, 40, 2, ins.data(), 2, targets.data()), 1);
     EXPECT_TRUE(SameBits(NetOf(7302).OutputWeights(),
                          ByHand(NetOf(7303), NetOf(7303).OutputWeights(), 1.0, ins, targets)));
+    // A load starts it again too, even when the file's readout is bit for bit the learner's weights.
+    const std::string path = dir.File("online.net");
+    ASSERT_EQ(SetNetFilePrecision(7302, 0), 1);
+    ASSERT_EQ(SaveNetToFile(7302, path.c_str()), 1);
+    for (int id : {7302, 7303}) ASSERT_EQ(LoadNetFromFile(id, path.c_str()), 1);
+    ASSERT_TRUE(SameBits(NetOf(7302).OutputWeights(), NetOf(7303).OutputWeights()));
+    ASSERT_EQ(TrainNetOnline(7302, 40, 2, ins.data(), 2, targets.data()), 1);
+    EXPECT_TRUE(SameBits(NetOf(7302).OutputWeights(),
+                         ByHand(NetOf(7303), NetOf(7303).OutputWeights(), 1.0, ins, targets)));
+}
+
+// Zero input for a long time carries no information in most directions: every step is still taken,
+// the readout stays where it was, and informative data afterwards are learned as well as by a network
+// that never saw the stretch.
+TEST_F(OnlineLearning, UninformativeStretchesStayBounded) {
+    for (const double forgetting : {0.99, 0.9}) {
+        SCOPED_TRACE(forgetting);
+        const int stretch = forgetting == 0.99 ? 200000 : 40000;
+        for (int id : {7308, 7309}) {
+            BuildSignalNet(id, 2, 2, true, 20, 100, 4, 2);
+            ASSERT_EQ(LearnNet(id), 1);
+            ASSERT_EQ(SetNetOnlineLearning(id, &forgetting), 1);
+        }
+        double before = 0.0, after = 0.0;
+        for (double w : NetOf(7308).OutputWeights()[0]) before = std::max(before, std::fabs(w));
+        const std::vector<double> zeros(2 * stretch, 0.0);
+        ASSERT_EQ(TrainNetOnline(7308, stretch, 2, zeros.data(), 2, zeros.data()), 1);
+        for (double w : NetOf(7308).OutputWeights()[0]) after = std::max(after, std::fabs(w));
+        EXPECT_LT(after, 2 * before);
+        std::vector<double> ins, targets;
+        Signal(0, 3000, ins, targets);
+        double errors[2] = {0.0, 0.0};
+        for (int k = 0; k < 2; ++k) {
+            const int id = 7308 + k;
+            ASSERT_EQ(TrainNetOnline(id, 2500, 2, ins.data(), 2, targets.data()), 1);
+            std::vector<double> outs(1000);
+            ASSERT_EQ(RunNetSequence(id, 500, 2, &ins[5000], 2, outs.data()), 1);
+            for (int i = 0; i < 1000; ++i)
+                errors[k] += (outs[i] - targets[5000 + i]) * (outs[i] - targets[5000 + i]);
+        }
+        EXPECT_LT(errors[0], 2 * errors[1] + 1e-6)
+            << errors[0] << " after the stretch, " << errors[1] << " without";
+        for (int id : {7308, 7309}) UnregisterUsage(id);
+    }
 }
 
 TEST_F(OnlineLearning, RefusalsChangeNothingAndBadSamplesAreSkipped) {

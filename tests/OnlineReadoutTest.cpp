@@ -68,9 +68,10 @@ double RelativeError(const Matrix& a, const Matrix& b) {
     return worst;
 }
 
-// The exact minimiser of sum_i forgetting^(t-i) |y_i - W x_i|^2 + delta forgetting^t |W - W0|^2 from its
-// normal equations (R = sum forgetting^(t-i) x x^T + delta forgetting^t I, b_o likewise), accumulated and
-// solved by Cholesky in long double.
+// The exact minimiser of sum_i forgetting^(t-i) |y_i - W x_i|^2 + delta forgetting^t |W - W0|^2 plus the
+// regularisation rows rho e_k e_k^T toward W0 after each step, from its normal equations (R = sum
+// forgetting^(t-i) x x^T + delta forgetting^t I + the rows, b_o likewise), accumulated and solved by
+// Cholesky in long double.
 class ExactWeightedRidge {
 public:
     ExactWeightedRidge(size_t neurons, bool threshold, double forgetting, double delta, const Matrix& start)
@@ -79,7 +80,10 @@ public:
           m_Forgetting(forgetting),
           m_R(m_M, std::vector<long double>(m_M, 0.0L)),
           m_B(start.size(), std::vector<long double>(m_M, 0.0L)),
-          m_X(m_M, 1.0L) {
+          m_X(m_M, 1.0L),
+          m_Start(start),
+          m_Rho(OnlineReadout::kLastingShare * delta *
+                (1.0L - std::pow(static_cast<long double>(forgetting), static_cast<long double>(m_M)))) {
         for (size_t i = 0; i < m_M; ++i) m_R[i][i] = delta;
         for (size_t o = 0; o < start.size(); ++o)
             for (size_t i = 0; i < m_M; ++i) m_B[o][i] = static_cast<long double>(delta) * start[o][i];
@@ -92,6 +96,10 @@ public:
         for (size_t o = 0; o < m_B.size(); ++o)
             for (size_t i = 0; i < m_M; ++i)
                 m_B[o][i] = m_Forgetting * m_B[o][i] + static_cast<long double>(targets[o]) * m_X[i];
+        if (m_Rho == 0.0L) return;
+        const size_t k = m_Steps++ % m_M;
+        m_R[k][k] += m_Rho;
+        for (size_t o = 0; o < m_B.size(); ++o) m_B[o][k] += m_Rho * m_Start[o][k];
     }
 
     Matrix Solve() const {
@@ -129,6 +137,9 @@ private:
     long double m_Forgetting;
     std::vector<std::vector<long double>> m_R, m_B;
     std::vector<long double> m_X;
+    Matrix m_Start;
+    long double m_Rho;
+    size_t m_Steps = 0;
 };
 
 double SymmetricRelativeError(const Matrix& a, const Matrix& b) {
@@ -159,8 +170,8 @@ TEST(OnlineReadoutStart, GivenWeightsStayWithoutData) {
     OnlineReadout readout(5, true, 3, 0.95, 0.1);
     ASSERT_TRUE(readout.Start(start));
     EXPECT_TRUE(SameBits(readout.Weights(), start));
-    // A state of zeros without a threshold carries no information: the weights stay and P only grows by
-    // 1 / forgetting per step.
+    // A state of zeros without a threshold carries no information: the weights stay, and each
+    // coordinate's information only fades by the forgetting and takes its regularisation row in turn.
     OnlineReadout silent(5, false, 3, 0.95, 0.1);
     const Matrix rows = {Vector(start[0].begin(), start[0].end() - 1),
                          Vector(start[1].begin(), start[1].end() - 1),
@@ -170,10 +181,15 @@ TEST(OnlineReadoutStart, GivenWeightsStayWithoutData) {
     for (int t = 0; t < 50; ++t) ASSERT_TRUE(silent.Update(zeros.data(), targets.data()));
     EXPECT_TRUE(SameBits(silent.Weights(), rows));
     EXPECT_EQ(silent.Steps(), 50u);
+    std::vector<double> information(5, 0.1);
+    for (int t = 0; t < 50; ++t) {
+        for (double& v : information) v *= 0.95;
+        information[t % 5] += OnlineReadout::kLastingShare * 0.1 * (1 - std::pow(0.95, 5));
+    }
     const Matrix p = silent.Covariance();
     for (size_t i = 0; i < 5; ++i)
         for (size_t j = 0; j < 5; ++j)
-            EXPECT_NEAR(p[i][j], i == j ? 10.0 / std::pow(0.95, 50) : 0.0, 1e-12 * 10.0 / std::pow(0.95, 50));
+            EXPECT_NEAR(p[i][j], i == j ? 1 / information[i] : 0.0, 1e-12 / information[i]);
 }
 
 TEST(OnlineReadoutStart, RestartForgetsTheSteps) {
@@ -348,11 +364,10 @@ TEST(OnlineReadoutLongRun, StaysWithTheExactSolution) {
     }
 }
 
-// 60,000 steps of one constant state under forgetting 0.999: P grows by e^60 in the directions the state
-// leaves out while it stays small along the state. The plain form's rounding in the large entries then
-// swamps the small ones, and it finds x^T P x < 0, which no covariance allows; the factor cannot. Once
-// the states vary again the exact problem is well-conditioned, and the factored weights return to the
-// exact ones at the forgetting's pace.
+// 60,000 steps of one constant state under forgetting 0.999: without the regularisation rows P would
+// grow by e^60 in the directions the state leaves out; with them it stays below I / (kLastingShare delta
+// forgetting^m) while it shrinks along the state, and the factored weights stay with the exact ones
+// through the stretch and after it.
 TEST(OnlineReadoutLongRun, ConstantStateWindup) {
     const size_t n = 12, outputs = 2;
     Source source(7);
@@ -361,24 +376,30 @@ TEST(OnlineReadoutLongRun, ConstantStateWindup) {
     OnlineReadout readout(n, true, outputs, 0.999, 1e-2);
     ReferenceOnlineReadout plain(n, true, outputs, 0.999, 1e-2);
     ExactWeightedRidge exact(n, true, 0.999, 1e-2, Matrix(outputs, Vector(n + 1, 0.0)));
-    size_t indefinite = 0;
-    double factoredAfter = 0.0, plainAfter = 0.0;
+    const double bound = 1 / (OnlineReadout::kLastingShare * 1e-2 * std::pow(0.999, n + 1));
+    double largest = 0.0, factoredDuring = 0.0, factoredAfter = 0.0, plainAfter = 0.0;
     for (size_t t = 1; t <= 125000; ++t) {
         const Vector x = t > 40000 && t <= 100000 ? constant : source.Values(n);
         const Vector y = Targets(truth, x, true, source, 0.1);
         ASSERT_TRUE(readout.Update(x.data(), y.data()));
         plain.Update(x.data(), y.data());
         exact.Update(x.data(), y.data());
-        indefinite += plain.quadratic < 0.0;
-        if (t > 110000 && t % 5000 == 0) {
-            const Matrix w = exact.Solve();
-            factoredAfter = std::max(factoredAfter, RelativeError(readout.Weights(), w));
-            plainAfter = std::max(plainAfter, RelativeError(plain.w, w));
+        if (t % 5000 == 0) {
+            const Matrix w = exact.Solve(), p = readout.Covariance();
+            for (size_t i = 0; i <= n; ++i) largest = std::max(largest, p[i][i]);
+            double& error = t <= 100000 ? factoredDuring : factoredAfter;
+            error = std::max(error, RelativeError(readout.Weights(), w));
+            if (t > 110000) plainAfter = std::max(plainAfter, RelativeError(plain.w, w));
         }
     }
-    std::cout << "plain form: x^T P x < 0 in " << indefinite << " steps; 10,000 steps after the stretch: "
-              << "relative weight error " << factoredAfter << " (plain form " << plainAfter << ")\n";
-    EXPECT_GT(indefinite, 0u);
+    std::cout << "largest variance " << largest << " (bound " << bound << "); relative weight error during "
+              << "the stretch " << factoredDuring << ", 10,000 steps after " << factoredAfter
+              << " (plain form " << plainAfter << ")\n";
+    EXPECT_LE(largest, bound);
+    EXPECT_GT(largest, 0.5 * bound) << "the directions the state leaves out reach the bound";
+    // During the stretch the problem's condition is about 1e11 (regularisation of 1e-8 against the
+    // state's): the weights agree to what that allows, and exactly again once the states vary.
+    EXPECT_LT(factoredDuring, 1e-4);
     EXPECT_LT(factoredAfter, 1e-9);
 }
 

@@ -114,14 +114,20 @@ TEST_F(ReservoirSettings, RadiusRefusals) {
     const std::vector<double> small = DenseBackLinks(NetOf(7101).Reservoir());
     EXPECT_EQ(SetNetSpectralRadius(7101, &huge), 0) << "the weights would overflow";
     EXPECT_TRUE(SameBits(DenseBackLinks(NetOf(7101).Reservoir()), small));
-    EXPECT_EQ(capture.Checks(),
-              (Checks{"std::isfinite(radius) && radius > 0 @ Reservoire", "out @ Exports", "radius @ Exports",
-                      "it != m_Nets.end() @ NetManager", "net @ Exports",
-                      "std::isfinite(target) && target > 0 @ Reservoire",
-                      "std::isfinite(target) && target > 0 @ Reservoire",
-                      "std::isfinite(target) && target > 0 @ Reservoire",
-                      "std::isfinite(target) && target > 0 @ Reservoire",
-                      "std::isfinite(target) && target > 0 @ Reservoire", "finite @ Reservoire"}));
+    // Subnormal weights would leave a radius that can no longer be read (nor reached).
+    const double subnormal = 1e-310;
+    EXPECT_EQ(SetNetSpectralRadius(7101, &subnormal), 0);
+    EXPECT_TRUE(SameBits(DenseBackLinks(NetOf(7101).Reservoir()), small));
+    ASSERT_EQ(GetNetSpectralRadius(7101, &radius), 1);
+    EXPECT_NEAR(radius, tiny, 1e-9 * tiny);
+    EXPECT_EQ(capture.Checks(), (Checks{"std::isfinite(radius) && radius > 0 @ Reservoire", "out @ Exports",
+                                        "radius @ Exports", "it != m_Nets.end() @ NetManager",
+                                        "net @ Exports", "std::isfinite(target) && target > 0 @ Reservoire",
+                                        "std::isfinite(target) && target > 0 @ Reservoire",
+                                        "std::isfinite(target) && target > 0 @ Reservoire",
+                                        "std::isfinite(target) && target > 0 @ Reservoire",
+                                        "std::isfinite(target) && target > 0 @ Reservoire",
+                                        "finite @ Reservoire", "normal @ Reservoire"}));
 }
 
 TEST_F(ReservoirSettings, InputScalingMultipliesEveryEntryAndIsSaved) {
@@ -146,10 +152,15 @@ TEST_F(ReservoirSettings, InputScalingMultipliesEveryEntryAndIsSaved) {
     ASSERT_EQ(RegisterUsage(7104, 1, 1, 1), 1);
     ASSERT_EQ(AddNeuronsToNet(7104, 5, 1), 1);
     EXPECT_EQ(SetNetInputScaling(7104, &scale), 0) << "no input matrix yet: the scale would be lost";
+    // A scale taken once but not twice: the second would leave infinite weights.
+    const double large = 1e200;
+    ASSERT_EQ(SetNetInputScaling(7102, &large), 1);
+    const Matrix once = NetOf(7102).Reservoir().InputMatrix();
+    EXPECT_EQ(SetNetInputScaling(7102, &large), 0);
     EXPECT_EQ(capture.Checks(),
               (Checks{"std::isfinite(scale) @ Reservoire", "std::isfinite(scale) @ Reservoire",
-                      "scale @ Exports", "!m_InputMatrix.empty() @ Reservoire"}));
-    EXPECT_TRUE(SameBits(NetOf(7102).Reservoir().InputMatrix(), after));
+                      "scale @ Exports", "!m_InputMatrix.empty() @ Reservoire", "finite @ Reservoire"}));
+    EXPECT_TRUE(SameBits(NetOf(7102).Reservoir().InputMatrix(), once));
 }
 
 // Training and propagation with leaky neurons against the plain twin, on every instruction set.

@@ -155,6 +155,16 @@ TEST_F(Sequences, GenerateNeedsALastOutput) {
                       "outs || count == 0 @ Exports", "m_Result.size() == m_OutputSize @ Net",
                       "jSize == m_Neurons.size() @ Reservoire", "m_OutputWeights[i].size() >= needed @ Net",
                       "m_Result.size() == m_OutputSize @ Net"}));
+    // A new readout drops the last output: it came from the old one.
+    capture.Clear();
+    const double targets[2] = {0.3, 0.4};
+    ASSERT_EQ(PropagatePattern(7201, 2, in, 2, out), 1);
+    ASSERT_EQ(LearnNet(7201), 1);
+    EXPECT_EQ(GenerateNet(7201, 5, 2, outs.data()), 0) << "trained since";
+    ASSERT_EQ(PropagatePattern(7201, 2, in, 2, out), 1);
+    ASSERT_EQ(TrainNetOnline(7201, 1, 2, in, 2, targets), 1);
+    EXPECT_EQ(GenerateNet(7201, 5, 2, outs.data()), 0) << "learned online since";
+    EXPECT_EQ(capture.Checks(), Checks(2, "m_Result.size() == m_OutputSize @ Net"));
     ASSERT_EQ(RegisterUsage(7202, 1, 2, 1), 1);
     EXPECT_EQ(GenerateNet(7202, 1, 2, outs.data()), 0) << "inputs and outputs differ";
 }

@@ -53,7 +53,7 @@ TEST(VectorList, ReservingManyAtOnceAndOneAtATimeBothStayCheap) {
     const double pair[] = {4, 5};
     for (int i = 0; i < 3; ++i) list.PushBack(pair, 2);
     EXPECT_EQ(list.ToLists(), (Lists{{4, 5}, {4, 5}, {4, 5}}));
-    EXPECT_THROW(list.Reserve(size_t(-1) / 2, 3), std::length_error);
+    EXPECT_THROW(list.Reserve(size_t(-1) / 2, 3), std::bad_alloc);
     EXPECT_EQ(list.size(), 3u);
 
     // One vector at a time must not reallocate per vector: that made storing a million patterns

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "src/Sizes.h"
 #include "src/kernels/Kernels.h"
 #include "src/kernels/SolverKernels.h"
 
@@ -94,7 +95,8 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
         // The batch before must be in the matrix before this one goes (its units may change threads),
         // and its panels are packed over.
         Finish();
-        if (f.storage.size() < chunks * chunkValues + 8) f.storage.resize(chunks * chunkValues + 8);
+        const size_t storage = SizeSum(SizeProduct(chunks, chunkValues), 8);
+        if (f.storage.size() < storage) f.storage.resize(storage);
         double* base = f.storage.data();
         while (reinterpret_cast<uintptr_t>(base) % 64) ++base;
         // Packing costs one copy per value against about n products per value: worth threads only for
@@ -129,8 +131,8 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
         f.panels = panels;
         f.group = std::max<size_t>(1, kGroupBytes / (chunk * nb * sizeof(double)));
         f.groups = (panels + f.group - 1) / f.group;
-        const bool threaded =
-            parallel.ThreadCount() > 1 && f.groups > 1 && width * width * count >= kThreadedProducts;
+        const bool threaded = parallel.ThreadCount() > 1 && f.groups > 1 &&
+                              uint64_t{width} * width * count >= kThreadedProducts;
         f.parallel = &parallel;
         f.open = threaded && parallel.Begin(f.groups, f.body);
         if (!f.open) {

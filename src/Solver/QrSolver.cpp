@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "src/Sizes.h"
 #include "src/kernels/QrKernels.h"
 
 namespace rcnet {
@@ -61,7 +62,7 @@ double MakeReflector(double* head, double* const* rows, size_t count, size_t k, 
 constexpr size_t kBlock = 8;
 
 void FoldRows(double* r, size_t features, size_t width, double* const* rows, size_t count) {
-    std::vector<double> u(kBlock * count);
+    std::vector<double> u(SizeProduct(kBlock, count));
     const double* us[kBlock];
     double* heads[kBlock];
     double taus[kBlock];
@@ -95,9 +96,9 @@ double ColumnSquares(const double* a, size_t width, size_t first, size_t count, 
 QrSolver::QrSolver(size_t values, bool threshold, size_t targets)
     : m_Values(values), m_Threshold(threshold), m_Targets(targets), m_Factor(std::make_unique<Factor>()) {
     Factor& f = *m_Factor;
-    f.features = values + (threshold ? 1 : 0);
-    f.width = f.features + targets;
-    f.r.assign(f.features * f.width, 0.0);
+    f.features = SizeSum(values, threshold ? 1 : 0);
+    f.width = SizeSum(f.features, targets);
+    f.r.assign(SizeProduct(f.features, f.width), 0.0);
     SetChunkRows(DefaultChunkRows(f.width));
 }
 
@@ -107,7 +108,7 @@ void QrSolver::SetChunkRows(size_t rows) {
     Factor& f = *m_Factor;
     Reduce();
     f.chunk = std::max<size_t>(1, rows);
-    f.pending.assign(f.chunk * f.width, 0.0);
+    f.pending.assign(SizeProduct(f.chunk, f.width), 0.0);
 }
 
 size_t QrSolver::ChunkRows() const {
@@ -167,7 +168,7 @@ Matrix QrSolver::Solve(double ridge) {
     // The ridge rows, a few at a time: row j is zero before its column j, so the columns before a
     // batch have nothing to reflect in it.
     constexpr size_t kBatch = 64;
-    std::vector<double> batch(kBatch * width);
+    std::vector<double> batch(SizeProduct(kBatch, width));
     std::vector<double*> rows(std::max(kBatch, features));
     for (size_t first = 0; first < extra; first += kBatch) {
         const size_t count = std::min(kBatch, extra - first);
@@ -228,10 +229,10 @@ Matrix QrSolver::Solve(double ridge) {
 
     // [T11 T12] = S^T Q^T from the QR of its transpose (features x rank, row-major); the minimum-norm
     // solution of T z = c is Q [y; 0] with S^T y = c.
-    std::vector<double> m(features * rank), taus(rank, 0.0);
+    std::vector<double> m(SizeProduct(features, rank)), taus(rank, 0.0);
     for (size_t i = 0; i < rank; ++i)
         for (size_t j = i; j < features; ++j) m[j * rank + i] = a[i * width + j];
-    std::vector<double> reflectors(features * rank, 0.0);  // u of reflector k in column k, rows below k
+    std::vector<double> reflectors(m.size(), 0.0);  // u of reflector k in column k, rows below k
     for (size_t k = 0; k < rank; ++k) {
         double* head = m.data() + k * rank;
         const size_t below = features - k - 1;

@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdint>
-#include <limits>
-#include <new>
 #include <utility>
 #include <vector>
 
+#include "src/Sizes.h"
 #include "src/Types.h"
 
 namespace rcnet {
@@ -23,11 +21,8 @@ public:
     void Resize(size_t rows, size_t columns) {
         // Rows start on 64-byte boundaries relative to the block, which keeps vector loads within a
         // cache line more often; the padding is never part of a row.
-        const size_t stride = (columns + 7) / 8 * 8;
-        // On a 32-bit target rows * stride can exceed size_t: that is out of memory, not a small block.
-        if (stride < columns || (stride && rows > std::numeric_limits<size_t>::max() / stride))
-            throw std::bad_alloc();
-        std::vector<double> block(rows * stride, 0.0);
+        const size_t stride = SizeSum(columns, 7) / 8 * 8;
+        std::vector<double> block(SizeProduct(rows, stride), 0.0);
         std::vector<size_t> index(rows);
         for (size_t i = 0; i < rows; ++i) index[i] = i * stride;
         m_Block.swap(block);
