@@ -5,6 +5,9 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#ifdef RCNET_RADIUS_TRACE
+#include <cstdio>
+#endif
 #include "src/kernels/Dot.h"
 
 namespace rcnet {
@@ -65,11 +68,12 @@ double LargestModulus(const std::vector<Complex>& values) {
     return largest;
 }
 
-// Compressed rows, for the Arnoldi iteration's products; each row sums in the entries' order.
+// Compressed rows, for the Arnoldi iteration's products, in the entries' order.
 struct SparseRows {
     Index n = 0;
     std::vector<size_t> start;
     std::vector<uint32_t> column;
+    std::vector<uint16_t> narrow;  // the columns again, when every one fits 16 bits
     std::vector<double> value;
 
     SparseRows(size_t order, const std::vector<MatrixEntry>& entries)
@@ -81,13 +85,34 @@ struct SparseRows {
             column[next[e.row]] = e.column;
             value[next[e.row]++] = e.value;
         }
+        if (order <= 65536) narrow.assign(column.begin(), column.end());
     }
 
+    // Four partial sums per row (entry k of a row into sum k mod 4): one chain of additions would wait
+    // on each addition's latency. The matrix is read from memory on every product: 16-bit columns where
+    // they fit make it a sixth smaller.
     void Multiply(const double* x, double* y) const {
+        if (narrow.empty())
+            MultiplyWith(column.data(), x, y);
+        else
+            MultiplyWith(narrow.data(), x, y);
+    }
+
+    template <typename Column>
+    void MultiplyWith(const Column* columns, const double* x, double* y) const {
+        const double* values = value.data();
         for (Index i = 0; i < n; ++i) {
-            double sum = 0.0;
-            for (size_t k = start[i]; k < start[i + 1]; ++k) sum += value[k] * x[column[k]];
-            y[i] = sum;
+            double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+            size_t k = start[i];
+            const size_t end = start[i + 1];
+            for (; k + 4 <= end; k += 4) {
+                s0 += values[k] * x[columns[k]];
+                s1 += values[k + 1] * x[columns[k + 1]];
+                s2 += values[k + 2] * x[columns[k + 2]];
+                s3 += values[k + 3] * x[columns[k + 3]];
+            }
+            for (; k < end; ++k) s0 += values[k] * x[columns[k]];
+            y[i] = (s0 + s1) + (s2 + s3);
         }
     }
 
@@ -142,19 +167,74 @@ void Divide(double* x, Index n, double d) {
     for (Index i = 0; i < n; ++i) x[i] /= d;
 }
 
-// Classical Gram-Schmidt, twice, of column j + 1 of v against columns 0..j; the coefficients go into h
-// (j + 1 rows). Returns the remaining norm.
-double Orthogonalise(MatrixXd& v, Index j, VectorXd& h) {
-    const Index n = v.rows();
-    double* x = v.col(j + 1).data();
-    VectorXd c(j + 1);
-    h.head(j + 1).setZero();
-    for (int pass = 0; pass < 2; ++pass) {
-        for (Index i = 0; i <= j; ++i) c(i) = Dot(v.col(i).data(), x, n);
-        for (Index i = 0; i <= j; ++i) AddScaled(-c(i), v.col(i).data(), x, n);
-        h.head(j + 1) += c;
+// Rows per chunk of the basis sweeps: the chunk of the vector stays in the first-level cache while
+// every basis column passes over it, and the columns' chunks in the second-level cache between sweeps.
+constexpr Index kChunk = 512;
+
+// Adds the products of rows [r0, r1) of `count` columns (column i at v + i n) with x to four partial
+// sums per column, row r into lane r mod 4 and the rows past the last multiple of 4 into lane 0: the
+// order of FixedOrderDot, so the result does not depend on the chunking.
+void AddDots(const double* v, Index n, Index count, const double* x, Index r0, Index r1, double* lanes) {
+    const Index whole = std::min(r1, n & ~Index(3));
+    for (Index i = 0; i < count; ++i) {
+        const double* column = v + i * n;
+        double s0 = lanes[4 * i], s1 = lanes[4 * i + 1], s2 = lanes[4 * i + 2], s3 = lanes[4 * i + 3];
+        Index r = r0;
+        for (; r + 4 <= whole; r += 4) {
+            s0 += column[r] * x[r];
+            s1 += column[r + 1] * x[r + 1];
+            s2 += column[r + 2] * x[r + 2];
+            s3 += column[r + 3] * x[r + 3];
+        }
+        for (; r < r1; ++r) s0 += column[r] * x[r];
+        lanes[4 * i] = s0, lanes[4 * i + 1] = s1, lanes[4 * i + 2] = s2, lanes[4 * i + 3] = s3;
     }
-    return Norm(x, n);
+}
+
+double SumLanes(const double* lanes) {
+    return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
+
+// x -= sum_i c_i v_i over rows [r0, r1), column by column.
+void SubtractColumns(const double* v, Index n, Index count, const double* c, double* x, Index r0, Index r1) {
+    for (Index i = 0; i < count; ++i) {
+        const double* column = v + i * n;
+        const double f = c[i];
+        for (Index r = r0; r < r1; ++r) x[r] -= f * column[r];
+    }
+}
+
+// Classical Gram-Schmidt, twice, of column j + 1 of v against columns 0..j; the coefficients go into h
+// (j + 1 rows). Three sweeps over the basis instead of four: the first correction of a chunk is
+// followed at once by the second pass's products over it. Returns the remaining norm; `before` gets
+// the norm the column came in with.
+double Orthogonalise(MatrixXd& v, Index j, VectorXd& h, double& before) {
+    const Index n = v.rows(), count = j + 1;
+    const double* basis = v.data();
+    double* x = v.col(j + 1).data();
+    std::vector<double> lanes(static_cast<size_t>(4 * (count + 1)), 0.0), c(static_cast<size_t>(count));
+    double* own = lanes.data() + 4 * count;  // x with itself
+    for (Index r0 = 0; r0 < n; r0 += kChunk) {
+        const Index r1 = std::min(n, r0 + kChunk);
+        AddDots(basis, n, count, x, r0, r1, lanes.data());
+        AddDots(x, n, 1, x, r0, r1, own);
+    }
+    before = std::sqrt(SumLanes(own));
+    for (Index i = 0; i < count; ++i) h(i) = c[i] = SumLanes(&lanes[4 * i]);
+    std::fill(lanes.begin(), lanes.end(), 0.0);
+    for (Index r0 = 0; r0 < n; r0 += kChunk) {
+        const Index r1 = std::min(n, r0 + kChunk);
+        SubtractColumns(basis, n, count, c.data(), x, r0, r1);
+        AddDots(basis, n, count, x, r0, r1, lanes.data());
+    }
+    for (Index i = 0; i < count; ++i) h(i) += c[i] = SumLanes(&lanes[4 * i]);
+    std::fill(own, own + 4, 0.0);
+    for (Index r0 = 0; r0 < n; r0 += kChunk) {
+        const Index r1 = std::min(n, r0 + kChunk);
+        SubtractColumns(basis, n, count, c.data(), x, r0, r1);
+        AddDots(x, n, 1, x, r0, r1, own);
+    }
+    return std::sqrt(SumLanes(own));
 }
 
 // x / y by Smith's method, in plain double arithmetic: std::complex's division calls the compiler's
@@ -266,9 +346,13 @@ private:
 ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions& options) {
     ArnoldiOutcome outcome;
     const Index n = a.n;
-    const Index m = std::max<Index>(static_cast<Index>(options.basis), 8);
+    // Where many eigenvalues crowd the largest modulus, a wider basis holds more of them apart.
+    const Index widen = n >= static_cast<Index>(options.wideFrom) ? 2 : 1;
+    const Index m = std::max<Index>(widen * static_cast<Index>(options.basis), 8);
     const Index wantedMax = std::clamp<Index>(static_cast<Index>(options.wanted), 1, m / 2);
-    const Index keepMax = std::clamp<Index>(static_cast<Index>(options.keep), wantedMax + 1, m - 2);
+    const Index keepMax = std::clamp<Index>(widen * static_cast<Index>(options.keep), wantedMax + 1, m - 2);
+    int power = 1;  // a power of 2: the radius is then its square root taken so many times
+    while (power * 2 <= static_cast<int>(std::min<size_t>(options.power, 1024))) power *= 2;
     const double aNorm = a.LargestRowSum();
     if (n <= m + 2 || aNorm == 0.0) {
         // The whole space fits the basis: solve it exactly.
@@ -281,33 +365,45 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
         return outcome;
     }
 
+    // Below this a value or a residual of A^power counts as zero. Not from the bound aNorm^power: that
+    // exceeds the radius^power by far, and would pass unconverged values.
+    double small = 1.0;
+    for (int p = 0; p < power; ++p) small *= 1e-12 * aNorm;
+    // A relative error e in an eigenvalue of A^power is one of e / power in its root.
+    const double tolerance = options.tolerance * power;
     MatrixXd v(n, m + 1), h = MatrixXd::Zero(m + 1, m);
+    VectorXd scratch(n);
     VectorXd coefficients(m + 1);
     VectorSource source;
     source.Fill(v.col(0));
     Divide(v.col(0).data(), n, Norm(v.col(0).data(), n));
     Index k = 0;  // columns of the decomposition carried over
     std::vector<Index> order(static_cast<size_t>(m));
+    double best = std::numeric_limits<double>::infinity();  // the worst wanted residual, in tolerances
+    size_t progress = 0;                                      // the last restart that halved it
     for (size_t restart = 0;; ++restart) {
         outcome.restarts = restart;
         for (Index j = k; j < m; ++j) {
             a.Multiply(v.col(j).data(), v.col(j + 1).data());
-            const double before = Norm(v.col(j + 1).data(), n);
-            double norm = Orthogonalise(v, j, coefficients);
+            for (int p = 1; p < power; ++p) {
+                scratch = v.col(j + 1);
+                a.Multiply(scratch.data(), v.col(j + 1).data());
+            }
+            double before = 0.0, ignored = 0.0;
+            double norm = Orthogonalise(v, j, coefficients, before);
             h.col(j).head(j + 1) = coefficients.head(j + 1);
             h.col(j).tail(m - j).setZero();
-            if (norm <= 1e-12 * std::max(before, aNorm)) {
+            if (norm <= std::max(1e-12 * before, small)) {
                 // The Krylov space is invariant: go on in the rest of the space.
                 for (int attempt = 0; attempt < 5 && norm <= 1e-8; ++attempt) {
                     source.Fill(v.col(j + 1));
-                    norm = Orthogonalise(v, j, coefficients);
+                    norm = Orthogonalise(v, j, coefficients, ignored);
                 }
             } else {
                 h(j + 1, j) = norm;
             }
             Divide(v.col(j + 1).data(), n, norm);
         }
-
         const double beta = h(m, m - 1);
         const Eigen::EigenSolver<MatrixXd> solver(h.topRows(m), false);
         if (solver.info() != Eigen::Success) return outcome;
@@ -322,6 +418,7 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
             return x < y;  // a total order: the same on every target
         });
         outcome.radius = Modulus(ritz(order[0]));
+        for (int p = power; p > 1; p /= 2) outcome.radius = std::sqrt(outcome.radius);
 
         // Converged: each wanted Ritz pair's residual beta |e_m^T y| is small against its value.
         const auto count = [&](Index wanted) {
@@ -330,16 +427,30 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
         const Index wanted = count(wantedMax), keep = count(keepMax);
         const RitzVectors ritzVectors(h, m);
         std::vector<std::vector<Complex>> vectors(static_cast<size_t>(keep));
-        bool converged = true;
+        double worst = 0.0;
         for (Index i = 0; i < keep; ++i) {
             const Complex theta = ritz(order[i]);
             if (theta.imag() < 0.0) continue;  // its pair's vector is the conjugate
             vectors[i] = ritzVectors.Of(theta);
             if (i < wanted)
-                converged = converged && beta * Modulus(vectors[i][m - 1]) <=
-                                             options.tolerance * std::max(Modulus(theta), 1e-12 * aNorm);
+                worst = std::max(worst, beta * Modulus(vectors[i][m - 1]) /
+                                            (tolerance * std::max(Modulus(theta), small)));
         }
-        if (converged || restart >= options.maxRestarts) {
+        const bool converged = worst <= 1.0;
+        if (worst < best / 2) best = worst, progress = restart;
+#ifdef RCNET_RADIUS_TRACE
+        {
+            fprintf(stderr, "restart %zu radius %.15g", restart, outcome.radius);
+            for (Index i = 0; i < std::min<Index>(keep, 12); ++i)
+                if (!vectors[i].empty())
+                    fprintf(stderr, " [%.6f %.1e]", Modulus(ritz(order[i])),
+                            beta * Modulus(vectors[i][m - 1]) / Modulus(ritz(order[i])));
+            fprintf(stderr, "\n");
+        }
+#endif
+        // Eigenvalues spread evenly round a circle (a ring of links and a few more) hold the residuals
+        // up for very long: better to say so soon.
+        if (converged || restart >= options.maxRestarts || restart - progress >= options.stallRestarts) {
             outcome.converged = converged;
             return outcome;
         }
@@ -369,12 +480,18 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
         // New columns: V Q summed column by column, then the old residual direction; the new H starts
         // with Q^T H Q.
         MatrixXd kept = MatrixXd::Zero(n, columns), hq = MatrixXd::Zero(m, columns), s(columns, columns);
-        for (Index c = 0; c < columns; ++c) {
-            for (Index j = 0; j < m; ++j) {
-                AddScaled(q(j, c), v.col(j).data(), kept.col(c).data(), n);
-                AddScaled(q(j, c), h.col(j).data(), hq.col(c).data(), m);
+        for (Index r0 = 0; r0 < n; r0 += kChunk) {  // by chunks of rows: the basis is read once
+            const Index r1 = std::min(n, r0 + kChunk);
+            for (Index c = 0; c < columns; ++c) {
+                double* out = kept.col(c).data();
+                for (Index j = 0; j < m; ++j) {
+                    const double f = q(j, c), *column = v.col(j).data();
+                    for (Index r = r0; r < r1; ++r) out[r] += f * column[r];
+                }
             }
         }
+        for (Index c = 0; c < columns; ++c)
+            for (Index j = 0; j < m; ++j) AddScaled(q(j, c), h.col(j).data(), hq.col(c).data(), m);
         for (Index c = 0; c < columns; ++c)
             for (Index r = 0; r < columns; ++r) s(r, c) = Dot(q.col(r).data(), hq.col(c).data(), m);
         v.col(columns) = v.col(m);
@@ -384,6 +501,74 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
         h.row(columns).head(columns) = beta * q.row(m - 1).head(columns);
         k = columns;
     }
+}
+
+// A positive number as mantissa * 2^exponent, the mantissa in [0.5, 1) (or 0): products of many
+// factors neither overflow nor underflow.
+struct Wide {
+    double mantissa = 0.5;
+    int64_t exponent = 1;
+};
+
+Wide Times(const Wide& a, const Wide& b) {
+    int k = 0;
+    const double m = std::frexp(a.mantissa * b.mantissa, &k);  // in [0.25, 1): never rounds to 0
+    return {m, m == 0.0 ? 0 : a.exponent + b.exponent + k};
+}
+
+Wide Times(const Wide& a, double b) {
+    int k = 0;
+    const double m = std::frexp(b, &k);
+    return Times(a, Wide{m, k});
+}
+
+bool AtMost(const Wide& a, const Wide& b) {
+    return a.exponent != b.exponent ? a.exponent < b.exponent : a.mantissa <= b.mantissa;
+}
+
+Wide Power(double z, uint64_t n) {
+    Wide result, base = Times(Wide{}, z);
+    for (; n > 0; n >>= 1) {
+        if (n & 1) result = Times(result, base);
+        base = Times(base, base);
+    }
+    return result;
+}
+
+// x^(1/n) by bisection on the bits, with +, *, frexp and ldexp only: pow() and log() differ between C
+// libraries. x = f 2^(q n + r) with f in [1, 2) and 0 <= r < n, so the root is 2^q z with z in [1, 2)
+// and z^n = f 2^r. The rounding of z^n (about n ulps at worst) moves z by about one ulp.
+double NthRoot(const Wide& x, uint64_t n) {
+    if (x.mantissa == 0.0) return 0.0;
+    const int64_t whole = x.exponent - 1, count = static_cast<int64_t>(n);
+    int64_t q = whole / count, r = whole % count;
+    if (r < 0) r += count, --q;
+    const Wide target{x.mantissa, r + 1};
+    double low = 1.0, high = 2.0;  // low^n <= target < high^n
+    for (;;) {
+        const double middle = low + (high - low) / 2;
+        if (middle <= low || middle >= high) break;
+        (AtMost(Power(middle, n), target) ? low : high) = middle;
+    }
+    return std::ldexp(low, static_cast<int>(std::clamp<int64_t>(q, -4000, 4000)));
+}
+
+// A block in which every row has one entry is one cycle (strongly connected, n entries): its
+// eigenvalues are the n-th roots of the product of the weights, all of one modulus.
+double CycleRadius(const std::vector<MatrixEntry>& cycle) {
+    Wide product;
+    for (const MatrixEntry& e : cycle) product = Times(product, std::fabs(e.value));
+    return NthRoot(product, cycle.size());
+}
+
+bool IsCycle(size_t order, const std::vector<MatrixEntry>& block) {
+    if (block.size() != order) return false;
+    std::vector<char> seen(order, 0);
+    for (const MatrixEntry& e : block) {
+        if (seen[e.row]) return false;
+        seen[e.row] = 1;
+    }
+    return true;
 }
 
 // Tarjan's strongly connected components, without recursion (blocks may have thousands of rows). The
@@ -469,7 +654,7 @@ SpectralRadiusResult SpectralRadius(size_t n, const std::vector<MatrixEntry>& en
         result.upperBound = std::min(*std::max_element(rowSum.begin(), rowSum.end()),
                                      *std::max_element(columnSum.begin(), columnSum.end()));
     }
-    // Scaled by a power of 2, so exactly: the largest entry below 1.
+    // Dense and Arnoldi blocks are scaled by a power of 2, so exactly: the largest entry below 1.
     int exponent = 0;
     std::frexp(largest, &exponent);
     const double scale = std::ldexp(1.0, -exponent);
@@ -477,7 +662,7 @@ SpectralRadiusResult SpectralRadius(size_t n, const std::vector<MatrixEntry>& en
     std::vector<MatrixEntry> nonzero;
     nonzero.reserve(entries.size());
     for (const MatrixEntry& e : entries)
-        if (e.value != 0.0) nonzero.push_back({e.row, e.column, e.value * scale});
+        if (e.value != 0.0) nonzero.push_back(e);
     uint32_t count = 0;
     const std::vector<uint32_t> component = StrongComponents(n, nonzero, count);
     std::vector<uint32_t> size(count, 0), local(n);
@@ -499,22 +684,36 @@ SpectralRadiusResult SpectralRadius(size_t n, const std::vector<MatrixEntry>& en
         if (order < 2) continue;
         ++result.blocks;
         result.largestBlock = std::max(result.largestBlock, order);
-        if (order <= options.denseLimit) {
-            MatrixXd dense = MatrixXd::Zero(static_cast<Index>(order), static_cast<Index>(order));
-            for (const MatrixEntry& e : blocks[c]) dense(e.row, e.column) += e.value;
-            std::vector<Complex> values;
-            if (!EigenvaluesOf(std::move(dense), values)) result.converged = false;
-            radius = std::max(radius, LargestModulus(values));
-        } else {
-            result.usedArnoldi = true;
-            const ArnoldiOutcome arnoldi = DominantModulus(SparseRows(order, blocks[c]), options);
-            result.converged = result.converged && arnoldi.converged;
-            result.restarts += arnoldi.restarts;
-            radius = std::max(radius, arnoldi.radius);
+        std::vector<MatrixEntry>& block = blocks[c];
+        if (IsCycle(order, block)) {
+            ++result.cycles;
+            radius = std::max(radius, CycleRadius(block));
+            std::vector<MatrixEntry>().swap(block);
+            continue;
         }
-        std::vector<MatrixEntry>().swap(blocks[c]);
+        for (MatrixEntry& e : block) e.value *= scale;
+        double scaled = 0.0;
+        bool solved = false;
+        if (order > options.denseLimit) {
+            result.usedArnoldi = true;
+            const ArnoldiOutcome arnoldi = DominantModulus(SparseRows(order, block), options);
+            result.restarts += arnoldi.restarts;
+            scaled = arnoldi.radius;
+            solved = arnoldi.converged;
+        }
+        if (!solved && order <= std::max(options.denseLimit, options.denseFallbackLimit)) {
+            // Small enough to solve whole after all, if slowly.
+            MatrixXd dense = MatrixXd::Zero(static_cast<Index>(order), static_cast<Index>(order));
+            for (const MatrixEntry& e : block) dense(e.row, e.column) += e.value;
+            std::vector<Complex> values;
+            solved = EigenvaluesOf(std::move(dense), values);
+            scaled = LargestModulus(values);
+        }
+        result.converged = result.converged && solved;
+        radius = std::max(radius, scaled / scale);
+        std::vector<MatrixEntry>().swap(block);
     }
-    result.radius = radius / scale;
+    result.radius = radius;
     return result;
 }
 

@@ -43,12 +43,16 @@ struct MatrixEntry {
 };
 
 struct SpectralRadiusOptions {
-    size_t denseLimit = 500;  // larger strongly connected blocks go to Arnoldi
+    size_t denseLimit = 100;  // larger strongly connected blocks go to Arnoldi
+    size_t power = 16;        // Arnoldi runs on A^power (1, 2, 4, 8, ...: a power of 2)
     size_t basis = 48;        // Arnoldi: Krylov basis size
     size_t keep = 16;         // Arnoldi: Ritz values kept over a restart
-    size_t wanted = 3;        // Arnoldi: Ritz pairs that must converge
-    double tolerance = 1e-9;  // Arnoldi: residual relative to |Ritz value|
-    size_t maxRestarts = 500;
+    size_t wideFrom = 16384;  // Arnoldi: blocks of this many rows use twice the basis and keep
+    size_t wanted = 2;        // Arnoldi: Ritz pairs that must converge
+    double tolerance = 1e-9;  // Arnoldi: residual relative to |Ritz value|, per power
+    size_t maxRestarts = 100;
+    size_t stallRestarts = 10;         // Arnoldi gives up after this many restarts without progress
+    size_t denseFallbackLimit = 1000;  // an Arnoldi block this small that did not converge: solved dense
 };
 
 struct SpectralRadiusResult {
@@ -56,6 +60,7 @@ struct SpectralRadiusResult {
     bool converged = true;    // false: an Arnoldi block stopped at maxRestarts; radius is its estimate
     double upperBound = 0.0;  // min(largest absolute row sum, largest absolute column sum)
     size_t blocks = 0;        // strongly connected blocks of more than one row
+    size_t cycles = 0;        // blocks that are one simple cycle (their radius is exact)
     size_t largestBlock = 0;  // rows of the largest block (1 when no cycle is longer than a self link)
     bool usedArnoldi = false;
     size_t restarts = 0;  // Arnoldi restarts, summed over blocks
