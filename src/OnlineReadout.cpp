@@ -124,7 +124,7 @@ bool OnlineReadout::Refresh(size_t k) {
     for (size_t j = 0; j <= k; ++j) top[j] = m_Factor[Column(j) + (k - j)] * m_Refresh;
     for (size_t j = k + 1; j < m_Size; ++j) top[j] = 0.0;
     for (size_t o = 0; o < m_Weights.size(); ++o) m_Errors[o] = (m_Start[o][k] - m_Weights[o][k]) * m_Refresh;
-    // P stays below I / (regularization forgetting^m): neither should overflow, but both check.
+    // P stays below I / (kLastingShare regularization forgetting^m): neither should overflow; both check.
     return Rotate(k + 1, 1.0) && ApplyGain();
 }
 
