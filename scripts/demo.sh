@@ -6,9 +6,10 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" "${RCNET_WIN64_PACKAGES[@]}" \
     "${RCNET_PYTHON_PACKAGES[@]}"
-rcnet_build_native
-rcnet_build_win32
-rcnet_build_win64
+# The library and the demo host only; the test command builds the rest in the same directories.
+RCNET_BUILD_TARGETS="librcnet.so mackey_glass" rcnet_build_native
+RCNET_BUILD_TARGETS="rcnet.dll mackey_glass.exe" rcnet_build_win32
+RCNET_BUILD_TARGETS="rcnet.dll mackey_glass.exe" rcnet_build_win64
 
 out="$RCNET_ROOT/out/demo"
 mkdir -p "$out/native" "$out/win32" "$out/win64"

@@ -16,6 +16,33 @@ RCNET_WIN64_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine 
 
 rcnet_log() { printf '\n== %s\n' "$*"; }
 
+# Wall time per stage: `rcnet_stage NAME` ends the stage before (if any) and starts NAME; `rcnet_stage`
+# alone ends the last one; rcnet_stage_table prints them all.
+RCNET_STAGE_NAMES=()
+RCNET_STAGE_SECONDS=()
+RCNET_STAGE_NAME=""
+RCNET_STAGE_START=0
+rcnet_stage() {
+    local now
+    now=$(date +%s)
+    if [ -n "$RCNET_STAGE_NAME" ]; then
+        RCNET_STAGE_NAMES+=("$RCNET_STAGE_NAME")
+        RCNET_STAGE_SECONDS+=($((now - RCNET_STAGE_START)))
+    fi
+    RCNET_STAGE_NAME=${1:-}
+    RCNET_STAGE_START=$now
+}
+rcnet_stage_table() {
+    rcnet_stage
+    local i total=0
+    rcnet_log "stages (wall seconds)"
+    for i in "${!RCNET_STAGE_NAMES[@]}"; do
+        printf '%-28s %6d\n' "${RCNET_STAGE_NAMES[$i]}" "${RCNET_STAGE_SECONDS[$i]}"
+        total=$((total + RCNET_STAGE_SECONDS[i]))
+    done
+    printf '%-28s %6d\n' "total" "$total"
+}
+
 # Installs what is missing when run as root; otherwise names it and stops.
 rcnet_ensure_packages() {
     local missing=() pkg
@@ -40,15 +67,18 @@ rcnet_ensure_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# rcnet_build NAME [cmake options...]: configure (once) and build build/NAME, with the tests, benchmarks
-# and the tool (the options given may turn them off again).
+# rcnet_build NAME [cmake options...]: configure (once) and build build/NAME. Every command configures a
+# directory alike (tests, benchmarks and the tool on; the options given may turn them off again), so that
+# the commands share it and none compiles what another already has; RCNET_BUILD_TARGETS, when set, names
+# the only build targets made (the default: all).
 rcnet_build() {
     local name=$1
     shift
-    rcnet_log "build $name"
+    rcnet_log "build $name${RCNET_BUILD_TARGETS:+ ($RCNET_BUILD_TARGETS)}"
     cmake -S "$RCNET_ROOT" -B "$RCNET_ROOT/build/$name" -G Ninja -DRCNET_TESTS=ON -DRCNET_BENCHMARKS=ON \
         -DRCNET_TOOLS=ON "$@" >/dev/null
-    cmake --build "$RCNET_ROOT/build/$name"
+    # shellcheck disable=SC2086 # a list of target names
+    cmake --build "$RCNET_ROOT/build/$name" ${RCNET_BUILD_TARGETS:+--target $RCNET_BUILD_TARGETS}
 }
 
 rcnet_build_native() { rcnet_build native -DCMAKE_BUILD_TYPE=Release "$@"; }

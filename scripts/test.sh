@@ -4,6 +4,7 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 start=$(date +%s)
+rcnet_stage "packages"
 rcnet_ensure_packages "${RCNET_NATIVE_PACKAGES[@]}" "${RCNET_WIN32_PACKAGES[@]}" "${RCNET_WIN64_PACKAGES[@]}" \
     "${RCNET_PYTHON_PACKAGES[@]}" \
     "${RCNET_FUZZ_PACKAGES[@]}" || exit 1
@@ -47,10 +48,15 @@ build_or_fail() {
     fi
 }
 
-build_or_fail native rcnet_build_native && run_suite native
+rcnet_stage "build native"
+if build_or_fail native rcnet_build_native; then
+    rcnet_stage "test native"
+    run_suite native
+fi
 
 # The Python package against the native library, and the demo's plot through it.
 if [ -f "$RCNET_ROOT/build/native/librcnet.so" ]; then
+    rcnet_stage "test python"
     rcnet_log "test python"
     log="$RCNET_ROOT/build/native/pytest.log"
     bash "$RCNET_ROOT/python/run_tests.sh" "$RCNET_ROOT/build/native/librcnet.so" -p no:cacheprovider 2>&1 | tee "$log"
@@ -68,23 +74,34 @@ if [ -f "$RCNET_ROOT/build/native/librcnet.so" ]; then
         failed_suites+=("demo plot")
     fi
 fi
-build_or_fail asan rcnet_build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_SANITIZE=address,undefined &&
+rcnet_stage "build asan"
+if build_or_fail asan rcnet_build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_SANITIZE=address,undefined; then
+    rcnet_stage "test asan"
     ASAN_OPTIONS=detect_leaks=1 run_suite asan
+fi
 # Without address-space randomisation: ThreadSanitizer's fixed memory layout clashes with it on some
 # kernels.
-build_or_fail tsan rcnet_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_SANITIZE=thread &&
+rcnet_stage "build tsan"
+if build_or_fail tsan rcnet_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_SANITIZE=thread; then
+    rcnet_stage "test tsan"
     run_suite tsan setarch "$(uname -m)" -R
+fi
+rcnet_stage "build win32"
 if build_or_fail win32 rcnet_build_win32; then
+    rcnet_stage "test win32"
     rcnet_prepare_wine
     run_suite win32
 fi
+rcnet_stage "build win64"
 if build_or_fail win64 rcnet_build_win64; then
+    rcnet_stage "test win64"
     rcnet_prepare_wine64
     run_suite win64
 fi
 
 # Every complete example of the README and docs/, compiled and run; and the README's first command.
 if [ -f "$RCNET_ROOT/build/native/librcnet.so" ]; then
+    rcnet_stage "test docs"
     rcnet_log "test documentation examples and the demo"
     if /usr/bin/python3 "$RCNET_ROOT/tests/check_docs.py" "$RCNET_ROOT/build/native" | tee "$RCNET_ROOT/build/native/docs.log"; then
         :
@@ -93,6 +110,7 @@ if [ -f "$RCNET_ROOT/build/native/librcnet.so" ]; then
     fi
     passed=$((passed + $(grep -oE 'docs: [0-9]+ passed' "$RCNET_ROOT/build/native/docs.log" | grep -oE '[0-9]+' || echo 0)))
     failed=$((failed + $(grep -oE '[0-9]+ failed' "$RCNET_ROOT/build/native/docs.log" | tail -1 | grep -oE '[0-9]+' || echo 1)))
+    rcnet_stage "demo"
     if bash "$RCNET_ROOT/scripts/demo.sh" >"$RCNET_ROOT/build/native/demo.log" 2>&1; then
         passed=$((passed + 1))
         tail -3 "$RCNET_ROOT/build/native/demo.log"
@@ -109,7 +127,9 @@ build_fuzz() {
     CC=clang CXX=clang++ rcnet_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRCNET_FUZZ=ON -DRCNET_TESTS=OFF \
         -DRCNET_SANITIZE=address,undefined
 }
+rcnet_stage "build fuzz"
 if build_or_fail fuzz build_fuzz; then
+    rcnet_stage "fuzz"
     rcnet_log "fuzz (${RCNET_FUZZ_SECONDS:-20} s per target)"
     for target in net_file pattern_file numbers exports; do
         dir="$RCNET_ROOT/build/fuzz"
@@ -130,6 +150,7 @@ if build_or_fail fuzz build_fuzz; then
     done
 fi
 
+rcnet_stage_table
 rcnet_log "summary ($(($(date +%s) - start)) s)"
 [ ${#failed_suites[@]} -eq 0 ] || echo "failed: ${failed_suites[*]}"
 echo "rcnet: $passed passed, $failed failed"
