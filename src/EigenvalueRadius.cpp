@@ -5,9 +5,6 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
-#ifdef RCNET_RADIUS_TRACE
-#include <cstdio>
-#endif
 #include "src/kernels/Dot.h"
 
 namespace rcnet {
@@ -424,7 +421,14 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
         const auto count = [&](Index wanted) {
             return wanted + (ritz(order[wanted - 1]).imag() > 0.0 ? 1 : 0);
         };
-        const Index wanted = count(wantedMax), keep = count(keepMax);
+        // Every Ritz value within `crowd` of the largest modulus (in the root) must converge too: where
+        // eigenvalues crowd round the largest, one of them may converge while a larger one has not
+        // shown yet, and the unconverged neighbours are the sign of it.
+        double edge = Modulus(ritz(order[0]));
+        for (int p = 0; p < power; ++p) edge *= 1.0 - options.crowd;
+        Index crowded = 1;
+        while (crowded < m && Modulus(ritz(order[crowded])) >= edge) ++crowded;
+        const Index keep = count(keepMax), wanted = std::min(std::max(count(wantedMax), crowded), keep);
         const RitzVectors ritzVectors(h, m);
         std::vector<std::vector<Complex>> vectors(static_cast<size_t>(keep));
         double worst = 0.0;
@@ -436,18 +440,8 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
                 worst = std::max(worst, beta * Modulus(vectors[i][m - 1]) /
                                             (tolerance * std::max(Modulus(theta), small)));
         }
-        const bool converged = worst <= 1.0;
+        const bool converged = worst <= 1.0 && crowded < keep;
         if (worst < best / 2) best = worst, progress = restart;
-#ifdef RCNET_RADIUS_TRACE
-        {
-            fprintf(stderr, "restart %zu radius %.15g", restart, outcome.radius);
-            for (Index i = 0; i < std::min<Index>(keep, 12); ++i)
-                if (!vectors[i].empty())
-                    fprintf(stderr, " [%.6f %.1e]", Modulus(ritz(order[i])),
-                            beta * Modulus(vectors[i][m - 1]) / Modulus(ritz(order[i])));
-            fprintf(stderr, "\n");
-        }
-#endif
         // Eigenvalues spread evenly round a circle (a ring of links and a few more) hold the residuals
         // up for very long: better to say so soon.
         if (converged || restart >= options.maxRestarts || restart - progress >= options.stallRestarts) {

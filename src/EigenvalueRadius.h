@@ -49,6 +49,7 @@ struct SpectralRadiusOptions {
     size_t keep = 16;         // Arnoldi: Ritz values kept over a restart
     size_t wideFrom = 16384;  // Arnoldi: blocks of this many rows use twice the basis and keep
     size_t wanted = 2;        // Arnoldi: Ritz pairs that must converge
+    double crowd = 2e-4;      // Arnoldi: and every Ritz value this close to the largest (relative)
     double tolerance = 1e-9;  // Arnoldi: residual relative to |Ritz value|, per power
     size_t maxRestarts = 100;
     size_t stallRestarts = 10;         // Arnoldi gives up after this many restarts without progress

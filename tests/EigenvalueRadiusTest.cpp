@@ -13,6 +13,9 @@
 #include "include/rcnet.h"
 #include "include/rcnet_inspect.h"
 #include "src/EigenvalueRadius.h"
+#include "src/Random.h"
+#include "src/Reservoire.h"
+#include "tests/support/DenseLinks.h"
 #include "tests/support/ReportCapture.h"
 
 namespace {
@@ -127,6 +130,7 @@ TEST(SpectralRadius, ArnoldiAgreesWithTheDenseMethod) {
                 SpectralRadiusOptions dense, arnoldi;
                 dense.denseLimit = 100000;
                 arnoldi.denseLimit = 10;
+                arnoldi.denseFallbackLimit = 0;  // Arnoldi's own result, not the dense fallback's
                 const SpectralRadiusResult a = SpectralRadius(n, entries, dense);
                 const SpectralRadiusResult b = SpectralRadius(n, entries, arnoldi);
                 SCOPED_TRACE("n " + std::to_string(n) + ", " + std::to_string(perNeuron) + " per row, seed " +
@@ -161,6 +165,109 @@ TEST(SpectralRadius, DenseResultsRepeatBitForBit) {
     const std::vector<MatrixEntry> entries = RandomSparse(200, 2000, 3);
     const double a = Radius(200, entries), b = Radius(200, entries);
     EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
+}
+
+// Neuron i linked to place (i + 1) mod n, neurons numbered in a scrambled order, weight w(i).
+template <typename Weight>
+std::vector<MatrixEntry> Ring(uint32_t n, Weight w, uint32_t offset = 0) {
+    const auto place = [&](uint64_t i) { return uint32_t(offset + (i * 7919 + 3) % n); };  // 7919 is prime
+    std::vector<MatrixEntry> entries;
+    for (uint32_t i = 0; i < n; ++i) entries.push_back({place((i + 1) % n), place(i), w(i)});
+    return entries;
+}
+
+// A ring's eigenvalues are the n-th roots of its weights' product: all on one circle, which restarted
+// Arnoldi cannot resolve. The radius must be the geometric mean of the weights' sizes, to the last bits,
+// even where the product leaves the range of doubles.
+TEST(SpectralRadius, RingsAreExact) {
+    for (uint32_t n : {2u, 3u, 600u, 20000u, 100000u}) {
+        const SpectralRadiusResult result = SpectralRadius(n, Ring(n, [](uint32_t) { return 0.9; }));
+        SCOPED_TRACE(n);
+        EXPECT_NEAR(result.radius, 0.9, 1e-15);
+        EXPECT_TRUE(result.converged);
+        EXPECT_EQ(result.cycles, 1u);
+        EXPECT_FALSE(result.usedArnoldi);
+    }
+    for (double w : {1e-5, 1e5, -3e-7}) {  // products of 1e-500000, 1e500000, ...
+        const double r = Radius(100000, Ring(100000, [w](uint32_t) { return w; }));
+        EXPECT_NEAR(r / std::fabs(w), 1.0, 1e-13) << w;
+    }
+    // 1e300 and 1e-300 alternately: the mean is 1 though no power of 2 brings both into range.
+    EXPECT_NEAR(Radius(1000, Ring(1000, [](uint32_t i) { return i % 2 ? 1e300 : -1e-300; })), 1.0, 1e-13);
+
+    // Random signed weights, against a mean of logarithms in long double.
+    uint64_t state = 17;
+    std::vector<double> weights(5001);
+    long double logs = 0;
+    for (double& w : weights) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        w = (double(state >> 11) / 9007199254740992.0 * 1.9 + 0.1) * (state >> 63 ? 1 : -1);
+        logs += std::log(static_cast<long double>(std::fabs(w)));
+    }
+    const double mean = double(std::exp(logs / weights.size()));
+    const auto weight = [&](uint32_t i) { return weights[i]; };
+    EXPECT_NEAR(Radius(5001, Ring(5001, weight)), mean, 1e-13 * mean);
+
+    // Disjoint rings, one with a link of weight 0 (no cycle left: radius 0), joined one way by links
+    // that change nothing; and a self link.
+    std::vector<MatrixEntry> entries = Ring(5001, weight);
+    const auto add = [&](std::vector<MatrixEntry> ring) { entries.insert(entries.end(), ring.begin(), ring.end()); };
+    add(Ring(3, [](uint32_t i) { return i == 0 ? 4.0 : 0.5; }, 5001));  // mean 1
+    add(Ring(700, [](uint32_t i) { return i == 9 ? 0.0 : 50.0; }, 5004));
+    entries.push_back({5001, 17, 100.0});
+    entries.push_back({5800, 5800, -0.75});
+    const SpectralRadiusResult all = SpectralRadius(5801, entries);
+    EXPECT_NEAR(all.radius, std::max(mean, 1.0), 1e-13);
+    EXPECT_EQ(all.cycles, 2u);
+    EXPECT_EQ(all.blocks, 2u);
+}
+
+// Reservoirs drawn by the library itself, of a few hundred to about a thousand neurons, sparse to
+// dense: Arnoldi's radius is the dense solve's.
+TEST(SpectralRadius, ReservoirsMatchTheDenseSolve) {
+    const std::vector<std::pair<uint32_t, uint32_t>> cases =
+        kQuick ? std::vector<std::pair<uint32_t, uint32_t>>{{300, 8}}
+               : std::vector<std::pair<uint32_t, uint32_t>>{{300, 2}, {300, 8}, {400, 24}, {1000, 8}};
+    for (const auto& [n, links] : cases) {
+        Reservoire r;
+        rcnet::srand(n + links);
+        r.AddNeurons(n, ETYPE_BISIGMOID);
+        r.AddRandomBackConnections(n * links);
+        const SpectralRadiusResult result = r.BackLinkRadius();
+        SCOPED_TRACE(std::to_string(n) + " neurons, " + std::to_string(links) + " links each");
+        EXPECT_TRUE(result.converged && result.usedArnoldi);
+        EXPECT_NEAR(result.radius, test::DenseBackLinkRadius(r), 1e-9 * result.radius);
+    }
+}
+
+// A ring with a few chords: the eigenvalues still crowd a circle. Arnoldi alone (no dense fallback)
+// may give up, but a radius it calls converged must be the dense solve's.
+TEST(SpectralRadius, RingWithChordsIsRightOrUnconverged) {
+    SpectralRadiusOptions arnoldiOnly;
+    arnoldiOnly.denseFallbackLimit = 0;
+    const std::vector<std::pair<uint32_t, double>> cases =
+        kQuick ? std::vector<std::pair<uint32_t, double>>{{300, 0.1}}
+               : std::vector<std::pair<uint32_t, double>>{{300, 0.1}, {600, 0.1}, {900, 0.5}};
+    for (const auto& [n, chord] : cases) {
+        {
+            std::vector<MatrixEntry> entries = Ring(n, [](uint32_t) { return 0.9; });
+            std::vector<double> dense(size_t(n) * n, 0.0);
+            for (uint32_t c = 0; c < 3; ++c) entries.push_back({(c * n / 3 + n / 3 + 1) % n, c * n / 3, chord});
+            for (const MatrixEntry& e : entries) dense[size_t(e.row) * n + e.column] += e.value;
+            std::vector<std::complex<double>> values;
+            ASSERT_TRUE(DenseEigenvalues(dense, n, values));
+            double exact = 0;
+            for (const auto& v : values) exact = std::max(exact, std::abs(v));
+            const SpectralRadiusResult alone = SpectralRadius(n, entries, arnoldiOnly);
+            const SpectralRadiusResult result = SpectralRadius(n, entries);
+            SCOPED_TRACE(std::to_string(n) + " neurons, chords " + std::to_string(chord));
+            if (alone.converged) {
+                EXPECT_NEAR(alone.radius, exact, 1e-9 * exact);
+            }
+            EXPECT_TRUE(result.converged);  // with the fallback
+            EXPECT_NEAR(result.radius, exact, 1e-9 * exact);
+        }
+    }
 }
 
 // Through the inspection interface: the back links' radius of a network whose back links form one
