@@ -23,8 +23,8 @@
 // Accuracy. Cycles: within a few ulps (tests: rings of 2 to 100,000 links, products far beyond the range
 // of doubles, to 1e-13). Dense blocks: backward stable; the tests' known spectra come out to 1e-14.
 // Arnoldi: a converged value is an eigenvalue's modulus to about 1e-9 (relative) unless that eigenvalue
-// is badly conditioned; on random reservoirs of 300 to 1,500 neurons with 2 to 40 links each (84
-// matrices) it matched the dense method to 2e-11, mostly to 1e-14. Where eigenvalues crowd round a circle
+// is badly conditioned; on random reservoirs of 300 to 1,500 neurons with 2 to 40 links each (72
+// matrices) it matched the dense method to 1.7e-11, mostly to 1e-14. Where eigenvalues crowd round a circle
 // (a ring with a few chords) a Ritz value may converge while a larger eigenvalue has not shown yet:
 // without the `crowd` rule a ring of 900 with three chords came out 2e-7 low as converged; with it, such
 // blocks converge correctly or give up (rings with chords of 1,200 to 5,000 links: converged false). For
