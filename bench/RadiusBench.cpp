@@ -80,7 +80,16 @@ BENCHMARK(BackLinkRadius)
     ->Args({100000, 10})
     ->Unit(benchmark::kMillisecond);
 
-BENCHMARK(RingRadius)->Name("Ring")->Args({600, 0})->Args({20000, 0})->Args({100000, 0})->Unit(benchmark::kMillisecond);
-BENCHMARK(RingRadius)->Name("RingWithChords")->Args({600, 3})->Args({20000, 3})->Unit(benchmark::kMillisecond);
+BENCHMARK(RingRadius)
+    ->Name("Ring")
+    ->Args({600, 0})
+    ->Args({20000, 0})
+    ->Args({100000, 0})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(RingRadius)
+    ->Name("RingWithChords")
+    ->Args({600, 3})
+    ->Args({20000, 3})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

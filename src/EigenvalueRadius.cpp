@@ -377,7 +377,7 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
     Index k = 0;  // columns of the decomposition carried over
     std::vector<Index> order(static_cast<size_t>(m));
     double best = std::numeric_limits<double>::infinity();  // the worst wanted residual, in tolerances
-    size_t progress = 0;                                      // the last restart that halved it
+    size_t progress = 0;                                    // the last restart that halved it
     for (size_t restart = 0;; ++restart) {
         outcome.restarts = restart;
         for (Index j = k; j < m; ++j) {
@@ -437,8 +437,8 @@ ArnoldiOutcome DominantModulus(const SparseRows& a, const SpectralRadiusOptions&
             if (theta.imag() < 0.0) continue;  // its pair's vector is the conjugate
             vectors[i] = ritzVectors.Of(theta);
             if (i < wanted)
-                worst = std::max(worst, beta * Modulus(vectors[i][m - 1]) /
-                                            (tolerance * std::max(Modulus(theta), small)));
+                worst = std::max(
+                    worst, beta * Modulus(vectors[i][m - 1]) / (tolerance * std::max(Modulus(theta), small)));
         }
         const bool converged = worst <= 1.0 && crowded < keep;
         if (worst < best / 2) best = worst, progress = restart;

@@ -211,9 +211,13 @@ TEST(SpectralRadius, RingsAreExact) {
     // Disjoint rings, one with a link of weight 0 (no cycle left: radius 0), joined one way by links
     // that change nothing; and a self link.
     std::vector<MatrixEntry> entries = Ring(5001, weight);
-    const auto add = [&](std::vector<MatrixEntry> ring) { entries.insert(entries.end(), ring.begin(), ring.end()); };
-    add(Ring(3, [](uint32_t i) { return i == 0 ? 4.0 : 0.5; }, 5001));  // mean 1
-    add(Ring(700, [](uint32_t i) { return i == 9 ? 0.0 : 50.0; }, 5004));
+    const auto add = [&](std::vector<MatrixEntry> ring) {
+        entries.insert(entries.end(), ring.begin(), ring.end());
+    };
+    add(Ring(
+        3, [](uint32_t i) { return i == 0 ? 4.0 : 0.5; }, 5001));  // mean 1
+    add(Ring(
+        700, [](uint32_t i) { return i == 9 ? 0.0 : 50.0; }, 5004));
     entries.push_back({5001, 17, 100.0});
     entries.push_back({5800, 5800, -0.75});
     const SpectralRadiusResult all = SpectralRadius(5801, entries);
@@ -252,7 +256,8 @@ TEST(SpectralRadius, RingWithChordsIsRightOrUnconverged) {
         {
             std::vector<MatrixEntry> entries = Ring(n, [](uint32_t) { return 0.9; });
             std::vector<double> dense(size_t(n) * n, 0.0);
-            for (uint32_t c = 0; c < 3; ++c) entries.push_back({(c * n / 3 + n / 3 + 1) % n, c * n / 3, chord});
+            for (uint32_t c = 0; c < 3; ++c)
+                entries.push_back({(c * n / 3 + n / 3 + 1) % n, c * n / 3, chord});
             for (const MatrixEntry& e : entries) dense[size_t(e.row) * n + e.column] += e.value;
             std::vector<std::complex<double>> values;
             ASSERT_TRUE(DenseEigenvalues(dense, n, values));
