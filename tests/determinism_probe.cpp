@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "include/rcnet.h"
+#include "src/EigenvalueRadius.h"
 #include "src/NetManager.h"
 #include "src/Neurons.h"
 #include "src/Solver/QrSolver.h"
@@ -226,9 +227,9 @@ int main(int argc, char** argv) {
         qr.Print("stable.rank.deficient");
     }
 
-    // The reservoir settings: the radius by the dense method (one block of 120) and by Arnoldi (800),
+    // The reservoir settings: the radius by the dense method (one block of 80) and by Arnoldi (800),
     // then scaled, leaky training and propagation.
-    for (int neurons : {120, 800}) {
+    for (int neurons : {80, 800}) {
         Randomize(7 + neurons);
         RegisterUsage(4, 1, 1, 1);
         AddNeuronsToNet(4, neurons, 1);
@@ -258,8 +259,35 @@ int main(int argc, char** argv) {
             PropagatePattern(4, 1, &inputs[p], 1, &out);
             settings.Add(out);
         }
-        settings.Print(neurons == 120 ? "settings.dense" : "settings.arnoldi");
+        settings.Print(neurons == 80 ? "settings.dense" : "settings.arnoldi");
         UnregisterUsage(4);
+    }
+    // The radius's other paths: one cycle, a ring whose chords crowd its circle (the dense fallback, and
+    // above 1,000 rows giving up), and a larger block with the doubled basis.
+    {
+        Fingerprint radii;
+        const auto add = [&](size_t n, const std::vector<MatrixEntry>& entries) {
+            const SpectralRadiusResult r = SpectralRadius(n, entries);
+            radii.Add(r.radius);
+            radii.Add(r.converged ? 1.0 : 0.0);
+        };
+        for (const uint32_t n : {5001u, 900u, 3000u}) {
+            std::vector<MatrixEntry> ring;
+            for (uint32_t i = 0; i < n; ++i)
+                ring.push_back({(i + 1) % n, i, n == 5001 ? 0.5 + 0.1 * (i % 7) : 0.9});
+            for (uint32_t c = 0; n != 5001 && c < 3; ++c)
+                ring.push_back({(c * (n / 3) + n / 3 + 1) % n, c * (n / 3), 0.5});
+            add(n, ring);
+        }
+        std::vector<MatrixEntry> sparse;
+        uint64_t state = 4;
+        for (uint32_t k = 0; k < 200000; ++k) {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            sparse.push_back(
+                {uint32_t(state >> 33) % 20000, k % 20000, double((state >> 17) % 65536) / 32767.5 - 1.0});
+        }
+        add(20000, sparse);
+        radii.Print("radius.paths");
     }
 
     // Sequences: marked training, a run and a closed loop; online learning; a file at exact digits.
