@@ -648,10 +648,10 @@ SpectralRadiusResult SpectralRadius(size_t n, const std::vector<MatrixEntry>& en
         result.upperBound = std::min(*std::max_element(rowSum.begin(), rowSum.end()),
                                      *std::max_element(columnSum.begin(), columnSum.end()));
     }
-    // Dense and Arnoldi blocks are scaled by a power of 2, so exactly: the largest entry below 1.
+    // Dense and Arnoldi blocks are scaled by a power of 2, so exactly: the largest entry below 1. By
+    // ldexp, not by a factor: 2^-exponent overflows when the largest entry is subnormal.
     int exponent = 0;
     std::frexp(largest, &exponent);
-    const double scale = std::ldexp(1.0, -exponent);
 
     std::vector<MatrixEntry> nonzero;
     nonzero.reserve(entries.size());
@@ -685,7 +685,7 @@ SpectralRadiusResult SpectralRadius(size_t n, const std::vector<MatrixEntry>& en
             std::vector<MatrixEntry>().swap(block);
             continue;
         }
-        for (MatrixEntry& e : block) e.value *= scale;
+        for (MatrixEntry& e : block) e.value = std::ldexp(e.value, -exponent);
         double scaled = 0.0;
         bool solved = false;
         if (order > options.denseLimit) {
@@ -704,7 +704,7 @@ SpectralRadiusResult SpectralRadius(size_t n, const std::vector<MatrixEntry>& en
             scaled = LargestModulus(values);
         }
         result.converged = result.converged && solved;
-        radius = std::max(radius, scaled / scale);
+        radius = std::max(radius, std::ldexp(scaled, exponent));
         std::vector<MatrixEntry>().swap(block);
     }
     result.radius = radius;

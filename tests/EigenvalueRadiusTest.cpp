@@ -74,6 +74,10 @@ TEST(SpectralRadius, KnownSpectra) {
     EXPECT_EQ(Radius(1, {{0, 0, 0.75}, {0, 0, 0.5}}), 1.25);
     // Badly scaled (balancing): a similarity diag(1e-8, 1) of [[1, -1], [1, 1]], eigenvalues 1 +- i.
     EXPECT_NEAR(Radius(2, FromDense({{1, -1e8}, {1e-8, 1}})), std::sqrt(2.0), 1e-14);
+    // Subnormal entries (a path of three, both ways): sqrt(2) times the entry, not NaN.
+    const double tiny = 1e-310;
+    EXPECT_NEAR(Radius(3, FromDense({{0, tiny, 0}, {tiny, 0, tiny}, {0, tiny, 0}})), std::sqrt(2.0) * tiny,
+                1e-12 * tiny);
     // Not finite.
     EXPECT_TRUE(std::isnan(Radius(2, {{0, 1, NAN}, {1, 0, 1}})));
     EXPECT_TRUE(std::isnan(Radius(2, {{0, 1, INFINITY}, {1, 0, 1}})));
