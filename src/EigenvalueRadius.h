@@ -32,12 +32,14 @@
 // modulus found is the largest Ritz value's, with no proof that no larger eigenvalue hides.
 // Time, on one core of a shared development machine (bench/README.md): reservoirs of up to 1,000 neurons
 // with 8 links each 3 to 8 ms, 10,000 neurons with 10 links 0.2 s, 100,000 neurons with 10 links each
-// (one block of 32,768) about 5 s; rings of 100,000 4 ms; a ring with chords of 20,000 gives up in 2 s.
+// (one block of 32,768) about 5 s on one core, 3.5 s on two; rings of 100,000 4 ms; a ring with chords of
+// 20,000 gives up in 2 s.
 //
-// Deterministic: no clocks, no threads, fixed start vectors, and the iteration's own arithmetic in plain
-// loops summed in an order fixed by the sizes (Eigen's vectorised reductions and eigenvectors, and the
-// runtime's complex division, round differently on the 32-bit target): the same entries give the same
-// bits, native or in the DLL.
+// Deterministic: no clocks, fixed start vectors, and the iteration's own arithmetic in plain loops summed
+// in an order fixed by the sizes (Eigen's vectorised reductions and eigenvectors, and the runtime's
+// complex division, round differently on the 32-bit target): the same entries give the same bits, native
+// or in the DLL, with any number of threads (the sparse products of blocks of 16,384 rows and more share
+// their rows between the worker pool's threads, each row summed by one of them as it would be alone).
 #pragma once
 
 #include <complex>
@@ -65,6 +67,7 @@ struct SpectralRadiusOptions {
     size_t maxRestarts = 100;
     size_t stallRestarts = 10;         // Arnoldi gives up after this many restarts without progress
     size_t denseFallbackLimit = 1000;  // an Arnoldi block this small that did not converge: solved dense
+    unsigned threads = 0;  // Arnoldi's sparse products, on blocks of 16,384 rows and more (0: all cores)
 };
 
 struct SpectralRadiusResult {

@@ -165,6 +165,20 @@ TEST(SpectralRadius, LargeSparse) {
     EXPECT_EQ(again.restarts, result.restarts);
 }
 
+// A block large enough for its sparse products to share rows between threads: the same bits with one
+// thread and with three.
+TEST(SpectralRadius, ThreadsChangeNoBit) {
+    const size_t n = 17000;
+    const std::vector<MatrixEntry> entries = RandomSparse(n, 4 * n, 9);
+    SpectralRadiusOptions one, three;
+    one.threads = 1;
+    three.threads = 3;
+    const SpectralRadiusResult a = SpectralRadius(n, entries, one), b = SpectralRadius(n, entries, three);
+    EXPECT_TRUE(a.converged);
+    EXPECT_EQ(std::memcmp(&a.radius, &b.radius, sizeof(double)), 0);
+    EXPECT_EQ(a.restarts, b.restarts);
+}
+
 TEST(SpectralRadius, DenseResultsRepeatBitForBit) {
     const std::vector<MatrixEntry> entries = RandomSparse(200, 2000, 3);
     const double a = Radius(200, entries), b = Radius(200, entries);
