@@ -70,8 +70,6 @@ public:
     size_t Size() const { return m_Size; }
     double Forgetting() const { return m_Forgetting; }
     double Regularization() const { return m_Regularization; }
-    // rho above: the weight of the regularisation row after each step (0 without forgetting).
-    double RefreshWeight() const { return m_Refresh * m_Refresh; }
 
     // P = L L^T, m x m (built on request: O(m^3)).
     Matrix Covariance() const;
