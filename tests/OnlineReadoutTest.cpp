@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "src/OnlineReadout.h"
+#include "tests/support/EigenQrSolver.h"
 #include "tests/support/ReferenceOnlineReadout.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
@@ -250,22 +250,19 @@ TEST(OnlineReadoutAgreement, NoForgettingIsBatchRidgeTowardTheStart) {
         const Matrix truth = source.Rows(outputs, m), start = source.Rows(outputs, m);
         OnlineReadout readout(n, true, outputs, 1.0, delta);
         ASSERT_TRUE(readout.Start(start));
-        Eigen::MatrixXd a = Eigen::MatrixXd::Zero(steps + m, m), b(steps + m, outputs);
+        Matrix a(steps + m, Vector(m, 0.0)), b(steps + m, Vector(outputs, 0.0));
         for (int t = 0; t < steps; ++t) {
             const Vector x = source.Values(n), y = Targets(truth, x, true, source, 0.2);
             ASSERT_TRUE(readout.Update(x.data(), y.data()));
-            for (size_t i = 0; i < n; ++i) a(t, i) = x[i];
-            a(t, n) = 1.0;
-            for (size_t o = 0; o < outputs; ++o) b(t, o) = y[o];
+            std::copy(x.begin(), x.end(), a[t].begin());
+            a[t][n] = 1.0;
+            b[t] = y;
         }
         for (size_t i = 0; i < m; ++i) {
-            a(steps + i, i) = std::sqrt(delta);
-            for (size_t o = 0; o < outputs; ++o) b(steps + i, o) = std::sqrt(delta) * start[o][i];
+            a[steps + i][i] = std::sqrt(delta);
+            for (size_t o = 0; o < outputs; ++o) b[steps + i][o] = std::sqrt(delta) * start[o][i];
         }
-        const Eigen::MatrixXd w = a.colPivHouseholderQr().solve(b);
-        Matrix expected(outputs, Vector(m));
-        for (size_t o = 0; o < outputs; ++o)
-            for (size_t i = 0; i < m; ++i) expected[o][i] = w(i, o);
+        const Matrix expected = test::DirectLeastSquares(a, b);
         EXPECT_LT(RelativeError(readout.Weights(), expected), 1e-8);
     }
 }

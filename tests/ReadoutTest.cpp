@@ -2,7 +2,7 @@
 // state control and joint training.
 #include <gtest/gtest.h>
 
-#include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -11,6 +11,7 @@
 #include "src/NetManager.h"
 #include "src/Solver/QrSolver.h"
 #include "src/Solver/Solver.h"
+#include "tests/support/EigenQrSolver.h"
 #include "tests/support/FailingAlloc.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
@@ -343,44 +344,40 @@ TEST_F(Readout, TrainingOutOfMemoryKeepsTheReadout) {
 // Random rows, the targets a noisy linear function of them.
 struct Problem {
     size_t rows, values;
-    Eigen::MatrixXd x;
-    Eigen::MatrixXd y;
-    Problem(size_t r, size_t v, size_t targets, unsigned seed) : rows(r), values(v), x(r, v), y(r, targets) {
+    Matrix x, y;
+    Problem(size_t r, size_t v, size_t targets, unsigned seed)
+        : rows(r), values(v), x(r, Vector(v)), y(r, Vector(targets)) {
         uint64_t state = seed;
         auto next = [&] {
             state = state * 6364136223846793005ull + 1442695040888963407ull;
             return double(state >> 11) / double(uint64_t{1} << 53) - 0.5;
         };
         for (size_t i = 0; i < r; ++i)
-            for (size_t j = 0; j < v; ++j) x(i, j) = next();
+            for (size_t j = 0; j < v; ++j) x[i][j] = next();
         for (size_t i = 0; i < r; ++i)
             for (size_t t = 0; t < targets; ++t) {
                 double sum = 0.3 * t + 0.01 * next();
-                for (size_t j = 0; j < v; ++j) sum += x(i, j) * (0.5 + j + t);
-                y(i, t) = sum;
+                for (size_t j = 0; j < v; ++j) sum += x[i][j] * (0.5 + j + t);
+                y[i][t] = sum;
             }
     }
     Matrix Stream(bool threshold, double ridge, size_t chunk) const {
-        QrSolver solver(values, threshold, size_t(y.cols()));
+        QrSolver solver(values, threshold, y[0].size());
         if (chunk) solver.SetChunkRows(chunk);
-        std::vector<double> row(values), targets(size_t(y.cols()));
-        for (size_t i = 0; i < rows; ++i) {
-            for (size_t j = 0; j < values; ++j) row[j] = x(i, j);
-            for (size_t t = 0; t < targets.size(); ++t) targets[t] = y(i, t);
-            solver.AddRow(row.data(), targets.data());
-        }
+        for (size_t i = 0; i < rows; ++i) solver.AddRow(x[i].data(), y[i].data());
         return solver.Solve(ridge);
     }
     // All rows at once, ridge rows appended, solved by a pivoted QR.
-    Eigen::MatrixXd Direct(bool threshold, double ridge) const {
-        const Eigen::Index f = Eigen::Index(values) + (threshold ? 1 : 0), n = Eigen::Index(values);
-        Eigen::MatrixXd a = Eigen::MatrixXd::Zero(Eigen::Index(rows) + n, f);
-        Eigen::MatrixXd b = Eigen::MatrixXd::Zero(Eigen::Index(rows) + n, y.cols());
-        a.topLeftCorner(Eigen::Index(rows), n) = x;
-        if (threshold) a.block(0, n, Eigen::Index(rows), 1).setOnes();
-        b.topRows(Eigen::Index(rows)) = y;
-        for (Eigen::Index j = 0; j < n; ++j) a(Eigen::Index(rows) + j, j) = std::sqrt(ridge);
-        return a.colPivHouseholderQr().solve(b);
+    Matrix Direct(bool threshold, double ridge) const {
+        const size_t f = values + (threshold ? 1 : 0);
+        Matrix a(rows + values, Vector(f, 0.0)), b(rows + values, Vector(y[0].size(), 0.0));
+        for (size_t i = 0; i < rows; ++i) {
+            std::copy(x[i].begin(), x[i].end(), a[i].begin());
+            if (threshold) a[i][values] = 1.0;
+            b[i] = y[i];
+        }
+        for (size_t j = 0; j < values; ++j) a[rows + j][j] = std::sqrt(ridge);
+        return test::DirectLeastSquares(a, b);
     }
 };
 
@@ -388,14 +385,14 @@ TEST(QrSolverTest, StreamingGivesTheDirectLeastSquaresSolution) {
     const Problem problem(300, 12, 2, 5);
     for (bool threshold : {true, false}) {
         for (double ridge : {0.0, 0.5}) {
-            const Eigen::MatrixXd direct = problem.Direct(threshold, ridge);
+            const Matrix direct = problem.Direct(threshold, ridge);
             for (size_t chunk : {size_t{0}, size_t{1}, size_t{7}, size_t{1000}}) {
                 const Matrix w = problem.Stream(threshold, ridge, chunk);
                 ASSERT_EQ(w.size(), 2u);
                 ASSERT_EQ(w[0].size(), threshold ? 13u : 12u);
                 for (size_t t = 0; t < 2; ++t)
                     for (size_t j = 0; j < w[t].size(); ++j)
-                        EXPECT_NEAR(w[t][j], direct(Eigen::Index(j), Eigen::Index(t)), 1e-11)
+                        EXPECT_NEAR(w[t][j], direct[t][j], 1e-11)
                             << threshold << " ridge " << ridge << " chunk " << chunk;
                 EXPECT_TRUE(SameBits(w, problem.Stream(threshold, ridge, chunk))) << "same bits on every run";
             }
