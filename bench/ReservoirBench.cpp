@@ -7,6 +7,7 @@
 
 #include <random>
 
+#include "src/Activations.h"
 #include "src/Random.h"
 #include "src/Reservoire.h"
 #include "src/kernels/Cpu.h"

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -338,6 +339,28 @@ bool ReplaceFileContents(const std::string& path, const std::string& contents) {
     return true;
 }
 
+#endif
+
+#ifdef _WIN32
+// The runtime's from_chars rounds a few long decimal texts to a neighbour of the nearest double (e.g.
+// 2.025891945643197e+29); the C runtime's strtod here is gdtoa's, correctly rounded. It reads the
+// text the grammar accepted, its decimal point as the locale has it.
+void CorrectlyRounded(const char* p, const char* end, double& value) {
+    char text[512];
+    const size_t length = static_cast<size_t>(end - p);
+    if (length >= sizeof text) return;  // longer texts only carry more zeros or digits past any double's
+    std::memcpy(text, p, length);
+    text[length] = '\0';
+    char* stop = nullptr;
+    double parsed = std::strtod(text, &stop);
+    if (stop != text + length) {
+        const char point = *std::localeconv()->decimal_point;
+        for (size_t i = 0; i < length; ++i)
+            if (text[i] == '.') text[i] = point;
+        parsed = std::strtod(text, &stop);
+    }
+    if (stop == text + length) value = parsed;
+}
 #endif
 
 }  // namespace rcnet::platform

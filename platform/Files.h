@@ -24,4 +24,19 @@ std::FILE* OpenForReading(const std::string& path, uint64_t& size);
 // rewritten in place, as writing to it would: it stays its owner's, but that is not failure-proof.
 bool ReplaceFileContents(const std::string& path, const std::string& contents);
 
+// The text files' line ends.
+#ifdef _WIN32
+inline constexpr char kLineEnd[] = "\r\n";
+#else
+inline constexpr char kLineEnd[] = "\n";
+#endif
+
+// Puts value, read by std::from_chars from the text [p, end), right where the runtime's conversion rounds
+// it to a neighbour of the nearest double; elsewhere it is already right.
+#ifdef _WIN32
+void CorrectlyRounded(const char* p, const char* end, double& value);
+#else
+inline void CorrectlyRounded(const char*, const char*, double&) {}
+#endif
+
 }  // namespace rcnet::platform

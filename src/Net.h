@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "src/FileOps.h"
+#include "src/FileOpsFwd.h"
 #include "src/OnlineReadout.h"
 #include "src/ReadoutSettings.h"
 #include "src/Reservoire.h"

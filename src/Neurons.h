@@ -1,5 +1,5 @@
-// Reservoir neurons: four activation functions as stateless policy classes, the neuron classes, the
-// factory that makes a neuron from a type number, and forward and back links.
+// Reservoir neurons: the neuron classes, the factory that makes a neuron from a type number (its
+// activation functions are in src/Activations.h), and forward and back links.
 //
 // A link is stored twice, in the source's outgoing map and the target's incoming map, keyed by the other
 // neuron's Connector. A Connector is a small handle that never owns its neuron, so neurons that link to
@@ -13,7 +13,6 @@
 #include <memory>
 
 #include "src/Report.h"
-#include "src/kernels/Exp.h"
 
 namespace rcnet {
 
@@ -24,79 +23,6 @@ enum ENeuronType : int32_t {
     ETYPE_RSDN = 2,
     ETYPE_LINEAR = 3,
 };
-
-// 1 - 1 / (e^x + 1), saturated outside [-20, 20]. What follows the exponential is written over any value
-// type: the step's vector lanes (src/kernels/StepKernels.h) run these formulas too.
-struct SigmoidFunction {
-    static constexpr double kBound = 20, kBelow = 0, kAbove = 1;  // Value below -kBound, above kBound
-    template <typename T>
-    RCNET_INLINE static T OfExp(const T& e) {
-        return 1.0 - 1.0 / (e + 1.0);
-    }
-    static double Value(double x) {
-        if (x > kBound) return kAbove;
-        if (x < -kBound) return kBelow;
-        return OfExp(Exp(x));
-    }
-    static double Derivative(double x) {
-        if (x > 20 || x < -20) return 0;
-        const double d = Exp(x) + 1;
-        return (d - 1) / (d * d);
-    }
-};
-
-// (e^x - 1) / (e^x + 1), saturated outside [-20, 20].
-struct BiSigmoidFunction {
-    static constexpr double kBound = 20, kBelow = -1, kAbove = 1;
-    template <typename T>
-    RCNET_INLINE static T OfExp(const T& e) {
-        return (e - 1.0) / (e + 1.0);
-    }
-    static double Value(double x) {
-        if (x > kBound) return kAbove;
-        if (x < -kBound) return kBelow;
-        return OfExp(Exp(x));
-    }
-    static double Derivative(double x) {
-        if (x > 20 || x < -20) return 0;
-        const double d = Exp(x) + 1;
-        return 2 * (d - 1) / (d * d);
-    }
-};
-
-// An odd, unbounded function that grows like the square root of |x|. P: a pack of src/kernels/Vec.h.
-struct RSDNFunction {
-    template <typename P>
-    RCNET_INLINE static typename P::V ValueOf(const typename P::V& x) {
-        const typename P::V a = 5.0 * x;
-        return a / (5.0 * P::Sqrt(P::Abs(a)) + 5.0);
-    }
-    static double Value(double x) { return ValueOf<kernels::Scalar<>>(x); }
-    static double Derivative(double x) {
-        const double s = std::sqrt(std::fabs(5 * x));
-        return (s + 2) / (2 * (s + 1) * (s + 1));
-    }
-};
-
-struct LinearFunction {
-    static double Value(double x) { return x; }
-    static double Derivative(double) { return 1; }
-};
-
-// The activation of a type number without a virtual call; the step's hot loop uses it. Any type other
-// than 0..3 never reaches here (the factory refuses it).
-inline double ActivationValue(int32_t type, double x) {
-    switch (type) {
-        case ETYPE_SIGMOID:
-            return SigmoidFunction::Value(x);
-        case ETYPE_BISIGMOID:
-            return BiSigmoidFunction::Value(x);
-        case ETYPE_RSDN:
-            return RSDNFunction::Value(x);
-        default:
-            return LinearFunction::Value(x);
-    }
-}
 
 class IFunction {
 public:
@@ -185,54 +111,20 @@ inline bool ConnectorOrder::operator()(const ConnectorRef& a, const ConnectorRef
     return std::less<const Connector*>()(a.get(), b.get());
 }
 
-template <typename F, int32_t N>
-class FunctionalNeuron final : public NeuronBase {
-public:
-    explicit FunctionalNeuron(uint32_t id) : NeuronBase(id) {}
-    ~FunctionalNeuron() = default;
-    int32_t GetType() const override { return N; }
-    double Value(double x) const override { return F::Value(x); }
-    double Derivative(double x) const override { return F::Derivative(x); }
-};
-
 using NeuronRef = std::shared_ptr<NeuronBase>;
 
 namespace neurons {
-constexpr char kReportSource[] = "Neurons";
-
 inline bool IsNeuronType(int32_t type) {
     return type >= ETYPE_SIGMOID && type <= ETYPE_LINEAR;
 }
 
 // A new neuron of the given type with the given id, or an empty reference (after the report "false")
 // for a type number outside 0..3. The id counter is not touched.
-inline NeuronRef CreateNeuron(int32_t type, uint32_t id) {
-    switch (type) {
-        case ETYPE_SIGMOID:
-            return std::make_shared<FunctionalNeuron<SigmoidFunction, ETYPE_SIGMOID>>(id);
-        case ETYPE_BISIGMOID:
-            return std::make_shared<FunctionalNeuron<BiSigmoidFunction, ETYPE_BISIGMOID>>(id);
-        case ETYPE_RSDN:
-            return std::make_shared<FunctionalNeuron<RSDNFunction, ETYPE_RSDN>>(id);
-        case ETYPE_LINEAR:
-            return std::make_shared<FunctionalNeuron<LinearFunction, ETYPE_LINEAR>>(id);
-        default:
-            break;
-    }
-    RC_REQUIRE(false, nullptr);
-    return nullptr;
-}
+NeuronRef CreateNeuron(int32_t type, uint32_t id);
 
 // The same with the next fresh id. No id is used up for a refused type; when no fresh id is left it
 // reports and makes nothing.
-inline NeuronRef CreateNeuron(int32_t type) {
-    uint32_t id = 0;
-    if (IsNeuronType(type) && !NeuronBase::TakeIds(1, id)) {
-        ReportFailure("fresh neuron ids left", kReportSource, __LINE__);
-        return nullptr;
-    }
-    return CreateNeuron(type, id);
-}
+NeuronRef CreateNeuron(int32_t type);
 
 inline bool AddLink(NeuronBase& source, NeuronBase& target, double weight, LinkMap NeuronBase::*outgoing,
                     LinkMap NeuronBase::*incoming) {

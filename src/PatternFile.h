@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "src/FileOps.h"
+#include "src/FileOpsFwd.h"
 #include "src/Types.h"
 #include "src/VectorList.h"
 

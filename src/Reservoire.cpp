@@ -5,6 +5,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "src/Activations.h"
 #include "src/Random.h"
 #include "src/Report.h"
 #include "src/VectorList.h"

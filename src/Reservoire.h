@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "src/EigenvalueRadius.h"
-#include "src/FileOps.h"
+#include "src/FileOpsFwd.h"
 #include "src/Neurons.h"
 #include "src/StepPlan.h"
 #include "src/Types.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "src/FileOps.h"
 #include "src/Reservoire.h"
 
 namespace rcnet {

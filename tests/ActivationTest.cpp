@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "src/Neurons.h"
+#include "src/Activations.h"
 #include "src/kernels/Kernels.h"
 #include "tests/support/Levels.h"
 

@@ -18,6 +18,7 @@
 
 #include "include/rcnet.h"
 #include "include/rcnet_inspect.h"
+#include "src/FileOps.h"
 #include "src/NetManager.h"
 #include "tests/support/FileFaults.h"
 #include "tests/support/Lines.h"

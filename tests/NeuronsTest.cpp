@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "src/Neurons.h"
+#include "src/Activations.h"
 #include "tests/support/ReportCapture.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "include/rcnet.h"
+#include "src/FileOps.h"
 #include "src/Net.h"
 #include "src/NetManager.h"
 #include "src/PatternFile.h"

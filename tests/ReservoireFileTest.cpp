@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "src/FileOps.h"
 #include "src/Random.h"
 #include "src/Reservoire.h"
 #include "tests/support/Lines.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "include/rcnet.h"
+#include "src/Activations.h"
 #include "src/NetManager.h"
 #include "src/Random.h"
 #include "src/Reservoire.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "include/rcnet.h"
+#include "src/FileOps.h"
 #include "src/PatternFile.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"

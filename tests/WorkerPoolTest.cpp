@@ -94,7 +94,7 @@ TEST(WorkerPool, EndOfCallLeavesNoWorkerWhereThreadsEndWithTheCall) {
     const unsigned before = pool::LiveWorkers();
     pool::EndOfCall();
 #ifdef _WIN32
-    EXPECT_EQ(pool::LiveWorkers(), 0u);
+    EXPECT_EQ(pool::LiveWorkers(), 0u) << "there were " << before;
 #else
     EXPECT_EQ(pool::LiveWorkers(), before) << "elsewhere they live until the library goes";
 #endif

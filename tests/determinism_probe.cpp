@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "include/rcnet.h"
+#include "src/Activations.h"
 #include "src/EigenvalueRadius.h"
 #include "src/NetManager.h"
-#include "src/Neurons.h"
 #include "src/Solver/QrSolver.h"
 #include "src/kernels/Exp.h"
 

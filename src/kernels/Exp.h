@@ -13,6 +13,8 @@
 #include "src/kernels/Fma.h"
 #include "src/kernels/Vec.h"
 
+RCNET_VECTOR_CODE_BEGIN
+
 namespace rcnet {
 namespace exp_detail {
 
@@ -128,3 +130,5 @@ inline double ExpPortable(double x) {
 double Exp(double x);
 
 }  // namespace rcnet
+
+RCNET_VECTOR_CODE_END

@@ -10,6 +10,8 @@
 
 #include "src/kernels/Vec.h"
 
+RCNET_VECTOR_CODE_BEGIN
+
 namespace rcnet {
 namespace fma_detail {
 
@@ -130,3 +132,5 @@ struct EmulatedFma : P {
 }  // namespace kernels
 
 }  // namespace rcnet
+
+RCNET_VECTOR_CODE_END

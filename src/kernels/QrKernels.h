@@ -8,6 +8,8 @@
 #include "src/kernels/Kernels.h"
 #include "src/kernels/Vec.h"
 
+RCNET_VECTOR_CODE_BEGIN
+
 namespace rcnet::kernels {
 
 // I - tau u u^T with u = (1, u[0], .., u[count - 1]): head is the row where u is 1, rows[i] the row of
@@ -179,3 +181,5 @@ inline void Fold(const FoldBlock& b, size_t begin, size_t end) {
 }
 
 }  // namespace rcnet::kernels
+
+RCNET_VECTOR_CODE_END

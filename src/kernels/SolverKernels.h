@@ -11,6 +11,8 @@
 #include "src/kernels/Kernels.h"
 #include "src/kernels/Vec.h"
 
+RCNET_VECTOR_CODE_BEGIN
+
 namespace rcnet::kernels {
 
 // ---- the fold's tiles
@@ -289,3 +291,5 @@ inline void ApplyPivots(double* const* rows, size_t rowCount, const double* fact
 }
 
 }  // namespace rcnet::kernels
+
+RCNET_VECTOR_CODE_END

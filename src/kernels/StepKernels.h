@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "src/Neurons.h"
+#include "src/Activations.h"
 #include "src/kernels/Exp.h"
 #include "src/kernels/Vec.h"
+
+RCNET_VECTOR_CODE_BEGIN
 
 namespace rcnet::kernels {
 
@@ -167,3 +169,5 @@ RCNET_INLINE void Activate(const int32_t* types, const double* in, double* out, 
 }
 
 }  // namespace rcnet::kernels
+
+RCNET_VECTOR_CODE_END

@@ -47,8 +47,12 @@
 // Vectors go into functions by const reference and come out by value, as in Eigen's packet functions:
 // GCC notes how a 32- or 64-byte vector parameter is passed, and warns that a wide vector's return
 // convention depends on the instruction set, even for functions that are always inlined. No call with
-// a vector ever crosses a compiled function boundary here, so the return warning is off from here on.
-#pragma GCC diagnostic ignored "-Wpsabi"
+// a vector ever crosses a compiled function boundary here, so the warning is off around the kernel
+// headers' functions (the pair below), and only there.
+#define RCNET_VECTOR_CODE_BEGIN _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wpsabi\"")
+#define RCNET_VECTOR_CODE_END _Pragma("GCC diagnostic pop")
+
+RCNET_VECTOR_CODE_BEGIN
 
 namespace rcnet {
 struct PortableFma;  // src/kernels/Fma.h
@@ -359,3 +363,5 @@ struct Avx512 : Lanewise<8> {
 #endif
 
 }  // namespace rcnet::kernels
+
+RCNET_VECTOR_CODE_END

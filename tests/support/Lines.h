@@ -4,13 +4,13 @@
 #include <initializer_list>
 #include <string>
 
-#include "src/FileOps.h"
+#include "platform/Files.h"
 
 namespace rcnet::test {
 
 inline std::string Lines(std::initializer_list<const char*> lines) {
     std::string text;
-    for (const char* line : lines) text += std::string(line) + kLineEnd;
+    for (const char* line : lines) text += std::string(line) + platform::kLineEnd;
     return text;
 }
 
