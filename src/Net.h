@@ -124,8 +124,6 @@ public:
     void SetLearnChunkSize(size_t patterns) { m_LearnChunk = patterns ? patterns : 1; }
 
 private:
-    friend struct NetTestAccess;
-
     bool PatternFits(VectorList::View input, VectorList::View output) const;
     // Makes room for count patterns of the network's sizes in both lists.
     void ReservePatterns(size_t count);

@@ -100,7 +100,6 @@ protected:
     ~NeuronBase() { m_Connector.reset(); }
 
 private:
-    friend struct NeuronIdsTestAccess;
     static inline std::atomic<uint32_t> s_LastNeuronId{0};
 };
 

@@ -77,8 +77,6 @@ public:
     uint64_t StepCount() const { return m_StepCount; }
 
 private:
-    friend struct ReservoireTestAccess;
-
     void AddRandomLinks(uint32_t count, bool back);
     uint64_t FreeLinkPairs(bool back) const;
     // Before the neurons or links change: the values go back into the neurons and the plan is dropped.

@@ -8,15 +8,9 @@
 #include "include/rcnet.h"
 #include "include/rcnet_inspect.h"
 #include "src/NetManager.h"
+#include "tests/support/Internals.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/TempDir.h"
-
-namespace rcnet {
-// Puts the process's id counter back after a test that used up the ids.
-struct NeuronIdsTestAccess {
-    static void SetLast(uint32_t id) { NeuronBase::s_LastNeuronId.store(id); }
-};
-}  // namespace rcnet
 
 namespace {
 
@@ -31,7 +25,7 @@ protected:
     void SetUp() override { m_Saved = NeuronBase::LastNeuronId(); }
     void TearDown() override {
         for (int id : {71, 72, 73}) UnregisterUsage(id);
-        NeuronIdsTestAccess::SetLast(m_Saved);
+        rcnet::test::SetLastNeuronId(m_Saved);
     }
 
     static std::set<uint32_t> Ids(int id) {
@@ -98,7 +92,7 @@ TEST_F(NeuronIds, AnAcceptedLoadMovesTheCounterPastItsIds) {
 }
 
 TEST_F(NeuronIds, OnceTheProcessIdsRunOutANetworkTakesIdsItDoesNotHold) {
-    NeuronIdsTestAccess::SetLast(UINT32_MAX - 4);
+    rcnet::test::SetLastNeuronId(UINT32_MAX - 4);
     ASSERT_EQ(RegisterUsage(71, 1, 1, 0), 1);
     ASSERT_EQ(AddNeuronsToNet(71, 2, 1), 1);
     EXPECT_EQ(Ids(71), (std::set<uint32_t>{UINT32_MAX - 3, UINT32_MAX - 2}));

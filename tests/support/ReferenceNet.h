@@ -4,6 +4,7 @@
 #pragma once
 
 #include "src/Net.h"
+#include "tests/support/Internals.h"
 #include "tests/support/ReferenceSolvers.h"
 #include "tests/support/ReservoireTestAccess.h"
 
@@ -11,8 +12,8 @@ namespace rcnet {
 
 struct NetTestAccess {
     static void SetSizes(Net& net, uint32_t in, uint32_t out) {
-        net.m_InputSize = in;
-        net.m_OutputSize = out;
+        net.*MemberOf(test::NetInputSizeTag{}) = in;
+        net.*MemberOf(test::NetOutputSizeTag{}) = out;
     }
 
     static Matrix ReferenceLearn(Net& net) {
@@ -22,9 +23,9 @@ struct NetTestAccess {
         for (uint32_t c = 0; c < net.OutputSize(); ++c) {
             std::vector<std::pair<Vector, double>> rows;
             for (size_t p = 0; p < net.PatternCount(); ++p) {
-                r.SetInputs(net.StoredInputs()[p].ToVector());
+                r.SetInputs(test::StoredInputs(net)[p].ToVector());
                 ReservoireTestAccess::ReferenceStep(r);
-                rows.emplace_back(r.GetState(), net.StoredOutputs()[p][c]);
+                rows.emplace_back(r.GetState(), test::StoredOutputs(net)[p][c]);
             }
             if (net.UseThreshold()) {
                 test::ReferenceSolver solver(n);
@@ -38,7 +39,7 @@ struct NetTestAccess {
                 weights.push_back(solver.Solve());
             }
         }
-        net.m_OutputWeights = weights;
+        (net.*MemberOf(test::NetOutputWeightsTag{})) = weights;
         return weights;
     }
 
@@ -56,7 +57,7 @@ struct NetTestAccess {
                     ? ReferenceSolve<test::ReferenceSolver>(net, states, washout, c, ridge)
                     : ReferenceSolve<test::ReferenceNoThresholdSolver>(net, states, washout, c, ridge);
         }
-        net.m_OutputWeights = weights;
+        (net.*MemberOf(test::NetOutputWeightsTag{})) = weights;
         return weights;
     }
 
@@ -65,7 +66,7 @@ struct NetTestAccess {
         Reservoire& r = net.Reservoir();
         std::vector<Vector> states;
         for (size_t p = 0; p < net.PatternCount(); ++p) {
-            r.SetInputs(net.StoredInputs()[p].ToVector());
+            r.SetInputs(test::StoredInputs(net)[p].ToVector());
             ReservoireTestAccess::ReferenceStep(r);
             if (p >= washout) states.push_back(r.GetState());
         }
@@ -78,7 +79,8 @@ struct NetTestAccess {
         const int n = static_cast<int>(net.Reservoir().NeuronCount());
         PlainSolver solver(n);
         for (size_t i = 0; i < states.size(); ++i)
-            if (states[i].size() == size_t(n)) solver.AddRow(states[i], net.StoredOutputs()[washout + i][c]);
+            if (states[i].size() == size_t(n))
+                solver.AddRow(states[i], test::StoredOutputs(net)[washout + i][c]);
         if (ridge != 0)
             for (int j = 0; j < n; ++j) solver.m[j][j] += ridge;
         return solver.Solve();
@@ -92,8 +94,10 @@ struct NetTestAccess {
         const size_t n = r.NeuronCount();
         Vector result(net.OutputSize(), 0.0);
         for (uint32_t i = 0; i < net.OutputSize(); ++i) {
-            for (size_t j = 0; j < n; ++j) result[i] = s[j] * net.m_OutputWeights[i][j] + result[i];
-            if (net.UseThreshold()) result[i] = net.m_OutputWeights[i][n] + result[i];
+            for (size_t j = 0; j < n; ++j)
+                result[i] = s[j] * (net.*MemberOf(test::NetOutputWeightsTag{}))[i][j] + result[i];
+            if (net.UseThreshold())
+                result[i] = (net.*MemberOf(test::NetOutputWeightsTag{}))[i][n] + result[i];
         }
         return result;
     }
