@@ -13,6 +13,7 @@
 #include "tests/support/EigenQrSolver.h"
 #include "tests/support/ReferenceOnlineReadout.h"
 #include "tests/support/ReportCapture.h"
+#include "tests/support/Sanitizers.h"
 #include "tests/support/SameBits.h"
 
 namespace {
@@ -317,7 +318,8 @@ struct DriftResult {
 // 5,000 steps. Under forgetting 0.999 a stretch leaves the unexcited directions e^-10 of their weight: the
 // exact problem's condition reaches about 1e7.
 DriftResult Drift(double forgetting) {
-    const size_t n = 12, outputs = 2, steps = 1000000;
+    // Two of the 100,000-step cycles under a sanitizer, ten in the plain build.
+    const size_t n = 12, outputs = 2, steps = test::kUnderSanitizer ? 200000 : 1000000;
     const double delta = 1e-2;
     Source source(7);
     const Matrix truth = source.Rows(outputs, n + 1);

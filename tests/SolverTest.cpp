@@ -12,6 +12,7 @@
 #include "tests/support/Levels.h"
 #include "tests/support/ReferenceSolvers.h"
 #include "tests/support/ReportCapture.h"
+#include "tests/support/Sanitizers.h"
 #include "tests/support/SameBits.h"
 
 namespace {
@@ -317,7 +318,9 @@ void ExpectSameAsReference(const Problem& problem, unsigned threads, const char*
 TEST(SolverFastPaths, BitIdenticalToThePlainSteps) {
     ReportCapture quiet;
     std::mt19937_64 rng(2026);
+    // 129 already takes the threaded fold; 300 only in the plain build.
     for (int n : {1, 2, 7, 33, 64, 129, 300}) {
+        if (n == 300 && test::kUnderSanitizer) continue;
         for (int variant = 0; variant < 5; ++variant) {
             const int patterns = variant == 0 ? n / 2 + 1 : 2 * n + 5;
             const Problem problem = RandomProblem(rng, n, patterns, variant == 3, variant == 4);
