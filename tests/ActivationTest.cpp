@@ -9,17 +9,13 @@
 #include "src/Activations.h"
 #include "src/kernels/Kernels.h"
 #include "tests/support/Levels.h"
+#include "tests/support/SameBits.h"
 
 namespace {
 
 using namespace rcnet;
+using rcnet::test::Bits;
 using rcnet::test::ForEachLevel;
-
-uint64_t Bits(double x) {
-    uint64_t u;
-    std::memcpy(&u, &x, sizeof u);
-    return u;
-}
 
 // Arguments from every region the functions treat differently: the saturation bounds, Exp()'s main
 // range and its edges (2^-54, 512), zeros, subnormals, infinities, NaNs, and random bit patterns.

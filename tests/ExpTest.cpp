@@ -3,12 +3,12 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <random>
 
 #include "src/kernels/Exp.h"
 #include "src/kernels/Fma.h"
 #include "src/kernels/Vec.h"
+#include "tests/support/SameBits.h"
 
 #if defined(__GLIBC__) && defined(__x86_64__)
 #include <quadmath.h>
@@ -17,11 +17,7 @@
 
 namespace {
 
-[[maybe_unused]] uint64_t Bits(double x) {
-    uint64_t u;
-    std::memcpy(&u, &x, sizeof u);
-    return u;
-}
+using rcnet::test::Bits;
 
 // Operands shaped like those of the exponential and of general use: mixed magnitudes, and sums that
 // cancel almost completely (where a double rounding shows).

@@ -12,10 +12,12 @@
 #include "src/FileOps.h"
 #include "tests/support/Lines.h"
 #include "tests/support/ReportCapture.h"
+#include "tests/support/SameBits.h"
 
 namespace {
 
 using namespace rcnet;
+using rcnet::test::Bits;
 using rcnet::test::Lines;
 using rcnet::test::ReportCapture;
 
@@ -244,16 +246,6 @@ TEST(FileOps, ReadsFilesAcrossBufferBoundaries) {
         EXPECT_EQ(FormatDouble(read[i][0]), FormatDouble(i * 1.000001 + 0.5));
 }
 
-}  // namespace
-
-namespace {
-
-uint64_t BitsOf(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return bits;
-}
-
 // At kExactDigits every double comes back with its bits, NaN payloads and signs, subnormals, both
 // zeros and the extremes included; at 7 to 17 digits the value to that many digits.
 TEST(FileOps, ExactDigitsRoundTripEveryDouble) {
@@ -287,7 +279,7 @@ TEST(FileOps, ExactDigitsRoundTripEveryDouble) {
     for (uint64_t bits : patterns) {
         double read = 0;
         ASSERT_TRUE(in.Double(read)) << std::hex << bits << ": " << in.Stop().reason;
-        ASSERT_EQ(BitsOf(read), bits) << std::hex << bits;
+        ASSERT_EQ(Bits(read), bits) << std::hex << bits;
     }
     // Digits between the file's 6 and 17: the value to that many significant digits, exponents padded.
     EXPECT_EQ(FormatDouble(0.1, 17), "0.10000000000000001");

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "include/rcnet.h"
+#include "tests/support/FileError.h"
+#include "tests/support/NetFixtures.h"
 #include "tests/support/SameBits.h"
 #include "tests/support/SignalNet.h"
 #include "tests/support/TempDir.h"
@@ -14,15 +16,16 @@
 namespace {
 
 using rcnet::test::BuildSignalNet;
+using rcnet::test::LastFileError;
 using rcnet::test::NetOf;
 using rcnet::test::SameBits;
 
-class Inquiry : public testing::Test {
+class Inquiry : public rcnet::test::NetIdsTest<7400, 5> {
 protected:
     void SetUp() override { SetReportEcho(0); }
     void TearDown() override {
         SetReportEcho(1);
-        for (int id = 7400; id < 7405; ++id) UnregisterUsage(id);
+        NetIdsTest::TearDown();
     }
 };
 
@@ -129,16 +132,6 @@ TEST_F(Inquiry, SizesNeuronsReadoutAndLeakRate) {
     EXPECT_EQ(rate, 0.25);
     EXPECT_EQ(GetNetLeakRate(7403, nullptr), 0);
     EXPECT_EQ(GetNetSizes(7499, &in, &out, &threshold), 0);
-}
-
-}  // namespace
-
-namespace {
-
-std::string LastFileError() {
-    std::vector<char> buffer(20000);
-    EXPECT_EQ(GetLastFileError(buffer.data(), static_cast<int>(buffer.size())), 1);
-    return buffer.data();
 }
 
 TEST_F(Inquiry, FileErrorsSayWhereAndWhy) {

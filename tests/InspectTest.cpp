@@ -11,6 +11,7 @@
 #include "include/rcnet_inspect.h"
 #include "src/FileOps.h"
 #include "tests/support/ReportCapture.h"
+#include "tests/support/SignalNet.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -20,14 +21,9 @@ using rcnet::test::ReportCapture;
 using rcnet::test::TempDir;
 using Checks = std::vector<std::string>;
 
-void BuildTrained(int id, bool threshold) {
+void BuildInspectedNet(int id, bool threshold) {
     ASSERT_EQ(RegisterUsage(id, 2, 2, threshold), 1);
-    Randomize(11);
-    AddNeuronsToNet(id, 9, 1);
-    AddNeuronsToNet(id, 4, 3);
-    AddRandomConnectionsToNet(id, 40);
-    AddRandomBackConnectionsToNet(id, 25);
-    InitNetInputMatrix(id, 2);
+    test::AddMixedReservoir(id, 11, 9, 4, 3, 40, 25, 2);
     std::vector<double> in, out;
     for (int p = 0; p < 30; ++p) {
         in.insert(in.end(), {std::sin(0.4 * p), 0.5});
@@ -68,7 +64,7 @@ void ExpectLinks(const std::vector<inspect::Link>& links, size_t& next, uint32_t
 // Everything the snapshot holds is what the saved file says, value by value.
 TEST(Inspect, SnapshotIsWhatTheSavedFileHolds) {
     TempDir dir;
-    BuildTrained(81, true);
+    BuildInspectedNet(81, true);
     inspect::Network net;
     ASSERT_TRUE(inspect::GetNetwork(81, net));
     ASSERT_EQ(SaveNetToFile(81, dir.File("net.txt").c_str()), 1);
@@ -130,7 +126,7 @@ bool SameNetwork(const inspect::Network& a, const inspect::Network& b) {
 // A check accepts what LoadNetFromFile loads, and its network is the one loading gives.
 TEST(Inspect, NetworkChecksAgreeWithLoading) {
     TempDir dir;
-    BuildTrained(83, false);
+    BuildInspectedNet(83, false);
     const std::string good = dir.File("good.txt");
     ASSERT_EQ(SaveNetToFile(83, good.c_str()), 1);
     const std::string text = test::ReadBytes(good);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <set>
@@ -12,17 +11,13 @@
 #include "src/kernels/SolverKernels.h"
 #include "src/kernels/StepKernels.h"
 #include "tests/support/Levels.h"
+#include "tests/support/SameBits.h"
 
 namespace {
 
 using namespace rcnet;
+using rcnet::test::Bits;
 using rcnet::test::ForEachLevel;
-
-uint64_t Bits(double x) {
-    uint64_t u;
-    std::memcpy(&u, &x, sizeof u);
-    return u;
-}
 
 // Bit for bit, except that any NaN equals any NaN: where two NaNs meet, which one an operation returns
 // depends on the order the compiler gave its operands.

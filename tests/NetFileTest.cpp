@@ -13,7 +13,6 @@
 #include <unistd.h>
 #endif
 
-#include <fstream>
 #include <iterator>
 
 #include "include/rcnet.h"
@@ -22,6 +21,7 @@
 #include "src/NetManager.h"
 #include "tests/support/FileFaults.h"
 #include "tests/support/Lines.h"
+#include "tests/support/NetFixtures.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
 #include "tests/support/SignalNet.h"
@@ -31,25 +31,17 @@ namespace {
 
 using namespace rcnet;
 using rcnet::test::Lines;
+using rcnet::test::NetOf;
 using rcnet::test::ReadBytes;
 using rcnet::test::ReportCapture;
 using rcnet::test::TempDir;
 using rcnet::test::WriteBytes;
 using Checks = std::vector<std::string>;
 
-Net& NetOf(int id) {
-    return *NetManager::Instance().GetNet(id);
-}
-
 // A trained network with a mixed reservoir.
 void BuildTrained(int id, bool threshold, uint32_t seed = 5) {
     ASSERT_EQ(RegisterUsage(id, 2, 2, threshold), 1);
-    Randomize(seed);
-    AddNeuronsToNet(id, 12, 1);
-    AddNeuronsToNet(id, 6, 2);
-    AddRandomConnectionsToNet(id, 50);
-    AddRandomBackConnectionsToNet(id, 30);
-    InitNetInputMatrix(id, 2);
+    test::AddMixedReservoir(id, seed, 12, 6, 2, 50, 30, 2);
     std::vector<double> in, out;
     for (int p = 0; p < 40; ++p) {
         in.push_back(std::sin(0.3 * p));
@@ -93,11 +85,8 @@ struct Snapshot {
     }
 };
 
-class NetFile : public testing::Test {
+class NetFile : public test::NetIdsTest<7000, 10> {
 protected:
-    void TearDown() override {
-        for (int id = 7000; id < 7010; ++id) UnregisterUsage(id);
-    }
     TempDir dir;
 };
 
@@ -351,10 +340,8 @@ TEST_F(NetFile, SavingKeepsLinksPermissionsAndLongNames) {
         chmod(dir.Path().string().c_str(), 0700);
         EXPECT_EQ(ReadBytes(target), expected);
     }
-    std::vector<std::string> names = dir.Names();
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"dangling.net", "later.net", "link.net",
-                                               std::string(250, 'n') + ".net", "target.net"}))
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"dangling.net", "later.net", "link.net",
+                                                     std::string(250, 'n') + ".net", "target.net"}))
         << "no temporary file left behind";
 #endif
 }
@@ -474,10 +461,7 @@ TEST(NetFilePrecision, ExactDigitsSaveTheNetworkBitForBit) {
     ASSERT_EQ(SetNetFilePrecision(7501, 0), 1);
     ASSERT_EQ(LoadNetFromFile(7501, exact.c_str()), 1);
     ASSERT_EQ(SaveNetToFile(7501, again.c_str()), 1) << "the setting stays across the load";
-    std::ifstream a(exact), b(again);
-    const std::string textA((std::istreambuf_iterator<char>(a)), {}),
-        textB((std::istreambuf_iterator<char>(b)), {});
-    EXPECT_EQ(textA, textB);
+    EXPECT_EQ(ReadBytes(exact), ReadBytes(again));
     rcnet::inspect::Network original, loaded;
     ASSERT_TRUE(rcnet::inspect::GetNetwork(7500, original));
     ASSERT_TRUE(rcnet::inspect::GetNetwork(7501, loaded));

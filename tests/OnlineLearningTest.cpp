@@ -11,6 +11,7 @@
 
 #include "include/rcnet.h"
 #include "src/OnlineReadout.h"
+#include "tests/support/NetFixtures.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
 #include "tests/support/SignalNet.h"
@@ -25,11 +26,8 @@ using rcnet::test::ReportCapture;
 using rcnet::test::SameBits;
 using Checks = std::vector<std::string>;
 
-class OnlineLearning : public testing::Test {
+class OnlineLearning : public test::NetIdsTest<7300, 10> {
 protected:
-    void TearDown() override {
-        for (int id = 7300; id < 7310; ++id) UnregisterUsage(id);
-    }
     test::TempDir dir;
 };
 
@@ -214,12 +212,7 @@ TEST_F(OnlineLearning, TracksAChangeOfDynamics) {
     for (int t = 3; t < steps + 10; ++t)
         y[t] = t < change ? 0.8 * u[t - 2] : -0.6 * u[t - 3] + 0.3 * u[t - 1];
     const auto build = [&](int id) {
-        ASSERT_EQ(RegisterUsage(id, 1, 1, 1), 1);
-        Randomize(17);
-        ASSERT_EQ(AddNeuronsToNet(id, 60, 1), 1);
-        ASSERT_EQ(AddRandomConnectionsToNet(id, 120), 1);
-        ASSERT_EQ(AddRandomBackConnectionsToNet(id, 300), 1);
-        ASSERT_EQ(InitNetInputMatrix(id, 1), 1);
+        ASSERT_NO_FATAL_FAILURE(test::BuildSigmoidNet(id, 17, 60, 120, 300));
         const double radius = 0.9;
         ASSERT_EQ(SetNetSpectralRadius(id, &radius), 1);
         ASSERT_EQ(SetNetReadoutSolver(id, 1), 1);

@@ -6,6 +6,7 @@
 
 #include "include/rcnet.h"
 #include "src/Random.h"
+#include "tests/support/ModelRandom.h"
 
 namespace {
 
@@ -15,13 +16,11 @@ std::vector<int> Draw(int count) {
     return values;
 }
 
-// The generator written out in 64-bit arithmetic, independently of the library's 32-bit wrap-around.
+// The first count draws of the model generator seeded with state.
 std::vector<int> Model(uint64_t state, int count) {
+    rcnet::test::ModelRandom model{state};
     std::vector<int> values;
-    for (int i = 0; i < count; ++i) {
-        state = (state * 214013 + 2531011) % 4294967296ull;
-        values.push_back(static_cast<int>((state / 65536) % 32768));
-    }
+    for (int i = 0; i < count; ++i) values.push_back(model.Next());
     return values;
 }
 

@@ -13,6 +13,7 @@
 #include "src/Solver/Solver.h"
 #include "tests/support/EigenQrSolver.h"
 #include "tests/support/FailingAlloc.h"
+#include "tests/support/NetFixtures.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
@@ -29,22 +30,17 @@ using Checks = std::vector<std::string>;
 using rcnet::test::BuildSignalNet;
 using rcnet::test::NetOf;
 
-// A registered network with a mixed reservoir and `patterns` stored patterns of a deterministic signal.
-void Build(int id, int in, int out, bool threshold, int neurons, int patterns, uint32_t seed = 11) {
+// BuildSignalNet with this file's second neuron type (0) and target shift (0.1).
+void BuildReadoutNet(int id, int in, int out, bool threshold, int neurons, int patterns, uint32_t seed = 11) {
     BuildSignalNet(id, in, out, threshold, neurons, patterns, seed, 0, 0.1);
 }
 
-class Readout : public testing::Test {
-protected:
-    void TearDown() override {
-        for (int id = 7000; id < 7010; ++id) UnregisterUsage(id);
-    }
-};
+class Readout : public test::NetIdsTest<7000, 10> {};
 
 TEST_F(Readout, DefaultSettingsGiveTheSameWeights) {
     for (int method : {0, 1}) {
-        Build(7000, 2, 2, true, 30, 50);
-        Build(7001, 2, 2, true, 30, 50);
+        BuildReadoutNet(7000, 2, 2, true, 30, 50);
+        BuildReadoutNet(7001, 2, 2, true, 30, 50);
         const double zero = 0.0;
         ASSERT_EQ(SetNetReadoutSolver(7000, method), 1);
         ASSERT_EQ(SetNetReadoutSolver(7001, method), 1);
@@ -64,8 +60,8 @@ TEST_F(Readout, NormalEquationsMatchThePlainForm) {
         for (bool jointly : {false, true}) {
             for (size_t washout : {size_t{0}, size_t{9}}) {
                 for (double ridge : {0.0, 1e-3}) {
-                    Build(7000, 2, 3, threshold, 24, 45);
-                    Build(7001, 2, 3, threshold, 24, 45);
+                    BuildReadoutNet(7000, 2, 3, threshold, 24, 45);
+                    BuildReadoutNet(7001, 2, 3, threshold, 24, 45);
                     Net& fast = NetOf(7000);
                     fast.SetLearnChunkSize(7);
                     ASSERT_EQ(SetNetWashout(7000, int(washout)), 1);
@@ -87,8 +83,8 @@ TEST_F(Readout, NormalEquationsMatchThePlainForm) {
 TEST_F(Readout, JointlyWithOneOutputIsLearnNet) {
     for (int method : {0, 1}) {
         for (bool threshold : {true, false}) {
-            Build(7002, 3, 1, threshold, 20, 40);
-            Build(7003, 3, 1, threshold, 20, 40);
+            BuildReadoutNet(7002, 3, 1, threshold, 20, 40);
+            BuildReadoutNet(7003, 3, 1, threshold, 20, 40);
             ASSERT_EQ(SetNetReadoutSolver(7002, method), 1);
             ASSERT_EQ(SetNetReadoutSolver(7003, method), 1);
             ASSERT_EQ(LearnNet(7002), 1);
@@ -108,8 +104,8 @@ TEST_F(Readout, StableMethodFitsTheHarvestedStates) {
         for (size_t chunk : {size_t{0}, size_t{1}, size_t{13}}) {
             const size_t washout = 5;
             const double ridge = jointly ? 1e-4 : 0.0;
-            Build(7004, 2, 2, true, 16, 60);
-            Build(7005, 2, 2, true, 16, 60);
+            BuildReadoutNet(7004, 2, 2, true, 16, 60);
+            BuildReadoutNet(7005, 2, 2, true, 16, 60);
             Net& fast = NetOf(7004);
             if (chunk) fast.SetLearnChunkSize(chunk);
             ASSERT_TRUE(fast.SetReadoutMethod(kStableQr) && fast.SetWashout(washout) && fast.SetRidge(ridge));
@@ -140,8 +136,8 @@ TEST_F(Readout, StableMethodFitsTheHarvestedStates) {
 TEST_F(Readout, HugeRidgeKeepsTheThreshold) {
     for (double ridge : {1e32, 1e300}) {
         for (bool jointly : {false, true}) {
-            Build(7004, 1, 2, true, 12, 80);
-            Build(7005, 1, 2, true, 12, 80);
+            BuildReadoutNet(7004, 1, 2, true, 12, 80);
+            BuildReadoutNet(7005, 1, 2, true, 12, 80);
             ASSERT_EQ(SetNetReadoutSolver(7004, 1), 1);
             ASSERT_EQ(SetNetReadoutSolver(7005, 0), 1);
             for (int id : {7004, 7005}) {
@@ -177,7 +173,7 @@ TEST_F(Readout, HugeRidgeKeepsTheThreshold) {
 TEST_F(Readout, WashoutThatLeavesNothingFailsAndChangesNothing) {
     for (bool jointly : {false, true}) {
         ReportCapture capture;
-        Build(7006, 1, 2, true, 10, 8);
+        BuildReadoutNet(7006, 1, 2, true, 10, 8);
         ASSERT_EQ(LearnNet(7006), 1);
         const Matrix trained = NetOf(7006).OutputWeights();
         const uint64_t steps = NetOf(7006).Reservoir().StepCount();
@@ -194,7 +190,7 @@ TEST_F(Readout, WashoutThatLeavesNothingFailsAndChangesNothing) {
 
 TEST_F(Readout, SettingsStayWithTheNetworkAndOutOfItsFile) {
     test::TempDir dir;
-    Build(7001, 2, 1, true, 12, 30);
+    BuildReadoutNet(7001, 2, 1, true, 12, 30);
     ASSERT_EQ(LearnNet(7001), 1);
     ASSERT_EQ(SaveNetToFile(7001, dir.File("plain").c_str()), 1);
     const double ridge = 0.25;
@@ -213,7 +209,7 @@ TEST_F(Readout, SettingsStayWithTheNetworkAndOutOfItsFile) {
 
 TEST_F(Readout, ResetStateIsLikeAFreshlyLoadedFile) {
     test::TempDir dir;
-    Build(7000, 1, 1, false, 20, 30);
+    BuildReadoutNet(7000, 1, 1, false, 20, 30);
     ASSERT_EQ(LearnNet(7000), 1);
     ASSERT_EQ(SaveNetToFile(7000, dir.File("net").c_str()), 1);
     // The file keeps 6 digits of each weight: both networks take the file's.
@@ -299,7 +295,7 @@ TEST_F(Readout, MisuseIsReportedAndChangesNothing) {
 }
 
 TEST_F(Readout, StableMethodSurvivesNonFiniteTargets) {
-    Build(7008, 1, 1, true, 8, 20);
+    BuildReadoutNet(7008, 1, 1, true, 8, 20);
     const double in = 0.5, nan = std::numeric_limits<double>::quiet_NaN();
     ASSERT_EQ(AddPatternsToNet(7008, 1, 1, &in, 1, &nan), 1);
     ASSERT_EQ(SetNetReadoutSolver(7008, 1), 1);
@@ -314,7 +310,7 @@ TEST_F(Readout, TrainingOutOfMemoryKeepsTheReadout) {
     for (int method : {0, 1}) {
         for (bool jointly : {false, true}) {
             ReportCapture capture;
-            Build(7009, 1, 2, true, 6, 12);
+            BuildReadoutNet(7009, 1, 2, true, 6, 12);
             ASSERT_EQ(LearnNet(7009), 1);
             ASSERT_EQ(SetNetReadoutSolver(7009, method), 1);
             ASSERT_EQ(SetNetWashout(7009, 2), 1);
@@ -342,10 +338,10 @@ TEST_F(Readout, TrainingOutOfMemoryKeepsTheReadout) {
 // ---- The streamed QR solver on its own.
 
 // Random rows, the targets a noisy linear function of them.
-struct Problem {
+struct QrProblem {
     size_t rows, values;
     Matrix x, y;
-    Problem(size_t r, size_t v, size_t targets, unsigned seed)
+    QrProblem(size_t r, size_t v, size_t targets, unsigned seed)
         : rows(r), values(v), x(r, Vector(v)), y(r, Vector(targets)) {
         uint64_t state = seed;
         auto next = [&] {
@@ -382,7 +378,7 @@ struct Problem {
 };
 
 TEST(QrSolverTest, StreamingGivesTheDirectLeastSquaresSolution) {
-    const Problem problem(300, 12, 2, 5);
+    const QrProblem problem(300, 12, 2, 5);
     for (bool threshold : {true, false}) {
         for (double ridge : {0.0, 0.5}) {
             const Matrix direct = problem.Direct(threshold, ridge);

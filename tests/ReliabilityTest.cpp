@@ -16,6 +16,7 @@
 #include "tests/support/Fingerprint.h"
 #include "tests/support/KilledSaves.h"
 #include "tests/support/ReportCapture.h"
+#include "tests/support/SignalNet.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -182,12 +183,7 @@ TEST(Reliability, TrainsFourThousandNeurons) {
     if (sizeof(void*) != 8) GTEST_SKIP() << "the native 64-bit build runs it";
     ReportCapture capture;
     const int id = 8300, neurons = 4000, patterns = 4500;
-    ASSERT_EQ(RegisterUsage(id, 1, 1, 1), 1);
-    Randomize(4000);
-    ASSERT_EQ(AddNeuronsToNet(id, neurons, 1), 1);
-    ASSERT_EQ(AddRandomConnectionsToNet(id, neurons * 3), 1);
-    ASSERT_EQ(AddRandomBackConnectionsToNet(id, neurons * 3), 1);
-    ASSERT_EQ(InitNetInputMatrix(id, 1), 1);
+    ASSERT_NO_FATAL_FAILURE(rcnet::test::BuildSigmoidNet(id, 4000, neurons, neurons * 3, neurons * 3));
     std::vector<double> in(patterns), out(patterns);
     for (int t = 0; t < patterns; ++t) {
         in[t] = std::sin(0.05 * t);

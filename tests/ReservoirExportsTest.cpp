@@ -6,7 +6,9 @@
 #include "include/rcnet.h"
 #include "src/NetManager.h"
 #include "src/Random.h"
+#include "tests/support/NetFixtures.h"
 #include "tests/support/ReportCapture.h"
+#include "tests/support/SignalNet.h"
 
 namespace {
 
@@ -17,12 +19,7 @@ const rcnet::Reservoire& ReservoirOf(int id) {
     return rcnet::NetManager::Instance().GetNet(id)->Reservoir();
 }
 
-class ReservoirExports : public testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(RegisterUsage(kId, 2, 1, 1), 1); }
-    void TearDown() override { UnregisterUsage(kId); }
-    static constexpr int kId = 5001;
-};
+class ReservoirExports : public rcnet::test::OneNetTest<5001, 2, 1, 1> {};
 
 TEST_F(ReservoirExports, UnregisteredIdReturnsZeroWithTwoReports) {
     ReportCapture capture;
@@ -91,14 +88,7 @@ TEST_F(ReservoirExports, ReservoirRefusalsStillReturnOne) {
 }
 
 TEST_F(ReservoirExports, SameSeedAndCallsRebuildTheSameReservoir) {
-    auto build = [](int id) {
-        Randomize(4242);
-        AddNeuronsToNet(id, 20, 1);
-        AddNeuronsToNet(id, 5, 2);
-        AddRandomConnectionsToNet(id, 60);
-        AddRandomBackConnectionsToNet(id, 40);
-        InitNetInputMatrix(id, 2);
-    };
+    auto build = [](int id) { rcnet::test::AddMixedReservoir(id, 4242, 20, 5, 2, 60, 40, 2); };
     build(kId);
     ASSERT_EQ(RegisterUsage(kId + 1, 2, 1, 1), 1);
     build(kId + 1);

@@ -4,10 +4,8 @@
 
 #include <cmath>
 #include <complex>
-#include <fstream>
 #include <limits>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "src/EigenvalueRadius.h"
 #include "tests/support/DenseLinks.h"
 #include "tests/support/Levels.h"
+#include "tests/support/NetFixtures.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
@@ -27,18 +26,17 @@ using namespace rcnet;
 using rcnet::test::BuildSignalNet;
 using rcnet::test::ForEachLevel;
 using rcnet::test::NetOf;
+using rcnet::test::ReadBytes;
 using rcnet::test::ReportCapture;
 using rcnet::test::SameBits;
+using rcnet::test::WriteBytes;
 using Checks = std::vector<std::string>;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-class ReservoirSettings : public testing::Test {
+class ReservoirSettings : public test::NetIdsTest<7100, 10> {
 protected:
-    void TearDown() override {
-        for (int id = 7100; id < 7110; ++id) UnregisterUsage(id);
-    }
     test::TempDir dir;
 };
 
@@ -48,17 +46,6 @@ double DenseRadius(const Reservoire& r) {
     const double radius = rcnet::test::DenseBackLinkRadius(r);
     EXPECT_FALSE(std::isnan(radius));
     return radius;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 TEST_F(ReservoirSettings, RadiusIsTheBackLinkMatrixsAndScalesToTheTarget) {
@@ -212,13 +199,13 @@ TEST_F(ReservoirSettings, LeakRateRecordRoundTrips) {
     ASSERT_EQ(SaveNetToFile(7105, leaky.c_str()), 1);
     ASSERT_EQ(SetNetLeakRate(7105, &one), 1);
     ASSERT_EQ(SaveNetToFile(7105, back.c_str()), 1);
-    EXPECT_EQ(ReadText(back), ReadText(plain));
-    const std::string leakyText = ReadText(leaky);
-    ASSERT_EQ(leakyText.substr(0, ReadText(plain).size()), ReadText(plain)) << "the record only follows";
+    EXPECT_EQ(ReadBytes(back), ReadBytes(plain));
+    const std::string leakyText = ReadBytes(leaky);
+    ASSERT_EQ(leakyText.substr(0, ReadBytes(plain).size()), ReadBytes(plain)) << "the record only follows";
 #ifdef _WIN32
-    EXPECT_EQ(leakyText.substr(ReadText(plain).size()), "leak-rate 0.30000000000000004\r\n");
+    EXPECT_EQ(leakyText.substr(ReadBytes(plain).size()), "leak-rate 0.30000000000000004\r\n");
 #else
-    EXPECT_EQ(leakyText.substr(ReadText(plain).size()), "leak-rate 0.30000000000000004\n");
+    EXPECT_EQ(leakyText.substr(ReadBytes(plain).size()), "leak-rate 0.30000000000000004\n");
 #endif
 
     // Loaded, the leaky network steps like the original from zero states.
@@ -254,24 +241,24 @@ TEST_F(ReservoirSettings, BadLeakRateRecordsAreRefusedWholly) {
     ASSERT_EQ(LearnNet(7105), 1);
     const std::string plain = dir.File("plain.net"), bad = dir.File("bad.net");
     ASSERT_EQ(SaveNetToFile(7105, plain.c_str()), 1);
-    const std::string text = ReadText(plain);
+    const std::string text = ReadBytes(plain);
     ASSERT_EQ(RegisterUsage(7107, 0, 0, 0), 1);
     const double rate = 0.5;
     ASSERT_EQ(SetNetLeakRate(7107, &rate), 1);
     for (const char* record : {"leak-rate 0\n", "leak-rate 1.5\n", "leak-rate -0.2\n", "leak-rate nan\n",
                                "leak-rate\n", "leak-rate x\n"}) {
-        WriteText(bad, text + record);
+        WriteBytes(bad, text + record);
         EXPECT_EQ(LoadNetFromFile(7107, bad.c_str()), 0) << record;
         EXPECT_EQ(NetOf(7107).Reservoir().NeuronCount(), 0u) << record;
         EXPECT_EQ(NetOf(7107).Reservoir().LeakRate(), 0.5) << "a refused load changes nothing";
     }
     // Other text after the input matrix is ignored, as before.
     for (const char* tail : {"end\n", "leak-rates 0.5\n", "0.5 leak-rate\n"}) {
-        WriteText(bad, text + tail);
+        WriteBytes(bad, text + tail);
         EXPECT_EQ(LoadNetFromFile(7107, bad.c_str()), 1) << tail;
         EXPECT_EQ(NetOf(7107).Reservoir().LeakRate(), 1.0) << tail;
     }
-    WriteText(bad, text + "  \n\n leak-rate\t0.25e0 trailing words");
+    WriteBytes(bad, text + "  \n\n leak-rate\t0.25e0 trailing words");
     EXPECT_EQ(LoadNetFromFile(7107, bad.c_str()), 1);
     EXPECT_EQ(NetOf(7107).Reservoir().LeakRate(), 0.25);
 }

@@ -22,7 +22,7 @@ std::string Write(const Reservoire& r) {
     return out.Text();
 }
 
-bool Read(Reservoire& r, const std::string& text) {
+bool ReadInto(Reservoire& r, const std::string& text) {
     TextReader in(text);
     if (!r.ReadReservoir(in)) return false;
     r.ReserveReadIds();
@@ -30,7 +30,7 @@ bool Read(Reservoire& r, const std::string& text) {
 }
 
 // (source id, weight, target id) per link, in map order.
-std::vector<std::tuple<uint32_t, double, uint32_t>> Links(const Reservoire& r, bool back) {
+std::vector<std::tuple<uint32_t, double, uint32_t>> LinksById(const Reservoire& r, bool back) {
     std::vector<std::tuple<uint32_t, double, uint32_t>> links;
     for (const NeuronRef& n : r.Neurons())
         for (const auto& [c, w] : back ? n->m_OutgoingBack : n->m_Outgoing)
@@ -57,13 +57,13 @@ TEST(ReservoireFile, WritesTheThirteenLineExample) {
 
 TEST(ReservoireFile, ReadsTheExampleBack) {
     Reservoire r;
-    ASSERT_TRUE(Read(r, kExample));
+    ASSERT_TRUE(ReadInto(r, kExample));
     ASSERT_EQ(r.NeuronCount(), 2u);
     EXPECT_EQ(r.Neurons()[0]->m_Id, 7u);
     EXPECT_EQ(r.Neurons()[0]->GetType(), ETYPE_SIGMOID);
     EXPECT_EQ(r.Neurons()[1]->GetType(), ETYPE_LINEAR);
-    EXPECT_EQ(Links(r, false), (std::vector<std::tuple<uint32_t, double, uint32_t>>{{7, 0.25, 8}}));
-    EXPECT_EQ(Links(r, true), (std::vector<std::tuple<uint32_t, double, uint32_t>>{{8, -0.5, 7}}));
+    EXPECT_EQ(LinksById(r, false), (std::vector<std::tuple<uint32_t, double, uint32_t>>{{7, 0.25, 8}}));
+    EXPECT_EQ(LinksById(r, true), (std::vector<std::tuple<uint32_t, double, uint32_t>>{{8, -0.5, 7}}));
     EXPECT_EQ(r.InputMatrix(), (Matrix{{1, -1}}));
     EXPECT_EQ(r.Inputs(), Vector(1, 0.0));
     EXPECT_EQ(r.States(), Vector(2, 0.0));
@@ -75,7 +75,7 @@ TEST(ReservoireFile, EmptyReservoir) {
     EXPECT_EQ(Write(r), Lines({"0", "0 0"}));
     Reservoire back;
     back.AddNeurons(3, ETYPE_RSDN);
-    ASSERT_TRUE(Read(back, Write(r)));
+    ASSERT_TRUE(ReadInto(back, Write(r)));
     EXPECT_EQ(back.NeuronCount(), 0u);
     EXPECT_TRUE(back.InputMatrix().empty());
 }
@@ -91,7 +91,7 @@ TEST(ReservoireFile, RoundTripOfABuiltReservoir) {
     r.Step();  // the values are not part of the block
     const std::string text = Write(r);
     Reservoire back;
-    ASSERT_TRUE(Read(back, text));
+    ASSERT_TRUE(ReadInto(back, text));
     EXPECT_EQ(Write(back), text);
     ASSERT_EQ(back.NeuronCount(), 24u);
     for (size_t j = 0; j < 24; ++j) {
@@ -106,12 +106,12 @@ TEST(ReservoireFile, NeuronsAreOrderedByIdAndLinksMayStandAnywhere) {
     // Records in descending id order; the forward link 5 -> 9 stands in neuron 3's record.
     const std::string text = "3  1 9 0 0   3 5 0 0   0 3 1 5 0.5 9 0   1 3  1 1 0.5 ";
     Reservoire r;
-    ASSERT_TRUE(Read(r, text));
+    ASSERT_TRUE(ReadInto(r, text));
     ASSERT_EQ(r.NeuronCount(), 3u);
     EXPECT_EQ(r.Neurons()[0]->m_Id, 3u);
     EXPECT_EQ(r.Neurons()[0]->GetType(), ETYPE_SIGMOID);
     EXPECT_EQ(r.Neurons()[2]->m_Id, 9u);
-    EXPECT_EQ(Links(r, false), (std::vector<std::tuple<uint32_t, double, uint32_t>>{{5, 0.5, 9}}));
+    EXPECT_EQ(LinksById(r, false), (std::vector<std::tuple<uint32_t, double, uint32_t>>{{5, 0.5, 9}}));
     EXPECT_TRUE(capture.Lines().empty());
 }
 
@@ -122,20 +122,20 @@ TEST(ReservoireFile, RepeatedAndUnknownIds) {
     const std::string text =
         "3  1 5 2 5 0.5 99 5 0.25 6 0   2 5 1 99 1 5 0   3 6 1 5 0.75 6 0   1 2 0.1 0.2 ";
     Reservoire r;
-    ASSERT_TRUE(Read(r, text));
+    ASSERT_TRUE(ReadInto(r, text));
     ASSERT_EQ(r.NeuronCount(), 2u);
     EXPECT_EQ(r.Neurons()[0]->GetType(), ETYPE_BISIGMOID);
-    EXPECT_EQ(Links(r, false), (std::vector<std::tuple<uint32_t, double, uint32_t>>{{5, 0.25, 6}}));
+    EXPECT_EQ(LinksById(r, false), (std::vector<std::tuple<uint32_t, double, uint32_t>>{{5, 0.25, 6}}));
     EXPECT_EQ(capture.Checks(), Checks{"found != neurons.end() @ Reservoire"});
 }
 
 TEST(ReservoireFile, NeuronTypesOutsideTheFourRefuseTheBlock) {
     ReportCapture capture;
     Reservoire r;
-    EXPECT_FALSE(Read(r, "1 -1 5 0 0 0 0"));
+    EXPECT_FALSE(ReadInto(r, "1 -1 5 0 0 0 0"));
     EXPECT_EQ(capture.Checks(), (Checks{"type != ETYPE_UNKNOWN @ Reservoire", "false @ Neurons"}));
     capture.Clear();
-    EXPECT_FALSE(Read(r, "1 4 5 0 0 0 0"));
+    EXPECT_FALSE(ReadInto(r, "1 4 5 0 0 0 0"));
     EXPECT_EQ(capture.Checks(), Checks{"false @ Neurons"});
 }
 
@@ -143,7 +143,7 @@ TEST(ReservoireFile, TruncatedOrGarbledBlocksAreRefused) {
     for (const char* text : {"", "2 0 7 1 7 0.25", "1 0 7 0 0 1 1", "1 0 7 x 0 0 0", "1 0 7 1 7 zz 7 0 0 0",
                              "4294967295 0 1 0 0"}) {
         Reservoire r;
-        EXPECT_FALSE(Read(r, text)) << text;
+        EXPECT_FALSE(ReadInto(r, text)) << text;
     }
 }
 
@@ -151,7 +151,7 @@ TEST(ReservoireFile, LaterNeuronsNeverRepeatAnIdRead) {
     // Another test in this process may have used up the ids above it already.
     const bool ordinary = NeuronBase::LastNeuronId() < 4000000000u;
     Reservoire r;
-    ASSERT_TRUE(Read(r, "1 3 4000000000 0 0 0 0"));
+    ASSERT_TRUE(ReadInto(r, "1 3 4000000000 0 0 0 0"));
     ASSERT_TRUE(r.AddNeurons(1, ETYPE_LINEAR));
     EXPECT_NE(r.Neurons()[1]->m_Id, 4000000000u);
     if (ordinary) {

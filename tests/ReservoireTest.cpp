@@ -15,6 +15,7 @@
 #include "src/Reservoire.h"
 #include "tests/support/FailingAlloc.h"
 #include "tests/support/Levels.h"
+#include "tests/support/ModelRandom.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/ReservoireTestAccess.h"
 #include "tests/support/SameBits.h"
@@ -23,20 +24,11 @@ namespace {
 
 using namespace rcnet;
 using rcnet::test::ForEachLevel;
+using rcnet::test::ModelRandom;
 using rcnet::test::ReportCapture;
 using rcnet::test::SameBits;
 using Checks = std::vector<std::string>;
 using Access = ReservoireTestAccess;
-
-// The generator and the derived draws, written out independently.
-struct ModelRandom {
-    uint64_t state;
-    int Next() {
-        state = (state * 214013 + 2531011) % 4294967296ull;
-        return static_cast<int>((state >> 16) & 0x7FFF);
-    }
-    double Weight() { return (2.0 * Next() - 32767.0) / 32767.0; }
-};
 
 // (source position, target position, weight) of every link, in map order.
 using Links = std::vector<std::tuple<size_t, size_t, double>>;

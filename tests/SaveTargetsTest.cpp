@@ -20,13 +20,16 @@
 #endif
 
 #include "include/rcnet.h"
+#include "tests/support/FileError.h"
 #include "tests/support/FileFaults.h"
 #include "tests/support/Lines.h"
+#include "tests/support/NetFixtures.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
+using rcnet::test::LastFileError;
 using rcnet::test::Lines;
 using rcnet::test::ReadBytes;
 using rcnet::test::ReportCapture;
@@ -36,23 +39,8 @@ using Checks = std::vector<std::string>;
 
 const std::string kSaved = Lines({"4 4 0", "0 0", "0", "0 0"});
 
-std::string LastFileError() {
-    char buffer[1024];
-    GetLastFileError(buffer, sizeof buffer);
-    return buffer;
-}
-
-class SaveTargets : public testing::Test {
+class SaveTargets : public rcnet::test::OneNetTest<7100, 4, 4, 0> {
 protected:
-    void SetUp() override { ASSERT_EQ(RegisterUsage(kId, 4, 4, 0), 1); }
-    void TearDown() override { UnregisterUsage(kId); }
-
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names = dir.Names();
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
     // Saves to path and expects a refusal with exactly one report, from the file layer, and a reason.
     void ExpectRefused(const std::string& path, const std::string& report) {
         ReportCapture capture;
@@ -61,7 +49,6 @@ protected:
         EXPECT_EQ(LastFileError().rfind(path + ": cannot be saved: ", 0), 0u) << LastFileError();
     }
 
-    static constexpr int kId = 7100;
     TempDir dir;
 };
 
@@ -73,7 +60,7 @@ TEST_F(SaveTargets, EveryFailedSaveIsReported) {
     rcnet::platform::FailNextWriteAfter(10);
     ExpectRefused(path, "contents written");
     EXPECT_EQ(ReadBytes(path), "previous");
-    EXPECT_EQ(Names(), std::vector<std::string>{"keep.net"});
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"keep.net"});
 }
 
 #ifdef _WIN32
@@ -104,7 +91,7 @@ TEST_F(SaveTargets, LeftoverTemporaryFilesAreNotInTheWay) {
     EXPECT_EQ(ReadBytes(path), kSaved);
     leftovers.push_back("net.net");
     std::sort(leftovers.begin(), leftovers.end());
-    EXPECT_EQ(Names(), leftovers) << "the leftovers are neither used nor removed, and nothing is added";
+    EXPECT_EQ(dir.Names(), leftovers) << "the leftovers are neither used nor removed, and nothing is added";
     EXPECT_EQ(ReadBytes(dir.File(leftovers.front())), "left by a killed save");
 }
 
@@ -155,7 +142,7 @@ TEST_F(SaveTargets, SpecialFilesAndBrokenLinksAreLeftAlone) {
     std::vector<std::string> expected{"chain-1", "chain-2", "fifo", "loop-a", "loop-b", "socket", "to-fifo"};
     if (haveDevice) expected.push_back("device");
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Names(), expected) << "nothing made, nothing left behind";
+    EXPECT_EQ(dir.Names(), expected) << "nothing made, nothing left behind";
 
     // A link chain to a regular file is followed to it; the links stay.
     ASSERT_EQ(symlink("chain-4", dir.File("chain-3").c_str()), 0);
@@ -213,7 +200,7 @@ TEST_F(SaveTargets, AnotherUsersFileStaysTheirs) {
     EXPECT_EQ(after.st_mode & 07777, 0664u);
     EXPECT_EQ(after.st_ino, before.st_ino) << "written where it is";
     EXPECT_EQ(ReadBytes(path), kSaved);
-    EXPECT_EQ(Names(), std::vector<std::string>{"shared.net"});
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"shared.net"});
 }
 
 #endif

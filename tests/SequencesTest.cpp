@@ -9,6 +9,7 @@
 #include "include/rcnet.h"
 #include "src/FileOps.h"
 #include "src/PatternFile.h"
+#include "tests/support/NetFixtures.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
@@ -24,11 +25,8 @@ using rcnet::test::ReportCapture;
 using rcnet::test::SameBits;
 using Checks = std::vector<std::string>;
 
-class Sequences : public testing::Test {
+class Sequences : public test::NetIdsTest<7200, 10> {
 protected:
-    void TearDown() override {
-        for (int id = 7200; id < 7210; ++id) UnregisterUsage(id);
-    }
     // Twin networks 7200 and 7201: 2 inputs, 2 outputs, trained alike (unless trained is false).
     void Twins(bool threshold, bool trained = true, double leak = 1.0) {
         for (int id : {7200, 7201}) {
@@ -175,12 +173,7 @@ TEST_F(Sequences, GenerateNeedsALastOutput) {
 TEST_F(Sequences, MarkedSequencesTrainFromZeroWithTheirOwnWashout) {
     for (size_t chunk : {size_t{0}, size_t{1}, size_t{7}}) {
         for (int id : {7203, 7204}) {
-            ASSERT_EQ(RegisterUsage(id, 1, 1, 1), 1);
-            Randomize(5);
-            ASSERT_EQ(AddNeuronsToNet(id, 30, 1), 1);
-            ASSERT_EQ(AddRandomConnectionsToNet(id, 90), 1);
-            ASSERT_EQ(AddRandomBackConnectionsToNet(id, 120), 1);
-            ASSERT_EQ(InitNetInputMatrix(id, 1), 1);
+            ASSERT_NO_FATAL_FAILURE(test::BuildSigmoidNet(id, 5, 30, 90, 120));
             ASSERT_EQ(SetNetWashout(id, 6), 1);
         }
         // Three sequences of 40, 3 (all washout) and 50 patterns, after 20 unmarked ones.

@@ -9,6 +9,7 @@
 #include "include/rcnet.h"
 #include "src/NetManager.h"
 #include "tests/support/FailingAlloc.h"
+#include "tests/support/NetFixtures.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
@@ -29,12 +30,7 @@ void Build(int id, int in, int out, bool threshold, int neurons, int patterns, u
     BuildSignalNet(id, in, out, threshold, neurons, patterns, seed, int(seed % 4));
 }
 
-class Training : public testing::Test {
-protected:
-    void TearDown() override {
-        for (int id = 6000; id < 6010; ++id) UnregisterUsage(id);
-    }
-};
+class Training : public test::NetIdsTest<6000, 10> {};
 
 // The library's Learn and Propagate against the plain ones on a twin network, bit for bit.
 TEST_F(Training, SameBitsAsThePlainTraining) {

@@ -1,11 +1,18 @@
 // Bit-for-bit equality of doubles: NaN equals the same NaN, and -0 differs from +0.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 
 #include "src/Types.h"
 
 namespace rcnet::test {
+
+inline uint64_t Bits(double x) {
+    uint64_t u;
+    std::memcpy(&u, &x, sizeof u);
+    return u;
+}
 
 inline bool SameBits(const Vector& a, const Vector& b) {
     return a.size() == b.size() &&

@@ -1,12 +1,14 @@
 // A fresh directory for one test, removed with everything in it when the test ends.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace rcnet::test {
 
@@ -29,11 +31,12 @@ public:
     std::string File(const std::string& name) const { return (m_Path / name).string(); }
     const std::filesystem::path& Path() const { return m_Path; }
 
-    // The names of everything in the directory.
+    // The names of everything in the directory, sorted (the directory's own order varies).
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(m_Path))
             names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
         return names;
     }
 
