@@ -47,9 +47,6 @@ public:
     void AddSequences(const VectorList& inputs, const VectorList& outputs,
                       const std::vector<uint32_t>& starts);
     // The pattern indices where marked sequences start, ascending (may equal PatternCount()).
-    const std::vector<size_t>& SequenceStarts() const { return m_SequenceStarts; }
-    const VectorList& StoredInputs() const { return m_Inputs; }
-    const VectorList& StoredOutputs() const { return m_Outputs; }
     const Matrix& OutputWeights() const { return m_OutputWeights; }
 
     Reservoire& Reservoir() { return m_Reservoir; }
@@ -83,7 +80,6 @@ public:
     bool SetReadoutMethod(int32_t method);
     bool SetRidge(double ridge);
     bool SetWashout(int64_t count);
-    const ReadoutSettings& Settings() const { return m_Settings; }
 
     // Every neuron's values and the state vector back to zero, as after loading a file.
     void ResetState() { m_Reservoir.ResetState(); }
@@ -94,7 +90,6 @@ public:
     // never trained, neurons added since, rows missing or short, or a state vector shorter than the
     // neuron count.
     const Vector* Propagate(const Vector& input);
-    const Vector& Result() const { return m_Result; }
     // count Propagate steps, inputs and outputs end to end (InputSize() and OutputSize() values each):
     // the same bits as count calls. When the readout does not fit, every step is still taken, outputs is
     // left alone and the result is false (one report).
@@ -118,10 +113,6 @@ public:
     bool Read(TextReader& in);
     // Empties the reservoir, the readout, the last result and any online learning in progress.
     void ClearModel();
-
-    // Training harvests states in chunks of this many patterns and folds each chunk into the solver, so
-    // its memory does not grow with the number of patterns. The weights do not depend on it.
-    void SetLearnChunkSize(size_t patterns) { m_LearnChunk = patterns ? patterns : 1; }
 
 private:
     bool PatternFits(VectorList::View input, VectorList::View output) const;
@@ -161,7 +152,10 @@ private:
     Matrix m_OutputWeights;
     bool m_UseThreshold;
     Vector m_Result;
-    size_t m_LearnChunk = 0;  // 0: chosen from the neuron count
+    // Training harvests states in chunks of this many patterns and folds each chunk into the solver, so
+    // its memory does not grow with the number of patterns; the weights do not depend on it. 0: chosen
+    // from the neuron count.
+    size_t m_LearnChunk = 0;
     ReadoutSettings m_Settings;
     double m_Forgetting = 1.0;
     int32_t m_FileDigits = kFileDigits;

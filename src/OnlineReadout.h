@@ -68,8 +68,6 @@ public:
     size_t Outputs() const { return m_Weights.size(); }
     // The regressor's length m.
     size_t Size() const { return m_Size; }
-    double Forgetting() const { return m_Forgetting; }
-    double Regularization() const { return m_Regularization; }
 
     // P = L L^T, m x m (built on request: O(m^3)).
     Matrix Covariance() const;

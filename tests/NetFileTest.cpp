@@ -20,6 +20,7 @@
 #include "src/FileOps.h"
 #include "src/NetManager.h"
 #include "tests/support/FileFaults.h"
+#include "tests/support/Internals.h"
 #include "tests/support/Lines.h"
 #include "tests/support/NetFixtures.h"
 #include "tests/support/ReportCapture.h"
@@ -132,9 +133,9 @@ TEST_F(NetFile, SaveAndLoadIntoAnotherNetwork) {
 
     // Patterns of the new sizes join the old one; the store keeps both lengths.
     ASSERT_EQ(AddPatternsToNet(7001, 2, 2, pattern, 2, pattern + 4), 1);
-    EXPECT_EQ(loaded.StoredInputs().ToLists(),
+    EXPECT_EQ(test::StoredInputs(loaded).ToLists(),
               (std::vector<Vector>{{1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2}, {3, 4}}));
-    EXPECT_EQ(loaded.StoredOutputs().ToLists(),
+    EXPECT_EQ(test::StoredOutputs(loaded).ToLists(),
               (std::vector<Vector>{{1, 2, 3, 4, 5, 6, 7, 8, 9}, {5, 6}, {7, 8}}));
 
     // The stored 9-value pattern no longer fits: training refuses, changing nothing.
@@ -374,10 +375,10 @@ TEST_F(PatternFileTest, TheExampleInAnyLayout) {
     }
     const Net& net = NetOf(7000);
     ASSERT_EQ(net.PatternCount(), 9u);
-    EXPECT_EQ(net.StoredInputs()[1].ToVector(), (Vector{1, 2, 3}));
-    EXPECT_EQ(net.StoredOutputs()[2].ToVector(), (Vector{8}));
-    EXPECT_EQ(net.StoredInputs()[8].ToVector(), (Vector{4, 5, 6}));
-    EXPECT_EQ(net.StoredInputs()[0].ToVector(), (Vector{0, 0, 0}));
+    EXPECT_EQ(test::StoredInputs(net)[1].ToVector(), (Vector{1, 2, 3}));
+    EXPECT_EQ(test::StoredOutputs(net)[2].ToVector(), (Vector{8}));
+    EXPECT_EQ(test::StoredInputs(net)[8].ToVector(), (Vector{4, 5, 6}));
+    EXPECT_EQ(test::StoredInputs(net)[0].ToVector(), (Vector{0, 0, 0}));
 }
 
 TEST_F(PatternFileTest, NoPatternsAddsNothing) {
@@ -430,8 +431,8 @@ TEST_F(PatternFileTest, FullPrecisionAndNonFiniteValues) {
     ASSERT_EQ(RegisterUsage(7000, 2, 2, 1), 1);
     WriteBytes(dir.File("p.txt"), "2 2 1  0.1234567890123 -1.5e-3  2E+10 -inf");
     ASSERT_EQ(AddPatternsFromFile(7000, dir.File("p.txt").c_str()), 1);
-    EXPECT_EQ(NetOf(7000).StoredInputs()[0].ToVector(), (Vector{0.1234567890123, -1.5e-3}));
-    EXPECT_EQ(NetOf(7000).StoredOutputs()[0].ToVector(), (Vector{2e10, -HUGE_VAL}));
+    EXPECT_EQ(test::StoredInputs(NetOf(7000))[0].ToVector(), (Vector{0.1234567890123, -1.5e-3}));
+    EXPECT_EQ(test::StoredOutputs(NetOf(7000))[0].ToVector(), (Vector{2e10, -HUGE_VAL}));
 }
 
 }  // namespace

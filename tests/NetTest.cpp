@@ -4,6 +4,7 @@
 
 #include "src/Net.h"
 #include "tests/support/FailingAlloc.h"
+#include "tests/support/Internals.h"
 #include "tests/support/ReportCapture.h"
 
 namespace {
@@ -30,8 +31,8 @@ TEST(Net, PatternsAreAppendedInOrderAndNeverDeduplicated) {
     net.AddPattern({0, 0, 0}, {9});
     net.AddPatterns(VectorList(Lists{{1, 2, 3}, {4, 5, 6}, {1, 2, 3}}), VectorList(Lists{{7}, {8}, {7}}));
     net.AddPatterns(VectorList(Lists{}), VectorList(Lists{}));
-    EXPECT_EQ(net.StoredInputs().ToLists(), (Lists{{0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {1, 2, 3}}));
-    EXPECT_EQ(net.StoredOutputs().ToLists(), (Lists{{9}, {7}, {8}, {7}}));
+    EXPECT_EQ(rcnet::test::StoredInputs(net).ToLists(), (Lists{{0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {1, 2, 3}}));
+    EXPECT_EQ(rcnet::test::StoredOutputs(net).ToLists(), (Lists{{9}, {7}, {8}, {7}}));
     EXPECT_TRUE(capture.Lines().empty());
 }
 
@@ -54,8 +55,8 @@ TEST(Net, PatternsOfOtherSizesAreReportedAndNotStored) {
     capture.Clear();
     net.AddPatterns(VectorList(Lists{{5, 6}, {7}, {8, 9}}), VectorList(Lists{{1}, {2}, {3}}));
     EXPECT_EQ(capture.Checks(), (std::vector<std::string>{"m_InputSize == input.size() @ Net"}));
-    EXPECT_EQ(net.StoredInputs().ToLists(), (Lists{{1, 2}, {5, 6}, {8, 9}}));
-    EXPECT_EQ(net.StoredOutputs().ToLists(), (Lists{{3}, {1}, {3}}));
+    EXPECT_EQ(rcnet::test::StoredInputs(net).ToLists(), (Lists{{1, 2}, {5, 6}, {8, 9}}));
+    EXPECT_EQ(rcnet::test::StoredOutputs(net).ToLists(), (Lists{{3}, {1}, {3}}));
 }
 
 TEST(Net, ListsOfDifferentLengthsAddNothing) {
@@ -83,7 +84,7 @@ TEST(Net, OutOfMemoryWhileAddingLeavesTheStoreAsItWas) {
         [&](long k, bool failed) {
             if (failed) {
                 EXPECT_EQ(net.PatternCount(), 1u) << "allocation " << k;
-                EXPECT_EQ(net.StoredInputs()[0].ToVector(), (Vector{-1, -2}));
+                EXPECT_EQ(rcnet::test::StoredInputs(net)[0].ToVector(), (Vector{-1, -2}));
             } else {
                 EXPECT_EQ(net.PatternCount(), 4u);
             }

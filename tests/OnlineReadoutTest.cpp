@@ -11,10 +11,11 @@
 
 #include "src/OnlineReadout.h"
 #include "tests/support/EigenQrSolver.h"
+#include "tests/support/Internals.h"
 #include "tests/support/ReferenceOnlineReadout.h"
 #include "tests/support/ReportCapture.h"
-#include "tests/support/Sanitizers.h"
 #include "tests/support/SameBits.h"
+#include "tests/support/Sanitizers.h"
 
 namespace {
 
@@ -524,21 +525,21 @@ TEST(OnlineReadoutRefused, UnsoundSettingsBecomeOne) {
     for (const double forgetting : {0.0, -0.5, 1.5, std::nan(""), double(INFINITY)}) {
         ReportCapture capture;
         const OnlineReadout readout(2, false, 1, forgetting, 0.5);
-        EXPECT_EQ(readout.Forgetting(), 1.0) << forgetting;
-        EXPECT_EQ(readout.Regularization(), 0.5);
+        EXPECT_EQ(test::ForgettingOf(readout), 1.0) << forgetting;
+        EXPECT_EQ(test::RegularizationOf(readout), 0.5);
         EXPECT_EQ(capture.Checks(), Checks{"ValidForgetting(forgetting) @ OnlineReadout"});
     }
     for (const double delta : {0.0, -1.0, 1e-320, std::nan(""), double(INFINITY)}) {
         ReportCapture capture;
         const OnlineReadout readout(2, false, 1, 0.5, delta);
-        EXPECT_EQ(readout.Forgetting(), 0.5);
-        EXPECT_EQ(readout.Regularization(), 1.0) << delta;
+        EXPECT_EQ(test::ForgettingOf(readout), 0.5);
+        EXPECT_EQ(test::RegularizationOf(readout), 1.0) << delta;
         EXPECT_EQ(capture.Checks(), Checks{"ValidRegularization(regularization) @ OnlineReadout"});
     }
     ReportCapture capture;
     const OnlineReadout smallest(2, false, 1, 1e-300, 1e-300);
-    EXPECT_EQ(smallest.Forgetting(), 1e-300);
-    EXPECT_EQ(smallest.Regularization(), 1e-300);
+    EXPECT_EQ(test::ForgettingOf(smallest), 1e-300);
+    EXPECT_EQ(test::RegularizationOf(smallest), 1e-300);
     EXPECT_TRUE(capture.Lines().empty());
 }
 

@@ -13,6 +13,7 @@
 #include "src/Solver/Solver.h"
 #include "tests/support/EigenQrSolver.h"
 #include "tests/support/FailingAlloc.h"
+#include "tests/support/Internals.h"
 #include "tests/support/NetFixtures.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
@@ -63,7 +64,7 @@ TEST_F(Readout, NormalEquationsMatchThePlainForm) {
                     BuildReadoutNet(7000, 2, 3, threshold, 24, 45);
                     BuildReadoutNet(7001, 2, 3, threshold, 24, 45);
                     Net& fast = NetOf(7000);
-                    fast.SetLearnChunkSize(7);
+                    test::SetLearnChunkSize(fast, 7);
                     ASSERT_EQ(SetNetWashout(7000, int(washout)), 1);
                     ASSERT_EQ(SetNetRegularization(7000, &ridge), 1);
                     ASSERT_EQ(jointly ? LearnNetJointly(7000) : LearnNet(7000), 1);
@@ -107,7 +108,7 @@ TEST_F(Readout, StableMethodFitsTheHarvestedStates) {
             BuildReadoutNet(7004, 2, 2, true, 16, 60);
             BuildReadoutNet(7005, 2, 2, true, 16, 60);
             Net& fast = NetOf(7004);
-            if (chunk) fast.SetLearnChunkSize(chunk);
+            if (chunk) test::SetLearnChunkSize(fast, chunk);
             ASSERT_TRUE(fast.SetReadoutMethod(kStableQr) && fast.SetWashout(washout) && fast.SetRidge(ridge));
             ASSERT_TRUE(jointly ? fast.LearnJointly() : fast.Learn());
 
@@ -118,7 +119,7 @@ TEST_F(Readout, StableMethodFitsTheHarvestedStates) {
                 const std::vector<Vector> states = NetTestAccess::ReferenceStates(plain, washout);
                 QrSolver solver(16, true, jointly ? 2 : 1);
                 for (size_t i = 0; i < states.size(); ++i) {
-                    const Vector y = plain.StoredOutputs()[washout + i].ToVector();
+                    const Vector y = test::StoredOutputs(plain)[washout + i].ToVector();
                     solver.AddRow(states[i].data(), jointly ? y.data() : &y[c]);
                 }
                 Matrix w = solver.Solve(ridge);
@@ -150,7 +151,7 @@ TEST_F(Readout, HugeRidgeKeepsTheThreshold) {
                 ASSERT_EQ(stable[c].size(), 13u);
                 // The stored targets' mean: what a lone threshold weight fits.
                 double mean = 0;
-                for (size_t p = 0; p < 80; ++p) mean += NetOf(7004).StoredOutputs()[p][c];
+                for (size_t p = 0; p < 80; ++p) mean += test::StoredOutputs(NetOf(7004))[p][c];
                 mean /= 80;
                 EXPECT_GT(std::fabs(mean), 1e-3) << "a threshold weight worth keeping";
                 EXPECT_NEAR(stable[c][12], mean, 1e-9 * std::fabs(mean)) << ridge << jointly;
@@ -201,7 +202,7 @@ TEST_F(Readout, SettingsStayWithTheNetworkAndOutOfItsFile) {
     EXPECT_EQ(test::ReadBytes(dir.File("plain")), test::ReadBytes(dir.File("set")));
 
     ASSERT_EQ(LoadNetFromFile(7001, dir.File("plain").c_str()), 1);
-    const ReadoutSettings& s = NetOf(7001).Settings();
+    const ReadoutSettings& s = test::SettingsOf(NetOf(7001));
     EXPECT_EQ(s.method, kStableQr);
     EXPECT_EQ(s.ridge, 0.25);
     EXPECT_EQ(s.washout, 3u);
@@ -287,7 +288,7 @@ TEST_F(Readout, MisuseIsReportedAndChangesNothing) {
                           "count >= 0 && uint32_t(count) == net.Reservoir().NeuronCount() @ Exports",
                           "out || count == 0 @ Exports"};
     EXPECT_EQ(capture.Checks(), expected);
-    const ReadoutSettings& s = NetOf(7007).Settings();
+    const ReadoutSettings& s = test::SettingsOf(NetOf(7007));
     EXPECT_EQ(s.method, kNormalEquations);
     EXPECT_EQ(s.ridge, 0.0);
     EXPECT_EQ(s.washout, 0u);

@@ -9,6 +9,7 @@
 #include "include/rcnet.h"
 #include "src/FileOps.h"
 #include "src/PatternFile.h"
+#include "tests/support/Internals.h"
 #include "tests/support/NetFixtures.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
@@ -191,8 +192,8 @@ TEST_F(Sequences, MarkedSequencesTrainFromZeroWithTheirOwnWashout) {
         }
         ASSERT_EQ(MarkNetSequenceStart(7203), 1);
         ASSERT_EQ(MarkNetSequenceStart(7203), 1) << "a trailing mark, twice: an empty sequence";
-        EXPECT_EQ(NetOf(7203).SequenceStarts(), (std::vector<size_t>{20, 60, 63, 113}));
-        if (chunk) NetOf(7203).SetLearnChunkSize(chunk);
+        EXPECT_EQ(test::SequenceStarts(NetOf(7203)), (std::vector<size_t>{20, 60, 63, 113}));
+        if (chunk) test::SetLearnChunkSize(NetOf(7203), chunk);
         // Some state to forget first.
         const double in = 3.0;
         double out;
@@ -237,7 +238,7 @@ TEST_F(Sequences, PatternFilesCarryMarks) {
     std::ofstream(path) << records << "sequences 2 0 3\n";
     BuildSignalNet(7206, 1, 1, true, 10, 4, 3, 1);
     ASSERT_EQ(AddPatternsFromFile(7206, path.c_str()), 1);
-    EXPECT_EQ(NetOf(7206).SequenceStarts(), (std::vector<size_t>{4, 7}));
+    EXPECT_EQ(test::SequenceStarts(NetOf(7206)), (std::vector<size_t>{4, 7}));
     EXPECT_EQ(NetOf(7206).PatternCount(), 9u);
 
     // Malformed records refuse the whole file; anything else after the records is ignored.
@@ -256,7 +257,8 @@ TEST_F(Sequences, PatternFilesCarryMarks) {
         std::ofstream(path) << records << ignored;
         ASSERT_EQ(AddPatternsFromFile(7206, path.c_str()), 1) << ignored;
     }
-    EXPECT_EQ(NetOf(7206).SequenceStarts(), (std::vector<size_t>{4, 7})) << "files without marks add none";
+    EXPECT_EQ(test::SequenceStarts(NetOf(7206)), (std::vector<size_t>{4, 7}))
+        << "files without marks add none";
 }
 
 }  // namespace

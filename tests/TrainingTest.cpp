@@ -9,6 +9,7 @@
 #include "include/rcnet.h"
 #include "src/NetManager.h"
 #include "tests/support/FailingAlloc.h"
+#include "tests/support/Internals.h"
 #include "tests/support/NetFixtures.h"
 #include "tests/support/ReferenceNet.h"
 #include "tests/support/ReportCapture.h"
@@ -40,7 +41,7 @@ TEST_F(Training, SameBitsAsThePlainTraining) {
             Build(6001, 2, 3, threshold, 40, 60);
             Net& fast = NetOf(6000);
             Net& plain = NetOf(6001);
-            if (chunk) fast.SetLearnChunkSize(chunk);
+            if (chunk) test::SetLearnChunkSize(fast, chunk);
             ASSERT_TRUE(fast.Learn());
             const Matrix expected = NetTestAccess::ReferenceLearn(plain);
             ASSERT_TRUE(SameBits(fast.OutputWeights(), expected)) << threshold << " chunk " << chunk;
@@ -188,7 +189,7 @@ TEST_F(Training, PropagateWritesExactlyOutSizeValues) {
     double outs[4] = {-7, -7, -7, -7};
     const double ins[2] = {0.1, 0.2};
     ASSERT_EQ(PropagatePattern(6007, 2, ins, 2, outs), 1);
-    EXPECT_TRUE(SameBits(Vector(outs, outs + 2), NetOf(6007).Result()));
+    EXPECT_TRUE(SameBits(Vector(outs, outs + 2), test::ResultOf(NetOf(6007))));
     EXPECT_EQ(outs[2], -7.0);
     EXPECT_EQ(outs[3], -7.0);
 }
@@ -247,8 +248,8 @@ TEST_F(Training, AddPatternsCutsTheFlatArraysInOrder) {
     EXPECT_EQ(AddPatternsToNet(6009, 1, 3, inputs, 1, outputs), 1);
     EXPECT_TRUE(capture.Lines().empty());
     const Net& net = NetOf(6009);
-    EXPECT_EQ(net.StoredInputs().ToLists(), (std::vector<Vector>{{1, 2, 3}, {4, 5, 6}, {1, 2, 3}}));
-    EXPECT_EQ(net.StoredOutputs().ToLists(), (std::vector<Vector>{{7}, {8}, {7}}));
+    EXPECT_EQ(test::StoredInputs(net).ToLists(), (std::vector<Vector>{{1, 2, 3}, {4, 5, 6}, {1, 2, 3}}));
+    EXPECT_EQ(test::StoredOutputs(net).ToLists(), (std::vector<Vector>{{7}, {8}, {7}}));
 
     EXPECT_EQ(AddPatternsToNet(6009, 2, 4, inputs, 1, outputs), 0);
     EXPECT_EQ(AddPatternsToNet(6009, -1, 3, inputs, 1, outputs), 0);

@@ -67,7 +67,6 @@ public:
     // Threads for the fold and the elimination (counting the caller); results do not depend on it.
     void SetThreadCount(unsigned threads) { m_Folded.SetThreadCount(threads); }
 
-    int32_t PatternSize() const { return m_PatternSize; }
     const RowMatrix& GetMatrix() const { return m_Folded.Synced(); }
     const Vector& Weights() const { return m_Weights; }
 
