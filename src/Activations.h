@@ -13,6 +13,14 @@ RCNET_VECTOR_CODE_BEGIN
 
 namespace rcnet {
 
+// The two sigmoids' value: F's formula of the exponential, saturated outside [-F::kBound, F::kBound].
+template <typename F>
+double SaturatedValue(double x) {
+    if (x > F::kBound) return F::kAbove;
+    if (x < -F::kBound) return F::kBelow;
+    return F::OfExp(Exp(x));
+}
+
 // 1 - 1 / (e^x + 1), saturated outside [-20, 20].
 struct SigmoidFunction {
     static constexpr double kBound = 20, kBelow = 0, kAbove = 1;  // Value below -kBound, above kBound
@@ -20,11 +28,7 @@ struct SigmoidFunction {
     RCNET_INLINE static T OfExp(const T& e) {
         return 1.0 - 1.0 / (e + 1.0);
     }
-    static double Value(double x) {
-        if (x > kBound) return kAbove;
-        if (x < -kBound) return kBelow;
-        return OfExp(Exp(x));
-    }
+    static double Value(double x) { return SaturatedValue<SigmoidFunction>(x); }
     static double Derivative(double x) {
         if (x > 20 || x < -20) return 0;
         const double d = Exp(x) + 1;
@@ -39,11 +43,7 @@ struct BiSigmoidFunction {
     RCNET_INLINE static T OfExp(const T& e) {
         return (e - 1.0) / (e + 1.0);
     }
-    static double Value(double x) {
-        if (x > kBound) return kAbove;
-        if (x < -kBound) return kBelow;
-        return OfExp(Exp(x));
-    }
+    static double Value(double x) { return SaturatedValue<BiSigmoidFunction>(x); }
     static double Derivative(double x) {
         if (x > 20 || x < -20) return 0;
         const double d = Exp(x) + 1;
