@@ -137,7 +137,7 @@ typedef struct {
  * run every output becomes the next y, delayed inputs included. One call per step (PropagatePattern), or,
  * with sequenceCalls, a network whose output is its next input runs whole stretches in one call: the
  * warm-up and the test with RunNetSequence, the free run's first step (fed the true y) too, then
- * GenerateNet; the same bits. */
+ * GenerateNet; the same bits. trace, when given, receives the outputs of the test and the free run. */
 static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, const Inputs* setup, int warmFrom,
                     int sequenceCalls, Figures* f, double* trace) {
     static double z[kSamples], ins[kSamples * 5], outs[kSamples];
@@ -170,7 +170,7 @@ static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, cons
         }
         const double err = 1 + PlainAtanh(out) - x[t + 1];
         se += err * err;
-        if (trace) trace[t - testFrom] = 1 + PlainAtanh(out);
+        if (trace) trace[t - testFrom] = out;
     }
     f->oneStep = sqrt(se / kTest) / sd;
     se = 0;
@@ -184,7 +184,7 @@ static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, cons
         }
         const double err = 1 + PlainAtanh(out) - x[t + 1];
         se += err * err;
-        if (trace) trace[kTest + k] = 1 + PlainAtanh(out);
+        if (trace) trace[kTest + k] = out;
         z[t + 1] = out;
     }
     f->freeRun = sqrt(se / kFree) / sd;
@@ -354,7 +354,7 @@ int main(int argc, char** argv) {
         printf("NRMSE = RMS error on x / standard deviation of x over the %d-step test segment\n\n", kTest);
     }
     Figures results[64];
-    double predicted[kTest + kFree];
+    double predicted[kTest + kFree], reloaded[kTest + kFree];
     for (unsigned s = 0; s < seeds && s < 64; ++s) {
         const int id = 1;
         rc.Randomize(seed + s);
@@ -377,15 +377,6 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "mackey_glass: cannot save %s\n", network);
                 return 1;
             }
-            FILE* csv = fopen(trace, "w");
-            if (csv) {
-                fprintf(csv, "t,target,prediction,mode\n");
-                for (int k = 0; k < kTest + kFree; ++k)
-                    fprintf(csv, "%d,%.9g,%.9g,%s\n", kWarmup + kTrain + k + 1,
-                            x[kDrop + kWarmup + kTrain + k + 1], predicted[k],
-                            k < kTest ? "one-step" : "free-run");
-                fclose(csv);
-            }
         }
         rc.UnregisterUsage(id);
     }
@@ -396,7 +387,7 @@ int main(int argc, char** argv) {
     Figures a, b;
     if (!rc.RegisterUsage(2, 1, 1, 1) || !rc.RegisterUsage(3, 1, 1, 1) || !rc.LoadNetFromFile(2, network) ||
         !rc.LoadNetFromFile(3, network) ||
-        !Evaluate(&rc, 2, x, y, &kPlainInputs, kDrop + kTrain, 0, &a, NULL) ||
+        !Evaluate(&rc, 2, x, y, &kPlainInputs, kDrop + kTrain, 0, &a, reloaded) ||
         !Evaluate(&rc, 3, x, y, &kPlainInputs, kDrop + kTrain, 1, &b, NULL)) {
         fprintf(stderr, "mackey_glass: reloading %s failed\n", network);
         return 1;
@@ -407,6 +398,18 @@ int main(int argc, char** argv) {
         "reloaded: one-step NRMSE %.3g, free-run NRMSE %.3g (%s in both loads: step by step, and "
         "RunNetSequence + GenerateNet)\n",
         a.oneStep, a.freeRun, a.oneStep == b.oneStep && a.freeRun == b.freeRun ? "identical" : "DIFFERENT");
+    /* The trace: the trained network's predictions and the reloaded one's, which a plot of the file
+     * must show on top of each other, and the reloaded network's outputs whole (another host that loads
+     * the file must get these bits). */
+    FILE* csv = fopen(trace, "w");
+    if (csv) {
+        fprintf(csv, "t,target,prediction,reloaded,reloaded_output,mode\n");
+        for (int k = 0; k < kTest + kFree; ++k)
+            fprintf(csv, "%d,%.9g,%.9g,%.9g,%.17g,%s\n", kWarmup + kTrain + k + 1,
+                    x[kDrop + kWarmup + kTrain + k + 1], 1 + PlainAtanh(predicted[k]),
+                    1 + PlainAtanh(reloaded[k]), reloaded[k], k < kTest ? "one-step" : "free-run");
+        fclose(csv);
+    }
     printf("trace of seed %u: %s\n", seed, trace);
     if (a.oneStep != b.oneStep || a.freeRun != b.freeRun) return 1;
 
