@@ -496,4 +496,8 @@ def __getattr__(name):
         from .estimator import ESNRegressor
 
         return ESNRegressor
+    if name == "metrics":
+        from . import metrics
+
+        return metrics
     raise AttributeError(f"module 'rcnet' has no attribute {name!r}")

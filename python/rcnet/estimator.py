@@ -1,7 +1,9 @@
 """ESNRegressor: an echo state network as a scikit-learn regressor.
 
 The rows of X are time steps. The reservoir carries its state from row to row, so predictions depend on
-the order of the rows and on the rows before them: fit and predict start every sequence from rest.
+the order of the rows and on the rows before them: fit and predict start every sequence from rest (or,
+predict(X, warm_start=True), from where the network was left), and score leaves each sequence's
+washout rows out.
 """
 
 import numbers
@@ -15,7 +17,7 @@ from sklearn.utils.validation import check_array, check_is_fitted, check_X_y
 
 from . import NEURON_TYPES, SOLVERS, Network, randomize
 
-__all__ = ["ESNRegressor"]
+__all__ = ["ESNRegressor", "after_washout"]
 
 
 def _in_fresh_thread(function):
@@ -41,6 +43,32 @@ def _in_fresh_thread(function):
 def _is_sequence_list(X):
     # A list of 2-D arrays; a list of lists of numbers is one 2-D array.
     return isinstance(X, (list, tuple)) and len(X) > 0 and all(np.ndim(x) == 2 for x in X)
+
+
+def after_washout(estimator, X, y, sample_weight=None):
+    """y, the fitted estimator's predictions of it and the weights, each sequence's first washout_ rows
+    left out (the reservoir is still warming up there), the sequences' rows pooled."""
+    check_is_fitted(estimator, "network_")
+    washout = estimator.washout_
+    sequences = list(zip(X, y)) if _is_sequence_list(X) else [(X, y)]
+    lengths = [len(xs) for xs, _ in sequences]
+    if sample_weight is not None:
+        sample_weight = np.asarray(sample_weight, dtype=float)
+        if sample_weight.shape != (sum(lengths),):
+            raise ValueError(f"sample_weight must have one weight per row ({sum(lengths)}), got shape "
+                             f"{sample_weight.shape}")
+    true, predicted, weights, start = [], [], [], 0
+    for (xs, ys), length in zip(sequences, lengths):
+        true.append(np.asarray(ys, dtype=float)[washout:])
+        predicted.append(np.asarray(estimator.predict(xs))[washout:])
+        if sample_weight is not None:
+            weights.append(sample_weight[start + washout:start + length])
+        start += length
+    true, predicted = np.concatenate(true), np.concatenate(predicted)
+    if len(true) == 0:
+        raise ValueError(f"nothing to score: every sequence has at most the washout's {washout} rows, "
+                         "which only warm the reservoir up")
+    return true, predicted, (np.concatenate(weights) if sample_weight is not None else None)
 
 
 class ESNRegressor(RegressorMixin, BaseEstimator):
@@ -231,27 +259,35 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
     def _shaped(self, outputs):
         return outputs[:, 0] if self._single_output else outputs
 
-    def _run_from_rest(self, X):
+    def _run(self, X, from_rest=True):
         X = check_array(X)
         self._check_features(X)
-        self.network_.reset_state()
+        if from_rest:
+            self.network_.reset_state()
         return self._shaped(self.network_.run(X))
 
-    def predict(self, X):
-        """Runs the rows of X as consecutive steps from a reset (zero) state and returns the outputs,
-        shaped like y in fit. A list of 2-D arrays gives a list of predictions, each from rest."""
+    def predict(self, X, warm_start=False):
+        """Runs the rows of X as consecutive steps and returns the outputs, shaped like y in fit.
+
+        From a reset (zero) state; with warm_start=True from the state the network was left in instead:
+        after fit, the state after the last training row; after a predict or generate, the state after
+        its last step. So predict(X_next, warm_start=True) right after fit(X, y) forecasts the rows that
+        follow the training data with a warmed-up reservoir, and gives the bits of the last rows of a
+        prediction of X and X_next together from rest. A list of 2-D arrays gives a list of
+        predictions, each from rest."""
         check_is_fitted(self, "network_")
         if _is_sequence_list(X):
-            return [self._run_from_rest(xs) for xs in X]
-        return self._run_from_rest(X)
+            if warm_start:
+                raise ValueError("warm_start continues one series: predict a list of sequences from rest")
+            return [self._run(xs) for xs in X]
+        return self._run(X, from_rest=not warm_start)
 
     def score(self, X, y, sample_weight=None):
-        """R^2 of predict(X) against y; for a list of sequences, over all their rows together."""
-        if _is_sequence_list(X):
-            predicted = self.predict(X)
-            return r2_score(np.concatenate([np.asarray(t) for t in y]), np.concatenate(predicted),
-                            sample_weight=sample_weight)
-        return super().score(X, y, sample_weight=sample_weight)
+        """R^2 of predict(X) against y over the rows after each sequence's washout (washout_ steps, as in
+        fit): the first rows of a prediction from rest measure the warm-up, not the model. For a list of
+        sequences, over all their scored rows together. Searches (GridSearchCV and friends) rank by it."""
+        true, predicted, weights = after_washout(self, X, y, sample_weight)
+        return r2_score(true, predicted, sample_weight=weights)
 
     def generate(self, n_steps, warmup):
         """Closed-loop forecast for a network that predicts its next input (n_features == n_outputs).

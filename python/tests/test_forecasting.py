@@ -1,0 +1,83 @@
+import numpy as np
+import pytest
+from sklearn.metrics import r2_score
+from sklearn.model_selection import GridSearchCV, TimeSeriesSplit, cross_val_score
+
+import rcnet
+import rcnet.metrics as metrics
+from rcnet import ESNRegressor
+
+T = np.arange(3001)
+
+
+def noisy_sine_with_trend(seed):
+    return np.sin(0.2 * T) + 0.01 * T + 0.1 * np.random.default_rng(seed).standard_normal(len(T))
+
+
+def test_warm_start_continues_where_fit_left_the_reservoir():
+    s = noisy_sine_with_trend(1)
+    est = ESNRegressor(n_neurons=80, random_state=3).fit(s[:1000, None], s[1:1001])
+    whole = est.predict(s[:1500, None])
+    est.fit(s[:1000, None], s[1:1001])
+    ahead = est.predict(s[1000:1200, None], warm_start=True)
+    then = est.predict(s[1200:1500, None], warm_start=True)
+    # The bits of one run from rest through the training rows and on.
+    assert np.array_equal(np.concatenate([ahead, then]), whole[1000:])
+    assert not np.array_equal(est.predict(s[1000:1200, None]), ahead)  # from rest: other values
+    with pytest.raises(ValueError, match="from rest"):
+        est.predict([s[:50, None]], warm_start=True)
+
+
+def test_score_leaves_out_each_sequences_washout():
+    s = noisy_sine_with_trend(2)
+    est = ESNRegressor(n_neurons=60, washout=40, random_state=1).fit(s[:800, None], s[1:801])
+    predicted = est.predict(s[800:1200, None])
+    assert est.score(s[800:1200, None], s[801:1201]) == r2_score(s[841:1201], predicted[40:])
+    # From rest the first rows answer a trend the reservoir has not seen yet: scored, they would
+    # swamp the rest.
+    assert r2_score(s[801:1201], predicted) < est.score(s[800:1200, None], s[801:1201]) - 0.1
+    weights = np.linspace(1, 2, 400)
+    assert est.score(s[800:1200, None], s[801:1201], weights) == r2_score(s[841:1201], predicted[40:],
+                                                                          sample_weight=weights[40:])
+    with pytest.raises(ValueError, match="nothing to score"):
+        est.score(s[800:840, None], s[801:841])
+
+
+def test_searches_pick_the_ridge_that_forecasts_best():
+    grid = [1e-8, 1e-4, 1e-2, 0.1, 1.0]
+    for seed in (10, 13):
+        s = noisy_sine_with_trend(seed)
+        X, y = s[:-1, None], s[1:]
+        search = GridSearchCV(ESNRegressor(n_neurons=100, random_state=0), {"ridge": grid},
+                              cv=TimeSeriesSplit(3)).fit(X[:2000], y[:2000])
+        # What each ridge does where it counts: forecasting the steps after the training data.
+        ahead = {r: r2_score(y[2000:], ESNRegressor(n_neurons=100, random_state=0, ridge=r)
+                             .fit(X[:2000], y[:2000]).predict(X[2000:], warm_start=True)) for r in grid}
+        assert search.best_params_["ridge"] == max(ahead, key=ahead.get), (seed, ahead)
+
+
+def test_metrics():
+    y = np.sin(0.1 * np.arange(500))
+    assert metrics.nrmse(y, y) == 0
+    assert metrics.nrmse(y, np.full_like(y, y.mean())) == pytest.approx(1)
+    two = np.stack([y, 3 * y], 1)
+    assert metrics.nrmse(two, two + np.array([0.1, 0.3])) == pytest.approx(0.1 / np.std(y))
+    drift = y + 1e-3 * 1.05 ** np.arange(500)
+    steps = metrics.valid_prediction_time(y, drift, threshold=0.4)
+    assert 1e-3 * 1.05 ** (steps - 1) <= 0.4 * np.std(y) < 1e-3 * 1.05 ** steps
+    assert metrics.valid_prediction_time(y, drift, lyapunov_exponent=0.9, dt=0.02) == pytest.approx(
+        steps * 0.02 * 0.9)
+    assert metrics.valid_prediction_time(y, y) == 500
+    with pytest.raises(ValueError, match="differ in shape"):
+        metrics.nrmse(y, y[:-1])
+
+
+def test_scorers_work_in_cross_validation():
+    s = noisy_sine_with_trend(3)
+    est = ESNRegressor(n_neurons=60, ridge=1e-4, random_state=2)
+    r2 = cross_val_score(est, s[:1500, None], s[1:1501], cv=TimeSeriesSplit(3), scoring=metrics.r2_scorer)
+    assert np.array_equal(r2, cross_val_score(est, s[:1500, None], s[1:1501], cv=TimeSeriesSplit(3)))
+    neg = cross_val_score(est, s[:1500, None], s[1:1501], cv=TimeSeriesSplit(3),
+                          scoring=metrics.neg_nrmse_scorer)
+    assert np.all(neg < 0) and np.all(-neg < 0.5)
+    assert rcnet.metrics is metrics
