@@ -496,8 +496,8 @@ def __getattr__(name):
         from .estimator import ESNRegressor
 
         return ESNRegressor
-    if name == "metrics":
-        from . import metrics
+    if name in ("metrics", "datasets"):
+        import importlib
 
-        return metrics
+        return importlib.import_module(f".{name}", __name__)
     raise AttributeError(f"module 'rcnet' has no attribute {name!r}")

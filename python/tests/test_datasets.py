@@ -1,0 +1,62 @@
+import csv
+import os
+import subprocess
+
+import numpy as np
+import pytest
+from scipy.integrate import solve_ivp
+
+import rcnet
+from rcnet import datasets
+
+
+def test_mackey_glass_is_the_demo_hosts_series(tmp_path):
+    # The C demo computes the same series with its own plain arithmetic: the same bits.
+    host = os.path.join(os.path.dirname(rcnet.library_path()), "mackey_glass")
+    if not os.path.exists(host):
+        pytest.skip("the demo host is built beside the native library only")
+    subprocess.run([host, "--library", rcnet.library_path(), "--dir", str(tmp_path), "--seeds", "1",
+                    "--no-compare"], check=True, capture_output=True)
+    with open(tmp_path / "mackey_glass_series.csv", newline="") as f:
+        x = np.array([float(row["x"]) for row in csv.DictReader(f)])
+    assert np.array_equal(datasets.mackey_glass(len(x)), x)
+    # Sampled every 2 time units: every other sample of the same run.
+    assert np.array_equal(datasets.mackey_glass(len(x) // 2, step=2.0), x[:len(x) // 2 * 2:2])
+    with pytest.raises(ValueError, match="whole multiples"):
+        datasets.mackey_glass(10, tau=17.05)
+
+
+def test_lorenz63_is_a_fourth_order_solution():
+    rows = datasets.lorenz63(101, dt=0.01)
+    assert rows.shape == (101, 3) and np.array_equal(rows[0], [1, 1, 1])
+
+    def f(_, v):
+        return [10 * (v[1] - v[0]), v[0] * (28 - v[2]) - v[1], v[0] * v[1] - 8 / 3 * v[2]]
+
+    exact = solve_ivp(f, (0, 1), [1, 1, 1], method="DOP853", rtol=1e-13, atol=1e-13).y[:, -1]
+    assert np.max(np.abs(rows[100] - exact)) < 1e-4
+    coarse = np.max(np.abs(datasets.lorenz63(201, dt=0.005)[200] - exact))
+    fine = np.max(np.abs(datasets.lorenz63(401, dt=0.0025)[400] - exact))
+    assert 12 < coarse / fine < 20  # Runge-Kutta's fourth order: about 16x for half the step
+    assert np.array_equal(datasets.lorenz63(101, dt=0.01), rows)
+
+
+def test_narma_follows_its_recurrence():
+    u, y = datasets.narma(3000, order=10, seed=4)
+    assert 0 <= u.min() and u.max() < 0.5 and np.all(np.isfinite(y))
+    window = np.convolve(y, np.ones(10))[9:len(y) - 1]  # y(t - 9) + ... + y(t)
+    expected = 0.3 * y[9:-1] + 0.05 * y[9:-1] * window + 1.5 * u[:-10] * u[9:-1] + 0.1
+    assert np.allclose(y[10:], expected, rtol=1e-13, atol=0)
+    again_u, again_y = datasets.narma(3000, order=10, seed=4)
+    assert np.array_equal(again_u, u) and np.array_equal(again_y, y)
+    assert not np.array_equal(datasets.narma(3000, order=10, seed=5)[0], u)
+    _, y5 = datasets.narma(2000, order=5, seed=4)
+    assert np.all(y5[:5] == 0) and np.all(np.isfinite(y5)) and y5[5] != 0
+
+
+def test_mso_is_the_sum_of_its_sines():
+    for k in (1, 2, 5, 8):
+        frequencies = (0.2, 0.311, 0.42, 0.51, 0.63, 0.74, 0.85, 0.97)[:k]
+        t = np.arange(5000)
+        expected = np.sum([np.sin(f * t) for f in frequencies], axis=0)
+        assert np.max(np.abs(datasets.mso(5000, frequencies) - expected)) < 1e-12
