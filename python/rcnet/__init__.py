@@ -492,10 +492,10 @@ def _network_from_text(text, settings, precision):
 
 def __getattr__(name):
     # The estimator needs scikit-learn: loaded on first use, so that the rest works without it.
-    if name == "ESNRegressor":
-        from .estimator import ESNRegressor
+    if name in ("ESNRegressor", "search_space"):
+        from . import estimator
 
-        return ESNRegressor
+        return getattr(estimator, name)
     if name in ("metrics", "datasets"):
         import importlib
 

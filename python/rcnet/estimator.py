@@ -17,7 +17,7 @@ from sklearn.utils.validation import check_array, check_is_fitted, check_X_y
 
 from . import NEURON_TYPES, SOLVERS, Network, randomize
 
-__all__ = ["ESNRegressor", "after_washout"]
+__all__ = ["ESNRegressor", "after_washout", "search_space"]
 
 
 def _in_fresh_thread(function):
@@ -69,6 +69,27 @@ def after_washout(estimator, X, y, sample_weight=None):
         raise ValueError(f"nothing to score: every sequence has at most the washout's {washout} rows, "
                          "which only warm the reservoir up")
     return true, predicted, (np.concatenate(weights) if sample_weight is not None else None)
+
+
+def search_space(ridge=(1e-10, 1.0), spectral_radius=(0.1, 1.5), leak_rate=(0.05, 1.0),
+                 input_scaling=(0.01, 10.0)):
+    """Log-uniform distributions over the settings that matter most, for RandomizedSearchCV's
+    param_distributions: each argument a (low, high) range, or None to leave that setting out."""
+    from scipy.stats import loguniform
+
+    ranges = {"ridge": ridge, "spectral_radius": spectral_radius, "leak_rate": leak_rate,
+              "input_scaling": input_scaling}
+    space = {}
+    for name, bounds in ranges.items():
+        if bounds is None:
+            continue
+        low, high = bounds
+        if not 0 < low < high:
+            raise ValueError(f"{name} needs a range 0 < low < high, got {bounds!r}")
+        if name == "leak_rate" and high > 1:
+            raise ValueError(f"leak_rate is at most 1, got the range {bounds!r}")
+        space[name] = loguniform(low, high)
+    return space
 
 
 class ESNRegressor(RegressorMixin, BaseEstimator):

@@ -81,3 +81,17 @@ def test_scorers_work_in_cross_validation():
                           scoring=metrics.neg_nrmse_scorer)
     assert np.all(neg < 0) and np.all(-neg < 0.5)
     assert rcnet.metrics is metrics
+
+
+def test_search_space_draws_within_its_ranges():
+    space = rcnet.search_space(spectral_radius=None)
+    assert sorted(space) == ["input_scaling", "leak_rate", "ridge"]
+    draws = space["ridge"].rvs(2000, random_state=0)
+    assert draws.min() >= 1e-10 and draws.max() <= 1
+    # Log-uniform: as many draws in each decade.
+    counts = np.histogram(np.log10(draws), bins=10, range=(-10, 0))[0]
+    assert counts.min() > 150
+    with pytest.raises(ValueError, match="at most 1"):
+        rcnet.search_space(leak_rate=(0.1, 2))
+    with pytest.raises(ValueError, match="low < high"):
+        rcnet.search_space(ridge=(1, 1e-3))
