@@ -167,6 +167,14 @@ RCNET_API int RCNET_CALL SetNetInputScaling(int id, const double* scale);
  * readers of the plain format ignore; a file without it loads with rate 1. Another value: 0, unchanged. */
 RCNET_API int RCNET_CALL SetNetLeakRate(int id, const double* rate);
 
+/* A constant input term per neuron (a reservoir bias): one value per neuron, drawn in neuron order like
+ * the input weights (in [-1, 1]) times *scaling, added to the neuron's input sum after the inputs'
+ * terms, as a last input of constant 1 with these weights would be. *scaling 0 removes it (the plain
+ * step, bit for bit); a new call draws anew; neurons added later have none. Saved files carry it as a
+ * record after the reservoir (every digit), which readers of the plain format ignore. A scaling that is
+ * not finite, or a network without neurons: 0, unchanged. */
+RCNET_API int RCNET_CALL InitNetBias(int id, const double* scaling);
+
 /* ---- Sequences. */
 
 /* count steps of PropagatePattern in one call: inputs end to end (count * inSize values), outputs end to
@@ -242,6 +250,10 @@ RCNET_API int RCNET_CALL GetNetReadout(int id, int rows, int columns, double* ou
 
 /* The leak rate (SetNetLeakRate; 1 when never set). */
 RCNET_API int RCNET_CALL GetNetLeakRate(int id, double* rate);
+
+/* Copies the bias (InitNetBias), one value per neuron in neuron order, 0 for a neuron without one;
+ * neurons must be the network's neuron count, otherwise 0. */
+RCNET_API int RCNET_CALL GetNetBias(int id, int neurons, double* out);
 
 /* ---- Files. */
 

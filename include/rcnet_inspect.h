@@ -61,6 +61,7 @@ struct Network {
     std::vector<std::vector<double>> inputMatrix;  // a row per input, a column per neuron
     std::vector<std::vector<double>> readout;      // a row per output: neuron weights, then the threshold's
     double leakRate = 1.0;                         // 1: the plain step
+    std::vector<double> bias;                      // the first neurons' bias values; empty: none
 };
 
 // Copies the network registered under id. False, with the registry's report, for an id not registered.

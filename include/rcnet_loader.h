@@ -67,6 +67,8 @@ typedef struct RcnetApi {
     int(RCNET_CALL* GetNetReadoutShape)(int id, int* rows, int* columns);
     int(RCNET_CALL* GetNetReadout)(int id, int rows, int columns, double* out);
     int(RCNET_CALL* GetNetLeakRate)(int id, double* rate);
+    int(RCNET_CALL* InitNetBias)(int id, const double* scaling);
+    int(RCNET_CALL* GetNetBias)(int id, int neurons, double* out);
     int(RCNET_CALL* SetNetFilePrecision)(int id, int digits);
 } RcnetApi;
 
@@ -139,6 +141,8 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(GetNetReadoutShape);
     RCNET_LOADER_FIND(GetNetReadout);
     RCNET_LOADER_FIND(GetNetLeakRate);
+    RCNET_LOADER_FIND(InitNetBias);
+    RCNET_LOADER_FIND(GetNetBias);
     RCNET_LOADER_FIND(SetNetFilePrecision);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;

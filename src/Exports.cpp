@@ -218,6 +218,13 @@ RCNET_API int RCNET_CALL SetNetLeakRate(int id, const double* rate) {
     });
 }
 
+RCNET_API int RCNET_CALL InitNetBias(int id, const double* scaling) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(scaling, false);
+        return net.Reservoir().InitBias(*scaling);
+    });
+}
+
 // Sequences: whole runs and closed loops in one call, and marked training sequences.
 
 RCNET_API int RCNET_CALL RunNetSequence(int id, int count, int inSize, const double* ins, int outSize,
@@ -333,6 +340,16 @@ RCNET_API int RCNET_CALL GetNetLeakRate(int id, double* rate) {
     return WithNet(id, [&](Net& net) {
         RC_REQUIRE(rate, false);
         *rate = net.Reservoir().LeakRate();
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL GetNetBias(int id, int neurons, double* out) {
+    return WithNet(id, [&](Net& net) {
+        const Vector& bias = net.Reservoir().Bias();
+        RC_REQUIRE(neurons >= 0 && uint32_t(neurons) == net.Reservoir().NeuronCount(), false);
+        RC_REQUIRE(out || neurons == 0, false);
+        for (size_t j = 0; j < size_t(neurons); ++j) out[j] = j < bias.size() ? bias[j] : 0.0;
         return true;
     });
 }

@@ -30,6 +30,7 @@ Network Snapshot(const Net& net) {
     out.inputMatrix = net.Reservoir().InputMatrix();
     out.readout = net.OutputWeights();
     out.leakRate = net.Reservoir().LeakRate();
+    out.bias = net.Reservoir().Bias();
     return out;
 }
 

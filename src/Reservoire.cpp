@@ -204,6 +204,10 @@ void Reservoire::Step() {
         }
     }
 
+    // The bias: a last input term, 1 times the neuron's bias.
+    const size_t biased = std::min(jSize, m_Bias.size());
+    for (size_t j = 0; j < biased; ++j) m_InputSums[j] = m_Bias[j] + m_InputSums[j];
+
     double* state = plan.state.data();
     double* activation = plan.InputActivation();
     double* prev = plan.PrevState();
@@ -250,6 +254,7 @@ void Reservoire::Clear() {
     m_InputMatrix.clear();
     m_InputSums.clear();
     m_States.clear();
+    m_Bias.clear();
 }
 
 void Reservoire::ResetState() {
@@ -268,6 +273,19 @@ void Reservoire::ResetState() {
 bool Reservoire::SetLeakRate(double rate) {
     RC_REQUIRE(rate > 0 && rate <= 1, false);  // NaN fails both
     m_LeakRate = rate;
+    return true;
+}
+
+bool Reservoire::InitBias(double scaling) {
+    RC_REQUIRE(std::isfinite(scaling), false);
+    RC_REQUIRE(!m_Neurons.empty(), false);
+    if (scaling == 0) {
+        m_Bias.clear();
+        return true;
+    }
+    Vector bias(m_Neurons.size());
+    for (double& value : bias) value = DrawWeight() * scaling;
+    m_Bias.swap(bias);
     return true;
 }
 

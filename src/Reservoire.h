@@ -49,6 +49,16 @@ public:
     // for a scale that is not finite or a reservoir without an input matrix (nothing would be kept).
     bool ScaleInputMatrix(double scale);
 
+    // A constant input term per neuron, added to its input sum after the inputs' terms (as a last input
+    // of constant 1 whose weights are the bias would be): one draw per neuron, in neuron order, of the
+    // input weights' kind, times scaling. Scaling 0 removes the bias (the plain step, bit for bit).
+    // Reports and returns false, changing nothing, for a scaling that is not finite or a reservoir
+    // without neurons.
+    bool InitBias(double scaling);
+    // Replaces the bias (one value per neuron, or empty for none), as read from a file.
+    void SetBias(Vector bias) { m_Bias.swap(bias); }
+    const Vector& Bias() const { return m_Bias; }
+
     // The spectral radius of the back links' weights W[target][source], neurons numbered by position:
     // the map from one step's states to the next's (see src/EigenvalueRadius.h for method and accuracy).
     SpectralRadiusResult BackLinkRadius() const;
@@ -90,6 +100,7 @@ private:
 
     uint64_t m_StepCount = 0;
     double m_LeakRate = 1.0;
+    Vector m_Bias;                           // empty: no bias
     std::vector<const double*> m_InputRows;  // the input matrix's rows, for the step's sums
     mutable StepPlan m_Plan;
     mutable bool m_PlanValid = false;

@@ -1,5 +1,5 @@
-// The reservoir settings through the exports: the back links' spectral radius, the input scaling and
-// the leak rate, with the leak rate's record in network files.
+// The reservoir settings through the exports: the back links' spectral radius, the input scaling, the
+// leak rate and the bias, with their records in network files.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "include/rcnet.h"
+#include "platform/Files.h"
 #include "src/EigenvalueRadius.h"
 #include "tests/support/DenseLinks.h"
+#include "tests/support/Internals.h"
 #include "tests/support/Levels.h"
 #include "tests/support/NetFixtures.h"
 #include "tests/support/ReferenceNet.h"
@@ -261,6 +263,140 @@ TEST_F(ReservoirSettings, BadLeakRateRecordsAreRefusedWholly) {
     WriteBytes(bad, text + "  \n\n leak-rate\t0.25e0 trailing words");
     EXPECT_EQ(LoadNetFromFile(7107, bad.c_str()), 1);
     EXPECT_EQ(NetOf(7107).Reservoir().LeakRate(), 0.25);
+}
+
+}  // namespace
+
+namespace {
+
+// Draws the same bias into both networks (the generator belongs to the calling thread).
+void DrawBias(int id, uint32_t seed, double scaling) {
+    Randomize(seed);
+    ASSERT_EQ(InitNetBias(id, &scaling), 1);
+}
+
+// Training and propagation with a bias against the plain twin (a last input of constant 1), on every
+// instruction set.
+TEST_F(ReservoirSettings, BiasedTrainingMatchesThePlainTwin) {
+    ForEachLevel([&](cpu::Level) {
+        BuildSignalNet(7105, 2, 2, true, 60, 80, 11, 2);
+        BuildSignalNet(7106, 2, 2, true, 60, 80, 11, 2);
+        DrawBias(7105, 9, 0.8);
+        DrawBias(7106, 9, 0.8);
+        ASSERT_EQ(LearnNet(7105), 1);
+        ASSERT_TRUE(SameBits(NetOf(7105).OutputWeights(), NetTestAccess::ReferenceLearn(NetOf(7106))));
+        for (int step = 0; step < 30; ++step) {
+            const Vector input{std::cos(step * 0.4), 0.5};
+            double out[2];
+            ASSERT_EQ(PropagatePattern(7105, 2, input.data(), 2, out), 1);
+            ASSERT_TRUE(
+                SameBits(Vector(out, out + 2), NetTestAccess::ReferencePropagate(NetOf(7106), input)));
+        }
+        UnregisterUsage(7105);
+        UnregisterUsage(7106);
+    });
+}
+
+// The bias gives the bits of a host that appends an input of constant 1 whose input weights are the bias.
+TEST_F(ReservoirSettings, BiasIsALastInputOfOne) {
+    BuildSignalNet(7105, 1, 1, true, 30, 60, 5, 1);
+    DrawBias(7105, 3, 0.5);
+    ASSERT_EQ(LearnNet(7105), 1);
+    const std::string file = dir.File("biased.net");
+    ASSERT_EQ(SetNetFilePrecision(7105, 0), 1);
+    ASSERT_EQ(SaveNetToFile(7105, file.c_str()), 1);
+    ASSERT_EQ(RegisterUsage(7106, 0, 0, 0), 1);
+    ASSERT_EQ(LoadNetFromFile(7106, file.c_str()), 1);
+    ASSERT_EQ(LoadNetFromFile(7105, file.c_str()), 1);  // both from rest
+    // The twin: two inputs, the second's row of the input matrix the bias, and no bias.
+    Reservoire& twin = NetOf(7106).Reservoir();
+    Vector bias(30);
+    ASSERT_EQ(GetNetBias(7105, 30, bias.data()), 1);
+    EXPECT_TRUE(SameBits(bias, NetOf(7105).Reservoir().Bias()));
+    ReservoireTestAccess::InputMatrix(twin).push_back(bias);
+    (twin.*MemberOf(test::InputsTag{})).resize(2);
+    NetOf(7106).*MemberOf(test::NetInputSizeTag{}) = 2;
+    twin.SetBias({});
+    for (int step = 0; step < 40; ++step) {
+        const double in = std::sin(0.2 * step), ins[2] = {in, 1.0};
+        double a = 0, b = 0;
+        ASSERT_EQ(PropagatePattern(7105, 1, &in, 1, &a), 1);
+        ASSERT_EQ(PropagatePattern(7106, 2, ins, 1, &b), 1);
+        ASSERT_TRUE(SameBits(Vector{a}, Vector{b})) << step;
+    }
+    Vector biased(30), plain(30);
+    ASSERT_EQ(GetNetState(7105, 30, biased.data()), 1);
+    ASSERT_EQ(GetNetState(7106, 30, plain.data()), 1);
+    EXPECT_TRUE(SameBits(biased, plain));
+}
+
+TEST_F(ReservoirSettings, BiasRefusalsChangeNothing) {
+    ASSERT_EQ(RegisterUsage(7105, 1, 1, 1), 1);
+    ReportCapture capture;
+    const double half = 0.5;
+    EXPECT_EQ(InitNetBias(7105, &half), 0) << "no neurons yet";
+    ASSERT_EQ(AddNeuronsToNet(7105, 4, 1), 1);
+    ASSERT_EQ(InitNetBias(7105, &half), 1);
+    const Vector drawn = NetOf(7105).Reservoir().Bias();
+    ASSERT_EQ(drawn.size(), 4u);
+    for (double value : drawn) EXPECT_TRUE(value != 0 && std::fabs(value) <= 0.5) << value;
+    for (double bad : {kNaN, kInf, -kInf}) EXPECT_EQ(InitNetBias(7105, &bad), 0) << bad;
+    EXPECT_EQ(InitNetBias(7105, nullptr), 0);
+    EXPECT_TRUE(SameBits(NetOf(7105).Reservoir().Bias(), drawn));
+    Vector out(5, 9.0);
+    EXPECT_EQ(GetNetBias(7105, 5, out.data()), 0) << "the neuron count is 4";
+    EXPECT_EQ(GetNetBias(7105, 4, nullptr), 0);
+    // Neurons added later have none.
+    ASSERT_EQ(AddNeuronsToNet(7105, 1, 1), 1);
+    ASSERT_EQ(GetNetBias(7105, 5, out.data()), 1);
+    EXPECT_TRUE(SameBits(Vector(out.begin(), out.begin() + 4), drawn) && out[4] == 0.0);
+    const double zero = 0;
+    ASSERT_EQ(InitNetBias(7105, &zero), 1);
+    EXPECT_TRUE(NetOf(7105).Reservoir().Bias().empty());
+}
+
+// A bias is a record after the reservoir, every digit; a network without one writes the plain file.
+TEST_F(ReservoirSettings, BiasRecordRoundTripsAndBadOnesAreRefused) {
+    BuildSignalNet(7105, 1, 1, true, 12, 30, 4, 3);
+    ASSERT_EQ(LearnNet(7105), 1);
+    const std::string plain = dir.File("plain.net"), biased = dir.File("biased.net"),
+                      back = dir.File("back.net"), bad = dir.File("bad.net");
+    ASSERT_EQ(SaveNetToFile(7105, plain.c_str()), 1);
+    const double rate = 0.5, zero = 0;
+    ASSERT_EQ(SetNetLeakRate(7105, &rate), 1);
+    DrawBias(7105, 21, 0.1 + 0.2);
+    ASSERT_EQ(SaveNetToFile(7105, biased.c_str()), 1);
+    ASSERT_EQ(InitNetBias(7105, &zero), 1);
+    const double one = 1;
+    ASSERT_EQ(SetNetLeakRate(7105, &one), 1);
+    ASSERT_EQ(SaveNetToFile(7105, back.c_str()), 1);
+    EXPECT_EQ(ReadBytes(back), ReadBytes(plain)) << "no bias: the plain file, byte for byte";
+    const std::string text = ReadBytes(plain), biasedText = ReadBytes(biased);
+    ASSERT_EQ(biasedText.substr(0, text.size()), text);
+    const std::string records = std::string("leak-rate 0.5") + platform::kLineEnd + "bias 12 ";
+    EXPECT_EQ(biasedText.substr(text.size(), records.size()), records);
+
+    ASSERT_EQ(RegisterUsage(7107, 0, 0, 0), 1);
+    ASSERT_EQ(LoadNetFromFile(7107, biased.c_str()), 1);
+    DrawBias(7105, 21, 0.1 + 0.2);
+    EXPECT_TRUE(SameBits(NetOf(7107).Reservoir().Bias(), NetOf(7105).Reservoir().Bias())) << "every bit";
+    ASSERT_EQ(SaveNetToFile(7107, back.c_str()), 1);
+    EXPECT_EQ(ReadBytes(back), biasedText);
+
+    ReportCapture capture;
+    const std::string leak = std::string("leak-rate 0.5") + platform::kLineEnd;
+    for (const char* record : {"bias 0\n", "bias 13 1 2 3 4 5 6 7 8 9 10 11 12 13\n", "bias 2 0.5 nan\n",
+                               "bias 2 0.5 inf\n", "bias 2 0.5\n", "bias x\n", "bias\n"}) {
+        WriteBytes(bad, text + leak + record);
+        EXPECT_EQ(LoadNetFromFile(7107, bad.c_str()), 0) << record;
+        EXPECT_EQ(NetOf(7107).Reservoir().Bias().size(), 12u) << "a refused load changes nothing";
+    }
+    WriteBytes(bad, text + "bias 2 0.5 -0.25\n");  // without the leak rate, for the first two neurons
+    ASSERT_EQ(LoadNetFromFile(7107, bad.c_str()), 1);
+    EXPECT_EQ(NetOf(7107).Reservoir().Bias(), (Vector{0.5, -0.25}));
+    WriteBytes(bad, text + "biases 1 0.5\n");
+    ASSERT_EQ(LoadNetFromFile(7107, bad.c_str()), 1);
+    EXPECT_TRUE(NetOf(7107).Reservoir().Bias().empty()) << "other text after the input matrix is ignored";
 }
 
 }  // namespace

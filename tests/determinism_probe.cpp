@@ -228,7 +228,7 @@ int main(int argc, char** argv) {
     }
 
     // The reservoir settings: the radius by the dense method (one block of 80) and by Arnoldi (800),
-    // then scaled, leaky training and propagation.
+    // then scaled, leaky and biased training and propagation.
     for (int neurons : {80, 800}) {
         Randomize(7 + neurons);
         RegisterUsage(4, 1, 1, 1);
@@ -244,6 +244,8 @@ int main(int argc, char** argv) {
         SetNetSpectralRadius(4, &target);
         SetNetInputScaling(4, &scale);
         SetNetLeakRate(4, &leak);
+        const double bias = 0.3;
+        InitNetBias(4, &bias);
         GetNetSpectralRadius(4, &radius);
         settings.Add(radius);
         std::vector<double> inputs, targets;

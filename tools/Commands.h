@@ -41,6 +41,7 @@ struct TrainOptions {
     std::optional<double> spectralRadius;  // of the back links; default: as drawn
     double inputScaling = 1;               // multiplies the input matrix
     double leakRate = 1;                   // 1: the plain step
+    double biasScaling = 0;                // 0: no bias
     int digits = 0;                        // of the saved file: 0 exact, 6 the format's own, up to 17
 };
 int RunTrain(const TrainOptions& options);

@@ -1,4 +1,6 @@
 // rcnet info: what a network file holds, as the library loads it.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -81,6 +83,13 @@ int RunInfo(const InfoOptions& options) {
     } else {
         std::printf("leak rate: %s (each state keeps %.6g of the previous one)\n",
                     Shortest(net.leakRate).c_str(), 1.0 - net.leakRate);
+    }
+    if (net.bias.empty()) {
+        std::printf("bias: none\n");
+    } else {
+        double largest = 0;
+        for (double value : net.bias) largest = std::max(largest, std::fabs(value));
+        std::printf("bias: %zu values, largest magnitude %s\n", net.bias.size(), Shortest(largest).c_str());
     }
     return kExitOk;
 }

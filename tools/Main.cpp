@@ -111,6 +111,10 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::Range(0.0, 1.0));
     trainCommand
+        ->add_option("--bias-scaling", train.biasScaling,
+                     "A constant input term per neuron, drawn in [-1, 1] times this (0: none)")
+        ->capture_default_str();
+    trainCommand
         ->add_option("--digits", train.digits,
                      "Significant digits of the saved file: 0, exact (the default), or 6 to 17 (6: the "
                      "format's own)")

@@ -87,6 +87,10 @@ int RunTrain(const TrainOptions& options) {
         std::fprintf(stderr, "rcnet train: --input-scaling must be a finite number\n");
         return kExitUsage;
     }
+    if (!std::isfinite(options.biasScaling)) {
+        std::fprintf(stderr, "rcnet train: --bias-scaling must be a finite number\n");
+        return kExitUsage;
+    }
 
     const auto start = std::chrono::steady_clock::now();
     Progress progress;
@@ -160,7 +164,8 @@ int RunTrain(const TrainOptions& options) {
         return kExitFailure;
     }
     if ((options.inputScaling != 1 && inputs > 0 && !SetNetInputScaling(id, &options.inputScaling)) ||
-        !SetNetLeakRate(id, &options.leakRate)) {
+        !SetNetLeakRate(id, &options.leakRate) ||
+        (options.biasScaling != 0 && !InitNetBias(id, &options.biasScaling))) {
         progress.Finish();
         std::fprintf(stderr, "rcnet train: the library refused the reservoir settings\n");
         return kExitFailure;

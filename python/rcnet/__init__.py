@@ -172,6 +172,13 @@ class Network:
         return rate.value
 
     @property
+    def bias(self):
+        """The reservoir bias (init_bias), one value per neuron; zeros when there is none."""
+        out = np.empty(self.neuron_count, dtype=np.float64)
+        call("GetNetBias", self._checked_id(), out.size, _doubles(out))
+        return out
+
+    @property
     def closed(self):
         return not self._open
 
@@ -253,6 +260,11 @@ class Network:
         """Leaky neurons, 0 < rate <= 1: each step keeps (1 - rate) of every neuron's previous state."""
         value = ctypes.c_double(float(rate))
         call("SetNetLeakRate", self._checked_id(), ctypes.byref(value))
+
+    def init_bias(self, scaling):
+        """Draws a constant input term per neuron, in [-1, 1] times scaling (0 removes it); saved in files."""
+        value = ctypes.c_double(float(scaling))
+        call("InitNetBias", self._checked_id(), ctypes.byref(value))
 
     # -- training and running ------------------------------------------------------------------
 

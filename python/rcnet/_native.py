@@ -79,6 +79,8 @@ _SIGNATURES = {
     "GetNetReadoutShape": (_INT, [_INT, ctypes.POINTER(_INT), ctypes.POINTER(_INT)]),
     "GetNetReadout": (_INT, [_INT, _INT, _INT, _DOUBLES]),
     "GetNetLeakRate": (_INT, [_INT, _DOUBLES]),
+    "InitNetBias": (_INT, [_INT, _DOUBLES]),
+    "GetNetBias": (_INT, [_INT, _INT, _DOUBLES]),
     "SetNetFilePrecision": (_INT, [_INT, _INT]),
 }
 

@@ -110,6 +110,8 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         Multiplies the input matrix (drawn in [-1, 1]).
     leak_rate : float, default=1.0
         0 < rate <= 1; each step keeps 1 - rate of every state.
+    bias_scaling : float, default=0.0
+        A constant input term per neuron, drawn in [-1, 1] times this (Network.init_bias); 0: none.
     readout : {"stable", "normal"}, default="stable"
         QR least squares or the normal equations.
     ridge : float, default=1e-8
@@ -137,7 +139,7 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
 
     def __init__(self, n_neurons=200, neuron_type="bisigmoid", forward_links=5, back_links=5,
                  spectral_radius=0.9, input_scaling=1.0, leak_rate=1.0, readout="stable", ridge=1e-8,
-                 washout=0.1, threshold=True, random_state=None):
+                 washout=0.1, threshold=True, random_state=None, bias_scaling=0.0):
         self.n_neurons = n_neurons
         self.neuron_type = neuron_type
         self.forward_links = forward_links
@@ -150,6 +152,7 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         self.washout = washout
         self.threshold = threshold
         self.random_state = random_state
+        self.bias_scaling = bias_scaling
 
     # -- validation ----------------------------------------------------------------------------
 
@@ -171,6 +174,8 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
                 raise ValueError("spectral_radius needs back links; set it to None for a reservoir without")
         if not isinstance(self.input_scaling, numbers.Real) or not self.input_scaling > 0:
             raise ValueError(f"input_scaling must be > 0, got {self.input_scaling!r}")
+        if not isinstance(self.bias_scaling, numbers.Real) or not np.isfinite(self.bias_scaling):
+            raise ValueError(f"bias_scaling must be a finite number, got {self.bias_scaling!r}")
         if not isinstance(self.leak_rate, numbers.Real) or not 0 < self.leak_rate <= 1:
             raise ValueError(f"leak_rate must be in (0, 1], got {self.leak_rate!r}")
         washout = self.washout
@@ -219,6 +224,8 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
                 net.add_connections(round(self.forward_links * n))
                 net.add_back_connections(round(self.back_links * n))
                 net.init_input_matrix()
+                if self.bias_scaling != 0:
+                    net.init_bias(self.bias_scaling)  # drawn last: the rest is the reservoir without it
             except BaseException:
                 net.close()
                 raise

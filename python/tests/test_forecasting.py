@@ -1,3 +1,5 @@
+import pickle
+
 import numpy as np
 import pytest
 from sklearn.metrics import r2_score
@@ -95,3 +97,21 @@ def test_search_space_draws_within_its_ranges():
         rcnet.search_space(leak_rate=(0.1, 2))
     with pytest.raises(ValueError, match="low < high"):
         rcnet.search_space(ridge=(1, 1e-3))
+
+
+def test_a_bias_lets_a_bipolar_reservoir_fit_even_functions():
+    u = np.random.default_rng(0).uniform(-1, 1, 3000)
+    scores = {}
+    for scaling in (0.0, 0.5):
+        est = ESNRegressor(n_neurons=100, random_state=0, bias_scaling=scaling, ridge=1e-6)
+        est.fit(u[:2000, None], u[:2000] ** 2)
+        scores[scaling] = est.score(u[2000:, None], u[2000:] ** 2)
+        bias = est.network_.bias
+        assert np.all(bias == 0) if scaling == 0 else (np.all(bias != 0) and np.abs(bias).max() <= scaling)
+    # Without it every state is an odd function of the inputs: u^2 is out of reach.
+    assert scores[0.0] < 0.1 and scores[0.5] > 0.99
+    again = pickle.loads(pickle.dumps(est))
+    assert np.array_equal(again.network_.bias, est.network_.bias)
+    assert np.array_equal(again.predict(u[2000:2100, None]), est.predict(u[2000:2100, None]))
+    with pytest.raises(ValueError, match="bias_scaling"):
+        ESNRegressor(bias_scaling=float("nan")).fit(u[:100, None], u[:100])

@@ -32,6 +32,9 @@ struct ReservoireTestAccess {
                 sums[j] = matrix[i][j] * inputs[i] + sums[j];
             }
         }
+        // The bias: a last input of constant 1.
+        const Vector& bias = r.Bias();
+        for (size_t j = 0; j < jSize && j < bias.size(); ++j) sums[j] = bias[j] * 1.0 + sums[j];
         for (size_t j = 0; j < n; ++j) {
             NeuronBase& neuron = *neurons[j];
             neuron.m_Input = sums[j];

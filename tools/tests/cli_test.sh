@@ -137,11 +137,14 @@ case_info() {
     awk '/^spectral radius:/ { found = 1; if ($3 < 1.3 || $3 > 2.4) exit 1 } END { exit !found }' out.txt ||
         fail "info with back links only: $(grep radius out.txt)"
 
-    # The reservoir settings: the radius reached, the leak rate kept in the file.
+    # The reservoir settings: the radius reached, the leak rate and the bias kept in the file.
     run train --patterns "$data/patterns.txt" --out tuned.txt --neurons 100 --back-connections 800 \
-        --spectral-radius 0.8 --input-scaling 0.5 --leak-rate 0.3
+        --spectral-radius 0.8 --input-scaling 0.5 --leak-rate 0.3 --bias-scaling 0.25
     expect_rc 0 "train with reservoir settings"
+    grep -q "^bias 100 " tuned.txt || fail "the bias record is missing: $(tail -n 1 tuned.txt | cut -c1-40)"
     run info tuned.txt
+    awk '/^bias: 100 values, largest magnitude / { found = 1; if ($6 <= 0 || $6 > 0.25) exit 1 } END { exit !found }' \
+        out.txt || fail "info of a biased network: $(grep bias out.txt)"
     awk '/^spectral radius:/ { found = 1; if ($3 < 0.79999 || $3 > 0.80001) exit 1 } END { exit !found }' \
         out.txt || fail "info after --spectral-radius 0.8: $(grep radius out.txt)"
     expect_out "leak rate: 0.3 (each state keeps 0.7 of the previous one)" "info of a leaky network"
@@ -154,6 +157,7 @@ case_info() {
     expect_rc 2 "train --leak-rate above 1"
     run info back.txt
     expect_out "leak rate: 1 (plain step)" "info of a plain network"
+    expect_out "bias: none" "info of a network without a bias"
 
     # Several pattern files: one training sequence each; then a closed-loop continuation.
     awk 'BEGIN { print "1 1 150"; for (t = 0; t < 150; ++t) printf "%.6f %.6f\n", sin(0.2 * t), sin(0.2 * (t + 1)) }' >a.pat
