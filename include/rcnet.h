@@ -255,6 +255,34 @@ RCNET_API int RCNET_CALL GetNetLeakRate(int id, double* rate);
  * neurons must be the network's neuron count, otherwise 0. */
 RCNET_API int RCNET_CALL GetNetBias(int id, int neurons, double* out);
 
+/* The input matrix, row by row (inputs x neurons values: each input's weight to every neuron in neuron
+ * order). inputs and neurons must be the matrix's shape (0 x neurons before InitNetInputMatrix gives
+ * 0 rows); otherwise 0. */
+RCNET_API int RCNET_CALL GetNetInputMatrix(int id, int inputs, int neurons, double* out);
+
+/* The number of forward links (back 0) or back links (back 1), for GetNetLinks. */
+RCNET_API int RCNET_CALL GetNetLinkCount(int id, int back, int* count);
+
+/* The forward (back 0) or back (back 1) links as count triples: sources[k] and targets[k] are neuron
+ * positions (0 .. neurons - 1, in the order GetNetState uses), weights[k] the link's weight, so that
+ * W[targets[k]][sources[k]] = weights[k]; in reservoir order of the sources, each source's links in the
+ * order the step sums them. count must be GetNetLinkCount's; otherwise 0. */
+RCNET_API int RCNET_CALL GetNetLinks(int id, int back, int count, int* sources, int* targets,
+                                     double* weights);
+
+/* Puts the reservoir in a state (neurons values in neuron order, all finite), as if a step had ended
+ * there: the next step continues from it (forecasts from many origins without a warm-up each). The last
+ * output is dropped (GenerateNet needs a new one). Another count, a value that is not finite, or a
+ * network without an input matrix: 0, unchanged. */
+RCNET_API int RCNET_CALL SetNetState(int id, int neurons, const double* state);
+
+/* count steps, inputs end to end (count * inSize values), and the state after each step end to end
+ * (count * neurons values): the bits of count PropagatePattern steps each followed by GetNetState, but
+ * no readout is needed or read. The last output is dropped. Sizes other than the network's, a negative
+ * count or a null array: 0, nothing stepped. */
+RCNET_API int RCNET_CALL RunNetStates(int id, int count, int inSize, const double* ins, int neurons,
+                                      double* states);
+
 /* ---- Files. */
 
 /* The significant digits of the doubles SaveNetToFile writes, weights and reservoir alike: 6, the

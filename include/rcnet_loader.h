@@ -69,6 +69,12 @@ typedef struct RcnetApi {
     int(RCNET_CALL* GetNetLeakRate)(int id, double* rate);
     int(RCNET_CALL* InitNetBias)(int id, const double* scaling);
     int(RCNET_CALL* GetNetBias)(int id, int neurons, double* out);
+    int(RCNET_CALL* GetNetInputMatrix)(int id, int inputs, int neurons, double* out);
+    int(RCNET_CALL* GetNetLinkCount)(int id, int back, int* count);
+    int(RCNET_CALL* GetNetLinks)(int id, int back, int count, int* sources, int* targets, double* weights);
+    int(RCNET_CALL* SetNetState)(int id, int neurons, const double* state);
+    int(RCNET_CALL* RunNetStates)(int id, int count, int inSize, const double* ins, int neurons,
+                                  double* states);
     int(RCNET_CALL* SetNetFilePrecision)(int id, int digits);
 } RcnetApi;
 
@@ -143,6 +149,11 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(GetNetLeakRate);
     RCNET_LOADER_FIND(InitNetBias);
     RCNET_LOADER_FIND(GetNetBias);
+    RCNET_LOADER_FIND(GetNetInputMatrix);
+    RCNET_LOADER_FIND(GetNetLinkCount);
+    RCNET_LOADER_FIND(GetNetLinks);
+    RCNET_LOADER_FIND(SetNetState);
+    RCNET_LOADER_FIND(RunNetStates);
     RCNET_LOADER_FIND(SetNetFilePrecision);
 #undef RCNET_LOADER_FIND
     return api->error[0] == 0;

@@ -354,6 +354,65 @@ RCNET_API int RCNET_CALL GetNetBias(int id, int neurons, double* out) {
     });
 }
 
+RCNET_API int RCNET_CALL GetNetInputMatrix(int id, int inputs, int neurons, double* out) {
+    return WithNet(id, [&](Net& net) {
+        const rcnet::Matrix& matrix = net.Reservoir().InputMatrix();
+        RC_REQUIRE(inputs >= 0 && size_t(inputs) == matrix.size() && neurons >= 0 &&
+                       uint32_t(neurons) == net.Reservoir().NeuronCount(),
+                   false);
+        RC_REQUIRE(out || inputs == 0 || neurons == 0, false);
+        for (const rcnet::Vector& row : matrix) RC_REQUIRE(row.size() == size_t(neurons), false);
+        for (size_t i = 0; i < matrix.size(); ++i)
+            std::copy(matrix[i].begin(), matrix[i].end(), out + i * neurons);
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL GetNetLinkCount(int id, int back, int* count) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(count, false);
+        const size_t links = net.Reservoir().LinkEntries(back != 0).size();
+        RC_REQUIRE(links <= size_t(INT32_MAX), false);
+        *count = static_cast<int>(links);
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL GetNetLinks(int id, int back, int count, int* sources, int* targets,
+                                     double* weights) {
+    return WithNet(id, [&](Net& net) {
+        const std::vector<rcnet::MatrixEntry> links = net.Reservoir().LinkEntries(back != 0);
+        RC_REQUIRE(count >= 0 && size_t(count) == links.size(), false);
+        RC_REQUIRE((sources && targets && weights) || count == 0, false);
+        for (size_t k = 0; k < links.size(); ++k) {
+            sources[k] = static_cast<int>(links[k].column);
+            targets[k] = static_cast<int>(links[k].row);
+            weights[k] = links[k].value;
+        }
+        return true;
+    });
+}
+
+RCNET_API int RCNET_CALL SetNetState(int id, int neurons, const double* state) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(neurons >= 0 && (state || neurons == 0), false);
+        return net.SetState(state, size_t(neurons));
+    });
+}
+
+RCNET_API int RCNET_CALL RunNetStates(int id, int count, int inSize, const double* ins, int neurons,
+                                      double* states) {
+    return WithNet(id, [&](Net& net) {
+        RC_REQUIRE(count >= 0 && inSize >= 0 && uint32_t(inSize) == net.InputSize() && neurons >= 0 &&
+                       uint32_t(neurons) == net.Reservoir().NeuronCount(),
+                   false);
+        RC_REQUIRE(count == 0 || ((ins || inSize == 0) && (states || neurons == 0)), false);
+        RC_REQUIRE(uint64_t(count) * (uint64_t(inSize) + uint64_t(neurons)) <= SIZE_MAX / sizeof(double),
+                   false);
+        return net.RunStates(size_t(count), ins, states);
+    });
+}
+
 RCNET_API int RCNET_CALL SetNetFilePrecision(int id, int digits) {
     return WithNet(id, [&](Net& net) { return net.SetFilePrecision(digits); });
 }

@@ -99,6 +99,14 @@ public:
     // report, nothing stepped) without such a result or with other sizes; otherwise as RunSequence. A new
     // readout (training, online steps, a load) drops the last result: it came from the old one.
     bool Generate(size_t count, double* outputs);
+    // count steps, inputs end to end (InputSize() values each), the states after each step end to end
+    // (NeuronCount() values each): the bits of stepping and reading the state every step. No readout is
+    // needed or read; the last result is dropped (it belongs to an earlier state). False, nothing
+    // stepped, when the reservoir has no state vector of its neuron count (no input matrix yet).
+    bool RunStates(size_t count, const double* inputs, double* states);
+    // Puts the reservoir in the given state (NeuronCount() values, all finite), as if a step had ended
+    // there: the next step continues from it. Drops the last result. False, unchanged, otherwise.
+    bool SetState(const double* values, size_t count);
 
     // Writes the network file (sizes, threshold flag, readout, reservoir) without ever leaving a half
     // written file: false, with any previous file intact, when it cannot be written completely.

@@ -280,6 +280,25 @@ bool Net::Generate(size_t count, double* outputs) {
     });
 }
 
+bool Net::RunStates(size_t count, const double* inputs, double* states) {
+    const size_t n = m_Reservoir.NeuronCount();
+    RC_REQUIRE(m_Reservoir.States().size() == n, false);
+    m_Result.clear();
+    for (size_t t = 0; t < count; ++t) {
+        m_Reservoir.SetInputs(inputs + t * m_InputSize, m_InputSize);
+        m_Reservoir.Step();
+        const Vector& s = m_Reservoir.States();
+        std::copy(s.begin(), s.end(), states + t * n);
+    }
+    return true;
+}
+
+bool Net::SetState(const double* values, size_t count) {
+    if (!m_Reservoir.SetState(values, count)) return false;
+    m_Result.clear();
+    return true;
+}
+
 template <typename InputAt>
 bool Net::StepAndReadOut(size_t count, double* outputs, bool stepWithoutReadout, InputAt&& inputAt) {
     if (count == 0) return true;

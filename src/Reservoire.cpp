@@ -276,6 +276,19 @@ bool Reservoire::SetLeakRate(double rate) {
     return true;
 }
 
+bool Reservoire::SetState(const double* values, size_t count) {
+    RC_REQUIRE(count == m_Neurons.size() && count == m_States.size(), false);
+    bool finite = true;
+    for (size_t j = 0; j < count; ++j) finite = finite && std::isfinite(values[j]);
+    RC_REQUIRE(finite, false);
+    InvalidatePlan();  // the plan holds the values while it is in use
+    for (size_t j = 0; j < count; ++j) {
+        m_Neurons[j]->m_State = values[j];
+        m_States[j] = values[j];
+    }
+    return true;
+}
+
 bool Reservoire::InitBias(double scaling) {
     RC_REQUIRE(std::isfinite(scaling), false);
     RC_REQUIRE(!m_Neurons.empty(), false);
@@ -301,17 +314,21 @@ bool Reservoire::ScaleInputMatrix(double scale) {
     return true;
 }
 
-SpectralRadiusResult Reservoire::BackLinkRadius() const {
+std::vector<MatrixEntry> Reservoire::LinkEntries(bool back) const {
     std::unordered_map<const NeuronBase*, uint32_t> positions;
     positions.reserve(m_Neurons.size());
     for (size_t j = 0; j < m_Neurons.size(); ++j)
         positions.emplace(m_Neurons[j].get(), static_cast<uint32_t>(j));
     std::vector<MatrixEntry> entries;
     for (size_t j = 0; j < m_Neurons.size(); ++j) {
-        for (const auto& [connector, weight] : m_Neurons[j]->m_OutgoingBack)
+        for (const auto& [connector, weight] : back ? m_Neurons[j]->m_OutgoingBack : m_Neurons[j]->m_Outgoing)
             entries.push_back({positions.at(connector->m_Neuron), static_cast<uint32_t>(j), weight});
     }
-    return SpectralRadius(m_Neurons.size(), entries);
+    return entries;
+}
+
+SpectralRadiusResult Reservoire::BackLinkRadius() const {
+    return SpectralRadius(m_Neurons.size(), LinkEntries(true));
 }
 
 bool Reservoire::SetBackLinkRadius(double target) {

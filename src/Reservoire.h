@@ -49,6 +49,11 @@ public:
     // for a scale that is not finite or a reservoir without an input matrix (nothing would be kept).
     bool ScaleInputMatrix(double scale);
 
+    // Puts every neuron's state (values in neuron order, all finite; count the neuron count), as a step
+    // that ended there would: the next step continues from it. Reports and returns false, changing
+    // nothing, otherwise or without a state vector (no input matrix yet).
+    bool SetState(const double* values, size_t count);
+
     // A constant input term per neuron, added to its input sum after the inputs' terms (as a last input
     // of constant 1 whose weights are the bias would be): one draw per neuron, in neuron order, of the
     // input weights' kind, times scaling. Scaling 0 removes the bias (the plain step, bit for bit).
@@ -62,6 +67,9 @@ public:
     // The spectral radius of the back links' weights W[target][source], neurons numbered by position:
     // the map from one step's states to the next's (see src/EigenvalueRadius.h for method and accuracy).
     SpectralRadiusResult BackLinkRadius() const;
+    // The forward or back links as entries W[target][source], neurons numbered by position, in
+    // reservoir order of their sources, each source's links in the order of the targets' ids.
+    std::vector<MatrixEntry> LinkEntries(bool back) const;
     // Multiplies every back-link weight by one factor, target / the current radius. Reports and returns
     // false, changing nothing, for a target that is not finite and positive, a reservoir without back
     // links or with radius 0, or weights that are not finite.

@@ -1,6 +1,7 @@
 // What a host can ask the library: the last call's report lines, and what a network holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -132,6 +133,41 @@ TEST_F(Inquiry, SizesNeuronsReadoutAndLeakRate) {
     EXPECT_EQ(rate, 0.25);
     EXPECT_EQ(GetNetLeakRate(7403, nullptr), 0);
     EXPECT_EQ(GetNetSizes(7499, &in, &out, &threshold), 0);
+}
+
+// The input matrix and the links as arrays: the matrices the step multiplies by.
+TEST_F(Inquiry, InputMatrixAndLinks) {
+    BuildSignalNet(7403, 2, 1, true, 20, 50, 6, 0);
+    const rcnet::Reservoire& r = NetOf(7403).Reservoir();
+    std::vector<double> matrix(40, -7.0);
+    ASSERT_EQ(GetNetInputMatrix(7403, 2, 20, matrix.data()), 1);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(SameBits(std::vector<double>(matrix.begin() + 20 * i, matrix.begin() + 20 * (i + 1)),
+                             r.InputMatrix()[i]));
+    EXPECT_EQ(GetNetInputMatrix(7403, 1, 20, matrix.data()), 0);
+    EXPECT_EQ(GetNetInputMatrix(7403, 2, 19, matrix.data()), 0);
+    EXPECT_EQ(GetNetInputMatrix(7403, 2, 20, nullptr), 0);
+    for (int back : {0, 1}) {
+        int count = -1;
+        ASSERT_EQ(GetNetLinkCount(7403, back, &count), 1);
+        EXPECT_EQ(count, back ? 40 : 60);
+        std::vector<int> sources(count), targets(count);
+        std::vector<double> weights(count);
+        ASSERT_EQ(GetNetLinks(7403, back, count, sources.data(), targets.data(), weights.data()), 1);
+        // Against the neurons' own maps, walked by position.
+        std::vector<double> dense(400, 0.0), expected(400, 0.0);
+        for (int k = 0; k < count; ++k) dense[targets[k] * 20 + sources[k]] += weights[k];
+        for (size_t j = 0; j < 20; ++j)
+            for (const auto& [connector, weight] :
+                 back ? r.Neurons()[j]->m_OutgoingBack : r.Neurons()[j]->m_Outgoing)
+                for (size_t t = 0; t < 20; ++t)
+                    if (r.Neurons()[t].get() == connector->m_Neuron) expected[t * 20 + j] = weight;
+        EXPECT_TRUE(SameBits(dense, expected)) << back;
+        EXPECT_TRUE(std::is_sorted(sources.begin(), sources.end()));
+        EXPECT_EQ(GetNetLinks(7403, back, count - 1, sources.data(), targets.data(), weights.data()), 0);
+        EXPECT_EQ(GetNetLinks(7403, back, count, nullptr, targets.data(), weights.data()), 0);
+    }
+    EXPECT_EQ(GetNetLinkCount(7403, 1, nullptr), 0);
 }
 
 TEST_F(Inquiry, FileErrorsSayWhereAndWhy) {

@@ -75,6 +75,48 @@ TEST_F(Sequences, RunIsTheSameAsOneCallPerStep) {
     }
 }
 
+// The states of a whole run are the states read after each step; a state put back continues as the
+// step that left it.
+TEST_F(Sequences, StatesOfARunAndAStatePutBack) {
+    Twins(true, true, 0.4);
+    const int n = 40;
+    const std::vector<double> ins = Inputs(50);
+    std::vector<double> states(50 * n, -7.0);
+    ASSERT_EQ(RunNetStates(7200, 50, 2, ins.data(), n, states.data()), 1);
+    double out[2];
+    for (int t = 0; t < 50; ++t) {
+        ASSERT_EQ(PropagatePattern(7201, 2, &ins[2 * t], 2, out), 1);
+        ASSERT_TRUE(SameBits(Vector(states.begin() + t * n, states.begin() + (t + 1) * n), State(7201))) << t;
+    }
+    ASSERT_EQ(GenerateNet(7201, 1, 2, out), 1);
+    EXPECT_EQ(GenerateNet(7200, 1, 2, out), 0) << "a run of states leaves no last output";
+
+    // From the state after step 19 the next 30 steps are the run's, from a reservoir reset meanwhile.
+    ASSERT_EQ(ResetNetState(7200), 1);
+    ASSERT_EQ(SetNetState(7200, n, &states[19 * n]), 1);
+    std::vector<double> again(30 * n);
+    ASSERT_EQ(RunNetStates(7200, 30, 2, &ins[2 * 20], n, again.data()), 1);
+    EXPECT_TRUE(SameBits(again, std::vector<double>(states.begin() + 20 * n, states.end())));
+    ASSERT_EQ(PropagatePattern(7201, 2, &ins[0], 2, out), 1);
+    ASSERT_EQ(SetNetState(7201, n, &states[0]), 1);
+    EXPECT_EQ(GenerateNet(7201, 1, 2, out), 0) << "the last output belonged to another state";
+
+    ReportCapture capture;
+    std::vector<double> bad(states.begin(), states.begin() + n);
+    const Vector before = State(7200);
+    EXPECT_EQ(SetNetState(7200, n - 1, bad.data()), 0);
+    EXPECT_EQ(SetNetState(7200, n, nullptr), 0);
+    bad[3] = std::nan("");
+    EXPECT_EQ(SetNetState(7200, n, bad.data()), 0);
+    EXPECT_TRUE(SameBits(State(7200), before)) << "refused: unchanged";
+    EXPECT_EQ(RunNetStates(7200, 5, 1, ins.data(), n, again.data()), 0);
+    EXPECT_EQ(RunNetStates(7200, 5, 2, ins.data(), n + 1, again.data()), 0);
+    EXPECT_EQ(RunNetStates(7200, -1, 2, ins.data(), n, again.data()), 0);
+    EXPECT_EQ(RunNetStates(7200, 5, 2, nullptr, n, again.data()), 0);
+    EXPECT_TRUE(SameBits(State(7200), before)) << "refused: nothing stepped";
+    EXPECT_EQ(RunNetStates(7200, 0, 2, nullptr, n, nullptr), 1);
+}
+
 TEST_F(Sequences, ARefusedReadoutStillStepsEveryStep) {
     Twins(true, false);
     const std::vector<double> ins = Inputs(9);

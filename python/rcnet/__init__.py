@@ -393,6 +393,50 @@ class Network:
 
     propagate_series = run
 
+    def run_states(self, xs):
+        """Steps through the rows of xs in one library call and returns the state after each step, one
+        row per step (neuron_count columns): the bits of propagate() then state() every step. Needs no
+        readout."""
+        rows = self._rows(xs)
+        n = self.neuron_count
+        states = np.empty((rows.shape[0], n), dtype=np.float64)
+        call("RunNetStates", self._checked_id(), rows.shape[0], self._inputs, _doubles(rows), n,
+             _doubles(states))
+        return states
+
+    def set_state(self, state):
+        """Puts the reservoir in a state (neuron_count finite values): the next step continues from it,
+        as from the step that left it there. Forgets the last output (generate needs a new one)."""
+        values = np.ascontiguousarray(state, dtype=np.float64).reshape(-1)
+        call("SetNetState", self._checked_id(), values.size, _doubles(values))
+
+    @property
+    def input_matrix(self):
+        """The input matrix, inputs x neurons (0 rows before init_input_matrix)."""
+        n = self.neuron_count
+        rows = self._inputs
+        matrix = np.empty((rows, n), dtype=np.float64)
+        if not call_raw("GetNetInputMatrix", self._checked_id(), rows, n, _doubles(matrix))[0]:
+            return matrix[:0]  # not drawn yet (or drawn for another input count)
+        return matrix
+
+    def links(self, back=True):
+        """The back links (or forward, back=False) as a scipy.sparse CSR matrix W (neurons x neurons),
+        W[target, source] the weight, neurons by position as in state()."""
+        from scipy.sparse import csr_matrix
+
+        kind = 1 if back else 0
+        count = ctypes.c_int()
+        call("GetNetLinkCount", self._checked_id(), kind, ctypes.byref(count))
+        sources = (ctypes.c_int * max(count.value, 1))()
+        targets = (ctypes.c_int * max(count.value, 1))()
+        weights = np.empty(count.value, dtype=np.float64)
+        call("GetNetLinks", self._checked_id(), kind, count.value, sources, targets, _doubles(weights))
+        n = self.neuron_count
+        rows = np.frombuffer(targets, dtype=np.intc)[:count.value]
+        columns = np.frombuffer(sources, dtype=np.intc)[:count.value]
+        return csr_matrix((weights, (rows, columns)), shape=(n, n))
+
     def generate(self, count):
         """Closed loop: count steps, each fed the previous output, the first the last output of
         propagate, run or generate (inputs and outputs must have one size); returns rows of outputs."""

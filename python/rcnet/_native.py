@@ -81,6 +81,11 @@ _SIGNATURES = {
     "GetNetLeakRate": (_INT, [_INT, _DOUBLES]),
     "InitNetBias": (_INT, [_INT, _DOUBLES]),
     "GetNetBias": (_INT, [_INT, _INT, _DOUBLES]),
+    "GetNetInputMatrix": (_INT, [_INT, _INT, _INT, _DOUBLES]),
+    "GetNetLinkCount": (_INT, [_INT, _INT, ctypes.POINTER(_INT)]),
+    "GetNetLinks": (_INT, [_INT, _INT, _INT, ctypes.POINTER(_INT), ctypes.POINTER(_INT), _DOUBLES]),
+    "SetNetState": (_INT, [_INT, _INT, _DOUBLES]),
+    "RunNetStates": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
     "SetNetFilePrecision": (_INT, [_INT, _INT]),
 }
 

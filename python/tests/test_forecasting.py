@@ -115,3 +115,33 @@ def test_a_bias_lets_a_bipolar_reservoir_fit_even_functions():
     assert np.array_equal(again.predict(u[2000:2100, None]), est.predict(u[2000:2100, None]))
     with pytest.raises(ValueError, match="bias_scaling"):
         ESNRegressor(bias_scaling=float("nan")).fit(u[:100, None], u[:100])
+
+
+def test_arrays_for_custom_work():
+    rcnet.randomize(4)
+    with rcnet.Network(2, 1) as net:
+        net.add_neurons(50, 1)
+        net.add_connections(150)
+        net.add_back_connections(200)
+        assert net.input_matrix.shape == (0, 50)
+        net.init_input_matrix()
+        net.set_spectral_radius(0.9)
+        net.set_input_scaling(0.5)
+        W, F = net.links(), net.links(back=False)
+        assert W.shape == (50, 50) and W.nnz == 200 and F.nnz == 150
+        assert max(abs(np.linalg.eigvals(W.toarray()))) == pytest.approx(net.spectral_radius(), rel=1e-9)
+        matrix = net.input_matrix
+        assert matrix.shape == (2, 50) and np.all(np.abs(matrix) <= 0.5) and np.all(matrix != 0)
+        xs = np.random.default_rng(0).standard_normal((40, 2))
+        states = net.run_states(xs)
+        # One step by hand from the states before: the matrices the step multiplies by.
+        net.set_state(states[9])
+        step = net.run_states(xs[10:11])[0]
+        assert np.array_equal(step, states[10])
+        inputs = matrix.T @ xs[10]
+        by_hand = np.tanh((F @ np.tanh(inputs / 2) + W @ states[9]) / 2)
+        assert np.allclose(step, by_hand, atol=1e-12)
+        net.set_state(states[19])
+        assert np.array_equal(net.run_states(xs[20:]), states[20:])
+        with pytest.raises(rcnet.RcnetError):
+            net.set_state(states[0][:-1])
