@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in(data, size);
     for (int call = 0; call < 64 && !in.Empty(); ++call) {
         int result = 1;
-        switch (in.Byte() % 29) {
+        switch (in.Byte() % 34) {
             case 0:
                 result = RegisterUsage(in.Id(), in.Size(), in.Size(), in.Byte() % 2);
                 break;
@@ -188,6 +188,60 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 for (double& v : targets) v = in.Value();
                 if (in.Byte() == 255) targets[0] = std::numeric_limits<double>::quiet_NaN();
                 result = TrainNetOnline(id, count, inSize, ins, outSize, targets);
+                break;
+            }
+            case 26: {
+                static const double scalings[] = {1.0, 0.5, 0.0, -2.0, 1e-300, 1e300};
+                const uint8_t b = in.Byte();
+                double scaling = b == 255 ? std::numeric_limits<double>::quiet_NaN() : scalings[b % 6];
+                result = InitNetBias(in.Id(), b == 254 ? nullptr : &scaling);
+                break;
+            }
+            case 27:
+            case 28: {
+                // The bias, the input matrix: filled exactly, nothing past the count.
+                const int id = in.Id(), first = in.Count() % 48, second = in.Count() % 4;
+                double out[48 * 4];
+                for (double& v : out) v = 12345.0;
+                double* arg = in.Byte() % 8 == 0 ? nullptr : out;
+                result =
+                    in.Byte() % 2 ? GetNetBias(id, first, arg) : GetNetInputMatrix(id, second, first, arg);
+                for (int k = 0; k < 48 * 4; ++k)
+                    if (!result || k >= (first < 0 ? 0 : first) * 4)
+                        Require(out[k] == 12345.0, "written past the array");
+                break;
+            }
+            case 29: {
+                const int id = in.Id(), back = in.Byte() % 3;
+                int count = 0;
+                result = GetNetLinkCount(id, back, in.Byte() % 8 == 0 ? nullptr : &count);
+                if (result && count <= 512) {
+                    std::vector<int> sources(count + 1, -7), targets(count + 1, -7);
+                    std::vector<double> weights(count + 1, 12345.0);
+                    const int asked = in.Byte() % 4 == 0 ? count + 1 : count;
+                    result = GetNetLinks(id, back, asked, sources.data(), targets.data(), weights.data());
+                    Require(sources[count] == -7 && weights[count] == 12345.0,
+                            "a link written past the count");
+                }
+                break;
+            }
+            case 30:
+            case 31: {
+                // States: of a run, and put back (with values that are not finite now and then).
+                const int id = in.Id(), count = in.Count() % 6, inSize = in.Size(), neurons = in.Count() % 24;
+                double ins[6 * 4], states[6 * 24];
+                for (double& v : ins) v = in.Value();
+                for (double& v : states) v = 12345.0;
+                if (in.Byte() % 2) {
+                    result =
+                        RunNetStates(id, count, inSize, ins, neurons, in.Byte() % 8 == 0 ? nullptr : states);
+                    for (int k = result ? count * (neurons < 0 ? 0 : neurons) : 0; k < 6 * 24; ++k)
+                        Require(states[k] == 12345.0, "states written past the run");
+                } else {
+                    for (double& v : states) v = in.Value();
+                    if (in.Byte() == 255) states[0] = std::numeric_limits<double>::infinity();
+                    result = SetNetState(id, neurons, in.Byte() % 8 == 0 ? nullptr : states);
+                }
                 break;
             }
             default: {
