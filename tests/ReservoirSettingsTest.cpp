@@ -39,6 +39,26 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 class ReservoirSettings : public test::NetIdsTest<7100, 10> {
 protected:
+    // Twins 7105 and 7106, built alike with setting(id) applied to each: the library's training and
+    // propagation on 7105 give the plain twin's bits on 7106.
+    template <typename Setting>
+    void ExpectThePlainTwinsBits(bool threshold, Setting&& setting) {
+        for (int id : {7105, 7106}) {
+            BuildSignalNet(id, 2, 2, threshold, 60, 80, 11, 2);
+            setting(id);
+        }
+        ASSERT_EQ(LearnNet(7105), 1);
+        ASSERT_TRUE(SameBits(NetOf(7105).OutputWeights(), NetTestAccess::ReferenceLearn(NetOf(7106))));
+        for (int step = 0; step < 30; ++step) {
+            const Vector input{std::cos(step * 0.4), 0.5};
+            double out[2];
+            ASSERT_EQ(PropagatePattern(7105, 2, input.data(), 2, out), 1);
+            ASSERT_TRUE(
+                SameBits(Vector(out, out + 2), NetTestAccess::ReferencePropagate(NetOf(7106), input)));
+        }
+        UnregisterUsage(7105);
+        UnregisterUsage(7106);
+    }
     test::TempDir dir;
 };
 
@@ -156,23 +176,10 @@ TEST_F(ReservoirSettings, InputScalingMultipliesEveryEntryAndIsSaved) {
 TEST_F(ReservoirSettings, LeakyTrainingMatchesThePlainTwin) {
     ForEachLevel([&](cpu::Level) {
         for (bool threshold : {true, false}) {
-            BuildSignalNet(7105, 2, 2, threshold, 60, 80, 11, 2);
-            BuildSignalNet(7106, 2, 2, threshold, 60, 80, 11, 2);
-            const double rate = 0.35;
-            ASSERT_EQ(SetNetLeakRate(7105, &rate), 1);
-            ASSERT_EQ(SetNetLeakRate(7106, &rate), 1);
-            ASSERT_EQ(LearnNet(7105), 1);
-            const Matrix expected = NetTestAccess::ReferenceLearn(NetOf(7106));
-            ASSERT_TRUE(SameBits(NetOf(7105).OutputWeights(), expected));
-            for (int step = 0; step < 30; ++step) {
-                const Vector input{std::cos(step * 0.4), 0.5};
-                double out[2];
-                ASSERT_EQ(PropagatePattern(7105, 2, input.data(), 2, out), 1);
-                ASSERT_TRUE(
-                    SameBits(Vector(out, out + 2), NetTestAccess::ReferencePropagate(NetOf(7106), input)));
-            }
-            UnregisterUsage(7105);
-            UnregisterUsage(7106);
+            ExpectThePlainTwinsBits(threshold, [](int id) {
+                const double rate = 0.35;
+                ASSERT_EQ(SetNetLeakRate(id, &rate), 1);
+            });
         }
     });
 }
@@ -278,23 +285,7 @@ void DrawBias(int id, uint32_t seed, double scaling) {
 // Training and propagation with a bias against the plain twin (a last input of constant 1), on every
 // instruction set.
 TEST_F(ReservoirSettings, BiasedTrainingMatchesThePlainTwin) {
-    ForEachLevel([&](cpu::Level) {
-        BuildSignalNet(7105, 2, 2, true, 60, 80, 11, 2);
-        BuildSignalNet(7106, 2, 2, true, 60, 80, 11, 2);
-        DrawBias(7105, 9, 0.8);
-        DrawBias(7106, 9, 0.8);
-        ASSERT_EQ(LearnNet(7105), 1);
-        ASSERT_TRUE(SameBits(NetOf(7105).OutputWeights(), NetTestAccess::ReferenceLearn(NetOf(7106))));
-        for (int step = 0; step < 30; ++step) {
-            const Vector input{std::cos(step * 0.4), 0.5};
-            double out[2];
-            ASSERT_EQ(PropagatePattern(7105, 2, input.data(), 2, out), 1);
-            ASSERT_TRUE(
-                SameBits(Vector(out, out + 2), NetTestAccess::ReferencePropagate(NetOf(7106), input)));
-        }
-        UnregisterUsage(7105);
-        UnregisterUsage(7106);
-    });
+    ForEachLevel([&](cpu::Level) { ExpectThePlainTwinsBits(true, [](int id) { DrawBias(id, 9, 0.8); }); });
 }
 
 // The bias gives the bits of a host that appends an input of constant 1 whose input weights are the bias.
