@@ -371,7 +371,7 @@ RCNET_API int RCNET_CALL GetNetInputMatrix(int id, int inputs, int neurons, doub
 RCNET_API int RCNET_CALL GetNetLinkCount(int id, int back, int* count) {
     return WithNet(id, [&](Net& net) {
         RC_REQUIRE(count, false);
-        const size_t links = net.Reservoir().LinkEntries(back != 0).size();
+        const size_t links = net.Reservoir().LinkCount(back != 0);
         RC_REQUIRE(links <= size_t(INT32_MAX), false);
         *count = static_cast<int>(links);
         return true;

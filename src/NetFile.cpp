@@ -1,6 +1,7 @@
 // The network file: sizes and threshold flag, the readout weights, the reservoir block; then the records
-// of settings that change how the network runs, each a name and a value on its own line, written only
-// when the setting differs from the plain network's (readers that know none of them stop before them).
+// of settings that change how the network runs, each a name and its values on its own line, written
+// only when the setting differs from the plain network's (readers that know none of them stop before
+// them).
 #include <cmath>
 
 #include "platform/Files.h"

@@ -283,7 +283,7 @@ bool Net::Generate(size_t count, double* outputs) {
 bool Net::RunStates(size_t count, const double* inputs, double* states) {
     const size_t n = m_Reservoir.NeuronCount();
     RC_REQUIRE(m_Reservoir.States().size() == n, false);
-    m_Result.clear();
+    if (count > 0) m_Result.clear();  // it belongs to the state before these steps
     for (size_t t = 0; t < count; ++t) {
         m_Reservoir.SetInputs(inputs + t * m_InputSize, m_InputSize);
         m_Reservoir.Step();

@@ -327,6 +327,13 @@ std::vector<MatrixEntry> Reservoire::LinkEntries(bool back) const {
     return entries;
 }
 
+size_t Reservoire::LinkCount(bool back) const {
+    size_t count = 0;
+    for (const NeuronRef& neuron : m_Neurons)
+        count += (back ? neuron->m_OutgoingBack : neuron->m_Outgoing).size();
+    return count;
+}
+
 SpectralRadiusResult Reservoire::BackLinkRadius() const {
     return SpectralRadius(m_Neurons.size(), LinkEntries(true));
 }

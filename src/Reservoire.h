@@ -70,6 +70,8 @@ public:
     // The forward or back links as entries W[target][source], neurons numbered by position, in
     // reservoir order of their sources, each source's links in the order of the targets' ids.
     std::vector<MatrixEntry> LinkEntries(bool back) const;
+    // How many forward or back links there are (LinkEntries' size, without building them).
+    size_t LinkCount(bool back) const;
     // Multiplies every back-link weight by one factor, target / the current radius. Reports and returns
     // false, changing nothing, for a target that is not finite and positive, a reservoir without back
     // links or with radius 0, or weights that are not finite.

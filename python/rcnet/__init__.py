@@ -428,14 +428,13 @@ class Network:
         kind = 1 if back else 0
         count = ctypes.c_int()
         call("GetNetLinkCount", self._checked_id(), kind, ctypes.byref(count))
-        sources = (ctypes.c_int * max(count.value, 1))()
-        targets = (ctypes.c_int * max(count.value, 1))()
+        sources, targets = np.empty(count.value, dtype=np.intc), np.empty(count.value, dtype=np.intc)
         weights = np.empty(count.value, dtype=np.float64)
-        call("GetNetLinks", self._checked_id(), kind, count.value, sources, targets, _doubles(weights))
+        ints = ctypes.POINTER(ctypes.c_int)
+        call("GetNetLinks", self._checked_id(), kind, count.value, sources.ctypes.data_as(ints),
+             targets.ctypes.data_as(ints), _doubles(weights))
         n = self.neuron_count
-        rows = np.frombuffer(targets, dtype=np.intc)[:count.value]
-        columns = np.frombuffer(sources, dtype=np.intc)[:count.value]
-        return csr_matrix((weights, (rows, columns)), shape=(n, n))
+        return csr_matrix((weights, (targets, sources)), shape=(n, n))
 
     def generate(self, count):
         """Closed loop: count steps, each fed the previous output, the first the last output of

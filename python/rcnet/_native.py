@@ -71,7 +71,6 @@ _SIGNATURES = {
     "SetNetOnlineLearning": (_INT, [_INT, _DOUBLES]),
     "TrainNetOnline": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
     "GetLastReport": (_INT, [ctypes.c_char_p, _INT]),
-    "SetNetFilePrecision": (_INT, [_INT, _INT]),
     "GetLastFileError": (_INT, [ctypes.c_char_p, _INT]),
     "SetReportEcho": (_INT, [_INT]),
     "GetNetSizes": (_INT, [_INT, ctypes.POINTER(_INT), ctypes.POINTER(_INT), ctypes.POINTER(_INT)]),

@@ -2,6 +2,7 @@
 import csv
 import os
 import re
+import sys
 
 import numpy as np
 
@@ -33,3 +34,20 @@ def test_the_settings_tables_are_the_plotted_data():
             checked.add((setting, float(cells[0])))
     assert {s for s, _ in checked} == set(SETTINGS.values())
     assert checked == {(r["setting"], float(r["value"])) for r in rows}
+
+
+def test_the_demo_plot_fails_on_a_wrong_curve(demo_output):
+    # The demo's plot script checks its curves before drawing: the Python reload must give the C host's
+    # reload bit for bit. A reload fed the input scaled twice (the plot's old fault) must be refused.
+    sys.path.insert(0, os.path.join(ROOT, "examples"))
+    import plot_mackey_glass as plot
+
+    trace = plot.read_csv(str(demo_output / "mackey_glass.csv"))
+    one_step = [r for r in trace if r["mode"] == "one-step"]
+    trained = np.array([float(r["prediction"]) for r in one_step])
+    by_c = np.array([float(r["reloaded_output"]) for r in one_step])
+    y = {int(r["t"]): float(r["y"]) for r in plot.read_csv(str(demo_output / "mackey_glass_series.csv"))}
+    first = int(trace[0]["t"]) - 1
+    assert plot.check(trained, by_c, plot.reload_one_step(str(demo_output), first, len(by_c), y)) == []
+    twice = {t: 3.5 * v for t, v in y.items()}
+    assert len(plot.check(trained, by_c, plot.reload_one_step(str(demo_output), first, len(by_c), twice))) == 2
