@@ -278,8 +278,8 @@ RCNET_API int RCNET_CALL SetNetState(int id, int neurons, const double* state);
 
 /* count steps, inputs end to end (count * inSize values), and the state after each step end to end
  * (count * neurons values): the bits of count PropagatePattern steps each followed by GetNetState, but
- * no readout is needed or read. A step taken drops the last output. Sizes other than the network's, a negative
- * count or a null array: 0, nothing stepped. */
+ * no readout is needed or read. A step taken drops the last output. Sizes other than the network's, a
+ * negative count or a null array: 0, nothing stepped. */
 RCNET_API int RCNET_CALL RunNetStates(int id, int count, int inSize, const double* ins, int neurons,
                                       double* states);
 
