@@ -130,6 +130,56 @@ void StepsByRunNetSequence(benchmark::State& state) {
     UnregisterUsage(7);
 }
 
+// Closed loops of kSteps steps per iteration: GenerateNet on a network of one input and one output,
+// GenerateNetMapped with the same feedback as a one-tap map on the same network, and on a network of
+// five inputs, four of them taps (delays 1, 6, 11, 16) and one a constant from the host.
+void BuildLoop(int id, int neurons, int inputs) {
+    UnregisterUsage(id);
+    Randomize(1);
+    RegisterUsage(id, inputs, 1, 1);
+    AddNeuronsToNet(id, neurons, 1);
+    AddRandomConnectionsToNet(id, neurons * 10);
+    AddRandomBackConnectionsToNet(id, neurons * 10);
+    InitNetInputMatrix(id, inputs);
+    std::vector<double> ins, targets;
+    for (int p = 0; p < 500; ++p) {
+        for (int i = 0; i < inputs; ++i)
+            ins.push_back(i + 1 < inputs || inputs == 1 ? std::sin(0.1 * p) : 0.25);
+        targets.push_back(std::sin(0.1 * (p + 1)));
+    }
+    AddPatternsToNet(id, 500, inputs, ins.data(), 1, targets.data());
+    LearnNet(id);
+}
+
+void GenerateByGenerateNet(benchmark::State& state) {
+    BuildLoop(8, state.range(0), 1);
+    std::vector<double> outs(kSteps);
+    const double start = 0.5;
+    PropagatePattern(8, 1, &start, 1, &outs[0]);
+    for (auto _ : state) {
+        GenerateNet(8, kSteps, 1, outs.data());
+        benchmark::DoNotOptimize(outs.data());
+    }
+    PerStep(state);
+    UnregisterUsage(8);
+}
+
+void GenerateByMappedTaps(benchmark::State& state) {
+    const int inputs = static_cast<int>(state.range(1));
+    BuildLoop(9, state.range(0), inputs);
+    const int taps[] = {0, 0, 1, 1, 0, 6, 2, 0, 11, 3, 0, 16};
+    const int tapCount = inputs == 1 ? 1 : 4;
+    std::vector<double> rows(static_cast<size_t>(kSteps) * inputs, 0.25), outs(kSteps);
+    for (auto _ : state) {
+        GenerateNetMapped(9, kSteps, tapCount, taps, inputs, rows.data(), 1, outs.data());
+        benchmark::DoNotOptimize(outs.data());
+    }
+    PerStep(state);
+    UnregisterUsage(9);
+}
+
+BENCHMARK(GenerateByGenerateNet)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(GenerateByMappedTaps)->ArgsProduct({{200, 1000}, {1, 5}})->Unit(benchmark::kMillisecond);
 BENCHMARK(StepBare)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(StepsByPropagatePattern)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(StepsByRunNetSequence)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);

@@ -167,7 +167,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const int id = in.Id(), count = in.Count() % 6, outSize = in.Size();
                 double outs[6 * 8];
                 for (double& v : outs) v = 12345.0;
-                result = GenerateNet(id, count, outSize, outs);
+                if (in.Byte() % 2) {
+                    result = GenerateNet(id, count, outSize, outs);
+                } else {
+                    // A feedback map of up to 4 taps, indices and delays near and past their bounds, and
+                    // inputs with a NaN now and then.
+                    const int inSize = in.Size(), mapSize = in.Byte() % 6 - 1;
+                    int map[4 * 3];
+                    for (int& v : map) v = in.Byte() % 7 - 1;
+                    double ins[6 * 4];
+                    for (double& v : ins) v = in.Value();
+                    if (in.Byte() == 255) ins[0] = std::numeric_limits<double>::quiet_NaN();
+                    result = GenerateNetMapped(id, count, mapSize, in.Byte() % 8 == 0 ? nullptr : map, inSize,
+                                               ins, outSize, outs);
+                }
                 if (!result)
                     for (double v : outs) Require(v == 12345.0, "outs written by a failed generation");
                 break;

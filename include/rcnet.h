@@ -191,6 +191,20 @@ RCNET_API int RCNET_CALL RunNetSequence(int id, int count, int inSize, const dou
  * call refused), other sizes: 0, nothing stepped. */
 RCNET_API int RCNET_CALL GenerateNet(int id, int count, int outSize, double* outs);
 
+/* Closed-loop generation with a feedback map, for any sizes: count steps, step t fed row t of ins
+ * (inSize values each) in which every mapped input is replaced by an output of an earlier step of this
+ * call. map holds mapSize triples (input, output, delay): input `input` of step t is output `output` of
+ * step t - delay (delay >= 1, each input at most once). Before a tap's delay reaches into the call
+ * (t < delay) the row's own value stands: the known past. The other inputs (a constant, known
+ * covariates) are always the host's. Outputs end to end in outs (count * outSize values); the same bits
+ * as a host loop of PropagatePattern calls that feeds the outputs back by hand. Two calls go on as one
+ * when the second's rows carry the first's outputs where its taps reach back. Values the loop overwrites
+ * are never read (NaN is fine there); every value it reads must be finite. Other sizes, a tap out of
+ * range, an input mapped twice, a value read that is not finite, a readout that does not fit: 0, nothing
+ * stepped. */
+RCNET_API int RCNET_CALL GenerateNetMapped(int id, int count, int mapSize, const int* map, int inSize,
+                                           const double* ins, int outSize, double* outs);
+
 /* Starts a new training sequence at the next pattern added. Once a network has marks, LearnNet and
  * LearnNetJointly run every sequence (the patterns before the first mark form one too) from zero states
  * and leave the washout (SetNetWashout) out of each sequence; a store without marks trains as one

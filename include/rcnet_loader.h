@@ -55,6 +55,8 @@ typedef struct RcnetApi {
     int(RCNET_CALL* RunNetSequence)(int id, int count, int inSize, const double* ins, int outSize,
                                     double* outs);
     int(RCNET_CALL* GenerateNet)(int id, int count, int outSize, double* outs);
+    int(RCNET_CALL* GenerateNetMapped)(int id, int count, int mapSize, const int* map, int inSize,
+                                       const double* ins, int outSize, double* outs);
     int(RCNET_CALL* MarkNetSequenceStart)(int id);
     int(RCNET_CALL* SetNetOnlineLearning)(int id, const double* forgetting);
     int(RCNET_CALL* TrainNetOnline)(int id, int count, int inSize, const double* ins, int outSize,
@@ -136,6 +138,7 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(SetNetLeakRate);
     RCNET_LOADER_FIND(RunNetSequence);
     RCNET_LOADER_FIND(GenerateNet);
+    RCNET_LOADER_FIND(GenerateNetMapped);
     RCNET_LOADER_FIND(MarkNetSequenceStart);
     RCNET_LOADER_FIND(SetNetOnlineLearning);
     RCNET_LOADER_FIND(TrainNetOnline);

@@ -248,6 +248,24 @@ RCNET_API int RCNET_CALL GenerateNet(int id, int count, int outSize, double* out
     });
 }
 
+RCNET_API int RCNET_CALL GenerateNetMapped(int id, int count, int mapSize, const int* map, int inSize,
+                                           const double* ins, int outSize, double* outs) {
+    return WithSizedNet(id, static_cast<uint32_t>(inSize), static_cast<uint32_t>(outSize), [&](Net& net) {
+        RC_REQUIRE(count >= 0 && mapSize >= 0 && uint32_t(mapSize) <= net.InputSize(), false);
+        RC_REQUIRE(map || mapSize == 0, false);
+        RC_REQUIRE(count == 0 || ((ins || inSize == 0) && (outs || outSize == 0)), false);
+        RC_REQUIRE(uint64_t(count) * (uint64_t(inSize) + uint64_t(outSize)) <= SIZE_MAX / sizeof(double),
+                   false);
+        std::vector<Net::FeedbackTap> taps(static_cast<size_t>(mapSize));
+        for (size_t k = 0; k < taps.size(); ++k) {
+            const int* tap = map + 3 * k;  // input, output, delay
+            RC_REQUIRE(tap[0] >= 0 && tap[1] >= 0 && tap[2] >= 1, false);
+            taps[k] = {uint32_t(tap[0]), uint32_t(tap[1]), size_t(tap[2])};
+        }
+        return net.GenerateMapped(static_cast<size_t>(count), taps, ins, outs);
+    });
+}
+
 RCNET_API int RCNET_CALL MarkNetSequenceStart(int id) {
     return WithNet(id, [&](Net& net) {
         net.MarkSequenceStart();

@@ -99,6 +99,22 @@ public:
     // report, nothing stepped) without such a result or with other sizes; otherwise as RunSequence. A new
     // readout (training, online steps, a load) drops the last result: it came from the old one.
     bool Generate(size_t count, double* outputs);
+    // One entry of a closed loop's feedback map: input `input` of a step is output `output` of the step
+    // `delay` (>= 1) steps before it.
+    struct FeedbackTap {
+        uint32_t input;
+        uint32_t output;
+        size_t delay;
+    };
+    // Closed loop with a feedback map, for any sizes: count steps, step t fed row t of inputs
+    // (InputSize() values each) with each mapped input replaced by its output of step t - delay once
+    // that step is one of these; before, the row's value stands (the known past). The host's other
+    // inputs (constants, known covariates) are used as given. The same bits as a host loop of Propagate
+    // calls that feeds the outputs back by hand. False (one report, nothing stepped): a tap out of range,
+    // an input mapped twice, a value that would be read and is not finite, or a readout that does not
+    // fit. Leaves the last output as its last step's.
+    bool GenerateMapped(size_t count, const std::vector<FeedbackTap>& taps, const double* inputs,
+                        double* outputs);
     // count steps, inputs end to end (InputSize() values each), the states after each step end to end
     // (NeuronCount() values each): the bits of stepping and reading the state every step. No readout is
     // needed or read; the last result is dropped (it belongs to an earlier state). False, nothing

@@ -280,6 +280,39 @@ bool Net::Generate(size_t count, double* outputs) {
     });
 }
 
+// Whether every value of inputs that a mapped closed loop reads is finite: all of an unmapped input's,
+// a mapped input's only in the steps before its delay reaches into the loop.
+static bool HostValuesFinite(size_t count, size_t inputSize, const std::vector<Net::FeedbackTap>& taps,
+                             const double* inputs) {
+    std::vector<size_t> hostSteps(inputSize, count);
+    for (const Net::FeedbackTap& tap : taps) hostSteps[tap.input] = std::min(tap.delay, count);
+    for (size_t i = 0; i < inputSize; ++i)
+        for (size_t t = 0; t < hostSteps[i]; ++t)
+            if (!std::isfinite(inputs[t * inputSize + i])) return false;
+    return true;
+}
+
+bool Net::GenerateMapped(size_t count, const std::vector<FeedbackTap>& taps, const double* inputs,
+                         double* outputs) {
+    std::vector<bool> mapped(m_InputSize, false);
+    for (const FeedbackTap& tap : taps) {
+        RC_REQUIRE(tap.input < m_InputSize && tap.output < m_OutputSize && tap.delay >= 1, false);
+        RC_REQUIRE(!mapped[tap.input], false);  // one source per input
+        mapped[tap.input] = true;
+    }
+    RC_REQUIRE(HostValuesFinite(count, m_InputSize, taps, inputs), false);
+    if (count > 0 && !ReadoutFits()) return false;  // reported; checked before any step is taken
+    Vector row(m_InputSize);
+    // Outputs are read back from the caller's array: it is the tap delay line.
+    return StepAndReadOut(count, outputs, false, [&](size_t t) {
+        const double* given = inputs + t * m_InputSize;
+        std::copy(given, given + m_InputSize, row.begin());
+        for (const FeedbackTap& tap : taps)
+            if (t >= tap.delay) row[tap.input] = outputs[(t - tap.delay) * m_OutputSize + tap.output];
+        return row.data();
+    });
+}
+
 bool Net::RunStates(size_t count, const double* inputs, double* states) {
     const size_t n = m_Reservoir.NeuronCount();
     RC_REQUIRE(m_Reservoir.States().size() == n, false);

@@ -168,6 +168,86 @@ TEST_F(Sequences, GenerateIsTheHostsFeedbackLoop) {
     }
 }
 
+// A feedback map: input 0 from output 0 one step back, input 1 from output 1 three back, input 2 from
+// output 0 five back; input 3 always the host's (a covariate).
+const int kTaps[] = {0, 0, 1, 1, 1, 3, 2, 0, 5};
+
+// The host's loop that the mapped closed loop must equal: rows as given, tapped inputs overwritten.
+std::vector<double> HostLoop(int id, int steps, std::vector<double> rows) {
+    std::vector<double> outs(2 * steps);
+    for (int t = 0; t < steps; ++t) {
+        for (int k = 0; k < 3; ++k) {
+            const int* tap = &kTaps[3 * k];
+            if (t >= tap[2]) rows[4 * t + tap[0]] = outs[2 * (t - tap[2]) + tap[1]];
+        }
+        EXPECT_EQ(PropagatePattern(id, 4, &rows[4 * t], 2, &outs[2 * t]), 1);
+    }
+    return outs;
+}
+
+TEST_F(Sequences, GenerateMappedIsTheHostsLoopWithTaps) {
+    for (int id : {7203, 7204}) {
+        BuildSignalNet(id, 4, 2, true, 40, 120, 21, 2);
+        ASSERT_EQ(LearnNet(id), 1);
+    }
+    std::vector<double> rows;
+    for (int t = 0; t < 30; ++t)
+        for (int i = 0; i < 4; ++i) rows.push_back(std::sin(0.4 * t + i));
+    const std::vector<double> fed = HostLoop(7204, 30, rows);
+    // Values the loop overwrites are never read.
+    std::vector<double> given = rows;
+    for (int t = 5; t < 30; ++t) given[4 * t] = given[4 * t + 1] = given[4 * t + 2] = std::nan("");
+    // In two calls: the second's rows carry the first's outputs where its taps reach back.
+    std::vector<double> generated(60);
+    ASSERT_EQ(GenerateNetMapped(7203, 12, 3, kTaps, 4, given.data(), 2, generated.data()), 1);
+    for (int t = 12; t < 17; ++t) {
+        for (int k = 0; k < 3; ++k) {
+            const int* tap = &kTaps[3 * k];
+            if (t >= tap[2]) given[4 * t + tap[0]] = generated[2 * (t - tap[2]) + tap[1]];
+        }
+    }
+    ASSERT_EQ(GenerateNetMapped(7203, 18, 3, kTaps, 4, &given[48], 2, &generated[24]), 1);
+    EXPECT_TRUE(SameBits(generated, fed));
+    EXPECT_TRUE(SameBits(State(7203), State(7204)));
+    // The last output is the loop's: GenerateNet's rule for what comes next holds too.
+    double a[2], b[2];
+    ASSERT_EQ(PropagatePattern(7203, 4, &rows[0], 2, a), 1);
+    ASSERT_EQ(PropagatePattern(7204, 4, &rows[0], 2, b), 1);
+    EXPECT_TRUE(SameBits(std::vector<double>(a, a + 2), std::vector<double>(b, b + 2)));
+
+    // Refused, nothing stepped, outputs untouched.
+    const Vector before = State(7203);
+    std::vector<double> outs(8, -7.0);
+    const int twice[] = {0, 0, 1, 0, 1, 2};
+    const int wide[] = {4, 0, 1};
+    const int noOutput[] = {0, 2, 1};
+    const int now[] = {0, 0, 0};
+    std::vector<double> unknown = rows;
+    unknown[4 * 3] = std::nan("");  // input 0 of step 3 is the output of step 2; step 0's is read
+    unknown[0] = std::nan("");
+    ReportCapture capture;
+    EXPECT_EQ(GenerateNetMapped(7203, 4, 2, twice, 4, rows.data(), 2, outs.data()), 0);
+    EXPECT_EQ(GenerateNetMapped(7203, 4, 1, wide, 4, rows.data(), 2, outs.data()), 0);
+    EXPECT_EQ(GenerateNetMapped(7203, 4, 1, noOutput, 4, rows.data(), 2, outs.data()), 0);
+    EXPECT_EQ(GenerateNetMapped(7203, 4, 1, now, 4, rows.data(), 2, outs.data()), 0);
+    EXPECT_EQ(GenerateNetMapped(7203, 4, 3, kTaps, 4, unknown.data(), 2, outs.data()), 0);
+    EXPECT_EQ(GenerateNetMapped(7203, 4, 5, kTaps, 4, rows.data(), 2, outs.data()), 0);
+    EXPECT_EQ(GenerateNetMapped(7203, 4, 3, kTaps, 3, rows.data(), 2, outs.data()), 0);
+    EXPECT_EQ(capture.Checks(),
+              (Checks{"!mapped[tap.input] @ Net",
+                      "tap.input < m_InputSize && tap.output < m_OutputSize && tap.delay >= 1 @ Net",
+                      "tap.input < m_InputSize && tap.output < m_OutputSize && tap.delay >= 1 @ Net",
+                      "tap[0] >= 0 && tap[1] >= 0 && tap[2] >= 1 @ Exports",
+                      "HostValuesFinite(count, m_InputSize, taps, inputs) @ Net",
+                      "count >= 0 && mapSize >= 0 && uint32_t(mapSize) <= net.InputSize() @ Exports",
+                      "net && net->InputSize() == size_t(inSize) && net->OutputSize() == size_t(outSize) "
+                      "@ Exports"}));
+    EXPECT_EQ(outs, std::vector<double>(8, -7.0));
+    EXPECT_TRUE(SameBits(State(7203), before));
+    unknown[0] = rows[0];
+    EXPECT_EQ(GenerateNetMapped(7203, 4, 3, kTaps, 4, unknown.data(), 2, outs.data()), 1);
+}
+
 TEST_F(Sequences, GenerateNeedsALastOutput) {
     Twins(true);
     std::vector<double> outs(10, -7.0);
