@@ -15,7 +15,9 @@
  * 5. Both readouts side by side (unless --no-compare): a tuned reservoir (5 back links per neuron scaled
  *    to spectral radius 0.8, leak rate 0.8) that sees y(t), y(t-5), y(t-10), y(t-15) and a constant
  *    0.25 through an input matrix scaled by 2, trained with normal equations and with the stable QR
- *    least squares (SetNetReadoutSolver), the warm-up as washout (SetNetWashout).
+ *    least squares (SetNetReadoutSolver), the warm-up as washout (SetNetWashout). Each free run is
+ *    taken twice from the same state (GetNetState, SetNetState): fed back by hand, and in one
+ *    GenerateNetMapped call with a feedback map; the two must be identical.
  *
  * Usage: mackey_glass [--library PATH] [--dir DIR] [--seed S] [--seeds K] [--neurons N] [--no-compare]
  *                     [--radius R] [--input-scaling S] [--leak-rate A] [--check]
@@ -135,9 +137,11 @@ typedef struct {
 
 /* Warm-up, one-step test and free run on a trained network; x and y are the whole series. In the free
  * run every output becomes the next y, delayed inputs included. One call per step (PropagatePattern), or,
- * with sequenceCalls, a network whose output is its next input runs whole stretches in one call: the
- * warm-up and the test with RunNetSequence, the free run's first step (fed the true y) too, then
- * GenerateNet; the same bits. trace, when given, receives the outputs of the test and the free run. */
+ * with sequenceCalls, whole stretches in one call each, the same bits: the warm-up and the test with
+ * RunNetSequence, then a network whose output is its next input runs the free run's first step (fed the
+ * true y) with them and the rest with GenerateNet; one with delayed inputs and a constant runs the free
+ * run with GenerateNetMapped, its feedback map sending the output to y(t) one step later and to each
+ * y(t - d) d + 1 steps later. trace, when given, receives the outputs of the test and the free run. */
 static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, const Inputs* setup, int warmFrom,
                     int sequenceCalls, Figures* f, double* trace) {
     static double z[kSamples], ins[kSamples * 5], outs[kSamples];
@@ -149,12 +153,27 @@ static int Evaluate(RcnetApi* rc, int id, const double* x, const double* y, cons
         sumSq += x[t + 1] * x[t + 1];
     }
     const double mean = sum / kTest, sd = sqrt(sumSq / kTest - mean * mean);
-    if (sequenceCalls) {
+    if (sequenceCalls && inputs == 1) {
         const int steps = testFrom + kTest + 1 - warmFrom; /* warm-up, test, the free run's first step */
         for (int t = warmFrom; t < warmFrom + steps; ++t)
             InputsAt(setup, z, t, &ins[(t - warmFrom) * inputs]);
         if (!rc->RunNetSequence(id, steps, inputs, ins, 1, outs) ||
             !rc->GenerateNet(id, kFree - 1, 1, outs + steps))
+            return 0;
+    } else if (sequenceCalls) {
+        /* The free run's rows hold the true past; the map overwrites what the loop has predicted. */
+        const int steps = testFrom + kTest - warmFrom;
+        int map[3 * 4] = {0, 0, 1};
+        for (int d = 0; d < setup->delayCount; ++d) {
+            map[3 * (d + 1)] = 1 + d;
+            map[3 * (d + 1) + 1] = 0;
+            map[3 * (d + 1) + 2] = setup->delays[d] + 1;
+        }
+        for (int t = warmFrom; t < warmFrom + steps + kFree; ++t)
+            InputsAt(setup, z, t, &ins[(t - warmFrom) * inputs]);
+        if (!rc->RunNetSequence(id, steps, inputs, ins, 1, outs) ||
+            !rc->GenerateNetMapped(id, kFree, 1 + setup->delayCount, map, inputs, ins + steps * inputs, 1,
+                                   outs + steps))
             return 0;
     }
     for (int t = warmFrom; t < testFrom; ++t) {
@@ -222,9 +241,11 @@ static int CompareReadouts(RcnetApi* rc, const double* x, const double* y, unsig
         "radius %g, leak rate %g; inputs y(t), y(t-5), y(t-10), y(t-15) (noise +-1.5e-6) and 0.25, input\n",
         settings->radius, settings->leakRate);
     printf("scaling %g; the first %d patterns are washout\n", settings->inputScaling, kWarmup);
-    Figures normal[64], stable[64];
+    Figures normal[64], stable[64], mapped;
     const unsigned n = seeds < 64 ? seeds : 64;
-    int ok = 1;
+    double* state = malloc(sizeof(double) * (size_t)neurons);
+    static double byHand[kTest + kFree], inOneCall[kTest + kFree];
+    int ok = state != NULL, same = 1;
     for (unsigned s = 0; s < n && ok; ++s) {
         for (int method = 0; method < 2 && ok; ++method) {
             const int id = 10 + method;
@@ -237,8 +258,13 @@ static int CompareReadouts(RcnetApi* rc, const double* x, const double* y, unsig
                  rc->SetNetLeakRate(id, &settings->leakRate) &&
                  rc->AddPatternsToNet(id, count, inputs, ins, 1, targets) &&
                  rc->SetNetReadoutSolver(id, method) && rc->SetNetWashout(id, kWarmup) && rc->LearnNet(id) &&
+                 rc->GetNetState(id, neurons, state) &&
                  Evaluate(rc, id, x, y, &setup, kDrop + kWarmup + kTrain, 0, method ? &stable[s] : &normal[s],
-                          NULL);
+                          byHand) &&
+                 rc->SetNetState(id, neurons, state) &&
+                 Evaluate(rc, id, x, y, &setup, kDrop + kWarmup + kTrain, 1, &mapped, inOneCall);
+            /* The free run in one GenerateNetMapped call against the loop fed back by hand. */
+            same = same && (!ok || memcmp(byHand, inOneCall, sizeof byHand) == 0);
             rc->UnregisterUsage(id);
         }
         if (ok)
@@ -248,10 +274,16 @@ static int CompareReadouts(RcnetApi* rc, const double* x, const double* y, unsig
     }
     free(ins);
     free(targets);
+    free(state);
     if (!ok) {
         fprintf(stderr, "mackey_glass: building or training for the readout comparison failed\n");
         return 0;
     }
+    printf(
+        "free runs fed back by hand and in one GenerateNetMapped call (taps at delays 1, 6, 11, 16; the\n"
+        "constant from the host): %s\n",
+        same ? "identical" : "DIFFERENT");
+    if (!same) return 0;
     double a[64], b[64], c[64], d[64];
     for (unsigned s = 0; s < n; ++s) {
         a[s] = normal[s].oneStep;

@@ -51,7 +51,10 @@ struct PredictOptions {
     std::string patternFile;
     bool targets = false;
     int generate = 0;  // closed-loop steps after the pattern file's
-    int washout = 0;   // leading patterns that step the network but are neither printed nor scored
+    std::string
+        feedback;        // the closed loop's feedback map, "input:output:delay,..."; empty: outputs = inputs
+    std::string future;  // CSV of the closed-loop steps' input rows; empty: every input fed back
+    int washout = 0;     // leading patterns that step the network but are neither printed nor scored
 };
 int RunPredict(const PredictOptions& options);
 

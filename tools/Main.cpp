@@ -137,6 +137,15 @@ int main(int argc, char** argv) {
                      "Then run K steps in closed loop, each fed the previous output (inputs = outputs)")
         ->option_text("K")
         ->check(AtLeast(0, true));
+    predictCommand
+        ->add_option("--feedback", predict.feedback,
+                     "The closed loop's feedback map: input I of a step is output O of the step D steps "
+                     "before (I:O:D, comma-separated, counted from 0)")
+        ->option_text("MAP");
+    predictCommand
+        ->add_option("--future", predict.future,
+                     "CSV of the K closed-loop steps' inputs (a row each; nan where a fed-back value goes)")
+        ->option_text("FILE");
 
     try {
         app.parse(argc, argv);

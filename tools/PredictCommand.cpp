@@ -1,5 +1,6 @@
 // rcnet predict: runs a pattern file's inputs through a network, in file order, and writes the outputs
 // as CSV.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +27,122 @@ void AppendHeader(std::string& line, const char* name, uint32_t count) {
         if (!line.empty()) line += ',';
         line += name + std::to_string(i);
     }
+}
+
+// "I:O:D,..." into (input, output, delay) triples, checked against the network's sizes.
+bool ParseFeedback(const std::string& text, uint32_t inSize, uint32_t outSize, std::vector<int>& taps) {
+    std::vector<bool> fed(inSize, false);
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        const char* p = text.data() + start;
+        const char* const last = text.data() + end;
+        int tap[3];
+        bool ok = true;
+        for (int k = 0; k < 3 && ok; ++k) {
+            const auto result = std::from_chars(p, last, tap[k]);
+            ok = result.ec == std::errc() &&
+                 (k == 2 ? result.ptr == last : result.ptr < last && *result.ptr == ':');
+            p = result.ptr + 1;
+        }
+        const std::string item = text.substr(start, end - start);
+        if (!ok) {
+            std::fprintf(stderr, "rcnet predict: --feedback: '%s' is not INPUT:OUTPUT:DELAY\n", item.c_str());
+            return false;
+        }
+        if (tap[0] < 0 || uint32_t(tap[0]) >= inSize || tap[1] < 0 || uint32_t(tap[1]) >= outSize ||
+            tap[2] < 1) {
+            std::fprintf(stderr,
+                         "rcnet predict: --feedback: '%s' is out of range (inputs 0 to %d, outputs 0 to %d, "
+                         "delay at least 1)\n",
+                         item.c_str(), int(inSize) - 1, int(outSize) - 1);
+            return false;
+        }
+        if (fed[size_t(tap[0])]) {
+            std::fprintf(stderr, "rcnet predict: --feedback: input %d is fed back twice\n", tap[0]);
+            return false;
+        }
+        fed[size_t(tap[0])] = true;
+        taps.insert(taps.end(), tap, tap + 3);
+        start = end + 1;
+    }
+    return true;
+}
+
+// The closed-loop steps' input rows: a CSV of rows lines of columns values each (a first line that is
+// not numbers is a header); "nan" or an empty field where a fed-back value goes.
+bool ReadFuture(const std::string& path, size_t rows, uint32_t columns, std::vector<double>& values) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) {
+        std::fprintf(stderr, "rcnet predict: cannot open %s\n", path.c_str());
+        return false;
+    }
+    std::string text;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    std::fclose(file);
+    values.clear();
+    size_t line = 0, start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string row = text.substr(start, end - start);
+        start = end + 1;
+        if (!row.empty() && row.back() == '\r') row.pop_back();
+        ++line;
+        if (row.empty()) continue;
+        std::vector<double> fields;
+        bool numbers = true;
+        for (size_t from = 0; from <= row.size();) {
+            const size_t to = std::min(row.find(',', from), row.size());
+            const std::string field = row.substr(from, to - from);
+            double value = std::nan("");
+            if (!field.empty() && field != "nan" && field != "NaN") {
+                const auto result = std::from_chars(field.data(), field.data() + field.size(), value);
+                numbers = numbers && result.ec == std::errc() && result.ptr == field.data() + field.size();
+            }
+            fields.push_back(value);
+            from = to + 1;
+        }
+        if (!numbers && line == 1) continue;  // a header
+        if (!numbers || fields.size() != columns) {
+            std::fprintf(stderr,
+                         "rcnet predict: %s line %zu: expected %u numbers (or nan), comma-separated\n",
+                         path.c_str(), line, columns);
+            return false;
+        }
+        values.insert(values.end(), fields.begin(), fields.end());
+    }
+    if (values.size() != rows * columns) {
+        std::fprintf(stderr, "rcnet predict: %s has %zu rows, --generate asks for %zu\n", path.c_str(),
+                     values.size() / columns, rows);
+        return false;
+    }
+    return true;
+}
+
+// Where the map reaches back before the loop and the row says nan, the output of that step of the
+// pattern file's run stands in (the last pattern's step is the one before the loop's first).
+bool FillKnownPast(const std::vector<int>& taps, const std::vector<double>& history, uint32_t outSize,
+                   size_t steps, uint32_t inSize, std::vector<double>& rows) {
+    const size_t past = history.size() / outSize;
+    for (size_t k = 0; k < taps.size(); k += 3) {
+        const size_t input = size_t(taps[k]), output = size_t(taps[k + 1]), delay = size_t(taps[k + 2]);
+        for (size_t t = 0; t < std::min(delay, steps); ++t) {
+            double& value = rows[t * inSize + input];
+            if (!std::isnan(value)) continue;
+            if (past + t < delay) {
+                std::fprintf(
+                    stderr,
+                    "rcnet predict: input %zu of closed-loop step %zu reaches %zu steps back, before "
+                    "the pattern file's first pattern: give it in --future\n",
+                    input, t, delay);
+                return false;
+            }
+            value = history[(past + t - delay) * outSize + output];
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -58,12 +175,39 @@ int RunPredict(const PredictOptions& options) {
                      options.washout, patterns.inputs.size(), options.patternFile.c_str());
         return kExitUsage;
     }
-    if (options.generate > 0 && inSize != outSize) {
+    if ((!options.feedback.empty() || !options.future.empty()) && options.generate == 0) {
+        std::fprintf(stderr, "rcnet predict: --feedback and --future go with --generate K\n");
+        return kExitUsage;
+    }
+    if (!options.future.empty() && options.feedback.empty()) {
+        std::fprintf(stderr, "rcnet predict: --future needs --feedback: which inputs the outputs feed\n");
+        return kExitUsage;
+    }
+    std::vector<int> taps;
+    if (!options.feedback.empty() && !ParseFeedback(options.feedback, inSize, outSize, taps))
+        return kExitUsage;
+    const bool mapped = !taps.empty();
+    std::vector<double> future;
+    if (mapped) {
+        if (!options.future.empty()) {
+            if (!ReadFuture(options.future, size_t(options.generate), inSize, future)) return kExitFailure;
+        } else {
+            if (taps.size() / 3 != inSize) {
+                std::fprintf(stderr,
+                             "rcnet predict: --feedback feeds %zu of %u inputs: give the others' values for "
+                             "each closed-loop step with --future\n",
+                             taps.size() / 3, inSize);
+                return kExitUsage;
+            }
+            future.assign(size_t(options.generate) * inSize, std::nan(""));
+        }
+    }
+    if (options.generate > 0 && !mapped && inSize != outSize) {
         std::fprintf(stderr, "rcnet predict: --generate needs as many inputs as outputs (%s has %u and %u)\n",
                      options.netFile.c_str(), inSize, outSize);
         return kExitUsage;
     }
-    if (options.generate > 0 && patterns.inputs.empty()) {
+    if (options.generate > 0 && !mapped && patterns.inputs.empty()) {
         std::fprintf(stderr,
                      "rcnet predict: --generate goes on from the last prediction: %s has no patterns\n",
                      options.patternFile.c_str());
@@ -74,6 +218,7 @@ int RunPredict(const PredictOptions& options) {
     AppendHeader(line, "output", outSize);
     if (options.targets) AppendHeader(line, "target", outSize);
     std::vector<double> outputs(outSize);
+    std::vector<double> history;  // every step's outputs, for a feedback map that reaches back
     double squares = 0.0;
     for (size_t k = 0; k < patterns.inputs.size(); ++k) {
         if (!PropagatePattern(registered.Id(), static_cast<int>(inSize), patterns.inputs[k].data(),
@@ -86,6 +231,7 @@ int RunPredict(const PredictOptions& options) {
             return kExitFailure;
         }
         if (k == 0) std::printf("%s\n", line.c_str());
+        if (mapped) history.insert(history.end(), outputs.begin(), outputs.end());
         if (k < static_cast<size_t>(options.washout)) continue;  // stepped, not shown or scored
         line.clear();
         for (uint32_t i = 0; i < outSize; ++i) {
@@ -107,8 +253,18 @@ int RunPredict(const PredictOptions& options) {
     if (options.generate > 0) {
         // Closed loop: outputs only; the target columns stay empty.
         std::vector<double> generated(static_cast<size_t>(options.generate) * outSize);
-        if (!GenerateNet(registered.Id(), options.generate, static_cast<int>(outSize), generated.data())) {
-            std::fprintf(stderr, "rcnet predict: the library could not generate\n");
+        if (mapped && !FillKnownPast(taps, history, outSize, size_t(options.generate), inSize, future))
+            return kExitUsage;
+        const bool done =
+            mapped
+                ? GenerateNetMapped(registered.Id(), options.generate, static_cast<int>(taps.size() / 3),
+                                    taps.data(), static_cast<int>(inSize), future.data(),
+                                    static_cast<int>(outSize), generated.data())
+                : GenerateNet(registered.Id(), options.generate, static_cast<int>(outSize), generated.data());
+        if (!done) {
+            std::fprintf(
+                stderr, "rcnet predict: the library could not generate%s\n",
+                mapped ? " (a value the loop reads is nan or infinite, or the readout does not fit)" : "");
             return kExitFailure;
         }
         for (int t = 0; t < options.generate; ++t) {

@@ -32,7 +32,7 @@ from . import _native
 from ._native import RcnetError, RcnetFileError, RcnetWarning, call, call_raw, call_with_file, library, library_path
 
 __all__ = ["Network", "RcnetError", "RcnetFileError", "RcnetWarning", "randomize", "library", "library_path",
-           "NEURON_TYPES", "SOLVERS", "ESNRegressor"]
+           "NEURON_TYPES", "SOLVERS", "ESNRegressor", "feedback_map"]
 __version__ = "0.1.0"
 
 NEURON_TYPES = {"sigmoid": 0, "bisigmoid": 1, "rsdn": 2, "linear": 3}
@@ -60,6 +60,29 @@ def _matrix(values, what):
     if array.ndim != 2:
         raise ValueError(f"{what} must be 1-D (one pattern) or 2-D (patterns x size), not {array.ndim}-D")
     return array
+
+
+def feedback_map(feedback, n_inputs, n_outputs):
+    """A closed loop's feedback map as a list of (input, output, delay) triples: input `input` of a step
+    is output `output` of the step `delay` (>= 1) steps before. feedback is such a list, or a dict
+    {input: (output, delay)}. Raises ValueError for an index out of range, an input fed twice or a delay
+    below 1."""
+    items = feedback.items() if isinstance(feedback, dict) else ((t[0], t[1:]) for t in feedback)
+    taps, fed = [], set()
+    for input_, (output, delay) in items:
+        input_, output, delay = int(input_), int(output), int(delay)
+        if not 0 <= input_ < n_inputs:
+            raise ValueError(f"feedback to input {input_}: the network has inputs 0 to {n_inputs - 1}")
+        if not 0 <= output < n_outputs:
+            raise ValueError(f"feedback from output {output}: the network has outputs 0 to {n_outputs - 1}")
+        if not 1 <= delay < 2**31:
+            raise ValueError(f"feedback delay must be at least 1 step (the output of an earlier step), got "
+                             f"{delay} for input {input_}")
+        if input_ in fed:
+            raise ValueError(f"input {input_} is fed back twice")
+        fed.add(input_)
+        taps.append((input_, output, delay))
+    return taps
 
 
 def _link_count(count):
@@ -436,11 +459,49 @@ class Network:
         n = self.neuron_count
         return csr_matrix((weights, (targets, sources)), shape=(n, n))
 
-    def generate(self, count):
-        """Closed loop: count steps, each fed the previous output, the first the last output of
-        propagate, run or generate (inputs and outputs must have one size); returns rows of outputs."""
-        result = np.empty((int(count), self._outputs), dtype=np.float64)
-        call("GenerateNet", self._checked_id(), int(count), self._outputs, _doubles(result))
+    def generate(self, count, inputs=None, feedback=None):
+        """Closed loop of count steps; returns the rows of outputs.
+
+        Without feedback (inputs and outputs of one size): each step is fed the previous output, the
+        first the last output of propagate, run or generate (GenerateNet).
+
+        With a feedback map (see feedback_map: (input, output, delay) triples or {input: (output,
+        delay)}), for any sizes (GenerateNetMapped): step t is fed row t of inputs (count rows) with each
+        mapped input replaced by its output of step t - delay once that step is one of these count;
+        before, the row's value stands (the known past). The other columns (a constant, known
+        covariates) are the caller's. The same bits as a loop of propagate() calls feeding the outputs
+        back by hand. Values the loop replaces may be NaN; every value it reads must be finite."""
+        count = int(count)
+        if count < 0:
+            raise ValueError(f"count must be >= 0, got {count}")
+        if feedback is None:
+            if inputs is not None:
+                raise ValueError("inputs are for a closed loop with a feedback map: pass feedback too")
+            result = np.empty((count, self._outputs), dtype=np.float64)
+            call("GenerateNet", self._checked_id(), count, self._outputs, _doubles(result))
+            return result
+        taps = feedback_map(feedback, self._inputs, self._outputs)
+        if inputs is None:
+            raise ValueError("a closed loop with a feedback map needs inputs: one row per step, the known "
+                             "past where a tap reaches back before the loop, NaN where outputs go")
+        rows = self._rows(inputs, "inputs")
+        if rows.size == 0:
+            rows = rows.reshape(0, self._inputs)
+        if rows.shape != (count, self._inputs):
+            raise ValueError(f"inputs must have {count} rows of {self._inputs} values, got shape {rows.shape}")
+        read = np.ones(rows.shape, dtype=bool)
+        for input_, _, delay in taps:
+            read[delay:, input_] = False
+        unknown = np.argwhere(read & ~np.isfinite(rows))
+        if len(unknown):
+            t, i = unknown[0]
+            raise ValueError(f"inputs[{t}, {i}] is {rows[t, i]} but the loop reads it: input {i} is not fed "
+                             f"back at step {t} (not mapped, or its delay reaches back before the loop)")
+        flat = np.ascontiguousarray(np.asarray(taps, dtype=np.intc).reshape(-1))
+        result = np.empty((count, self._outputs), dtype=np.float64)
+        call("GenerateNetMapped", self._checked_id(), count, len(taps),
+             flat.ctypes.data_as(ctypes.POINTER(ctypes.c_int)), self._inputs, _doubles(rows), self._outputs,
+             _doubles(result))
         return result
 
     def mark_sequence_start(self):

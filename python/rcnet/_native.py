@@ -67,6 +67,7 @@ _SIGNATURES = {
     "SetNetLeakRate": (_INT, [_INT, _DOUBLES]),
     "RunNetSequence": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
     "GenerateNet": (_INT, [_INT, _INT, _INT, _DOUBLES]),
+    "GenerateNetMapped": (_INT, [_INT, _INT, _INT, ctypes.POINTER(_INT), _INT, _DOUBLES, _INT, _DOUBLES]),
     "MarkNetSequenceStart": (_INT, [_INT]),
     "SetNetOnlineLearning": (_INT, [_INT, _DOUBLES]),
     "TrainNetOnline": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),

@@ -15,7 +15,7 @@ from sklearn.metrics import r2_score
 from sklearn.utils import check_random_state
 from sklearn.utils.validation import check_array, check_is_fitted, check_X_y
 
-from . import NEURON_TYPES, SOLVERS, Network, randomize
+from . import NEURON_TYPES, SOLVERS, Network, feedback_map, randomize
 
 __all__ = ["ESNRegressor", "after_washout", "search_space"]
 
@@ -317,27 +317,66 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         true, predicted, weights = after_washout(self, X, y, sample_weight)
         return r2_score(true, predicted, sample_weight=weights)
 
-    def generate(self, n_steps, warmup):
-        """Closed-loop forecast for a network that predicts its next input (n_features == n_outputs).
+    def generate(self, n_steps, warmup, feedback=None, inputs=None):
+        """Closed-loop forecast: the rows of warmup (at least one, the known past) are run from a reset
+        state with their true values as inputs (teacher forcing), then the outputs are fed back. Returns
+        n_steps rows, shaped like y in fit: the first is the output after the last warm-up row (the
+        prediction of the step that follows it), then one per closed-loop step.
 
-        From a reset state the rows of warmup (at least one, the known past) are run with their true
-        values as inputs (teacher forcing); from then on each output is fed back as the next input.
-        Returns n_steps rows: the first is the output after the last warm-up row, the prediction of the
-        step that follows it, then one per fed-back step. Shaped like y in fit.
+        Without feedback the network predicts its next input (n_features == n_outputs): each output is
+        the next step's input.
+
+        With a feedback map (rcnet.feedback_map: (input, output, delay) triples, or {input: (output,
+        delay)}), any features: input `input` of a step is output `output` of the step `delay` steps
+        before, the last warm-up row's step counting as the one before the first closed-loop step. inputs
+        holds the n_steps - 1 rows of the closed-loop steps, built like the rows of X: the other columns
+        (a constant, known covariates) as they are, a fed-back column's known past where its delay
+        reaches back before the loop, NaN where the value is not known; those NaN are filled with the
+        warm-up's own outputs, and the loop's later values with its outputs. inputs may be left out when
+        every feature is fed back. One library call (GenerateNetMapped): the bits of a hand-written loop
+        of predict(row, warm_start=True) calls.
         """
         check_is_fitted(self, "network_")
-        if self.n_features_in_ != self.n_outputs_:
-            raise ValueError(f"generate needs as many outputs as features: the network has "
-                             f"{self.n_features_in_} features and {self.n_outputs_} outputs")
         n_steps = int(n_steps)
         if n_steps < 0:
             raise ValueError(f"n_steps must be >= 0, got {n_steps}")
         warmup = check_array(warmup)
         self._check_features(warmup)
+        if feedback is None:
+            if inputs is not None:
+                raise ValueError("inputs are for a closed loop with a feedback map: pass feedback too")
+            if self.n_features_in_ != self.n_outputs_:
+                raise ValueError(f"generate without a feedback map needs as many outputs as features: the "
+                                 f"network has {self.n_features_in_} features and {self.n_outputs_} outputs")
+            feedback = [(i, i, 1) for i in range(self.n_features_in_)]
+        taps = feedback_map(feedback, self.n_features_in_, self.n_outputs_)
+        loop = n_steps - 1 if n_steps > 0 else 0
+        if inputs is None:
+            unfed = sorted(set(range(self.n_features_in_)) - {tap[0] for tap in taps})
+            if unfed:
+                raise ValueError(f"features {unfed} are not fed back: give their values for each closed-loop "
+                                 "step as inputs")
+            rows = np.full((loop, self.n_features_in_), np.nan)
+        else:
+            rows = np.array(check_array(inputs, force_all_finite=False, ensure_min_samples=0), dtype=float)
+            if rows.shape != (loop, self.n_features_in_):
+                raise ValueError(f"inputs must hold the {loop} closed-loop steps' rows of "
+                                 f"{self.n_features_in_} features (n_steps - 1), got shape {rows.shape}")
         net = self.network_
         net.reset_state()
-        last = net.run(warmup)[-1:]
-        rows = np.concatenate([last, net.generate(n_steps - 1)]) if n_steps > 0 else last[:0]
+        warm = net.run(warmup)
+        # Step -1 of the loop is the last warm-up row's: its outputs stand in for unknown past values.
+        for input_, output, delay in taps:
+            for t in range(min(delay, loop)):
+                if np.isnan(rows[t, input_]):
+                    back = len(warm) + t - delay
+                    if back < 0:
+                        raise ValueError(f"inputs[{t}, {input_}] is NaN and the warm-up is too short to fill "
+                                         f"it: feature {input_} reaches {delay} steps back")
+                    rows[t, input_] = warm[back, output]
+        if n_steps == 0:
+            return self._shaped(warm[:0])
+        rows = np.concatenate([warm[-1:], net.generate(loop, inputs=rows, feedback=taps)])
         return self._shaped(rows)
 
     def _more_tags(self):

@@ -174,6 +174,31 @@ case_info() {
     run predict seq.txt a.pat --targets --generate 2
     expect_rc 0 "predict --targets --generate"
     [ "$(tail -n 1 out.txt | tr -cd ',' | wc -c)" = 1 ] || fail "generated rows keep an empty target column"
+    # A feedback map: the one-tap map is GenerateNet's loop, digit for digit; a constant input comes from
+    # --future, the fed-back column's nan from the loop.
+    cp out.txt plain.txt
+    run predict seq.txt a.pat --targets --generate 2 --feedback 0:0:1
+    cmp -s out.txt plain.txt || fail "--feedback 0:0:1 differs from the plain closed loop"
+    awk 'BEGIN { print "2 1 150"; for (t = 0; t < 150; ++t) printf "%.6f 0.5 %.6f\n", sin(0.2 * t), sin(0.2 * (t + 1)) }' >c.pat
+    run train --patterns c.pat --out const.txt --neurons 40 --back-connections 200 --washout 20 --solver stable
+    expect_rc 0 "train with a constant input"
+    printf 'y,constant\nnan,0.5\nnan,0.5\n,0.5\n' >future.csv
+    run predict const.txt c.pat --generate 3 --feedback 0:0:1 --future future.csv
+    expect_rc 0 "predict --generate with a feedback map and --future"
+    awk -F, 'NR == 152 { exit !($1 > -0.96 && $1 < -0.91) }' out.txt || fail "mapped loop: first free step $(sed -n 152p out.txt)"
+    run predict const.txt c.pat --generate 3 --feedback 0:0:1
+    expect_rc 2 "a feedback map that leaves an input to the host needs --future"
+    expect_err "give the others' values" "input left to the host"
+    run predict const.txt c.pat --generate 3 --feedback 0:0:1,0:0:2 --future future.csv
+    expect_rc 2 "an input fed back twice"
+    run predict const.txt c.pat --generate 3 --feedback 1:1:1 --future future.csv
+    expect_rc 2 "a tap out of range"
+    expect_err "out of range" "a tap out of range"
+    run predict const.txt c.pat --generate 4 --feedback 0:0:1 --future future.csv
+    expect_rc 1 "--future with too few rows"
+    printf 'nan,nan\nnan,0.5\nnan,0.5\n' >unknown.csv
+    run predict const.txt c.pat --generate 3 --feedback 0:0:1 --future unknown.csv
+    expect_rc 1 "--future with a nan the loop reads"
     run predict "$data/../data/none" a.pat --generate 1
     expect_rc 1 "predict --generate of a missing network"
 
