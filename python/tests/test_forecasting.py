@@ -141,3 +141,44 @@ def test_arrays_for_custom_work():
         assert np.array_equal(net.run_states(xs[20:]), states[20:])
         with pytest.raises(rcnet.RcnetError):
             net.set_state(states[0][:-1])
+
+
+def mackey_glass_rows(z, steps):
+    # y(t), y(t-5), y(t-10), y(t-15) and a constant, as in the docs.
+    return np.array([[z[t], z[t - 5], z[t - 10], z[t - 15], 0.25] for t in steps])
+
+
+TAPS = [(0, 0, 1), (1, 0, 6), (2, 0, 11), (3, 0, 16)]
+
+
+def test_generate_with_a_feedback_map_is_the_hand_loop():
+    y = np.tanh(rcnet.datasets.mackey_glass(1600) - 1)
+    est = ESNRegressor(n_neurons=120, ridge=1e-6, random_state=4)
+    est.fit(mackey_glass_rows(y, range(20, 1200)), y[21:1201])
+    warmup = mackey_glass_rows(y, range(1200, 1300))
+    future = y.copy()
+    future[1300:] = np.nan  # unknown from here: the warm-up's last output, then the loop's
+    forecast = est.generate(60, warmup, feedback=TAPS, inputs=mackey_glass_rows(future, range(1300, 1359)))
+    # By hand: every output becomes the next y.
+    net, z = est.network_, y.copy()
+    net.reset_state()
+    fed = [net.run(warmup)[-1, 0]]
+    for t in range(1300, 1359):
+        z[t] = fed[-1]
+        fed.append(net.propagate(mackey_glass_rows(z, [t])[0])[0])
+    assert np.array_equal(forecast, np.array(fed))
+    assert metrics.nrmse(y[1300:1320], forecast[:20]) < 0.05
+    # The one-tap map is the plain closed loop; a dict says the same.
+    plain = ESNRegressor(n_neurons=60, random_state=2).fit(y[:800, None], y[1:801])
+    assert np.array_equal(plain.generate(40, y[800:900, None]),
+                          plain.generate(40, y[800:900, None], feedback={0: (0, 1)}))
+    with pytest.raises(ValueError, match=r"features \[4\] are not fed back"):
+        est.generate(5, warmup, feedback=TAPS)
+    with pytest.raises(ValueError, match="n_steps - 1"):
+        est.generate(5, warmup, feedback=TAPS, inputs=np.zeros((5, 5)))
+    with pytest.raises(ValueError, match="fed back twice"):
+        est.generate(3, warmup, feedback=TAPS + [(0, 0, 2)], inputs=np.zeros((2, 5)))
+    with pytest.raises(ValueError, match="too short"):
+        est.generate(3, warmup[:3], feedback=TAPS, inputs=np.full((2, 5), np.nan))
+    with pytest.raises(ValueError, match=r"inputs\[0, 0\] is nan but the loop reads it"):
+        net.generate(2, inputs=np.full((2, 5), np.nan), feedback=TAPS)
