@@ -40,9 +40,9 @@ int Guarded(Body&& body) noexcept {
 template <typename Op>
 int WithNet(int32_t id, Op&& op) noexcept {
     return Guarded([&]() -> bool {
-        // Held until the frame returns: an unregister from another thread cannot free the network
-        // under this call.
-        const std::shared_ptr<Net> net = NetManager::Instance().GetNet(id);
+        // Held and locked until the frame returns: an unregister from another thread cannot free the
+        // network under this call, and another call on it waits.
+        const NetInUse net = NetManager::Instance().Use(id);
         RC_REQUIRE(net, false);
         return op(*net);
     });
@@ -53,7 +53,7 @@ int WithNet(int32_t id, Op&& op) noexcept {
 template <typename Op>
 int WithSizedNet(int32_t id, uint32_t inSize, uint32_t outSize, Op&& op) noexcept {
     return Guarded([&]() -> bool {
-        const std::shared_ptr<Net> net = NetManager::Instance().GetNet(id);
+        const NetInUse net = NetManager::Instance().Use(id);
         RC_REQUIRE(net && net->InputSize() == size_t(inSize) && net->OutputSize() == size_t(outSize), false);
         return op(*net);
     });

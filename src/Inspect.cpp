@@ -121,7 +121,7 @@ struct OpenText {
 }  // namespace
 
 bool GetNetwork(int id, Network& network) {
-    const std::shared_ptr<Net> net = NetManager::Instance().GetNet(id);
+    const NetInUse net = NetManager::Instance().Use(id);
     if (!net) return false;
     network = Snapshot(*net);
     return true;

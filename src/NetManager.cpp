@@ -42,7 +42,7 @@ bool NetManager::IsCreated() noexcept {
 
 void NetManager::Teardown() noexcept {
     NetManager& registry = *std::launder(reinterpret_cast<NetManager*>(s_Storage));
-    std::map<int32_t, std::shared_ptr<Net>> nets;
+    std::map<int32_t, std::shared_ptr<NetEntry>> nets;
     {
         std::unique_lock<platform::RWLock> guard(registry.m_Lock);
         nets = std::move(registry.m_Nets);
@@ -59,12 +59,12 @@ bool NetManager::RegisterNet(int32_t id, uint32_t inSize, uint32_t outSize, bool
     RC_REQUIRE(it == m_Nets.end(), false);
     // make_shared or the insertion may throw bad_alloc: the map is then unchanged and the guard
     // releases the lock.
-    m_Nets.emplace_hint(it, id, std::make_shared<Net>(inSize, outSize, useThreshold));
+    m_Nets.emplace_hint(it, id, std::make_shared<NetEntry>(inSize, outSize, useThreshold));
     return true;
 }
 
 size_t NetManager::UnregisterNet(int32_t id) noexcept {
-    std::shared_ptr<Net> removed;
+    std::shared_ptr<NetEntry> removed;
     {
         std::unique_lock<platform::RWLock> guard(m_Lock);
         auto it = m_Nets.find(id);
@@ -76,11 +76,18 @@ size_t NetManager::UnregisterNet(int32_t id) noexcept {
     return 1;
 }
 
-std::shared_ptr<Net> NetManager::GetNet(int32_t id) const {
+std::shared_ptr<NetEntry> NetManager::Find(int32_t id) const {
     std::shared_lock<platform::RWLock> guard(m_Lock);
     auto it = m_Nets.find(id);
     RC_REQUIRE(it != m_Nets.end(), nullptr);
     return it->second;
+}
+
+std::shared_ptr<Net> NetManager::GetNet(int32_t id) const {
+    std::shared_ptr<NetEntry> entry = Find(id);
+    if (!entry) return nullptr;
+    Net* net = &entry->net;
+    return std::shared_ptr<Net>(std::move(entry), net);
 }
 
 size_t NetManager::Count() const {

@@ -24,6 +24,7 @@ import itertools
 import os
 import sys
 import tempfile
+import threading
 import warnings
 
 import numpy as np
@@ -105,6 +106,9 @@ class Network:
     def __init__(self, inputs, outputs, threshold=True, id=None):
         self._open = False
         self._step = None  # propagate's prepared arguments
+        # The library runs one call per network at a time; this lock makes a series of calls one turn
+        # (a reset and a run, propagate's shared buffers): `with net.lock:` in the caller's own series.
+        self.lock = threading.RLock()
         # The library has no getters for these; kept here so that copies get them too.
         self._settings = {}
         self._precision = 0  # exact files, set below
@@ -379,10 +383,11 @@ class Network:
                 raise ValueError("propagate takes one input vector; use run for rows")
             if x.size != in_size:
                 raise ValueError(f"expected {in_size} inputs, got {x.size}")
-        ins[:] = x
-        # A step that succeeds makes no report, so only a failure asks the library for its lines.
-        if function(id, in_size, ins_arg, out_size, outs_arg):
-            return outs.copy()
+        with self.lock:
+            ins[:] = x
+            # A step that succeeds makes no report, so only a failure asks the library for its lines.
+            if function(id, in_size, ins_arg, out_size, outs_arg):
+                return outs.copy()
         raise RcnetError("PropagatePattern", _native.last_reports())
 
     def _prepare_step(self):

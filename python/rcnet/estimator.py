@@ -290,9 +290,11 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
     def _run(self, X, from_rest=True):
         X = check_array(X)
         self._check_features(X)
-        if from_rest:
-            self.network_.reset_state()
-        return self._shaped(self.network_.run(X))
+        # One turn on the network: another thread's reset or run cannot come between.
+        with self.network_.lock:
+            if from_rest:
+                self.network_.reset_state()
+            return self._shaped(self.network_.run(X))
 
     def predict(self, X, warm_start=False):
         """Runs the rows of X as consecutive steps and returns the outputs, shaped like y in fit.
@@ -363,6 +365,10 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
                 raise ValueError(f"inputs must hold the {loop} closed-loop steps' rows of "
                                  f"{self.n_features_in_} features (n_steps - 1), got shape {rows.shape}")
         net = self.network_
+        with net.lock:
+            return self._generate(net, n_steps, warmup, taps, rows, loop)
+
+    def _generate(self, net, n_steps, warmup, taps, rows, loop):
         net.reset_state()
         warm = net.run(warmup)
         # Step -1 of the loop is the last warm-up row's: its outputs stand in for unknown past values.

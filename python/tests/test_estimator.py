@@ -237,3 +237,20 @@ def test_grid_search_on_a_dask_cluster_matches_one_process():
         # The trials ran in the workers, not here.
         assert len(client.scheduler_info()["workers"]) == 2
     assert np.array_equal(remote.cv_results_["mean_test_score"], serial.cv_results_["mean_test_score"])
+
+
+def test_one_estimator_predicts_from_many_threads():
+    s = np.sin(0.2 * np.arange(1500))
+    est = ESNRegressor(n_neurons=100, random_state=0).fit(s[:1000, None], s[1:1001])
+    expected = est.predict(s[:500, None])
+    results = []
+
+    def work():
+        results.extend(np.array_equal(est.predict(s[:500, None]), expected) for _ in range(10))
+
+    threads = [threading.Thread(target=work) for _ in range(6)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert results == [True] * 60
