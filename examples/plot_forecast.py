@@ -59,7 +59,7 @@ def plot_one_step(s, path):
 FREE_RUNS = (
     ('readout="normal", ridge=0', dict(readout="normal", ridge=0), "tab:red"),
     ("ridge=1e-4", dict(ridge=1e-4), "tab:orange"),
-    ("defaults (stable readout, ridge=1e-8)", {}, "tab:blue"),
+    ("defaults (stable readout, ridge chosen from the data)", {}, "tab:blue"),
     ("ridge=0", dict(ridge=0), "tab:green"),
 )
 
@@ -102,16 +102,16 @@ def claims(nrmse, medians, deviation, steps):
     problems = []
     if not nrmse < 1e-3:
         problems.append("the one-step NRMSE is %.3g, not below 1e-3" % nrmse)
-    if not medians["ridge=0"].max() < 2e-6:
-        problems.append("ridge=0 leaves 2e-6 of the series (%.3g)" % medians["ridge=0"].max())
+    if not medians["ridge=0"].max() < 1e-5:
+        problems.append("ridge=0 leaves 1e-5 of the series (%.3g)" % medians["ridge=0"].max())
     normal = first_above(medians['readout="normal", ridge=0'])
     if normal is None or normal > 30:
         problems.append("the normal equations without a ridge stay with the series past 30 steps (%s)" % normal)
-    drift = first_above(medians["defaults (stable readout, ridge=1e-8)"])
-    if steps >= 1000 and (drift is None or not 600 <= drift <= 900):
-        problems.append("the defaults reach the series' own size after %s steps, not about 700" % drift)
-    if not medians["ridge=1e-4"][99] > medians["defaults (stable readout, ridge=1e-8)"][99]:
-        problems.append("ridge=1e-4 drifts no faster than the default ridge")
+    defaults = medians["defaults (stable readout, ridge chosen from the data)"]
+    if not defaults.max() < 0.25 * deviation:
+        problems.append("the defaults leave a quarter of the series' size (%.3g)" % defaults.max())
+    if not medians["ridge=1e-4"][99] > defaults[99]:
+        problems.append("ridge=1e-4 drifts no faster than the chosen ridge")
     return problems
 
 

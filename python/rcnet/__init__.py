@@ -33,7 +33,7 @@ from . import _native
 from ._native import RcnetError, RcnetFileError, RcnetWarning, call, call_raw, call_with_file, library, library_path
 
 __all__ = ["Network", "RcnetError", "RcnetFileError", "RcnetWarning", "randomize", "library", "library_path",
-           "NEURON_TYPES", "SOLVERS", "ESNRegressor", "feedback_map"]
+           "NEURON_TYPES", "SOLVERS", "ESNRegressor", "choose_ridge", "feedback_map"]
 __version__ = "0.1.0"
 
 NEURON_TYPES = {"sigmoid": 0, "bisigmoid": 1, "rsdn": 2, "linear": 3}
@@ -613,7 +613,7 @@ def _network_from_text(text, settings, precision):
 
 def __getattr__(name):
     # The estimator needs scikit-learn: loaded on first use, so that the rest works without it.
-    if name in ("ESNRegressor", "search_space"):
+    if name in ("ESNRegressor", "search_space", "choose_ridge"):
         from . import estimator
 
         return getattr(estimator, name)

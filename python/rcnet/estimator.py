@@ -17,7 +17,11 @@ from sklearn.utils.validation import check_array, check_is_fitted, check_X_y
 
 from . import NEURON_TYPES, SOLVERS, Network, feedback_map, randomize
 
-__all__ = ["ESNRegressor", "after_washout", "search_space"]
+__all__ = ["ESNRegressor", "after_washout", "choose_ridge", "search_space"]
+
+
+# The back links' default spectral radius.
+SPECTRAL_RADIUS = 1.2
 
 
 def _in_fresh_thread(function):
@@ -71,8 +75,64 @@ def after_washout(estimator, X, y, sample_weight=None):
     return true, predicted, (np.concatenate(weights) if sample_weight is not None else None)
 
 
+RIDGE_GRID = np.logspace(-16, 3, 39)
+# Below this fraction of the states' largest eigenvalue, a ridge is lost in the Gram matrix's rounding.
+_RESOLUTION = 1e-13
+
+
+def choose_ridge(states, targets, folds=5, gap=10, tolerance=1.1, grid=RIDGE_GRID):
+    """The ridge for a linear readout of states (rows x neurons, with a constant term that is not
+    penalised) to targets (rows, or rows x outputs), chosen by blocked cross-validation in time: the
+    rows are cut into `folds` contiguous blocks, each held out in turn and predicted by the readout
+    fitted on the other rows less `gap` rows either side of the block (fewer on short data); the
+    errors of each output are divided by its variance and summed. Of the ridges in `grid` (added to
+    the states' Gram matrix as the library adds them), the largest whose error is at most `tolerance`
+    times the smallest: more shrinkage where it costs next to nothing, which keeps the weights small
+    on noisy data. Ridges too small for the Gram matrix to tell apart (below 1e-13 of its largest
+    eigenvalue) are not tried. Returns (ridge, errors) with one error per grid value (NaN where not
+    tried). Fewer than 2 * folds rows: (1e-6, None)."""
+    S = np.asarray(states, dtype=float)
+    Y = np.asarray(targets, dtype=float).reshape(len(S), -1)
+    grid = np.asarray(grid, dtype=float)
+    rows = len(S)
+    if rows < 2 * folds:
+        return 1e-6, None
+    gap = min(int(gap), rows // (4 * folds))
+    variance = Y.var(axis=0)
+    variance[variance == 0] = 1.0
+    gram, cross = S.T @ S, S.T @ Y
+    sums, target_sums = S.sum(axis=0), Y.sum(axis=0)
+    errors = np.zeros(len(grid))
+    floor = 0.0
+    edges = np.linspace(0, rows, folds + 1).astype(int)
+    for a, b in zip(edges[:-1], edges[1:]):
+        # The fold's training rows are all rows less the block and its gaps: their sums by difference.
+        out = slice(max(0, a - gap), min(rows, b + gap))
+        left, left_y = S[out], Y[out]
+        n = rows - len(left)
+        mean = (sums - left.sum(axis=0)) / n
+        mean_y = (target_sums - left_y.sum(axis=0)) / n
+        centred = gram - left.T @ left - n * np.outer(mean, mean)
+        centred_cross = cross - left.T @ left_y - n * np.outer(mean, mean_y)
+        values, vectors = np.linalg.eigh(centred)
+        floor = max(floor, _RESOLUTION * values[-1])
+        projected = vectors.T @ centred_cross
+        held = (S[a:b] - mean) @ vectors
+        expected = Y[a:b] - mean_y
+        for i, ridge in enumerate(grid):
+            predicted = held @ (projected / (np.maximum(values, 0) + ridge)[:, None])
+            errors[i] += np.sum(np.sum((predicted - expected) ** 2, axis=0) / variance)
+    tried = grid >= floor
+    if not tried.any():
+        return float(grid[-1]), np.where(tried, errors, np.nan)
+    errors = np.where(tried, errors, np.nan)
+    best = int(np.nanargmin(errors))
+    chosen = int(np.flatnonzero(errors <= tolerance * errors[best]).max())
+    return float(grid[chosen]), errors
+
+
 def search_space(ridge=(1e-10, 1.0), spectral_radius=(0.1, 1.5), leak_rate=(0.05, 1.0),
-                 input_scaling=(0.01, 10.0)):
+                 input_scaling=(0.01, 2.0)):
     """Log-uniform distributions over the settings that matter most, for RandomizedSearchCV's
     param_distributions: each argument a (low, high) range, or None to leave that setting out."""
     from scipy.stats import loguniform
@@ -104,18 +164,29 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         Forward links (which carry the input within a step) per neuron.
     back_links : float, default=5
         Back links (the reservoir's memory: last step's states) per neuron.
-    spectral_radius : float or None, default=0.9
+    spectral_radius : float or None, default=SPECTRAL_RADIUS
         The back links are scaled to this spectral radius; None keeps them as drawn.
-    input_scaling : float, default=1.0
-        Multiplies the input matrix (drawn in [-1, 1]).
+    input_scaling : float, default=0.1
+        Multiplies the input matrix (drawn in [-1, 1]); with relative_input_scaling, per unit of the
+        inputs' spread.
+    relative_input_scaling : bool, default=True
+        Divide input_scaling by the training inputs' spread (the square root of their variance averaged
+        over features; 1 when they do not vary), so that one setting suits data in any units. The
+        factor applied to the matrix is input_scale_.
     leak_rate : float, default=1.0
         0 < rate <= 1; each step keeps 1 - rate of every state.
-    bias_scaling : float, default=0.0
+    bias_scaling : float, default=1.0
         A constant input term per neuron, drawn in [-1, 1] times this (Network.init_bias); 0: none.
+        Without it a bipolar reservoir computes only odd functions of its inputs.
     readout : {"stable", "normal"}, default="stable"
         QR least squares or the normal equations.
-    ridge : float, default=1e-8
-        Ridge penalty on the readout weights.
+    ridge : "auto" or float, default="auto"
+        Ridge penalty on the readout weights, added to the states' Gram matrix. "auto" chooses it from
+        the training data (choose_ridge: blocked cross-validation in time over 1e-16 to 1e3, the
+        largest ridge whose error is within 10% of the best): small on clean data, larger on noisy
+        data. The ridge used is ridge_. "auto" keeps the
+        training data's states in memory once; it is computed in numpy, so another numpy build may
+        choose another ridge in a near tie (pass ridge_ to fit again with the same bits).
     washout : int or float, default=0.1
         Steps at the start of every sequence that drive the reservoir but are not fitted: an int is a
         count; a float in [0, 1) a fraction of the shortest sequence.
@@ -135,11 +206,16 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
     n_outputs_ : int
     washout_ : int
         The washout used, in steps.
+    ridge_ : float
+        The ridge used.
+    input_scale_ : float
+        The factor the input matrix was scaled by.
     """
 
     def __init__(self, n_neurons=200, neuron_type="bisigmoid", forward_links=5, back_links=5,
-                 spectral_radius=0.9, input_scaling=1.0, leak_rate=1.0, readout="stable", ridge=1e-8,
-                 washout=0.1, threshold=True, random_state=None, bias_scaling=0.0):
+                 spectral_radius=SPECTRAL_RADIUS, input_scaling=0.1, leak_rate=1.0, readout="stable",
+                 ridge="auto", washout=0.1, threshold=True, random_state=None, bias_scaling=1.0,
+                 relative_input_scaling=True):
         self.n_neurons = n_neurons
         self.neuron_type = neuron_type
         self.forward_links = forward_links
@@ -153,6 +229,7 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         self.threshold = threshold
         self.random_state = random_state
         self.bias_scaling = bias_scaling
+        self.relative_input_scaling = relative_input_scaling
 
     # -- validation ----------------------------------------------------------------------------
 
@@ -163,7 +240,10 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
             raise ValueError(f"neuron_type must be one of {sorted(NEURON_TYPES)}, got {self.neuron_type!r}")
         if self.readout not in SOLVERS:
             raise ValueError(f"readout must be one of {sorted(SOLVERS)}, got {self.readout!r}")
-        for name in ("forward_links", "back_links", "ridge"):
+        if not (isinstance(self.ridge, str) and self.ridge == "auto") and not (
+                isinstance(self.ridge, numbers.Real) and self.ridge >= 0):
+            raise ValueError(f"ridge must be 'auto' or a number >= 0, got {self.ridge!r}")
+        for name in ("forward_links", "back_links"):
             value = getattr(self, name)
             if not isinstance(value, numbers.Real) or not value >= 0:
                 raise ValueError(f"{name} must be a number >= 0, got {value!r}")
@@ -213,7 +293,14 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
 
     # -- fitting -------------------------------------------------------------------------------
 
-    def _build(self, n_features, n_outputs, seed):
+    def _input_scale(self, pairs):
+        if not self.relative_input_scaling:
+            return float(self.input_scaling)
+        X = np.concatenate([xs for xs, _ in pairs])
+        spread = float(np.sqrt(np.mean(X.var(axis=0))))
+        return float(self.input_scaling) / (spread if spread > 0 and np.isfinite(spread) else 1.0)
+
+    def _build(self, n_features, n_outputs, seed, input_scale):
         n = int(self.n_neurons)
 
         def draw():
@@ -235,12 +322,11 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         try:
             if self.spectral_radius is not None:
                 net.set_spectral_radius(self.spectral_radius)
-            if self.input_scaling != 1:
-                net.set_input_scaling(self.input_scaling)
+            if input_scale != 1:
+                net.set_input_scaling(input_scale)
             if self.leak_rate != 1:
                 net.set_leak_rate(self.leak_rate)
             net.set_solver(self.readout)
-            net.set_ridge(self.ridge)
         except BaseException:
             net.close()
             raise
@@ -264,9 +350,12 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         single = pairs[0][1].ndim == 1
         n_outputs = 1 if single else pairs[0][1].shape[1]
 
-        net = self._build(n_features, n_outputs, self._seed())
+        input_scale = self._input_scale(pairs)
+        net = self._build(n_features, n_outputs, self._seed(), input_scale)
         try:
             net.set_washout(washout)
+            ridge = self._choose_ridge(net, pairs, washout, n_outputs) if self.ridge == "auto" else self.ridge
+            net.set_ridge(ridge)
             for xs, ys in pairs:
                 net.mark_sequence_start()
                 net.add_patterns(xs, ys.reshape(len(ys), n_outputs))
@@ -279,8 +368,20 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         self.n_features_in_ = n_features
         self.n_outputs_ = n_outputs
         self.washout_ = washout
+        self.ridge_ = float(ridge)
+        self.input_scale_ = input_scale
         self._single_output = single
         return self
+
+    @staticmethod
+    def _choose_ridge(net, pairs, washout, n_outputs):
+        # The states training will fold: each sequence from rest, its washout left out.
+        states, targets = [], []
+        for xs, ys in pairs:
+            net.reset_state()
+            states.append(net.run_states(xs)[washout:])
+            targets.append(ys.reshape(len(ys), n_outputs)[washout:])
+        return choose_ridge(np.concatenate(states), np.concatenate(targets))[0]
 
     # -- running -------------------------------------------------------------------------------
 

@@ -55,18 +55,31 @@ def test_predicts_and_forecasts_a_series():
     assert est.generate(0, SERIES[:5, None]).shape == (0,)
 
 
-def readout_by_hand(seed, sequences, neurons, forward, back, radius, washout):
-    """The readout of the Network calls that ESNRegressor stands for."""
+def readout_by_hand(seed, sequences, neurons, forward, back, radius, washout, defaults=True):
+    """The readout of the Network calls that ESNRegressor stands for: with its defaults (a bias, the
+    input matrix scaled by 0.1 over the inputs' spread, the ridge chosen from the training states), or
+    with bias_scaling=0, input_scaling=1, relative_input_scaling=False and ridge=1e-8."""
     rcnet.randomize(seed)
     with rcnet.Network(1, sequences[0][1].shape[1]) as net:
         net.add_neurons(neurons, "bisigmoid")
         net.add_connections(forward)
         net.add_back_connections(back)
         net.init_input_matrix()
+        if defaults:
+            net.init_bias(1.0)
         if radius is not None:
             net.set_spectral_radius(radius)
+        if defaults:
+            net.set_input_scaling(0.1 / np.concatenate([xs for xs, _ in sequences]).std())
         net.set_solver("stable")
-        net.set_ridge(1e-8)
+        ridge = 1e-8
+        if defaults:
+            states = []
+            for xs, _ in sequences:
+                net.reset_state()
+                states.append(net.run_states(xs)[washout:])
+            ridge = rcnet.choose_ridge(np.concatenate(states), np.concatenate([ys[washout:] for _, ys in sequences]))[0]
+        net.set_ridge(ridge)
         net.set_washout(washout)
         net.fit(sequences, jointly=True)
         return net.readout
@@ -74,8 +87,9 @@ def readout_by_hand(seed, sequences, neurons, forward, back, radius, washout):
 
 def test_seed_is_the_library_seed_and_leaves_the_callers_generator():
     est = ESNRegressor(n_neurons=40, forward_links=3, back_links=4, spectral_radius=None, washout=20,
+                       bias_scaling=0, input_scaling=1, relative_input_scaling=False, ridge=1e-8,
                        random_state=77).fit(SERIES[:400, None], SERIES[1:401])
-    by_hand = readout_by_hand(77, [(SERIES[:400, None], SERIES[1:401, None])], 40, 120, 160, None, 20)
+    by_hand = readout_by_hand(77, [(SERIES[:400, None], SERIES[1:401, None])], 40, 120, 160, None, 20, False)
     assert np.array_equal(by_hand, est.network_.readout)
     # fit drew in a thread of its own: this thread's generator goes on as if fit had not run.
     radii = []
@@ -104,7 +118,7 @@ def test_sequences_and_several_outputs():
     pairs = [(SERIES[i:i + 400, None], np.stack([SERIES[i + 1:i + 401], SERIES[i + 2:i + 402]], 1)) for i in (0, 500)]
     est = ESNRegressor(n_neurons=60, washout=30, random_state=1).fit(*map(list, zip(*pairs)))
     assert est.n_outputs_ == 2
-    assert np.array_equal(readout_by_hand(1, pairs, 60, 300, 300, 0.9, 30), est.network_.readout)
+    assert np.array_equal(readout_by_hand(1, pairs, 60, 300, 300, 1.2, 30), est.network_.readout)
     tests = [SERIES[i:i + 500, None] for i in (1000, 1050)]
     targets = [np.stack([SERIES[i + 1:i + 501], SERIES[i + 2:i + 502]], 1) for i in (1000, 1050)]
     predicted = est.predict(tests)
