@@ -86,12 +86,20 @@ def feedback_map(feedback, n_inputs, n_outputs):
     return taps
 
 
+def _count(value, what):
+    """value as a count the library's 32-bit int can hold; ValueError otherwise (a negative count, or
+    one past 2**31 - 1 that the conversion would wrap round)."""
+    if isinstance(value, (float, np.floating)) and not float(value).is_integer():
+        raise ValueError(f"{what} must be a whole number, got {value!r}")
+    count = int(value)
+    if not 0 <= count < 2**31:
+        raise ValueError(f"{what} must be from 0 to {2**31 - 1}, got {count}")
+    return count
+
+
 def _link_count(count):
     # The library reads a negative count as a huge one and only warns; in Python it is a plain mistake.
-    count = int(count)
-    if count < 0:
-        raise ValueError(f"link count must not be negative, got {count}")
-    return count
+    return _count(count, "link count")
 
 
 class Network:
@@ -112,9 +120,7 @@ class Network:
         # The library has no getters for these; kept here so that copies get them too.
         self._settings = {}
         self._precision = 0  # exact files, set below
-        inputs, outputs = int(inputs), int(outputs)
-        if inputs < 0 or outputs < 0:
-            raise ValueError("sizes must not be negative")
+        inputs, outputs = _count(inputs, "inputs"), _count(outputs, "outputs")
         if id is None:
             self._id = self._register_free_id(inputs, outputs, threshold)
         else:
@@ -253,7 +259,7 @@ class Network:
                 type = NEURON_TYPES[type.lower()]
             except KeyError:
                 raise ValueError(f"unknown neuron type {type!r}; use one of {sorted(NEURON_TYPES)}") from None
-        call("AddNeuronsToNet", self._checked_id(), int(count), int(type))
+        call("AddNeuronsToNet", self._checked_id(), _count(count, "neuron count"), int(type))
 
     def add_connections(self, count):
         call("AddRandomConnectionsToNet", self._checked_id(), _link_count(count))
@@ -263,7 +269,8 @@ class Network:
 
     def init_input_matrix(self, inputs=None):
         """Draws the input matrix; call it after the last add_neurons."""
-        call("InitNetInputMatrix", self._checked_id(), self._inputs if inputs is None else int(inputs))
+        call("InitNetInputMatrix", self._checked_id(),
+             self._inputs if inputs is None else _count(inputs, "input count"))
 
     # -- reservoir settings (the radius and the scaling change stored weights; the leak rate is saved)
 
@@ -340,7 +347,8 @@ class Network:
     # -- readout settings (kept by the running network, not written to its file) --------------
 
     def set_solver(self, method):
-        """'normal' (the default: normal equations) or 'stable' (QR least squares); or 0 / 1."""
+        """'stable' (QR least squares, what a new Network uses) or 'normal' (normal equations, the
+        library's own default for networks made outside Python); or 1 / 0."""
         if isinstance(method, str):
             try:
                 method = SOLVERS[method.lower()]
@@ -357,16 +365,18 @@ class Network:
 
     def set_washout(self, count):
         """The first count stored patterns step the reservoir in every pass but are not fitted."""
-        call("SetNetWashout", self._checked_id(), int(count))
-        self._settings["set_washout"] = int(count)
+        count = _count(count, "washout")
+        call("SetNetWashout", self._checked_id(), count)
+        self._settings["set_washout"] = count
 
     def reset_state(self):
         """Every neuron's values and the state vector back to zero, as after loading a file."""
         call("ResetNetState", self._checked_id())
 
-    def state(self, neurons):
-        """The reservoir's current state vector (neurons: the network's neuron count)."""
-        out = np.empty(int(neurons), dtype=np.float64)
+    def state(self, neurons=None):
+        """The reservoir's current state vector, one value per neuron (neurons, when given, must be the
+        neuron count)."""
+        out = np.empty(self.neuron_count if neurons is None else _count(neurons, "neurons"), dtype=np.float64)
         call("GetNetState", self._checked_id(), out.size, _doubles(out))
         return out
 
@@ -476,9 +486,7 @@ class Network:
         before, the row's value stands (the known past). The other columns (a constant, known
         covariates) are the caller's. The same bits as a loop of propagate() calls feeding the outputs
         back by hand. Values the loop replaces may be NaN; every value it reads must be finite."""
-        count = int(count)
-        if count < 0:
-            raise ValueError(f"count must be >= 0, got {count}")
+        count = _count(count, "count")
         if feedback is None:
             if inputs is not None:
                 raise ValueError("inputs are for a closed loop with a feedback map: pass feedback too")

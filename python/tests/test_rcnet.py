@@ -478,3 +478,21 @@ def test_saved_files_are_exact_by_default(tmp_path):
             assert not np.array_equal(b.readout, net.readout)
             net.reset_state()
             assert np.array_equal(a.run(SINE[:100]), net.run(SINE[:100]))
+
+
+def test_counts_past_32_bits_are_refused_not_wrapped():
+    with sine_net() as net:
+        n = net.neuron_count
+        for call, value in ((net.add_neurons, 2**32 + 5), (net.add_connections, 2**31),
+                            (net.add_back_connections, -1), (net.init_input_matrix, 2**32 + 1),
+                            (net.set_washout, 2**32), (net.generate, 2**32 + 3)):
+            with pytest.raises(ValueError, match="from 0 to 2147483647"):
+                call(value)
+        with pytest.raises(ValueError, match="whole number"):
+            net.add_neurons(2.5)
+        assert net.neuron_count == n
+        assert np.array_equal(net.state(), net.state(n))
+    with pytest.raises(ValueError, match="inputs must be from 0"):
+        rcnet.Network(2**32 + 1, 1)
+    with pytest.raises(ValueError, match="neuron count"):
+        rcnet.ESNRegressor(n_neurons=2**32 + 5).fit(np.zeros((50, 1)), np.zeros(50))
