@@ -4,7 +4,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "include/rcnet.h"
@@ -154,6 +156,15 @@ int RunPredict(const PredictOptions& options) {
         return kExitFailure;
     const uint32_t inSize = net.inputs, outSize = net.outputs;
 
+    // A network file read as patterns could even pass (its first line looks like a header).
+    std::error_code error;
+    if (options.patternFile == options.netFile ||
+        std::filesystem::equivalent(options.patternFile, options.netFile, error) ||
+        inspect::CheckNetworkFile(options.patternFile).accepted) {
+        std::fprintf(stderr, "rcnet predict: %s is a network file; the second file must hold patterns\n",
+                     options.patternFile.c_str());
+        return kExitUsage;
+    }
     const inspect::PatternFileCheck patterns = inspect::CheckPatternFile(options.patternFile);
     if (!patterns.accepted) {
         PrintRefusal("predict", options.patternFile, patterns);

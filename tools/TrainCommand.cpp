@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 #include <vector>
 
 #include "include/rcnet.h"
@@ -31,14 +34,25 @@ bool SizeAgrees(const char* option, const std::optional<int>& given, uint32_t he
 
 }  // namespace
 
-// Values that will not train: say so, and go on (the user may know better).
-void WarnNonFinite(const char* file, const std::vector<std::vector<double>>& rows, const char* what) {
-    size_t bad = 0;
-    for (const auto& row : rows)
-        for (double v : row) bad += !std::isfinite(v);
+// Values that cannot train: one NaN or infinity makes the whole readout worthless. False after saying
+// where the first one is.
+bool AllFinite(const char* file, const std::vector<std::vector<double>>& rows, const char* what) {
+    size_t bad = 0, first = 0;
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (double v : rows[r])
+            if (!std::isfinite(v) && bad++ == 0) first = r;
     if (bad)
-        std::fprintf(stderr, "rcnet train: warning: %s has %zu %s values that are NaN or infinite\n", file,
-                     bad, what);
+        std::fprintf(stderr,
+                     "rcnet train: %s has %zu %s values that are NaN or infinite (the first in pattern %zu): "
+                     "no readout can be trained on them; nothing written\n",
+                     file, bad, what, first + 1);
+    return bad == 0;
+}
+
+// The same file by path or by identity (another spelling, a link).
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return a == b || std::filesystem::equivalent(a, b, error);
 }
 
 // The library itself reports a readout that came out all zero or not finite, with the cause; where the
@@ -92,6 +106,22 @@ int RunTrain(const TrainOptions& options) {
         return kExitUsage;
     }
 
+    for (const std::string& file : options.patternFiles) {
+        if (SameFile(file, options.outFile)) {
+            std::fprintf(stderr,
+                         "rcnet train: --out %s would overwrite the training data: choose another name\n",
+                         options.outFile.c_str());
+            return kExitUsage;
+        }
+    }
+    const std::filesystem::path directory = std::filesystem::path(options.outFile).parent_path();
+    std::error_code error;
+    if (!directory.empty() && !std::filesystem::is_directory(directory, error)) {
+        std::fprintf(stderr, "rcnet train: cannot write %s: there is no directory %s\n",
+                     options.outFile.c_str(), directory.string().c_str());
+        return kExitFailure;
+    }
+
     const auto start = std::chrono::steady_clock::now();
     Progress progress;
     progress.Phase("checking the pattern files");
@@ -123,8 +153,11 @@ int RunTrain(const TrainOptions& options) {
         }
         longest = std::max(longest, static_cast<uint32_t>(check.inputs.size()));
         shortest = std::min(shortest, static_cast<uint32_t>(check.inputs.size()));
-        WarnNonFinite(file.c_str(), check.inputs, "input");
-        WarnNonFinite(file.c_str(), check.targets, "target");
+        if (!AllFinite(file.c_str(), check.inputs, "input") ||
+            !AllFinite(file.c_str(), check.targets, "target")) {
+            progress.Finish();
+            return kExitFailure;
+        }
         count += static_cast<uint32_t>(check.inputs.size());
     }
     progress.Finish();
@@ -197,9 +230,17 @@ int RunTrain(const TrainOptions& options) {
     AdviseOnReadout();
 
     progress.Phase("saving");
-    if (!SetNetFilePrecision(id, options.digits) || !SaveNetToFile(id, options.outFile.c_str())) {
+    // The library's own line on a failed save is passed on as the reason, not echoed before it.
+    SetReportEcho(0);
+    const bool saved = SetNetFilePrecision(id, options.digits) && SaveNetToFile(id, options.outFile.c_str());
+    char reason[1024] = "";
+    if (!saved) GetLastReport(reason, sizeof reason);
+    SetReportEcho(1);
+    if (!saved) {
         progress.Finish();
-        std::fprintf(stderr, "rcnet train: cannot write %s\n", options.outFile.c_str());
+        reason[std::strcspn(reason, "\n")] = '\0';
+        std::fprintf(stderr, "rcnet train: cannot write %s%s%s%s\n", options.outFile.c_str(),
+                     *reason ? " (" : "", reason, *reason ? ")" : "");
         return kExitFailure;
     }
     progress.Finish();
