@@ -33,7 +33,7 @@ from . import _native
 from ._native import RcnetError, RcnetFileError, RcnetWarning, call, call_raw, call_with_file, library, library_path
 
 __all__ = ["Network", "RcnetError", "RcnetFileError", "RcnetWarning", "randomize", "library", "library_path",
-           "NEURON_TYPES", "SOLVERS", "ESNRegressor", "choose_ridge", "feedback_map"]
+           "NEURON_TYPES", "SOLVERS", "ESNRegressor", "ESNClassifier", "choose_ridge", "feedback_map"]
 __version__ = "0.1.0"
 
 NEURON_TYPES = {"sigmoid": 0, "bisigmoid": 1, "rsdn": 2, "linear": 3}
@@ -625,6 +625,10 @@ def __getattr__(name):
         from . import estimator
 
         return getattr(estimator, name)
+    if name == "ESNClassifier":
+        from . import classifier
+
+        return classifier.ESNClassifier
     if name in ("metrics", "datasets"):
         import importlib
 

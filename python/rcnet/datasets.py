@@ -5,11 +5,12 @@ C library exp or sin), so that every platform gets the same bits.
     lorenz63(n_steps, dt=0.01, ...)      the Lorenz system, (x, y, z) every dt
     narma(n_steps, order=10, seed=0)     NARMA of order n: its input u and output y
     mso(n_steps, frequencies=...)        multiple superimposed oscillators
+    waveforms(n_sequences, ...)          noisy sine, square, sawtooth and triangle sequences to classify
 """
 
 import numpy as np
 
-__all__ = ["mackey_glass", "lorenz63", "narma", "mso", "LORENZ63_LYAPUNOV"]
+__all__ = ["mackey_glass", "lorenz63", "narma", "mso", "waveforms", "WAVEFORMS", "LORENZ63_LYAPUNOV"]
 
 # The largest Lyapunov exponent of lorenz63's default system, per time unit (for valid_prediction_time).
 LORENZ63_LYAPUNOV = 0.9056
@@ -107,3 +108,33 @@ def mso(n_steps, frequencies=(0.2, 0.311, 0.42, 0.51, 0.63, 0.74, 0.85, 0.97)):
     for f in frequencies:
         total = total + _plain_sin(f * t)
     return total
+
+
+WAVEFORMS = ("sine", "square", "sawtooth", "triangle")
+
+
+def waveforms(n_sequences, noise=0.3, lengths=(50, 150), period=(12.0, 20.0), seed=0):
+    """A sequence classification task: n_sequences series of one of four shapes (WAVEFORMS: sine, square,
+    sawtooth, triangle; the label is the index), each with its own length (uniform in lengths), period
+    (uniform in period), phase and amplitude (uniform in [0.5, 1.5]), plus Gaussian noise of standard
+    deviation `noise`, drawn from numpy's PCG64 with the seed. Returns (X, y): a list of (length, 1)
+    arrays and an int array of labels."""
+    n_sequences = _whole(n_sequences, "n_sequences")
+    rng = np.random.Generator(np.random.PCG64(seed))
+    X, y = [], np.empty(n_sequences, dtype=int)
+    for k in range(n_sequences):
+        label = int(rng.integers(len(WAVEFORMS)))
+        length = int(rng.integers(lengths[0], lengths[1] + 1))
+        cycles = np.arange(length) / rng.uniform(*period) + rng.uniform(0, 1)
+        fraction = cycles - np.floor(cycles)  # where in its cycle each step is, in [0, 1)
+        if label == 0:
+            shape = _plain_sin(2 * np.pi * fraction)
+        elif label == 1:
+            shape = np.where(fraction < 0.5, 1.0, -1.0)
+        elif label == 2:
+            shape = 2 * fraction - 1
+        else:
+            shape = 1 - 4 * np.abs(fraction - 0.5)
+        X.append((rng.uniform(0.5, 1.5) * shape + noise * rng.standard_normal(length))[:, None])
+        y[k] = label
+    return X, y

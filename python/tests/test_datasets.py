@@ -52,3 +52,19 @@ def test_mso_is_the_sum_of_its_sines():
         t = np.arange(5000)
         expected = np.sum([np.sin(f * t) for f in frequencies], axis=0)
         assert np.max(np.abs(datasets.mso(5000, frequencies) - expected)) < 1e-12
+
+
+def test_waveforms_are_labelled_sequences_of_their_shape():
+    X, y = datasets.waveforms(200, seed=7)
+    again, labels = datasets.waveforms(200, seed=7)
+    assert np.array_equal(y, labels) and all(np.array_equal(a, b) for a, b in zip(X, again))
+    assert {len(x) for x in X} <= set(range(50, 151)) and set(y) == {0, 1, 2, 3}
+    # Without noise a square wave takes two values, a sine's mean absolute value is about 2/pi of its
+    # peak, a triangle's and a sawtooth's about half of it.
+    clean, shape = datasets.waveforms(40, noise=0.0, seed=3)
+    for x, label in zip(clean, shape):
+        ratio = np.mean(np.abs(x)) / np.max(np.abs(x))
+        if label == 1:
+            assert len(np.unique(np.abs(x))) == 1
+        else:
+            assert abs(ratio - (2 / np.pi if label == 0 else 0.5)) < 0.08

@@ -31,10 +31,27 @@ def fitted(**params):
     return ESNRegressor(**params).fit(SERIES[:1000, None], SERIES[1:1001])
 
 
-def test_passes_scikit_learn_checks():
+@pytest.mark.parametrize("estimator", [ESNRegressor(), rcnet.ESNClassifier(n_neurons=50)], ids=type)
+def test_passes_scikit_learn_checks(estimator):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        check_estimator(ESNRegressor())
+        check_estimator(estimator)
+
+
+def test_classifier_labels_sequences():
+    X, y = rcnet.datasets.waveforms(160, seed=5)
+    names = np.array(rcnet.datasets.WAVEFORMS)[y]  # string labels
+    clf = rcnet.ESNClassifier(n_neurons=80, random_state=1).fit(X[:120], names[:120])
+    assert list(clf.classes_) == sorted(rcnet.datasets.WAVEFORMS)
+    assert clf.score(X[120:], names[120:]) > 0.5  # four classes: chance is 0.25
+    proba = clf.predict_proba(X[120:])
+    assert proba.shape == (40, 4) and np.allclose(proba.sum(axis=1), 1)
+    assert np.array_equal(clf.classes_[np.argmax(clf.decision_function(X[120:]), axis=1)], clf.predict(X[120:]))
+    # Two classes: one score per sequence, above 0 for the second class.
+    two = rcnet.ESNClassifier(n_neurons=40, random_state=1, decision="last").fit(X[:120], y[:120] % 2)
+    assert np.array_equal(two.predict(X[120:]), (two.decision_function(X[120:]) > 0).astype(int))
+    with pytest.raises(ValueError, match="decision must be"):
+        rcnet.ESNClassifier(decision="max").fit(X, y)
 
 
 def test_predicts_and_forecasts_a_series():
@@ -227,27 +244,32 @@ def search_data():
 GRID = {"spectral_radius": [0.5, 0.9], "input_scaling": [0.5, 1.0]}
 
 
-def search(**params):
+def search(kind="regressor", **params):
+    if kind == "classifier":
+        X, y = rcnet.datasets.waveforms(60, seed=3)
+        return GridSearchCV(rcnet.ESNClassifier(n_neurons=40, random_state=4), GRID, cv=3, **params).fit(X, y)
     X, y = search_data()
     return GridSearchCV(ESNRegressor(n_neurons=60, random_state=4), GRID, cv=TimeSeriesSplit(3), **params).fit(X, y)
 
 
-def test_grid_search_in_two_processes_matches_one():
-    serial = search()
-    parallel = search(n_jobs=2)
+@pytest.mark.parametrize("kind", ["regressor", "classifier"])
+def test_grid_search_in_two_processes_matches_one(kind):
+    serial = search(kind)
+    parallel = search(kind, n_jobs=2)
     assert np.array_equal(parallel.cv_results_["mean_test_score"], serial.cv_results_["mean_test_score"])
     assert parallel.best_params_ == serial.best_params_
-    assert serial.best_score_ > 0.9
+    assert serial.best_score_ > (0.9 if kind == "regressor" else 0.4)
 
 
 @pytest.mark.filterwarnings("ignore::DeprecationWarning")  # tornado, inside distributed
-def test_grid_search_on_a_dask_cluster_matches_one_process():
+@pytest.mark.parametrize("kind", ["regressor", "classifier"])
+def test_grid_search_on_a_dask_cluster_matches_one_process(kind):
     distributed = pytest.importorskip("distributed")
-    serial = search()
+    serial = search(kind)
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
         with joblib.parallel_backend("dask"):
-            remote = search()
+            remote = search(kind)
         # The trials ran in the workers, not here.
         assert len(client.scheduler_info()["workers"]) == 2
     assert np.array_equal(remote.cv_results_["mean_test_score"], serial.cv_results_["mean_test_score"])
