@@ -49,6 +49,10 @@ std::string TempPath(int which) {
     return base + "-" + std::to_string(which);
 }
 
+void RCNET_CALL CheckProgress(int, double fraction, void*) {
+    Require(fraction >= 0 && fraction <= 1, "a progress fraction outside [0, 1]");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -186,7 +190,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 23:
-                result = MarkNetSequenceStart(in.Id());
+                if (in.Byte() % 2) {
+                    result = MarkNetSequenceStart(in.Id());
+                } else {
+                    // Training and runs afterwards call it: it must only be called with fractions.
+                    result = SetNetProgress(in.Id(), in.Byte() % 3 ? CheckProgress : nullptr, nullptr);
+                }
                 break;
             case 24: {
                 static const double factors[] = {1.0, 0.99, 0.5, 0.0, -1.0, 2.0};

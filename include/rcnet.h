@@ -205,6 +205,17 @@ RCNET_API int RCNET_CALL GenerateNet(int id, int count, int outSize, double* out
 RCNET_API int RCNET_CALL GenerateNetMapped(int id, int count, int mapSize, const int* map, int inSize,
                                            const double* ins, int outSize, double* outs);
 
+/* A host's progress callback: the network's id, the fraction of the call's work done (0 to 1), and the
+ * context given to SetNetProgress. */
+typedef void(RCNET_CALL* RcnetProgress)(int id, double fraction, void* context);
+
+/* Sets the callback that long calls on this network make between pieces of their work, on the calling
+ * thread, inside the call: LearnNet and LearnNetJointly after each chunk of training states and with 1
+ * when trained; RunNetSequence, GenerateNet and GenerateNetMapped every 4096 steps and with 1 at the end
+ * of a longer run. A null callback (the default) removes it. Not saved in files. Returns 1, or 0 for an
+ * unregistered id. */
+RCNET_API int RCNET_CALL SetNetProgress(int id, RcnetProgress callback, void* context);
+
 /* Starts a new training sequence at the next pattern added. Once a network has marks, LearnNet and
  * LearnNetJointly run every sequence (the patterns before the first mark form one too) from zero states
  * and leave the washout (SetNetWashout) out of each sequence; a store without marks trains as one

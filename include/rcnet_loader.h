@@ -55,6 +55,7 @@ typedef struct RcnetApi {
     int(RCNET_CALL* RunNetSequence)(int id, int count, int inSize, const double* ins, int outSize,
                                     double* outs);
     int(RCNET_CALL* GenerateNet)(int id, int count, int outSize, double* outs);
+    int(RCNET_CALL* SetNetProgress)(int id, RcnetProgress callback, void* context);
     int(RCNET_CALL* GenerateNetMapped)(int id, int count, int mapSize, const int* map, int inSize,
                                        const double* ins, int outSize, double* outs);
     int(RCNET_CALL* MarkNetSequenceStart)(int id);
@@ -139,6 +140,7 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(RunNetSequence);
     RCNET_LOADER_FIND(GenerateNet);
     RCNET_LOADER_FIND(GenerateNetMapped);
+    RCNET_LOADER_FIND(SetNetProgress);
     RCNET_LOADER_FIND(MarkNetSequenceStart);
     RCNET_LOADER_FIND(SetNetOnlineLearning);
     RCNET_LOADER_FIND(TrainNetOnline);

@@ -266,6 +266,17 @@ RCNET_API int RCNET_CALL GenerateNetMapped(int id, int count, int mapSize, const
     });
 }
 
+RCNET_API int RCNET_CALL SetNetProgress(int id, RcnetProgress callback, void* context) {
+    return WithNet(id, [&](Net& net) {
+        if (!callback) {
+            net.SetProgress(nullptr);
+        } else {
+            net.SetProgress([id, callback, context](double fraction) { callback(id, fraction, context); });
+        }
+        return true;
+    });
+}
+
 RCNET_API int RCNET_CALL MarkNetSequenceStart(int id) {
     return WithNet(id, [&](Net& net) {
         net.MarkSequenceStart();

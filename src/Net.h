@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -124,6 +125,11 @@ public:
     // there: the next step continues from it. Drops the last result. False, unchanged, otherwise.
     bool SetState(const double* values, size_t count);
 
+    // Called with the fraction done (0 to 1) between pieces of long work: after each chunk of training
+    // states, every kProgressSteps steps of a run, and with 1 when it is done. Empty: nothing is called.
+    void SetProgress(std::function<void(double)> report) { m_Progress = std::move(report); }
+    static constexpr size_t kProgressSteps = 4096;
+
     // Writes the network file (sizes, threshold flag, readout, reservoir) without ever leaving a half
     // written file: false, with any previous file intact, when it cannot be written completely.
     bool Save(const std::string& path) const;
@@ -146,7 +152,10 @@ private:
     // Steps the reservoir through every stored pattern; after the washout, hands the chunks of states
     // (and the index of each chunk's first pattern) to fit.
     template <typename Fit>
-    void Harvest(Fit&& fit);
+    void Harvest(Fit&& fit, size_t pass = 0, size_t passes = 1);
+    void ReportProgress(double fraction) const {
+        if (m_Progress) m_Progress(fraction);
+    }
     template <typename SolverType>
     Matrix FitNormalEquations(bool jointly);
     Matrix FitStableQr(bool jointly);
@@ -184,6 +193,7 @@ private:
     double m_Forgetting = 1.0;
     int32_t m_FileDigits = kFileDigits;
     std::unique_ptr<OnlineReadout> m_Online;  // the least squares in progress, if any
+    std::function<void(double)> m_Progress;   // the host's progress callback, if any (not saved)
 };
 
 }  // namespace rcnet

@@ -55,6 +55,7 @@ bool Net::Train(bool jointly) {
     m_OutputWeights.swap(weights);
     m_Result.clear();  // the old readout's output: no closed loop may start from it
     ReportUnusableReadouts();
+    ReportProgress(1.0);
     return true;
 }
 
@@ -100,14 +101,18 @@ void Net::ReportUnusableReadouts() const {
 // all at once. A chunk holds consecutive patterns only: with marked sequences, each sequence's washout
 // ends the chunk before it.
 template <typename Fit>
-void Net::Harvest(Fit&& fit) {
+void Net::Harvest(Fit&& fit, size_t pass, size_t passes) {
     const size_t chunkSize = m_LearnChunk ? m_LearnChunk : DefaultChunk(m_Reservoir.NeuronCount());
     std::vector<Vector> chunk;
     chunk.reserve(std::min(chunkSize, m_Inputs.size()));
     size_t chunkFirst = 0, sequenceFirst = 0, nextMark = 0;
     const auto flush = [&] {
-        if (!chunk.empty()) fit(chunk, chunkFirst);
+        if (chunk.empty()) return;
+        const size_t end = chunkFirst + chunk.size();
+        fit(chunk, chunkFirst);
         chunk.clear();
+        // Of all passes' patterns; the solve after the last pass is the rest.
+        ReportProgress((double(pass) + double(end) / double(m_Inputs.size())) / double(passes) * 0.99);
     };
     for (size_t p = 0; p < m_Inputs.size(); ++p) {
         if (StartsSequence(p, nextMark)) {
@@ -148,20 +153,22 @@ Matrix Net::FitNormalEquations(bool jointly) {
         SolverType solver(static_cast<int32_t>(n));
         Matrix sides(shared ? outputs : 0, Vector(length, 0.0));
         std::vector<SolverPattern> rows;
-        Harvest([&](std::vector<Vector>& states, size_t first) {
-            rows.clear();
-            for (size_t i = 0; i < states.size(); ++i) {
-                const VectorList::View y = m_Outputs[first + i];
-                if (shared && states[i].size() == n) {
-                    for (size_t c = 0; c < outputs; ++c) {
-                        kernels::AddScaled(sides[c].data(), states[i].data(), y[c], n);
-                        if (m_UseThreshold) sides[c][n] = sides[c][n] + y[c];
+        Harvest(
+            [&](std::vector<Vector>& states, size_t first) {
+                rows.clear();
+                for (size_t i = 0; i < states.size(); ++i) {
+                    const VectorList::View y = m_Outputs[first + i];
+                    if (shared && states[i].size() == n) {
+                        for (size_t c = 0; c < outputs; ++c) {
+                            kernels::AddScaled(sides[c].data(), states[i].data(), y[c], n);
+                            if (m_UseThreshold) sides[c][n] = sides[c][n] + y[c];
+                        }
                     }
+                    rows.push_back({std::move(states[i]), y[pass]});
                 }
-                rows.push_back({std::move(states[i]), y[pass]});
-            }
-            solver.AddRows(rows);
-        });
+                solver.AddRows(rows);
+            },
+            pass, passes);
         if (!shared) {
             solver.AddToDiagonal(n, m_Settings.ridge);
             weights[pass] = solver.Solve();
@@ -185,14 +192,16 @@ Matrix Net::FitStableQr(bool jointly) {
     const size_t passes = outputs == 0 ? 0 : jointly ? 1 : outputs;
     for (size_t pass = 0; pass < passes; ++pass) {
         QrSolver solver(n, m_UseThreshold, jointly ? outputs : 1);
-        Harvest([&](std::vector<Vector>& states, size_t first) {
-            for (size_t i = 0; i < states.size(); ++i) {
-                // Like the other solvers: a state that does not cover every neuron is not fitted.
-                if (states[i].size() != n) continue;
-                const VectorList::View y = m_Outputs[first + i];
-                solver.AddRow(states[i].data(), jointly ? y.data() : &y[pass]);
-            }
-        });
+        Harvest(
+            [&](std::vector<Vector>& states, size_t first) {
+                for (size_t i = 0; i < states.size(); ++i) {
+                    // Like the other solvers: a state that does not cover every neuron is not fitted.
+                    if (states[i].size() != n) continue;
+                    const VectorList::View y = m_Outputs[first + i];
+                    solver.AddRow(states[i].data(), jointly ? y.data() : &y[pass]);
+                }
+            },
+            pass, passes);
         Matrix fitted = solver.Solve(m_Settings.ridge);
         if (jointly) {
             weights.swap(fitted);
@@ -352,8 +361,10 @@ bool Net::StepAndReadOut(size_t count, double* outputs, bool stepWithoutReadout,
         m_Reservoir.SetInputs(inputAt(t), m_InputSize);
         m_Reservoir.Step();
         ReadOut(outputs + t * m_OutputSize);
+        if (t % kProgressSteps == 0) ReportProgress(double(t) / double(count));
     }
     m_Result.assign(outputs + (count - 1) * m_OutputSize, outputs + count * m_OutputSize);
+    if (count > kProgressSteps) ReportProgress(1.0);
     return true;
 }
 

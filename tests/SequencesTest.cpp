@@ -381,3 +381,40 @@ TEST_F(Sequences, PatternFilesCarryMarks) {
 }
 
 }  // namespace
+
+namespace {
+
+// Progress: rising fractions between chunks of training and runs, 1 at the end, the same weights and
+// outputs as without it; nothing once removed.
+void RCNET_CALL Record(int id, double fraction, void* context) {
+    auto* seen = static_cast<std::vector<std::pair<int, double>>*>(context);
+    seen->push_back({id, fraction});
+}
+
+TEST_F(Sequences, ProgressRisesToOneWithoutChangingResults) {
+    Twins(true, false);
+    test::SetLearnChunkSize(NetOf(7200), 7);
+    test::SetLearnChunkSize(NetOf(7201), 7);
+    std::vector<std::pair<int, double>> seen;
+    ASSERT_EQ(SetNetProgress(7200, Record, &seen), 1);
+    ASSERT_EQ(LearnNet(7200), 1);
+    ASSERT_EQ(LearnNet(7201), 1);
+    EXPECT_TRUE(SameBits(NetOf(7200).OutputWeights(), NetOf(7201).OutputWeights()));
+    ASSERT_GT(seen.size(), 10u);  // 120 patterns in chunks of 7, two passes
+    for (size_t k = 1; k < seen.size(); ++k) EXPECT_LT(seen[k - 1].second, seen[k].second);
+    EXPECT_EQ(seen.back(), std::make_pair(7200, 1.0));
+    const std::vector<double> ins = Inputs(10000);
+    std::vector<double> outs(20000), plain(20000);
+    seen.clear();
+    ASSERT_EQ(RunNetSequence(7200, 10000, 2, ins.data(), 2, outs.data()), 1);
+    ASSERT_EQ(RunNetSequence(7201, 10000, 2, ins.data(), 2, plain.data()), 1);
+    EXPECT_TRUE(SameBits(outs, plain));
+    EXPECT_EQ(seen, (std::vector<std::pair<int, double>>{{7200, 0.4096}, {7200, 0.8192}, {7200, 1.0}}));
+    ASSERT_EQ(SetNetProgress(7200, nullptr, nullptr), 1);
+    seen.clear();
+    ASSERT_EQ(LearnNet(7200), 1);
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(SetNetProgress(7299, Record, &seen), 0);
+}
+
+}  // namespace

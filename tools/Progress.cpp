@@ -43,8 +43,14 @@ void Progress::Phase(const std::string& name) {
     const Clock::time_point now = Clock::now();
     EndPhaseLocked(now);
     m_Phase = name;
+    m_Fraction = -1;
     m_PhaseStart = now;
     if (m_Enabled && m_Visible) DrawLocked(now);
+}
+
+void Progress::Fraction(double done) {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Fraction = done;
 }
 
 void Progress::Finish() {
@@ -63,7 +69,9 @@ void Progress::EndPhaseLocked(Clock::time_point now) {
 
 void Progress::DrawLocked(Clock::time_point now) {
     static const char kSpinner[] = "|/-\\";
-    std::fprintf(stderr, "\r%c %s  %.1f s\033[K", kSpinner[m_Tick++ % 4], m_Phase.c_str(),
+    char done[16] = "";
+    if (m_Fraction >= 0) std::snprintf(done, sizeof done, "  %3.0f%%", 100 * m_Fraction);
+    std::fprintf(stderr, "\r%c %s%s  %.1f s\033[K", kSpinner[m_Tick++ % 4], m_Phase.c_str(), done,
                  Seconds(now - m_PhaseStart));
     std::fflush(stderr);
 }

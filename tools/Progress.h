@@ -1,7 +1,7 @@
-// A progress line on stderr for long commands: the current phase with a spinner and its elapsed time,
-// redrawn from a background thread (the library's calls, such as LearnNet, give no progress of their
-// own). It appears only on a terminal and only once the command has run for a second; each phase that
-// ends after that leaves a line with its time.
+// A progress line on stderr for long commands: the current phase with a spinner, its elapsed time and,
+// where the library reports it (SetNetProgress), the fraction done; redrawn from a background thread. It
+// appears only on a terminal and only once the command has run for a second; each phase that ends after that
+// leaves a line with its time.
 #pragma once
 
 #include <chrono>
@@ -25,6 +25,8 @@ public:
     void Phase(const std::string& name);
     // Ends the current phase.
     void Finish();
+    // The current phase's fraction done (0 to 1), shown beside it; any thread may call it.
+    void Fraction(double done);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -37,6 +39,7 @@ private:
     Clock::time_point m_Start;
     Clock::time_point m_PhaseStart;
     std::string m_Phase;
+    double m_Fraction = -1;  // below 0: not known
     bool m_Visible = false;  // the delay has passed: phases are being shown
     bool m_Stop = false;
     int m_Tick = 0;

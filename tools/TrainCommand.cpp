@@ -32,6 +32,10 @@ bool SizeAgrees(const char* option, const std::optional<int>& given, uint32_t he
     return false;
 }
 
+void RCNET_CALL ShowFraction(int, double fraction, void* progress) {
+    static_cast<Progress*>(progress)->Fraction(fraction);
+}
+
 }  // namespace
 
 // Values that cannot train: one NaN or infinity makes the whole readout worthless. False after saying
@@ -221,6 +225,7 @@ int RunTrain(const TrainOptions& options) {
         std::fprintf(stderr, "rcnet train: the library refused the readout settings\n");
         return kExitFailure;
     }
+    SetNetProgress(id, ShowFraction, &progress);
     if (!(options.jointly ? LearnNetJointly(id) : LearnNet(id))) {
         progress.Finish();
         std::fprintf(stderr, "rcnet train: training failed\n");

@@ -517,6 +517,17 @@ class Network:
              _doubles(result))
         return result
 
+    def set_progress(self, callback):
+        """callback(fraction) is called between pieces of long work on this network (training, runs
+        and closed loops of more than 4096 steps), with the fraction done rising to 1; None removes it.
+        It runs inside the library's call: it must not call this network."""
+        if callback is None:
+            self._progress = None
+            call("SetNetProgress", self._checked_id(), None, None)
+            return
+        self._progress = _native.PROGRESS(lambda id, fraction, context: callback(fraction))  # kept alive
+        call("SetNetProgress", self._checked_id(), ctypes.cast(self._progress, ctypes.c_void_p), None)
+
     def mark_sequence_start(self):
         """The next pattern added starts a new training sequence (see fit)."""
         call("MarkNetSequenceStart", self._checked_id())

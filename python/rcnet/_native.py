@@ -68,6 +68,7 @@ _SIGNATURES = {
     "RunNetSequence": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
     "GenerateNet": (_INT, [_INT, _INT, _INT, _DOUBLES]),
     "GenerateNetMapped": (_INT, [_INT, _INT, _INT, ctypes.POINTER(_INT), _INT, _DOUBLES, _INT, _DOUBLES]),
+    "SetNetProgress": (_INT, [_INT, ctypes.c_void_p, ctypes.c_void_p]),
     "MarkNetSequenceStart": (_INT, [_INT]),
     "SetNetOnlineLearning": (_INT, [_INT, _DOUBLES]),
     "TrainNetOnline": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
@@ -88,6 +89,10 @@ _SIGNATURES = {
     "RunNetStates": (_INT, [_INT, _INT, _INT, _DOUBLES, _INT, _DOUBLES]),
     "SetNetFilePrecision": (_INT, [_INT, _INT]),
 }
+
+# The library's progress callback: (id, fraction, context); stdcall on 32-bit Windows.
+PROGRESS = (ctypes.WINFUNCTYPE if sys.platform == "win32" else ctypes.CFUNCTYPE)(
+    None, ctypes.c_int, ctypes.c_double, ctypes.c_void_p)
 
 # Loading only: calls run without a lock, in parallel where the library allows.
 _lock = threading.Lock()

@@ -17,7 +17,7 @@ __all__ = ["ESNClassifier"]
 
 _REGRESSOR_PARAMS = ("n_neurons", "neuron_type", "forward_links", "back_links", "spectral_radius",
                      "input_scaling", "leak_rate", "readout", "ridge", "washout", "threshold", "random_state",
-                     "bias_scaling", "relative_input_scaling")
+                     "bias_scaling", "relative_input_scaling", "verbose")
 
 
 class ESNClassifier(ClassifierMixin, BaseEstimator):
@@ -40,7 +40,7 @@ class ESNClassifier(ClassifierMixin, BaseEstimator):
     def __init__(self, n_neurons=200, neuron_type="bisigmoid", forward_links=5, back_links=5,
                  spectral_radius=SPECTRAL_RADIUS, input_scaling=1.0, leak_rate=0.5, readout="stable",
                  ridge="auto", washout=0.1, threshold=True, random_state=None, bias_scaling=1.0,
-                 relative_input_scaling=True, decision="mean"):
+                 relative_input_scaling=True, decision="mean", verbose=False):
         self.n_neurons = n_neurons
         self.neuron_type = neuron_type
         self.forward_links = forward_links
@@ -56,6 +56,7 @@ class ESNClassifier(ClassifierMixin, BaseEstimator):
         self.bias_scaling = bias_scaling
         self.relative_input_scaling = relative_input_scaling
         self.decision = decision
+        self.verbose = verbose
 
     def _sequences(self, X, fitting=False):
         if isinstance(X, (list, tuple)) and len(X) > 0 and all(np.ndim(x) == 2 for x in X):

@@ -7,6 +7,7 @@ washout rows out.
 """
 
 import numbers
+import sys
 import threading
 
 import numpy as np
@@ -42,6 +43,45 @@ def _in_fresh_thread(function):
     if "error" in outcome:
         raise outcome["error"]
     return outcome["value"]
+
+
+class _Bar:
+    """A progress bar for verbose fits: tqdm's (on a terminal or in a notebook) where it is installed,
+    otherwise a line redrawn on stderr."""
+
+    def __init__(self, what):
+        self._what, self._shown = what, -1
+        try:
+            from tqdm.auto import tqdm
+        except ImportError:
+            self._tqdm = None
+        else:
+            self._tqdm = tqdm(total=100, desc=what, unit="%")
+
+    def __call__(self, fraction):
+        percent = int(round(100 * min(max(fraction, 0.0), 1.0)))
+        if percent == self._shown:
+            return
+        self._shown = percent
+        if self._tqdm is not None:
+            self._tqdm.update(percent - self._tqdm.n)
+        else:
+            sys.stderr.write(f"\r{self._what}: [{'#' * (percent // 5):<20}] {percent:3d}%")
+            sys.stderr.flush()
+
+    def note(self, text):
+        if self._tqdm is not None:
+            self._tqdm.set_postfix_str(text)
+        else:
+            sys.stderr.write(f"\r{self._what}: {text}\033[K")
+            sys.stderr.flush()
+
+    def close(self):
+        if self._tqdm is not None:
+            self._tqdm.close()
+        else:
+            sys.stderr.write("\n")
+            sys.stderr.flush()
 
 
 def _is_sequence_list(X):
@@ -192,6 +232,9 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         count; a float in [0, 1) a fraction of the shortest sequence.
     threshold : bool, default=True
         A constant term in the readout.
+    verbose : bool, default=False
+        A progress bar while fitting (tqdm's where installed, else a line on stderr): the ridge choice,
+        then the training's fraction done as the library reports it (Network.set_progress).
     random_state : int, RandomState instance or None, default=None
         An int in [0, 2**32) is the library's seed (rcnet.randomize) for the drawing, so the same int
         builds the same reservoir; a RandomState draws the seed; None draws it from numpy's global
@@ -215,7 +258,7 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
     def __init__(self, n_neurons=200, neuron_type="bisigmoid", forward_links=5, back_links=5,
                  spectral_radius=SPECTRAL_RADIUS, input_scaling=0.1, leak_rate=1.0, readout="stable",
                  ridge="auto", washout=0.1, threshold=True, random_state=None, bias_scaling=1.0,
-                 relative_input_scaling=True):
+                 relative_input_scaling=True, verbose=False):
         self.n_neurons = n_neurons
         self.neuron_type = neuron_type
         self.forward_links = forward_links
@@ -230,6 +273,7 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         self.random_state = random_state
         self.bias_scaling = bias_scaling
         self.relative_input_scaling = relative_input_scaling
+        self.verbose = verbose
 
     # -- validation ----------------------------------------------------------------------------
 
@@ -352,17 +396,28 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
 
         input_scale = self._input_scale(pairs)
         net = self._build(n_features, n_outputs, self._seed(), input_scale)
+        bar = _Bar(f"rcnet: fitting {self.n_neurons} neurons") if self.verbose else None
         try:
             net.set_washout(washout)
+            if self.ridge == "auto" and bar:
+                bar.note("choosing the ridge")
             ridge = self._choose_ridge(net, pairs, washout, n_outputs) if self.ridge == "auto" else self.ridge
             net.set_ridge(ridge)
             for xs, ys in pairs:
                 net.mark_sequence_start()
                 net.add_patterns(xs, ys.reshape(len(ys), n_outputs))
+            if bar:
+                bar.note("training")
+                net.set_progress(bar)
             net.learn(jointly=True)
         except BaseException:
             net.close()
             raise
+        finally:
+            if bar:
+                bar.close()
+        if bar:
+            net.set_progress(None)
         # A previous network_ is left to the collector: the caller may still hold it.
         self.network_ = net
         self.n_features_in_ = n_features

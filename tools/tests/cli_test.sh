@@ -464,6 +464,12 @@ case_progress() {
         "training the readout" "saving"; do
         expect_err "$phase: done in" "progress phases"
     done
+    # The library's fraction beside the training phase, rising (a second of training: several redraws).
+    awk 'BEGIN { print "1 1 30000"; for (t = 0; t < 30000; ++t) printf "%.6f %.6f\n", sin(0.2 * t), sin(0.2 * (t + 1)) }' >big.pat
+    RCNET_PROGRESS=always "$rcnet" train --patterns big.pat --out big.txt --neurons 400 >out.txt 2>err.txt
+    tr '\r' '\n' <err.txt | awk '/training the readout +[0-9]+%/ { p = $0; sub(/.*readout +/, "", p); sub(/%.*/, "", p);
+        if (p + 0 < last) bad = 1; last = p + 0; n++ } END { exit !(n >= 2 && !bad) }' ||
+        fail "training shows no rising fraction: $(tr '\r' '\n' <err.txt | grep -c %) lines with one"
     # Not a terminal and not asked for: nothing.
     run train --patterns "$data/patterns.txt" --out q.txt --neurons 10
     [ -s err.txt ] && fail "progress shown without a terminal: $(cat err.txt)"
