@@ -13,6 +13,7 @@
 #include "tests/support/Lines.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/SameBits.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -233,7 +234,8 @@ TEST(FileOps, ReadsFilesAcrossBufferBoundaries) {
     // Enough values that the 64 KiB buffer refills many times, with numbers cut at every position.
     std::string text = "30000 1 ";
     for (int i = 0; i < 30000; ++i) text += FormatDouble(i * 1.000001 + 0.5) + (i % 7 ? " " : "\r\n");
-    std::FILE* file = std::tmpfile();
+    const test::TempDir dir;
+    std::FILE* file = dir.Open("values");
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
     std::rewind(file);

@@ -63,12 +63,13 @@ std::string Written(const PatternFile& file) {
 // that many bytes.
 Outcome Read(bool network, const std::string& text, size_t buffer) {
     ReportCapture quiet;
+    const test::TempDir dir;
     std::FILE* file = nullptr;
     std::unique_ptr<TextReader> in;
     if (buffer == 0) {
         in = std::make_unique<TextReader>(text);
     } else {
-        file = std::tmpfile();
+        file = dir.Open("text");
         EXPECT_NE(file, nullptr);
         if (!file) return {};
         std::fwrite(text.data(), 1, text.size(), file);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,6 +30,9 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     std::string File(const std::string& name) const { return (m_Path / name).string(); }
+    // A new file of that name, open for reading and writing (close it before the directory goes).
+    // Unlike std::tmpfile, which the Windows runtime names in a shared place where processes collide.
+    std::FILE* Open(const std::string& name) const { return std::fopen(File(name).c_str(), "w+b"); }
     const std::filesystem::path& Path() const { return m_Path; }
 
     // The names of everything in the directory, sorted (the directory's own order varies).
