@@ -41,22 +41,9 @@ class ESNClassifier(ClassifierMixin, BaseEstimator):
                  spectral_radius=SPECTRAL_RADIUS, input_scaling=1.0, leak_rate=0.5, readout="stable",
                  ridge="auto", washout=0.1, threshold=True, random_state=None, bias_scaling=1.0,
                  relative_input_scaling=True, decision="mean", verbose=False):
-        self.n_neurons = n_neurons
-        self.neuron_type = neuron_type
-        self.forward_links = forward_links
-        self.back_links = back_links
-        self.spectral_radius = spectral_radius
-        self.input_scaling = input_scaling
-        self.leak_rate = leak_rate
-        self.readout = readout
-        self.ridge = ridge
-        self.washout = washout
-        self.threshold = threshold
-        self.random_state = random_state
-        self.bias_scaling = bias_scaling
-        self.relative_input_scaling = relative_input_scaling
-        self.decision = decision
-        self.verbose = verbose
+        given = locals()
+        for name in _REGRESSOR_PARAMS + ("decision",):  # scikit-learn's rule: keep each as given
+            setattr(self, name, given[name])
 
     def _sequences(self, X, fitting=False):
         if isinstance(X, (list, tuple)) and len(X) > 0 and all(np.ndim(x) == 2 for x in X):
