@@ -12,6 +12,7 @@
 #include "include/rcnet.h"
 #include "include/rcnet_inspect.h"
 #include "tools/Commands.h"
+#include "tools/Csv.h"
 #include "tools/LibraryNet.h"
 
 namespace rcnet::tools {
@@ -71,55 +72,22 @@ bool ParseFeedback(const std::string& text, uint32_t inSize, uint32_t outSize, s
     return true;
 }
 
-// The closed-loop steps' input rows: a CSV of rows lines of columns values each (a first line that is
-// not numbers is a header); "nan" or an empty field where a fed-back value goes.
+// The closed-loop steps' input rows from a CSV file: rows lines of columns values each.
 bool ReadFuture(const std::string& path, size_t rows, uint32_t columns, std::vector<double>& values) {
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) {
-        std::fprintf(stderr, "rcnet predict: cannot open %s\n", path.c_str());
+    CsvTable table;
+    if (!ReadCsv(path, "predict", table)) return false;
+    if (!table.rows.empty() && table.rows[0].size() != columns) {
+        std::fprintf(stderr, "rcnet predict: %s has %zu values per row, the network %u inputs\n",
+                     path.c_str(), table.rows[0].size(), columns);
         return false;
     }
-    std::string text;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-    std::fclose(file);
-    values.clear();
-    size_t line = 0, start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string row = text.substr(start, end - start);
-        start = end + 1;
-        if (!row.empty() && row.back() == '\r') row.pop_back();
-        ++line;
-        if (row.empty()) continue;
-        std::vector<double> fields;
-        bool numbers = true;
-        for (size_t from = 0; from <= row.size();) {
-            const size_t to = std::min(row.find(',', from), row.size());
-            const std::string field = row.substr(from, to - from);
-            double value = std::nan("");
-            if (!field.empty() && field != "nan" && field != "NaN") {
-                const auto result = std::from_chars(field.data(), field.data() + field.size(), value);
-                numbers = numbers && result.ec == std::errc() && result.ptr == field.data() + field.size();
-            }
-            fields.push_back(value);
-            from = to + 1;
-        }
-        if (!numbers && line == 1) continue;  // a header
-        if (!numbers || fields.size() != columns) {
-            std::fprintf(stderr,
-                         "rcnet predict: %s line %zu: expected %u numbers (or nan), comma-separated\n",
-                         path.c_str(), line, columns);
-            return false;
-        }
-        values.insert(values.end(), fields.begin(), fields.end());
-    }
-    if (values.size() != rows * columns) {
+    if (table.rows.size() != rows) {
         std::fprintf(stderr, "rcnet predict: %s has %zu rows, --generate asks for %zu\n", path.c_str(),
-                     values.size() / columns, rows);
+                     table.rows.size(), rows);
         return false;
     }
+    values.clear();
+    for (const std::vector<double>& row : table.rows) values.insert(values.end(), row.begin(), row.end());
     return true;
 }
 

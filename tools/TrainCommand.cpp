@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "include/rcnet.h"
 #include "include/rcnet_inspect.h"
 #include "tools/Commands.h"
+#include "tools/Csv.h"
 #include "tools/LibraryNet.h"
 #include "tools/Progress.h"
 
@@ -34,6 +36,51 @@ bool SizeAgrees(const char* option, const std::optional<int>& given, uint32_t he
 
 void RCNET_CALL ShowFraction(int, double fraction, void* progress) {
     static_cast<Progress*>(progress)->Fraction(fraction);
+}
+
+// A CSV file's rows as patterns: the inputs, then the targets. A header names the targets' columns
+// (those from the first whose name starts with "target", as `rcnet predict --targets` writes them);
+// without one, --inputs or --outputs says where the targets start.
+bool ReadCsvPatterns(const std::string& file, const TrainOptions& options, inspect::PatternFileCheck& check) {
+    CsvTable table;
+    if (!ReadCsv(file, "train", table)) return false;
+    const size_t width = !table.rows.empty() ? table.rows[0].size() : table.header.size();
+    size_t split = width;
+    if (!table.header.empty()) {
+        for (size_t k = 0; k < table.header.size() && split == width; ++k)
+            if (table.header[k].rfind("target", 0) == 0) split = k;
+    } else if (options.inputs) {
+        split = size_t(*options.inputs);
+    } else if (options.outputs) {
+        split = width - std::min(width, size_t(*options.outputs));
+    }
+    if (split == 0 || split >= width) {
+        std::fprintf(
+            stderr,
+            "rcnet train: %s: which columns are targets? Name them target0, target1, ... in a header "
+            "line, or give --inputs\n",
+            file.c_str());
+        return false;
+    }
+    check.accepted = true;
+    check.inputSize = static_cast<uint32_t>(split);
+    check.outputSize = static_cast<uint32_t>(width - split);
+    for (const std::vector<double>& row : table.rows) {
+        check.inputs.emplace_back(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(split));
+        check.targets.emplace_back(row.begin() + static_cast<std::ptrdiff_t>(split), row.end());
+    }
+    return true;
+}
+
+bool AddRows(int id, const inspect::PatternFileCheck& patterns) {
+    std::vector<double> ins, targets;
+    for (size_t p = 0; p < patterns.inputs.size(); ++p) {
+        ins.insert(ins.end(), patterns.inputs[p].begin(), patterns.inputs[p].end());
+        targets.insert(targets.end(), patterns.targets[p].begin(), patterns.targets[p].end());
+    }
+    return AddPatternsToNet(id, static_cast<int>(patterns.inputs.size()),
+                            static_cast<int>(patterns.inputSize), ins.data(),
+                            static_cast<int>(patterns.outputSize), targets.data()) != 0;
 }
 
 }  // namespace
@@ -132,13 +179,23 @@ int RunTrain(const TrainOptions& options) {
     // The library's reader gives the sizes, or the place and reason of a refusal. Several files are
     // several sequences: each starts from zero states and has its own washout.
     uint32_t inputs = 0, outputs = 0, longest = 0, shortest = UINT32_MAX, count = 0;
+    std::map<size_t, inspect::PatternFileCheck> csv;  // the CSV files' patterns, by file
     for (size_t f = 0; f < options.patternFiles.size(); ++f) {
         const std::string& file = options.patternFiles[f];
-        const inspect::PatternFileCheck check = inspect::CheckPatternFile(file);
-        if (!check.accepted) {
-            progress.Finish();
-            PrintRefusal("train", file, check);
-            return kExitFailure;
+        inspect::PatternFileCheck check;
+        if (IsCsv(file)) {
+            if (!ReadCsvPatterns(file, options, check)) {
+                progress.Finish();
+                return kExitFailure;
+            }
+            csv[f] = check;
+        } else {
+            check = inspect::CheckPatternFile(file);
+            if (!check.accepted) {
+                progress.Finish();
+                PrintRefusal("train", file, check);
+                return kExitFailure;
+            }
         }
         if (f == 0) {
             inputs = check.inputSize;
@@ -210,8 +267,11 @@ int RunTrain(const TrainOptions& options) {
 
     progress.Phase("reading the patterns");
     const bool sequences = options.patternFiles.size() > 1;
-    for (const std::string& file : options.patternFiles) {
-        if ((sequences && !MarkNetSequenceStart(id)) || !AddPatternsFromFile(id, file.c_str())) {
+    for (size_t f = 0; f < options.patternFiles.size(); ++f) {
+        const std::string& file = options.patternFiles[f];
+        const auto table = csv.find(f);
+        if ((sequences && !MarkNetSequenceStart(id)) ||
+            !(table == csv.end() ? AddPatternsFromFile(id, file.c_str()) : AddRows(id, table->second))) {
             progress.Finish();
             std::fprintf(stderr, "rcnet train: the library could not read %s\n", file.c_str());
             return kExitFailure;

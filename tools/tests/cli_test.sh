@@ -225,6 +225,18 @@ case_info() {
     awk 'BEGIN { print "1 1 30"; for (t = 0; t < 30; ++t) printf "%.6f %.6f\n", sin(t), sin(t + 1) }' >few.pat
     run train --patterns few.pat --out few.txt --neurons 40
     expect_err "warning: fewer patterns to fit than readout weights" "fewer patterns than neurons"
+    # CSV training data (a header naming the target columns, or --inputs) trains the network the same
+    # pattern file does, byte for byte.
+    awk 'BEGIN { print "input0,target0"; for (t = 0; t < 30; ++t) printf "%.6f,%.6f\n", sin(t), sin(t + 1) }' >few.csv
+    run train --patterns few.csv --out few-csv.txt --neurons 40
+    expect_rc 0 "train on CSV"
+    cmp -s few.txt few-csv.txt || fail "CSV training data gave another network than the pattern file"
+    tail -n +2 few.csv >bare.csv
+    run train --patterns bare.csv --out bare.txt --neurons 40 --inputs 1
+    cmp -s few.txt bare.txt || fail "a CSV without header and --inputs 1 gave another network"
+    run train --patterns bare.csv --out bare.txt --neurons 40
+    expect_rc 1 "CSV without a header or --inputs"
+    expect_err "which columns are targets" "CSV without a header or --inputs"
     # The training data is never overwritten, and a network file is not read as patterns.
     cp few.pat keep.pat
     run train --patterns few.pat --out ./few.pat --neurons 5
