@@ -1,4 +1,4 @@
-# cmake -DBUILD=dir -DSOURCE=dir -DWORK=dir -P InstallTest.cmake
+# cmake -DBUILD=dir -DSOURCE=dir -DWORK=dir -DPYTHON_DIR=lib/python3.X/dist-packages -P InstallTest.cmake
 # Installs the build into a fresh prefix, then builds and runs an outside project against it, once
 # through find_package(rcnet) and once through pkg-config.
 file(REMOVE_RECURSE "${WORK}")
@@ -40,8 +40,10 @@ run("${prefix}/bin/rcnet" --version)
 # installed with pip from the tree, through the copy bundled into the package.
 set(check "import rcnet, sys; rcnet.library(); n = rcnet.Network(1, 1); n.add_neurons(3); \
 assert n.neuron_count == 3; print(rcnet.library_path())")
-run(${CMAKE_COMMAND} -E env --unset=RCNET_LIBRARY "PYTHONPATH=${prefix}/lib/python3/dist-packages"
+run(${CMAKE_COMMAND} -E env --unset=RCNET_LIBRARY "PYTHONPATH=${prefix}/${PYTHON_DIR}"
     /usr/bin/python3 -c "${check}")
+# With the prefix /usr/local that directory is on Debian's own Python path: no PYTHONPATH needed there.
+run(/usr/bin/python3 -c "import sys; assert '/usr/local/${PYTHON_DIR}' in sys.path, sys.path")
 run(${CMAKE_COMMAND} -E env "RCNET_BUNDLE_LIBRARY=${BUILD}/librcnet.so" /usr/bin/python3 -m pip install -q
     --no-build-isolation --no-deps --no-warn-script-location --target "${WORK}/pip" "${SOURCE}/python")
 run(${CMAKE_COMMAND} -E env --unset=RCNET_LIBRARY "PYTHONPATH=${WORK}/pip" /usr/bin/python3 -c "${check}")
