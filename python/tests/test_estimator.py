@@ -293,21 +293,18 @@ def test_one_estimator_predicts_from_many_threads():
 
 
 def test_progress_of_long_work(capsys):
-    seen, long_series = [], np.sin(0.1 * np.arange(9001))
+    # The library's fractions (tested natively) reach a Python callback through ctypes, and only while set.
+    seen = []
     with rcnet.Network(1, 1) as net:
         net.add_neurons(50, "bisigmoid")
-        net.add_back_connections(250)
         net.init_input_matrix()
-        net.add_patterns(long_series[:3000, None], long_series[1:3001, None])
+        net.add_patterns(SERIES[:200, None], SERIES[1:201, None])
+        net.learn()
         net.set_progress(seen.append)
-        net.learn()
-        assert seen[-1] == 1.0 and seen == sorted(seen) and len(seen) >= 2
-        seen.clear()
-        net.run(long_series[:9000, None])
-        assert len(seen) == 3 and seen[-1] == 1.0  # every 4096 steps, and at the end
+        net.run(np.zeros((9000, 1)))
         net.set_progress(None)
-        net.learn()
-        assert len(seen) == 3
+        net.run(np.zeros((9000, 1)))
+    assert seen == [4096 / 9000, 8192 / 9000, 1.0]
     ESNRegressor(n_neurons=60, random_state=0).fit(SERIES[:1000, None], SERIES[1:1001])
     assert capsys.readouterr().err == ""  # silent by default, as in searches
     ESNRegressor(n_neurons=60, random_state=0, verbose=True).fit(SERIES[:1000, None], SERIES[1:1001])
