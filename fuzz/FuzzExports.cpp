@@ -126,7 +126,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const uint8_t b = in.Byte();
                 double ridge = ridges[b % 6];
                 if (b == 255) ridge = std::numeric_limits<double>::quiet_NaN();
-                result = SetNetRegularization(in.Id(), b == 254 ? nullptr : &ridge);
+                if (b % 16 == 15) {
+                    // Chosen from whatever the network holds now.
+                    result = ChooseNetRegularization(in.Id(), b == 255 ? nullptr : &ridge);
+                    Require(!result || b == 255 || (ridge >= 1e-16 && ridge <= 1e3), "a ridge off the grid");
+                } else {
+                    result = SetNetRegularization(in.Id(), b == 254 ? nullptr : &ridge);
+                }
                 break;
             }
             case 16:

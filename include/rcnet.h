@@ -125,6 +125,18 @@ RCNET_API int RCNET_CALL SetNetReadoutSolver(int id, int method);
  * pointer, a negative, infinite or NaN value: 0, setting unchanged. */
 RCNET_API int RCNET_CALL SetNetRegularization(int id, const double* lambda);
 
+/* Chooses the ridge for the stored patterns and sets it as SetNetRegularization would, writing it to
+ * *chosen unless chosen is null. The states training would fit (the washout and sequence marks as
+ * set) are cut into 5 blocks in time; each is held out in turn and predicted by the readout fitted on
+ * the other states less 10 either side of it, for ridges 1e-16, 10^-15.5, ..., 1e3; the largest whose
+ * error (each output's divided by its variance, summed) is within 10% of the best is taken. Small on
+ * clean data, larger on noisy data. Fewer than 10 states: 1e-6. It holds all those states in memory at
+ * once; the reservoir's state is left as found, so LearnNet afterwards gives the bits it gives with the
+ * ridge set by hand, and the choice is the same on every target. No patterns, sizes or a washout that
+ * LearnNet would refuse, or a state or target that is not finite ("trainingValuesFinite"): 0, the ridge
+ * unchanged. */
+RCNET_API int RCNET_CALL ChooseNetRegularization(int id, double* chosen);
+
 /* In every training pass the first count stored patterns still step the reservoir but are not fitted.
  * 0 is the default. A negative count returns 0. LearnNet returns 0 (nothing changed) when the washout
  * leaves no pattern to fit ("m_Settings.washout < m_Inputs.size()"). */

@@ -44,6 +44,7 @@ typedef struct RcnetApi {
     int(RCNET_CALL* AddPatternsFromFile)(int id, const char* path);
     int(RCNET_CALL* SetNetReadoutSolver)(int id, int method);
     int(RCNET_CALL* SetNetRegularization)(int id, const double* lambda);
+    int(RCNET_CALL* ChooseNetRegularization)(int id, double* chosen);
     int(RCNET_CALL* SetNetWashout)(int id, int count);
     int(RCNET_CALL* ResetNetState)(int id);
     int(RCNET_CALL* GetNetState)(int id, int count, double* out);
@@ -129,6 +130,7 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(AddPatternsFromFile);
     RCNET_LOADER_FIND(SetNetReadoutSolver);
     RCNET_LOADER_FIND(SetNetRegularization);
+    RCNET_LOADER_FIND(ChooseNetRegularization);
     RCNET_LOADER_FIND(SetNetWashout);
     RCNET_LOADER_FIND(ResetNetState);
     RCNET_LOADER_FIND(GetNetState);

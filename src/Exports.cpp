@@ -155,6 +155,15 @@ RCNET_API int RCNET_CALL SetNetRegularization(int id, const double* lambda) {
     });
 }
 
+RCNET_API int RCNET_CALL ChooseNetRegularization(int id, double* chosen) {
+    return WithNet(id, [&](Net& net) {
+        double ridge = 0.0;
+        if (!net.ChooseRidge(ridge)) return false;
+        if (chosen) *chosen = ridge;
+        return true;
+    });
+}
+
 RCNET_API int RCNET_CALL SetNetWashout(int id, int count) {
     return WithNet(id, [&](Net& net) { return net.SetWashout(count); });
 }

@@ -81,6 +81,11 @@ public:
     bool SetReadoutMethod(int32_t method);
     bool SetRidge(double ridge);
     bool SetWashout(int64_t count);
+    // Sets the ridge chosen for the stored patterns by blocked cross-validation in time (src/RidgeChoice.h)
+    // and returns it in chosen; holds every state training would fit at once. False, ridge unchanged,
+    // where training would refuse the patterns or a value is not finite. The reservoir's state and
+    // everything else are as before: training afterwards gives the same bits as with the ridge set.
+    bool ChooseRidge(double& chosen);
 
     // Every neuron's values and the state vector back to zero, as after loading a file.
     void ResetState() { m_Reservoir.ResetState(); }
@@ -148,6 +153,8 @@ private:
     bool PatternFits(VectorList::View input, VectorList::View output) const;
     // Makes room for count patterns of the network's sizes in both lists.
     void ReservePatterns(size_t count);
+    // Reports and returns false where the stored patterns cannot train (none, sizes, washout).
+    bool TrainingDataFits() const;
     bool Train(bool jointly);
     // Steps the reservoir through every stored pattern; after the washout, hands the chunks of states
     // (and the index of each chunk's first pattern) to fit.

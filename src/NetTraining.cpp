@@ -5,6 +5,7 @@
 
 #include "src/Net.h"
 #include "src/Report.h"
+#include "src/RidgeChoice.h"
 #include "src/Solver/QrSolver.h"
 #include "src/Solver/Solver.h"
 #include "src/kernels/SolverKernels.h"
@@ -27,7 +28,7 @@ bool Net::LearnJointly() {
     return Train(true);
 }
 
-bool Net::Train(bool jointly) {
+bool Net::TrainingDataFits() const {
     RC_REQUIRE(m_Inputs.size() > 0, false);
     // Loading a network file can change the sizes after patterns were stored.
     for (size_t p = 0; p < m_Inputs.size(); ++p) {
@@ -44,6 +45,11 @@ bool Net::Train(bool jointly) {
         }
         RC_REQUIRE(m_Settings.washout < longest, false);
     }
+    return true;
+}
+
+bool Net::Train(bool jointly) {
+    if (!TrainingDataFits()) return false;
     Matrix weights;
     if (m_Settings.method == kStableQr) {
         weights = FitStableQr(jointly);
@@ -210,6 +216,45 @@ Matrix Net::FitStableQr(bool jointly) {
         }
     }
     return weights;
+}
+
+bool Net::ChooseRidge(double& chosen) {
+    if (!TrainingDataFits()) return false;
+    const size_t n = m_Reservoir.NeuronCount();
+    // The states training would fit, harvested as it harvests them; the state it finds is put back, so
+    // that training afterwards gives the same bits as without the choice. No progress: this is not the
+    // training.
+    const Vector before = m_Reservoir.GetState();
+    std::function<void(double)> progress;
+    progress.swap(m_Progress);
+    std::vector<SolverPattern> states;
+    Matrix targets;
+    bool trainingValuesFinite = true;
+    try {
+        Harvest(
+            [&](std::vector<Vector>& chunk, size_t first) {
+                for (size_t i = 0; i < chunk.size(); ++i) {
+                    if (chunk[i].size() != n) continue;
+                    const VectorList::View y = m_Outputs[first + i];
+                    for (double v : chunk[i]) trainingValuesFinite = trainingValuesFinite && std::isfinite(v);
+                    for (double v : y) trainingValuesFinite = trainingValuesFinite && std::isfinite(v);
+                    states.push_back({std::move(chunk[i]), 0.0});
+                    targets.emplace_back(y.begin(), y.end());
+                }
+            },
+            0, 1);
+    } catch (...) {
+        m_Progress.swap(progress);
+        throw;
+    }
+    m_Progress.swap(progress);
+    if (before.size() == n && std::all_of(before.begin(), before.end(), [](double v) { return std::isfinite(v); }))
+        m_Reservoir.SetState(before.data(), n);
+    m_Result.clear();
+    RC_REQUIRE(trainingValuesFinite, false);
+    chosen = rcnet::ChooseRidge(states, targets).ridge;
+    m_Settings.ridge = chosen;
+    return true;
 }
 
 bool Net::TrainOnline(size_t count, const double* inputs, const double* targets) {

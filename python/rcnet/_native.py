@@ -57,6 +57,7 @@ _SIGNATURES = {
     "AddPatternsFromFile": (_INT, [_INT, ctypes.c_char_p]),
     "SetNetReadoutSolver": (_INT, [_INT, _INT]),
     "SetNetRegularization": (_INT, [_INT, _DOUBLES]),
+    "ChooseNetRegularization": (_INT, [_INT, _DOUBLES]),
     "SetNetWashout": (_INT, [_INT, _INT]),
     "ResetNetState": (_INT, [_INT]),
     "GetNetState": (_INT, [_INT, _INT, _DOUBLES]),

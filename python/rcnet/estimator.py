@@ -115,13 +115,18 @@ def after_washout(estimator, X, y, sample_weight=None):
     return true, predicted, (np.concatenate(weights) if sample_weight is not None else None)
 
 
-RIDGE_GRID = np.logspace(-16, 3, 39)
+# 1e-16, 10**-15.5, ..., 1e3: the library's doubles (ChooseNetRegularization), written the same way.
+RIDGE_GRID = np.array([float(f"{mantissa}e{power}") for power in range(-16, 4)
+                       for mantissa in ("1", "3.1622776601683795")][:39])
 # Below this fraction of the states' largest eigenvalue, a ridge is lost in the Gram matrix's rounding.
 _RESOLUTION = 1e-13
 
 
 def choose_ridge(states, targets, folds=5, gap=10, tolerance=1.1, grid=RIDGE_GRID):
     """The ridge for a linear readout of states (rows x neurons, with a constant term that is not
+    penalised) to targets, in numpy: the choice Network.choose_ridge makes in the library, for any
+    array of states and with the folds, gap, tolerance and grid as arguments. In detail: the ridge for a
+    linear readout of states (rows x neurons, with a constant term that is not
     penalised) to targets (rows, or rows x outputs), chosen by blocked cross-validation in time: the
     rows are cut into `folds` contiguous blocks, each held out in turn and predicted by the readout
     fitted on the other rows less `gap` rows either side of the block (fewer on short data); the
@@ -222,11 +227,10 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         QR least squares or the normal equations.
     ridge : "auto" or float, default="auto"
         Ridge penalty on the readout weights, added to the states' Gram matrix. "auto" chooses it from
-        the training data (choose_ridge: blocked cross-validation in time over 1e-16 to 1e3, the
-        largest ridge whose error is within 10% of the best): small on clean data, larger on noisy
-        data. The ridge used is ridge_. "auto" keeps the
-        training data's states in memory once; it is computed in numpy, so another numpy build may
-        choose another ridge in a near tie (pass ridge_ to fit again with the same bits).
+        the training data (Network.choose_ridge, in the library: blocked cross-validation in time over
+        1e-16 to 1e3, the largest ridge whose error is within 10% of the best): small on clean data,
+        larger on noisy data. The ridge used is ridge_. "auto" holds the training data's states in
+        memory once; the choice is the same on every platform.
     washout : int or float, default=0.1
         Steps at the start of every sequence that drive the reservoir but are not fitted: an int is a
         count; a float in [0, 1) a fraction of the shortest sequence.
@@ -399,13 +403,13 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         bar = _Bar(f"rcnet: fitting {self.n_neurons} neurons") if self.verbose else None
         try:
             net.set_washout(washout)
-            if self.ridge == "auto" and bar:
-                bar.note("choosing the ridge")
-            ridge = self._choose_ridge(net, pairs, washout, n_outputs) if self.ridge == "auto" else self.ridge
-            net.set_ridge(ridge)
             for xs, ys in pairs:
                 net.mark_sequence_start()
                 net.add_patterns(xs, ys.reshape(len(ys), n_outputs))
+            if self.ridge == "auto" and bar:
+                bar.note("choosing the ridge")
+            ridge = net.choose_ridge() if self.ridge == "auto" else self.ridge
+            net.set_ridge(ridge)
             if bar:
                 bar.note("training")
                 net.set_progress(bar)
@@ -427,16 +431,6 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         self.input_scale_ = input_scale
         self._single_output = single
         return self
-
-    @staticmethod
-    def _choose_ridge(net, pairs, washout, n_outputs):
-        # The states training will fold: each sequence from rest, its washout left out.
-        states, targets = [], []
-        for xs, ys in pairs:
-            net.reset_state()
-            states.append(net.run_states(xs)[washout:])
-            targets.append(ys.reshape(len(ys), n_outputs)[washout:])
-        return choose_ridge(np.concatenate(states), np.concatenate(targets))[0]
 
     # -- running -------------------------------------------------------------------------------
 
