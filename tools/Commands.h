@@ -27,7 +27,8 @@ int RunCheck(const CheckOptions& options);
 struct TrainOptions {
     std::vector<std::string> patternFiles;  // more than one: one training sequence each
     std::string outFile;
-    int neurons = 100;
+    // The defaults are the Python estimator's, so that both give the same skill on the same data.
+    int neurons = 200;
     int type = 1;                        // bipolar sigmoid
     std::optional<int> connections;      // default: 5 per neuron
     std::optional<int> backConnections;  // default: 5 per neuron
@@ -36,12 +37,13 @@ struct TrainOptions {
     std::optional<int> inputs, outputs;    // must agree with the pattern file when given
     int solver = 1;                        // 0 normal equations, 1 stable QR (the default)
     std::optional<int> washout;            // leading patterns that step the reservoir but are not fitted
-    double ridge = 1e-8;                   // ridge penalty on the readout weights
-    bool jointly = false;                  // one pass for all outputs
-    std::optional<double> spectralRadius;  // of the back links; default: as drawn
-    double inputScaling = 1;               // multiplies the input matrix
+    std::string ridge = "auto";            // ridge penalty on the readout weights, or chosen from the data
+    bool jointly = true;                   // one pass for all outputs
+    std::optional<std::string> spectralRadius;  // of the back links: 1.2 where there are some; "none": as drawn
+    double inputScaling = 0.1;             // multiplies the input matrix, per unit of the inputs' spread
+    bool absoluteInputScaling = false;     // the factor as given, whatever the inputs' spread
     double leakRate = 1;                   // 1: the plain step
-    double biasScaling = 0;                // 0: no bias
+    double biasScaling = 1;                // 0: no bias
     int digits = 0;                        // of the saved file: 0 exact, 6 the format's own, up to 17
 };
 int RunTrain(const TrainOptions& options);

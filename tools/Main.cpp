@@ -92,19 +92,25 @@ int main(int argc, char** argv) {
     trainCommand
         ->add_option("--washout", train.washout,
                      "Leading patterns of each file that run the reservoir but are not fitted (default: a "
-                     "tenth of the shortest file, at most 50)")
+                     "tenth of the shortest file)")
         ->check(AtLeast(0, true));
     trainCommand
-        ->add_option("--ridge", train.ridge, "Ridge penalty on the readout weights (not the threshold)")
-        ->capture_default_str()
-        ->check(AtLeast(0, true));
-    trainCommand->add_flag("--jointly", train.jointly, "Fit all outputs from one pass over the patterns");
+        ->add_option("--ridge", train.ridge,
+                     "Ridge penalty on the readout weights (not the threshold), or auto: chosen from the data "
+                     "by cross-validation in time")
+        ->capture_default_str();
+    trainCommand->add_flag("--jointly,!--separately", train.jointly,
+                           "Fit all outputs from one pass over the patterns (default), or one pass each");
     trainCommand
         ->add_option("--spectral-radius", train.spectralRadius,
-                     "Scale the back links to this spectral radius (default: as drawn)")
-        ->check(AtLeast(0, false));
-    trainCommand->add_option("--input-scaling", train.inputScaling, "Multiply the input matrix by this")
+                     "Scale the back links to this spectral radius (default: 1.2), or none: as drawn");
+    trainCommand
+        ->add_option("--input-scaling", train.inputScaling,
+                     "Multiply the input matrix by this over the training inputs' spread (the square root "
+                     "of their variance, averaged over inputs)")
         ->capture_default_str();
+    trainCommand->add_flag("--absolute-input-scaling", train.absoluteInputScaling,
+                           "Multiply the input matrix by --input-scaling as given");
     trainCommand
         ->add_option("--leak-rate", train.leakRate,
                      "Leaky neurons: each state keeps 1 - RATE of the previous one, 0 < RATE <= 1")

@@ -115,6 +115,26 @@ bool FillKnownPast(const std::vector<int>& taps, const std::vector<double>& hist
     return true;
 }
 
+// A CSV file's rows as patterns: the network's inputs in the first columns, targets in the rest.
+bool ReadCsvPatterns(const std::string& file, uint32_t inSize, inspect::PatternFileCheck& patterns) {
+    CsvTable table;
+    if (!ReadCsv(file, "predict", table)) return false;
+    const size_t width = !table.rows.empty() ? table.rows[0].size() : table.header.size();
+    if (width < inSize) {
+        std::fprintf(stderr, "rcnet predict: %s has %zu columns, fewer than the network's %u inputs\n",
+                     file.c_str(), width, inSize);
+        return false;
+    }
+    patterns.accepted = true;
+    patterns.inputSize = inSize;
+    patterns.outputSize = static_cast<uint32_t>(width - inSize);
+    for (const std::vector<double>& row : table.rows) {
+        patterns.inputs.emplace_back(row.begin(), row.begin() + inSize);
+        patterns.targets.emplace_back(row.begin() + inSize, row.end());
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunPredict(const PredictOptions& options) {
@@ -133,10 +153,15 @@ int RunPredict(const PredictOptions& options) {
                      options.patternFile.c_str());
         return kExitUsage;
     }
-    const inspect::PatternFileCheck patterns = inspect::CheckPatternFile(options.patternFile);
-    if (!patterns.accepted) {
-        PrintRefusal("predict", options.patternFile, patterns);
-        return kExitFailure;
+    inspect::PatternFileCheck patterns;
+    if (IsCsv(options.patternFile)) {
+        if (!ReadCsvPatterns(options.patternFile, inSize, patterns)) return kExitFailure;
+    } else {
+        patterns = inspect::CheckPatternFile(options.patternFile);
+        if (!patterns.accepted) {
+            PrintRefusal("predict", options.patternFile, patterns);
+            return kExitFailure;
+        }
     }
     if (patterns.inputSize != inSize) {
         std::fprintf(stderr, "rcnet predict: %s has %u inputs per pattern, the network %u\n",

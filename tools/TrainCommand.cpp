@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -32,6 +33,35 @@ bool SizeAgrees(const char* option, const std::optional<int>& given, uint32_t he
     std::fprintf(stderr, "rcnet train: %s %d does not match the pattern file's %s (%u)\n", option, *given,
                  what, header);
     return false;
+}
+
+// A whole option value as a number, or nothing.
+std::optional<double> NumberIn(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+// The square root of the inputs' variance averaged over inputs: what --input-scaling is relative to.
+// 1 where they do not vary.
+double InputSpread(const std::vector<const std::vector<std::vector<double>>*>& files, uint32_t inputs) {
+    std::vector<double> sums(inputs, 0.0), squares(inputs, 0.0);
+    double rows = 0;
+    for (const auto* file : files)
+        for (const std::vector<double>& row : *file) {
+            for (uint32_t i = 0; i < inputs; ++i) sums[i] += row[i];
+            rows += 1;
+        }
+    double variance = 0;
+    for (uint32_t i = 0; i < inputs; ++i) {
+        const double mean = sums[i] / rows;
+        for (const auto* file : files)
+            for (const std::vector<double>& row : *file) squares[i] += (row[i] - mean) * (row[i] - mean);
+        variance += squares[i] / rows;
+    }
+    const double spread = inputs > 0 && rows > 0 ? std::sqrt(variance / inputs) : 0.0;
+    return spread > 0 && std::isfinite(spread) ? spread : 1.0;
 }
 
 void RCNET_CALL ShowFraction(int, double fraction, void* progress) {
@@ -135,9 +165,24 @@ int RunTrain(const TrainOptions& options) {
         return kExitUsage;
     }
 
-    if (options.spectralRadius && backConnections == 0) {
-        std::fprintf(stderr,
-                     "rcnet train: --spectral-radius scales the back links: give --back-connections\n");
+    // The default radius applies where there are back links to scale; one asked for needs them.
+    std::optional<double> radius = backConnections > 0 ? std::optional<double>(1.2) : std::nullopt;
+    if (options.spectralRadius) {
+        radius = *options.spectralRadius == "none" ? std::nullopt : NumberIn(*options.spectralRadius);
+        if (*options.spectralRadius != "none" && !(radius && *radius > 0)) {
+            std::fprintf(stderr, "rcnet train: --spectral-radius must be a number above 0, or none\n");
+            return kExitUsage;
+        }
+        if (radius && backConnections == 0) {
+            std::fprintf(stderr,
+                         "rcnet train: --spectral-radius scales the back links: give --back-connections\n");
+            return kExitUsage;
+        }
+    }
+    const bool autoRidge = options.ridge == "auto";
+    const std::optional<double> ridge = autoRidge ? std::optional<double>(0.0) : NumberIn(options.ridge);
+    if (!ridge || *ridge < 0) {
+        std::fprintf(stderr, "rcnet train: --ridge must be auto or a number of at least 0\n");
         return kExitUsage;
     }
     if (!(options.leakRate > 0)) {
@@ -180,6 +225,8 @@ int RunTrain(const TrainOptions& options) {
     // several sequences: each starts from zero states and has its own washout.
     uint32_t inputs = 0, outputs = 0, longest = 0, shortest = UINT32_MAX, count = 0;
     std::map<size_t, inspect::PatternFileCheck> csv;  // the CSV files' patterns, by file
+    std::vector<inspect::PatternFileCheck> checked;   // every file's, for the inputs' spread
+    checked.reserve(options.patternFiles.size());
     for (size_t f = 0; f < options.patternFiles.size(); ++f) {
         const std::string& file = options.patternFiles[f];
         inspect::PatternFileCheck check;
@@ -220,12 +267,13 @@ int RunTrain(const TrainOptions& options) {
             return kExitFailure;
         }
         count += static_cast<uint32_t>(check.inputs.size());
+        checked.push_back(std::move(check));
     }
     progress.Finish();
     if (!SizeAgrees("--inputs", options.inputs, inputs, "input size") ||
         !SizeAgrees("--outputs", options.outputs, outputs, "output size"))
         return kExitUsage;
-    const int washout = options.washout.value_or(static_cast<int>(std::min<uint32_t>(50, shortest / 10)));
+    const int washout = options.washout.value_or(static_cast<int>(shortest / 10));
     if (static_cast<uint32_t>(washout) >= longest) {
         std::fprintf(stderr, "rcnet train: --washout %d leaves none of the %u patterns to fit\n", washout,
                      longest);
@@ -245,21 +293,31 @@ int RunTrain(const TrainOptions& options) {
     const int id = net.Id();
     if (!net.Ok() || !AddNeuronsToNet(id, options.neurons, options.type) ||
         !AddRandomConnectionsToNet(id, connections) || !AddRandomBackConnectionsToNet(id, backConnections) ||
-        !InitNetInputMatrix(id, static_cast<int>(inputs))) {
+        !InitNetInputMatrix(id, static_cast<int>(inputs)) ||
+        // Drawn last, as the estimator draws it: the rest is the reservoir without a bias.
+        (options.biasScaling != 0 && !InitNetBias(id, &options.biasScaling))) {
         progress.Finish();
         std::fprintf(stderr, "rcnet train: the library could not build the reservoir\n");
         return kExitFailure;
     }
-    if (options.spectralRadius && !SetNetSpectralRadius(id, &*options.spectralRadius)) {
+    // Back links that form no cycle have radius 0 and nothing to scale: the default leaves them.
+    double drawnRadius = 0;
+    if (radius && !options.spectralRadius && GetNetSpectralRadius(id, &drawnRadius) && drawnRadius == 0)
+        radius.reset();
+    if (radius && !SetNetSpectralRadius(id, &*radius)) {
         progress.Finish();
         std::fprintf(stderr,
                      "rcnet train: the back links cannot be scaled to radius %g (they form no cycle)\n",
-                     *options.spectralRadius);
+                     *radius);
         return kExitFailure;
     }
-    if ((options.inputScaling != 1 && inputs > 0 && !SetNetInputScaling(id, &options.inputScaling)) ||
-        !SetNetLeakRate(id, &options.leakRate) ||
-        (options.biasScaling != 0 && !InitNetBias(id, &options.biasScaling))) {
+    std::vector<const std::vector<std::vector<double>>*> inputRows;
+    for (const inspect::PatternFileCheck& check : checked) inputRows.push_back(&check.inputs);
+    const double inputScale =
+        options.absoluteInputScaling ? options.inputScaling : options.inputScaling / InputSpread(inputRows, inputs);
+    checked.clear();
+    if ((inputScale != 1 && inputs > 0 && !SetNetInputScaling(id, &inputScale)) ||
+        !SetNetLeakRate(id, &options.leakRate)) {
         progress.Finish();
         std::fprintf(stderr, "rcnet train: the library refused the reservoir settings\n");
         return kExitFailure;
@@ -278,13 +336,22 @@ int RunTrain(const TrainOptions& options) {
         }
     }
 
-    progress.Phase("training the readout");
+    double chosenRidge = *ridge;
     if (!SetNetReadoutSolver(id, options.solver) || !SetNetWashout(id, washout) ||
-        !SetNetRegularization(id, &options.ridge)) {
+        !SetNetRegularization(id, &chosenRidge)) {
         progress.Finish();
         std::fprintf(stderr, "rcnet train: the library refused the readout settings\n");
         return kExitFailure;
     }
+    if (autoRidge) {
+        progress.Phase("choosing the ridge");
+        if (!ChooseNetRegularization(id, &chosenRidge)) {
+            progress.Finish();
+            std::fprintf(stderr, "rcnet train: the ridge could not be chosen (give --ridge)\n");
+            return kExitFailure;
+        }
+    }
+    progress.Phase("training the readout");
     SetNetProgress(id, ShowFraction, &progress);
     if (!(options.jointly ? LearnNetJointly(id) : LearnNet(id))) {
         progress.Finish();
@@ -310,12 +377,13 @@ int RunTrain(const TrainOptions& options) {
     }
     progress.Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s: %d neurons, %d forward and %d back links, trained on %u patterns%s in %.1f s\n",
+    std::printf("%s: %d neurons, %d forward and %d back links, trained on %u patterns%s with ridge %g%s in "
+                "%.1f s\n",
                 options.outFile.c_str(), options.neurons, connections, backConnections, count,
                 options.patternFiles.size() > 1
                     ? (" (" + std::to_string(options.patternFiles.size()) + " sequences)").c_str()
                     : "",
-                seconds);
+                chosenRidge, autoRidge ? " (chosen)" : "", seconds);
     return kExitOk;
 }
 

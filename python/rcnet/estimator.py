@@ -345,7 +345,11 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         if not self.relative_input_scaling:
             return float(self.input_scaling)
         X = np.concatenate([xs for xs, _ in pairs])
-        spread = float(np.sqrt(np.mean(X.var(axis=0))))
+        # Sums left to right (cumsum), as `rcnet train` takes them: the same factor to the bit.
+        rows = len(X)
+        mean = np.cumsum(X, axis=0)[-1] / rows
+        variance = np.cumsum(np.cumsum((X - mean) * (X - mean), axis=0)[-1] / rows)[-1]
+        spread = float(np.sqrt(variance / X.shape[1]))
         return float(self.input_scaling) / (spread if spread > 0 and np.isfinite(spread) else 1.0)
 
     def _build(self, n_features, n_outputs, seed, input_scale):

@@ -84,7 +84,7 @@ case_usage() {
     [ "$(wc -c <err.txt)" -lt 200 ] || fail "the negative count's message is long: $(head -c 300 err.txt)"
     run train --patterns "$data/patterns.txt" --out n.txt --ridge x
     expect_rc 2 "train --ridge x"
-    expect_err "'x' is not a number" "a ridge that is not a number"
+    expect_err "--ridge must be auto or a number" "a ridge that is not a number"
     run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --inputs 3
     expect_rc 2 "train --inputs not the file's"
     expect_err "does not match" "train --inputs not the file's"
@@ -130,7 +130,8 @@ case_info() {
 
     # Back links only: the radius is theirs (about sqrt(10 / 3) for 10 links per neuron with weights
     # evenly in [-1, 1]).
-    run train --patterns "$data/patterns.txt" --out back.txt --neurons 200 --connections 0 --back-connections 2000
+    run train --patterns "$data/patterns.txt" --out back.txt --neurons 200 --connections 0 --back-connections 2000 \
+        --spectral-radius none --bias-scaling 0
     expect_rc 0 "train with back links only"
     run info back.txt
     expect_out "forward-link radius: 0 (no forward links)" "info with back links only"
@@ -249,7 +250,7 @@ case_info() {
     # the library reports; the tool adds what helps. Zero targets: 0 is the fit, and nothing is said.
     awk 'BEGIN { print "2 1 20"; for (p = 0; p < 20; ++p) printf "%.6f %.6f %.6f\n", 0.1 * p, -0.05 * p, 0.3 * p }' >line.pat
     run train --patterns line.pat --out line.txt --neurons 10 --connections 20 --back-connections 0 --solver normal \
-        --ridge 0 --washout 0
+        --ridge 0 --washout 0 --bias-scaling 0 --input-scaling 1 --absolute-input-scaling
     expect_rc 0 "train on dependent states"
     expect_err "readout of output 0 not all zero (the states did not fit the targets" "the library's report"
     expect_err "warning: every weight of an output's readout is 0" "an all-zero readout"
@@ -380,6 +381,7 @@ case_train_predict() {
     run train --patterns "$data/patterns.txt" --out a.txt --neurons 20 --connections 60 --back-connections 10 --seed 5
     expect_rc 0 "train"
     expect_out "a.txt: 20 neurons" "train"
+    grep -Eq 'with ridge [0-9.e+-]+ \(chosen\)' out.txt || fail "train: no chosen ridge: $(cat out.txt)"
     run train --patterns "$data/patterns.txt" --out b.txt --neurons 20 --connections 60 --back-connections 10 --seed 5
     cmp -s a.txt b.txt || fail "the same seed wrote different networks"
     run train --patterns "$data/patterns.txt" --out c.txt --neurons 20 --connections 60 --back-connections 10 --seed 6
@@ -413,6 +415,7 @@ case_train_predict() {
     run train --patterns "$data/patterns.txt" --out s.txt --neurons 20 --connections 60 --back-connections 10 \
         --seed 5 --solver stable --washout 5 --ridge 1e-9 --jointly
     expect_rc 0 "train --solver stable"
+    expect_out "with ridge 1e-09 in" "train --ridge 1e-9"
     cmp -s <(tail -n +4 a.txt) <(tail -n +4 s.txt) || fail "the stable readout changed the reservoir"
     cmp -s a.txt s.txt && fail "the stable readout wrote the same weights"
     run predict s.txt "$data/patterns.txt" --targets
