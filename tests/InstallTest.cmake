@@ -1,4 +1,5 @@
 # cmake -DBUILD=dir -DSOURCE=dir -DWORK=dir -DPYTHON_DIR=lib/python3.X/dist-packages -P InstallTest.cmake
+# (a Windows build: -DTOOLCHAIN=file -DEMULATOR=runner instead of PYTHON_DIR)
 # Installs the build into a fresh prefix, then builds and runs an outside project against it, once
 # through find_package(rcnet) and once through pkg-config.
 file(REMOVE_RECURSE "${WORK}")
@@ -17,6 +18,32 @@ foreach(file include/rcnet.h lib/cmake/rcnet/rcnetConfig.cmake lib/pkgconfig/rcn
         message(FATAL_ERROR "not installed: ${file}")
     endif()
 endforeach()
+
+# A Windows build (-DTOOLCHAIN=file -DEMULATOR=runner): the DLL in bin, its import library in lib, no
+# Linux pieces; the consumer cross-built through find_package and run beside the installed DLL.
+if(TOOLCHAIN)
+    foreach(file bin/rcnet.dll lib/rcnet.dll.a include/rcnet_loader.h)
+        if(NOT EXISTS "${prefix}/${file}")
+            message(FATAL_ERROR "not installed: ${file}")
+        endif()
+    endforeach()
+    file(GLOB linux_only "${prefix}/lib/python*" "${prefix}/lib/*.so*" "${prefix}/bin/rcnet")
+    if(linux_only)
+        message(FATAL_ERROR "installed for Windows but Linux-only: ${linux_only}")
+    endif()
+    # rcnet_DIR, since the toolchain limits package searches to the cross root.
+    run(${CMAKE_COMMAND} -S "${SOURCE}/tests/install" -B "${WORK}/consumer" -G Ninja
+        "-DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}" "-Drcnet_DIR=${prefix}/lib/cmake/rcnet")
+    run(${CMAKE_COMMAND} --build "${WORK}/consumer")
+    file(COPY "${prefix}/bin/rcnet.dll" DESTINATION "${WORK}/consumer")
+    execute_process(COMMAND "${EMULATOR}" ./consumer.exe . WORKING_DIRECTORY "${WORK}/consumer"
+        RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT code EQUAL 0)
+        message(FATAL_ERROR "the consumer failed (${code}):\n${out}\n${err}")
+    endif()
+    message("${out}")
+    return()
+endif()
 
 run(${CMAKE_COMMAND} -S "${SOURCE}/tests/install" -B "${WORK}/consumer" -G Ninja "-DCMAKE_PREFIX_PATH=${prefix}")
 run(${CMAKE_COMMAND} --build "${WORK}/consumer")

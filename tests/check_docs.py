@@ -1,7 +1,10 @@
 """Runs every complete example in the README and in docs/: each C block with a main() is compiled
 against the native library and run, each Python block that imports something is run, and each shell
 block marked "# runs in the tests" is run with the native build's tools on PATH. An example that stops
-compiling or fails breaks the tests, so none can rot. Every report the docs quote ("Assertion failed:
+compiling or fails breaks the tests, so none can rot. A block marked "# runs in the tests, from a fresh
+shell" runs as a reader's new shell would: no PYTHONPATH or RCNET_LIBRARY into the tree, only
+$RCNET_ROOT and $RCNET_BUILD named. Packages the docs tell to apt-get install must be in the lists
+scripts/lib.sh installs for CI, so that command is what CI runs. Every report the docs quote ("Assertion failed:
 EXPR, file SOURCE", or a table row "| `EXPR` | SOURCE |") must be made by a check with that expression
 in a source with that report source; the docs never quote a report's line number, which moves with the
 code.
@@ -116,6 +119,21 @@ def check_report_lines():
     return wrong
 
 
+def check_apt_packages():
+    """Returns the number of packages that an apt-get install line in the docs names and scripts/lib.sh
+    does not install."""
+    with open(os.path.join(ROOT, "scripts", "lib.sh"), encoding="utf-8") as f:
+        listed = set(" ".join(re.findall(r"^RCNET_\w+_PACKAGES=\(([^)]*)\)", f.read(), re.M)).split())
+    wrong = 0
+    for page in pages():
+        with open(page, encoding="utf-8") as f:
+            for line in re.findall(r"apt-get install -y ([\w.:+ -]+)", f.read()):
+                for package in sorted(set(line.split()) - listed):
+                    print("FAILED %s: apt-get installs %s, which CI does not" % (os.path.relpath(page, ROOT), package))
+                    wrong += 1
+    return wrong
+
+
 def main(build):
     library = os.path.join(os.path.abspath(build), "librcnet.so")
     passed = failed = 0
@@ -144,6 +162,7 @@ def main(build):
                 steps = [["/usr/bin/python3", source]]
             else:
                 steps = [["bash", "-euo", "pipefail", "-c", code]]
+            fresh = code.startswith("# runs in the tests, from a fresh shell")
             ok = True
             for step in steps:
                 # Shell blocks may name the tree and the build ($RCNET_ROOT, $RCNET_BUILD).
@@ -151,7 +170,13 @@ def main(build):
                            PYTHONPATH=os.path.join(ROOT, "python"), RCNET_ROOT=ROOT,
                            RCNET_BUILD=os.path.abspath(build),
                            PATH=os.path.abspath(build) + os.pathsep + os.environ.get("PATH", ""))
-                result = subprocess.run(step, cwd=work, capture_output=True, text=True, timeout=120, env=env)
+                if fresh:
+                    for variable in ("PYTHONPATH", "RCNET_LIBRARY", "RCNET_BUNDLE_LIBRARY", "VIRTUAL_ENV"):
+                        env.pop(variable, None)
+                    env["PATH"] = os.environ.get("PATH", "")
+                # A shell block may build (scripts/build.sh): minutes on a first run.
+                timeout = 900 if language == "sh" else 120
+                result = subprocess.run(step, cwd=work, capture_output=True, text=True, timeout=timeout, env=env)
                 if result.returncode != 0:
                     print("FAILED %s: %s\n%s%s" % (name, " ".join(step[:1]), result.stdout, result.stderr))
                     ok = False
@@ -161,9 +186,9 @@ def main(build):
                 passed += 1
             else:
                 failed += 1
-    wrong = check_report_lines()
+    wrong = check_report_lines() + check_apt_packages()
     failed += wrong
-    print("docs: %d passed, %d failed (%d quoted reports wrong)" % (passed, failed, wrong))
+    print("docs: %d passed, %d failed (%d quoted reports or packages wrong)" % (passed, failed, wrong))
     return 0 if failed == 0 and passed > 0 else 1
 
 
