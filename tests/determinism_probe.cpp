@@ -15,6 +15,7 @@
 #include "src/Activations.h"
 #include "src/EigenvalueRadius.h"
 #include "src/NetManager.h"
+#include "src/RidgeChoice.h"
 #include "src/Solver/QrSolver.h"
 #include "src/kernels/Exp.h"
 
@@ -195,6 +196,22 @@ int main(int argc, char** argv) {
         stable.Print((std::string(names[variant]) + ".weights").c_str());
         PrintPropagation(6, (std::string(names[variant]) + ".propagate").c_str());
         UnregisterUsage(6);
+    }
+
+    // The ridge choice: every fold's tridiagonal solves, seen through the held-out errors.
+    {
+        uint64_t state = 4242;
+        std::vector<SolverPattern> rows(400);
+        Matrix targets(400);
+        for (size_t r = 0; r < rows.size(); ++r) {
+            for (int j = 0; j < 30; ++j) rows[r].values.push_back(Uniform(state));
+            targets[r] = {rows[r].values[0] * rows[r].values[1] + 0.1 * Uniform(state), Uniform(state)};
+        }
+        const RidgeChoice choice = ChooseRidge(rows, targets);
+        Fingerprint ridge;
+        ridge.Add(choice.ridge);
+        for (double e : choice.errors) ridge.Add(e);
+        ridge.Print("ridge.choice");
     }
 
     // The stable readout's solver on rank-deficient rows: a column repeated, one always zero, one a
