@@ -287,6 +287,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
         Require(result == 0 || result == 1, "a result other than 0 or 1");
+        // A kind exactly when the call left a report line or a file error, and always one of the codes.
+        const int kind = GetLastReportKind();
+        char probe[1];
+        const bool reported = !GetLastReport(probe, 1) || !GetLastFileError(probe, 1);
+        Require(kind >= RCNET_REPORT_NONE && kind <= RCNET_REPORT_INTERNAL,
+                "a report kind outside the codes");
+        Require((kind != RCNET_REPORT_NONE) == reported, "a report kind that disagrees with the reports");
     }
     for (int id : {0, 1, 2, -1, 2147483647, -2147483647 - 1}) UnregisterUsage(id);
     std::remove(TempPath(0).c_str());

@@ -260,6 +260,29 @@ RCNET_API int RCNET_CALL TrainNetOnline(int id, int count, int inSize, const dou
  * when they were cut (buffer then holds the first size - 1 bytes) or buffer is null or size < 1. */
 RCNET_API int RCNET_CALL GetLastReport(char* buffer, int size);
 
+/* What kind of failure a report stands for, so that a host can decide what went wrong (and tell its
+ * user what to do) without reading the lines' text. CALL_ORDER: something the call needs is missing, as
+ * stored patterns, a trained readout that fits the reservoir, an input matrix drawn after the last
+ * neurons, a last output, neurons, back links. GetLastReportKind returns one of these. */
+#define RCNET_REPORT_NONE 0          /* the call made no report */
+#define RCNET_REPORT_UNKNOWN_ID 1    /* no network is registered under the id (never, or unregistered) */
+#define RCNET_REPORT_ID_TAKEN 2      /* RegisterUsage: the id is already registered */
+#define RCNET_REPORT_ARGUMENT 3      /* an argument or setting out of range, or a null pointer */
+#define RCNET_REPORT_SIZE 4          /* sizes or counts that are not the network's */
+#define RCNET_REPORT_CALL_ORDER 5    /* something the call needs is missing: call what makes it first */
+#define RCNET_REPORT_NUMERIC 6       /* a value that is not finite, or a computation that failed on it */
+#define RCNET_REPORT_FILE_ACCESS 7   /* a file that cannot be opened or saved */
+#define RCNET_REPORT_FILE_FORMAT 8   /* a file whose text the reader refused */
+#define RCNET_REPORT_OUT_OF_MEMORY 9 /* memory ran out */
+#define RCNET_REPORT_INTERNAL 10     /* the library's own consistency, or an unexpected exception */
+
+/* The kind (RCNET_REPORT_*) of the first report line the calling thread's last call made, or
+ * RCNET_REPORT_NONE when it made none. A call that could not use a file has a file kind, whatever lines
+ * came before (GetLastFileError says why). Like GetLastReport it does not start a new call. A call that
+ * returned 1 may have a kind too: its lines were warnings (an unknown neuron type, a readout that came
+ * out all zero). */
+RCNET_API int RCNET_CALL GetLastReportKind(void);
+
 /* Why the calling thread's last call could not use a file (LoadNetFromFile, AddPatternsFromFile,
  * SaveNetToFile), as "PATH: cannot be opened (...)", "PATH: line L, column C: REASON" (what was found and
  * what the format expects there) or "PATH: cannot be saved: REASON"; "" when its last call had no such

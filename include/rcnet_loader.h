@@ -64,6 +64,7 @@ typedef struct RcnetApi {
     int(RCNET_CALL* TrainNetOnline)(int id, int count, int inSize, const double* ins, int outSize,
                                     const double* targets);
     int(RCNET_CALL* GetLastReport)(char* buffer, int size);
+    int(RCNET_CALL* GetLastReportKind)(void);
     int(RCNET_CALL* GetLastFileError)(char* buffer, int size);
     int(RCNET_CALL* SetReportEcho)(int enabled);
     int(RCNET_CALL* GetNetSizes)(int id, int* inSize, int* outSize, int* useThreshold);
@@ -147,6 +148,7 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(SetNetOnlineLearning);
     RCNET_LOADER_FIND(TrainNetOnline);
     RCNET_LOADER_FIND(GetLastReport);
+    RCNET_LOADER_FIND(GetLastReportKind);
     RCNET_LOADER_FIND(GetLastFileError);
     RCNET_LOADER_FIND(SetReportEcho);
     RCNET_LOADER_FIND(GetNetSizes);

@@ -40,8 +40,8 @@ size_t AllowedBytes(size_t length, bool& fault) {
 
 // Every failed save leaves one report line (what did not hold) and the reason for GetLastFileError.
 bool SaveFailed(const char* what, int line, const std::string& path, const std::string& why) {
-    ReportFailure(what, kReportSource, line);
-    KeepFileError((path + ": cannot be saved: " + why).c_str());
+    ReportFailure(what, kReportSource, line, RCNET_REPORT_FILE_ACCESS);
+    KeepFileError((path + ": cannot be saved: " + why).c_str(), RCNET_REPORT_FILE_ACCESS);
     return false;
 }
 

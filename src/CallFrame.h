@@ -27,11 +27,11 @@ int Guarded(Body&& body) noexcept {
     try {
         return body() ? 1 : 0;
     } catch (const std::bad_alloc&) {
-        ReportFailure("out of memory", kReportSource, __LINE__);
+        ReportFailure("out of memory", kReportSource, __LINE__, RCNET_REPORT_OUT_OF_MEMORY);
     } catch (const std::length_error&) {  // a container asked for more than the address space holds
-        ReportFailure("out of memory", kReportSource, __LINE__);
+        ReportFailure("out of memory", kReportSource, __LINE__, RCNET_REPORT_OUT_OF_MEMORY);
     } catch (...) {
-        ReportFailure("unexpected exception", kReportSource, __LINE__);
+        ReportFailure("unexpected exception", kReportSource, __LINE__, RCNET_REPORT_INTERNAL);
     }
     return 0;
 }
@@ -43,7 +43,7 @@ int WithNet(int32_t id, Op&& op) noexcept {
         // Held and locked until the frame returns: an unregister from another thread cannot free the
         // network under this call, and another call on it waits.
         const NetInUse net = NetManager::Instance().Use(id);
-        RC_REQUIRE(net, false);
+        RC_REQUIRE_AS(RCNET_REPORT_UNKNOWN_ID, net, false);
         return op(*net);
     });
 }
@@ -54,7 +54,9 @@ template <typename Op>
 int WithSizedNet(int32_t id, uint32_t inSize, uint32_t outSize, Op&& op) noexcept {
     return Guarded([&]() -> bool {
         const NetInUse net = NetManager::Instance().Use(id);
-        RC_REQUIRE(net && net->InputSize() == size_t(inSize) && net->OutputSize() == size_t(outSize), false);
+        RC_REQUIRE_AS(net ? RCNET_REPORT_SIZE : RCNET_REPORT_UNKNOWN_ID,
+                      net && net->InputSize() == size_t(inSize) && net->OutputSize() == size_t(outSize),
+                      false);
         return op(*net);
     });
 }

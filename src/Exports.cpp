@@ -107,7 +107,7 @@ RCNET_API int RCNET_CALL PropagatePattern(int id, int inSize, const double* ins,
         const Vector* result = net.Propagate(Vector(ins, ins + net.InputSize()));
         if (!result) return false;
         const Vector outs = *result;
-        RC_REQUIRE(size_t(outSize) == outs.size(), false);
+        RC_REQUIRE_AS(RCNET_REPORT_SIZE, size_t(outSize) == outs.size(), false);
         std::copy(outs.begin(), outs.end(), out);
         return true;
     });
@@ -135,7 +135,8 @@ RCNET_API int RCNET_CALL AddPatternsFromFile(int id, const char* path) {
         rcnet::PatternFile file;
         if (!rcnet::ReadPatternFile(std::string(path), file)) return false;
         if (file.inputs.empty()) return true;  // nothing to add, whatever sizes its header gives
-        RC_REQUIRE(file.inputSize == net.InputSize() && file.outputSize == net.OutputSize(), false);
+        RC_REQUIRE_AS(RCNET_REPORT_SIZE,
+                      file.inputSize == net.InputSize() && file.outputSize == net.OutputSize(), false);
         net.AddSequences(file.inputs, file.outputs, file.sequenceStarts);
         return true;
     });
@@ -177,10 +178,11 @@ RCNET_API int RCNET_CALL ResetNetState(int id) {
 
 RCNET_API int RCNET_CALL GetNetState(int id, int count, double* out) {
     return WithNet(id, [&](Net& net) {
-        RC_REQUIRE(count >= 0 && uint32_t(count) == net.Reservoir().NeuronCount(), false);
+        RC_REQUIRE_AS(count < 0 ? RCNET_REPORT_ARGUMENT : RCNET_REPORT_SIZE,
+                      count >= 0 && uint32_t(count) == net.Reservoir().NeuronCount(), false);
         // Neurons added after the input matrix was drawn have no state yet.
         const Vector& states = net.Reservoir().States();
-        RC_REQUIRE(states.size() == size_t(count), false);
+        RC_REQUIRE_AS(RCNET_REPORT_CALL_ORDER, states.size() == size_t(count), false);
         RC_REQUIRE(out || count == 0, false);
         std::copy(states.begin(), states.end(), out);
         return true;
@@ -199,8 +201,9 @@ RCNET_API int RCNET_CALL GetNetSpectralRadius(int id, double* out) {
         RC_REQUIRE(out, false);
         const rcnet::SpectralRadiusResult spectrum = net.Reservoir().BackLinkRadius();
         const double radius = spectrum.radius;
-        RC_REQUIRE(std::isfinite(radius), false);  // weights that are not finite have none
-        RC_REQUIRE(spectrum.converged, false);     // an estimate is not the radius
+        RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, std::isfinite(radius),
+                      false);  // weights that are not finite have none
+        RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, spectrum.converged, false);  // an estimate is not the radius
         *out = radius;
         return true;
     });
@@ -250,7 +253,8 @@ RCNET_API int RCNET_CALL RunNetSequence(int id, int count, int inSize, const dou
 
 RCNET_API int RCNET_CALL GenerateNet(int id, int count, int outSize, double* outs) {
     return WithNet(id, [&](Net& net) {
-        RC_REQUIRE(count >= 0 && uint32_t(outSize) == net.OutputSize(), false);
+        RC_REQUIRE_AS(count < 0 ? RCNET_REPORT_ARGUMENT : RCNET_REPORT_SIZE,
+                      count >= 0 && uint32_t(outSize) == net.OutputSize(), false);
         RC_REQUIRE(outs || count == 0, false);
         RC_REQUIRE(uint64_t(count) * uint64_t(outSize) <= SIZE_MAX / sizeof(double), false);
         return net.Generate(static_cast<size_t>(count), outs);
@@ -321,6 +325,10 @@ RCNET_API int RCNET_CALL GetLastReport(char* buffer, int size) {
     return rcnet::CopyCallReports(buffer, static_cast<unsigned>(size)) < static_cast<unsigned>(size) ? 1 : 0;
 }
 
+RCNET_API int RCNET_CALL GetLastReportKind(void) {
+    return rcnet::CallReportKind();  // as GetLastReport: not a call of its own
+}
+
 RCNET_API int RCNET_CALL GetLastFileError(char* buffer, int size) {
     if (!buffer || size <= 0) return 0;
     return rcnet::CopyFileError(buffer, static_cast<unsigned>(size)) < static_cast<unsigned>(size) ? 1 : 0;
@@ -363,11 +371,12 @@ RCNET_API int RCNET_CALL GetNetReadout(int id, int rows, int columns, double* ou
     return WithNet(id, [&](Net& net) {
         const rcnet::Matrix& weights = net.OutputWeights();
         const size_t length = weights.empty() ? 0 : weights[0].size();
-        RC_REQUIRE(rows >= 0 && size_t(rows) == weights.size() && columns >= 0 && size_t(columns) == length,
-                   false);
+        RC_REQUIRE_AS(
+            RCNET_REPORT_SIZE,
+            rows >= 0 && size_t(rows) == weights.size() && columns >= 0 && size_t(columns) == length, false);
         RC_REQUIRE(out || rows == 0 || columns == 0, false);
         // A loaded file's rows may differ in length: every row must have the first one's.
-        for (const Vector& row : weights) RC_REQUIRE(row.size() == length, false);
+        for (const Vector& row : weights) RC_REQUIRE_AS(RCNET_REPORT_SIZE, row.size() == length, false);
         for (size_t i = 0; i < weights.size(); ++i)
             std::copy(weights[i].begin(), weights[i].end(), out + i * length);
         return true;
@@ -385,7 +394,8 @@ RCNET_API int RCNET_CALL GetNetLeakRate(int id, double* rate) {
 RCNET_API int RCNET_CALL GetNetBias(int id, int neurons, double* out) {
     return WithNet(id, [&](Net& net) {
         const Vector& bias = net.Reservoir().Bias();
-        RC_REQUIRE(neurons >= 0 && uint32_t(neurons) == net.Reservoir().NeuronCount(), false);
+        RC_REQUIRE_AS(RCNET_REPORT_SIZE, neurons >= 0 && uint32_t(neurons) == net.Reservoir().NeuronCount(),
+                      false);
         RC_REQUIRE(out || neurons == 0, false);
         for (size_t j = 0; j < size_t(neurons); ++j) out[j] = j < bias.size() ? bias[j] : 0.0;
         return true;
@@ -395,11 +405,13 @@ RCNET_API int RCNET_CALL GetNetBias(int id, int neurons, double* out) {
 RCNET_API int RCNET_CALL GetNetInputMatrix(int id, int inputs, int neurons, double* out) {
     return WithNet(id, [&](Net& net) {
         const rcnet::Matrix& matrix = net.Reservoir().InputMatrix();
-        RC_REQUIRE(inputs >= 0 && size_t(inputs) == matrix.size() && neurons >= 0 &&
-                       uint32_t(neurons) == net.Reservoir().NeuronCount(),
-                   false);
+        RC_REQUIRE_AS(RCNET_REPORT_SIZE,
+                      inputs >= 0 && size_t(inputs) == matrix.size() && neurons >= 0 &&
+                          uint32_t(neurons) == net.Reservoir().NeuronCount(),
+                      false);
         RC_REQUIRE(out || inputs == 0 || neurons == 0, false);
-        for (const rcnet::Vector& row : matrix) RC_REQUIRE(row.size() == size_t(neurons), false);
+        for (const rcnet::Vector& row : matrix)
+            RC_REQUIRE_AS(RCNET_REPORT_SIZE, row.size() == size_t(neurons), false);
         for (size_t i = 0; i < matrix.size(); ++i)
             std::copy(matrix[i].begin(), matrix[i].end(), out + i * neurons);
         return true;
@@ -420,7 +432,7 @@ RCNET_API int RCNET_CALL GetNetLinks(int id, int back, int count, int* sources, 
                                      double* weights) {
     return WithNet(id, [&](Net& net) {
         const std::vector<rcnet::MatrixEntry> links = net.Reservoir().LinkEntries(back != 0);
-        RC_REQUIRE(count >= 0 && size_t(count) == links.size(), false);
+        RC_REQUIRE_AS(RCNET_REPORT_SIZE, count >= 0 && size_t(count) == links.size(), false);
         RC_REQUIRE((sources && targets && weights) || count == 0, false);
         for (size_t k = 0; k < links.size(); ++k) {
             sources[k] = static_cast<int>(links[k].column);
@@ -441,9 +453,10 @@ RCNET_API int RCNET_CALL SetNetState(int id, int neurons, const double* state) {
 RCNET_API int RCNET_CALL RunNetStates(int id, int count, int inSize, const double* ins, int neurons,
                                       double* states) {
     return WithNet(id, [&](Net& net) {
-        RC_REQUIRE(count >= 0 && inSize >= 0 && uint32_t(inSize) == net.InputSize() && neurons >= 0 &&
-                       uint32_t(neurons) == net.Reservoir().NeuronCount(),
-                   false);
+        RC_REQUIRE_AS(count < 0 ? RCNET_REPORT_ARGUMENT : RCNET_REPORT_SIZE,
+                      count >= 0 && inSize >= 0 && uint32_t(inSize) == net.InputSize() && neurons >= 0 &&
+                          uint32_t(neurons) == net.Reservoir().NeuronCount(),
+                      false);
         RC_REQUIRE(count == 0 || ((ins || inSize == 0) && (states || neurons == 0)), false);
         RC_REQUIRE(uint64_t(count) * (uint64_t(inSize) + uint64_t(neurons)) <= SIZE_MAX / sizeof(double),
                    false);

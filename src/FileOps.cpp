@@ -361,7 +361,7 @@ void WriteMatrix(TextWriter& out, const Matrix& vector) {
     out.Count(static_cast<uint32_t>(jSize));
     out.EndLine();
     for (size_t i = 0; i < iSize; ++i) {
-        RC_CHECK(vector[i].size() == jSize);
+        RC_CHECK_AS(RCNET_REPORT_SIZE, vector[i].size() == jSize);
         for (size_t j = 0; j < jSize; ++j) {
             out.Double(j < vector[i].size() ? vector[i][j] : 0.0);
             out.Blank();
@@ -424,7 +424,8 @@ bool ReadFileWith(const std::string& path, bool (*read)(void*, TextReader&), voi
                                                                &std::fclose);
     if (opened) *opened = file != nullptr;
     if (!file) {
-        KeepFileError((path + ": cannot be opened (missing, not a regular file, or not readable)").c_str());
+        KeepFileError((path + ": cannot be opened (missing, not a regular file, or not readable)").c_str(),
+                      RCNET_REPORT_FILE_ACCESS);
         return false;
     }
     TextReader in(file.get(), size);
@@ -433,7 +434,8 @@ bool ReadFileWith(const std::string& path, bool (*read)(void*, TextReader&), voi
         const inspect::TextPlace& at = in.Stop().at;
         KeepFileError((path + ": line " + std::to_string(at.line) + ", column " + std::to_string(at.column) +
                        ": " + in.Stop().reason)
-                          .c_str());
+                          .c_str(),
+                      RCNET_REPORT_FILE_FORMAT);
     }
     return accepted;
 }

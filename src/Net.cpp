@@ -14,8 +14,8 @@ Net::Net(uint32_t inSize, uint32_t outSize, bool useThreshold)
 
 bool Net::PatternFits(VectorList::View input, VectorList::View output) const {
     // Both checks report, even when the first fails.
-    const bool inputFits = RC_CHECK(m_InputSize == input.size());
-    const bool outputFits = RC_CHECK(m_OutputSize == output.size());
+    const bool inputFits = RC_CHECK_AS(RCNET_REPORT_SIZE, m_InputSize == input.size());
+    const bool outputFits = RC_CHECK_AS(RCNET_REPORT_SIZE, m_OutputSize == output.size());
     return inputFits && outputFits;
 }
 
@@ -35,7 +35,7 @@ bool Net::AddPattern(const Vector& input, const Vector& output) {
 
 void Net::AddPatterns(const VectorList& inputs, const VectorList& outputs) {
     const size_t size = inputs.size();
-    if (!RC_CHECK(size == outputs.size())) return;
+    if (!RC_CHECK_AS(RCNET_REPORT_SIZE, size == outputs.size())) return;
     // Check first, reserve, then append: a failed allocation leaves the store untouched.
     std::vector<bool> fits(size);
     size_t count = 0;
@@ -81,13 +81,15 @@ bool Net::SetReadoutMethod(int32_t method) {
 }
 
 bool Net::SetRidge(double ridge) {
-    RC_REQUIRE(std::isfinite(ridge) && ridge >= 0, false);
+    RC_REQUIRE_AS(std::isfinite(ridge) ? RCNET_REPORT_ARGUMENT : RCNET_REPORT_NUMERIC,
+                  std::isfinite(ridge) && ridge >= 0, false);
     m_Settings.ridge = ridge;
     return true;
 }
 
 bool Net::SetOnlineForgetting(double forgetting) {
-    RC_REQUIRE(forgetting > 0 && forgetting <= 1, false);  // NaN fails both
+    RC_REQUIRE_AS(std::isfinite(forgetting) ? RCNET_REPORT_ARGUMENT : RCNET_REPORT_NUMERIC,
+                  forgetting > 0 && forgetting <= 1, false);  // NaN fails both
     m_Forgetting = forgetting;
     m_Online.reset();
     return true;

@@ -56,7 +56,7 @@ bool NetManager::RegisterNet(int32_t id, uint32_t inSize, uint32_t outSize, bool
     // at once cannot both be told they succeeded.
     std::unique_lock<platform::RWLock> guard(m_Lock);
     auto it = m_Nets.find(id);
-    RC_REQUIRE(it == m_Nets.end(), false);
+    RC_REQUIRE_AS(RCNET_REPORT_ID_TAKEN, it == m_Nets.end(), false);
     // make_shared or the insertion may throw bad_alloc: the map is then unchanged and the guard
     // releases the lock.
     m_Nets.emplace_hint(it, id, std::make_shared<NetEntry>(inSize, outSize, useThreshold));
@@ -79,7 +79,7 @@ size_t NetManager::UnregisterNet(int32_t id) noexcept {
 std::shared_ptr<NetEntry> NetManager::Find(int32_t id) const {
     std::shared_lock<platform::RWLock> guard(m_Lock);
     auto it = m_Nets.find(id);
-    RC_REQUIRE(it != m_Nets.end(), nullptr);
+    RC_REQUIRE_AS(RCNET_REPORT_UNKNOWN_ID, it != m_Nets.end(), nullptr);
     return it->second;
 }
 

@@ -29,10 +29,11 @@ bool Net::LearnJointly() {
 }
 
 bool Net::TrainingDataFits() const {
-    RC_REQUIRE(m_Inputs.size() > 0, false);
+    RC_REQUIRE_AS(RCNET_REPORT_CALL_ORDER, m_Inputs.size() > 0, false);
     // Loading a network file can change the sizes after patterns were stored.
     for (size_t p = 0; p < m_Inputs.size(); ++p) {
-        RC_REQUIRE(m_Inputs[p].size() == m_InputSize && m_Outputs[p].size() == m_OutputSize, false);
+        RC_REQUIRE_AS(RCNET_REPORT_SIZE,
+                      m_Inputs[p].size() == m_InputSize && m_Outputs[p].size() == m_OutputSize, false);
     }
     if (m_SequenceStarts.empty()) {
         RC_REQUIRE(m_Settings.washout < m_Inputs.size(), false);
@@ -99,7 +100,7 @@ void Net::ReportUnusableReadouts() const {
         std::snprintf(text, sizeof text,
                       finite ? "readout of output %u not all zero (%s)" : "readout of output %u finite (%s)",
                       static_cast<unsigned>(o), cause);
-        ReportFailure(text, kReportSource, __LINE__);
+        ReportFailure(text, kReportSource, __LINE__, RCNET_REPORT_NUMERIC);
     }
 }
 
@@ -251,7 +252,7 @@ bool Net::ChooseRidge(double& chosen) {
     if (before.size() == n && std::all_of(before.begin(), before.end(), [](double v) { return std::isfinite(v); }))
         m_Reservoir.SetState(before.data(), n);
     m_Result.clear();
-    RC_REQUIRE(trainingValuesFinite, false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, trainingValuesFinite, false);
     chosen = rcnet::ChooseRidge(states, targets).ridge;
     m_Settings.ridge = chosen;
     return true;
@@ -260,7 +261,7 @@ bool Net::ChooseRidge(double& chosen) {
 bool Net::TrainOnline(size_t count, const double* inputs, const double* targets) {
     const size_t n = m_Reservoir.NeuronCount();
     // The update reads one state per neuron: neurons added after the input matrix have none.
-    RC_REQUIRE(m_Reservoir.States().size() == n, false);
+    RC_REQUIRE_AS(RCNET_REPORT_CALL_ORDER, m_Reservoir.States().size() == n, false);
     const size_t length = m_UseThreshold ? n + 1 : n;
     bool fits = m_OutputWeights.size() == m_OutputSize;
     for (const Vector& row : m_OutputWeights) fits = fits && row.size() == length;
@@ -287,9 +288,10 @@ bool Net::TrainOnline(size_t count, const double* inputs, const double* targets)
 bool Net::ReadoutFits() const {
     const size_t neurons = m_Reservoir.NeuronCount();
     const size_t needed = m_UseThreshold ? neurons + 1 : neurons;
-    RC_REQUIRE(m_OutputWeights.size() >= m_OutputSize, false);
-    for (uint32_t i = 0; i < m_OutputSize; ++i) RC_REQUIRE(m_OutputWeights[i].size() >= needed, false);
-    RC_REQUIRE(m_Reservoir.States().size() >= neurons, false);
+    RC_REQUIRE_AS(RCNET_REPORT_CALL_ORDER, m_OutputWeights.size() >= m_OutputSize, false);
+    for (uint32_t i = 0; i < m_OutputSize; ++i)
+        RC_REQUIRE_AS(RCNET_REPORT_CALL_ORDER, m_OutputWeights[i].size() >= needed, false);
+    RC_REQUIRE_AS(RCNET_REPORT_CALL_ORDER, m_Reservoir.States().size() >= neurons, false);
     return true;
 }
 
@@ -306,7 +308,7 @@ void Net::ReadOut(double* out) const {
 }
 
 const Vector* Net::Propagate(const Vector& input) {
-    RC_CHECK(input.size() == m_InputSize);
+    RC_CHECK_AS(RCNET_REPORT_SIZE, input.size() == m_InputSize);
     // The step comes first whatever the readout: every call advances the state, also one that fails.
     m_Reservoir.SetInputs(input);
     m_Reservoir.Step();
@@ -326,8 +328,9 @@ bool Net::RunSequence(size_t count, const double* inputs, double* outputs) {
 }
 
 bool Net::Generate(size_t count, double* outputs) {
-    RC_REQUIRE(m_InputSize == m_OutputSize && m_OutputSize > 0, false);
-    RC_REQUIRE(m_Result.size() == m_OutputSize, false);  // a last output to start from
+    RC_REQUIRE_AS(RCNET_REPORT_SIZE, m_InputSize == m_OutputSize && m_OutputSize > 0, false);
+    RC_REQUIRE_AS(RCNET_REPORT_CALL_ORDER, m_Result.size() == m_OutputSize,
+                  false);  // a last output to start from
     // m_Result is rewritten only after the last step.
     return StepAndReadOut(count, outputs, false, [&](size_t t) {
         return t == 0 ? m_Result.data() : outputs + (t - 1) * m_OutputSize;
@@ -354,7 +357,7 @@ bool Net::GenerateMapped(size_t count, const std::vector<FeedbackTap>& taps, con
         RC_REQUIRE(!mapped[tap.input], false);  // one source per input
         mapped[tap.input] = true;
     }
-    RC_REQUIRE(HostValuesFinite(count, m_InputSize, taps, inputs), false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, HostValuesFinite(count, m_InputSize, taps, inputs), false);
     if (count > 0 && !ReadoutFits()) return false;  // reported; checked before any step is taken
     Vector row(m_InputSize);
     // Outputs are read back from the caller's array: it is the tap delay line.
@@ -369,7 +372,7 @@ bool Net::GenerateMapped(size_t count, const std::vector<FeedbackTap>& taps, con
 
 bool Net::RunStates(size_t count, const double* inputs, double* states) {
     const size_t n = m_Reservoir.NeuronCount();
-    RC_REQUIRE(m_Reservoir.States().size() == n, false);
+    RC_REQUIRE_AS(RCNET_REPORT_CALL_ORDER, m_Reservoir.States().size() == n, false);
     if (count > 0) m_Result.clear();  // it belongs to the state before these steps
     for (size_t t = 0; t < count; ++t) {
         m_Reservoir.SetInputs(inputs + t * m_InputSize, m_InputSize);

@@ -76,10 +76,10 @@ OnlineReadout::OnlineReadout(size_t neurons, bool threshold, size_t outputs, dou
 
 bool OnlineReadout::Start(const Matrix& weights) {
     if (!weights.empty()) {
-        RC_REQUIRE(weights.size() == m_Weights.size(), false);
+        RC_REQUIRE_AS(RCNET_REPORT_SIZE, weights.size() == m_Weights.size(), false);
         for (const Vector& row : weights) {
-            RC_REQUIRE(row.size() == m_Size, false);
-            RC_REQUIRE(AllFinite(row), false);
+            RC_REQUIRE_AS(RCNET_REPORT_SIZE, row.size() == m_Size, false);
+            RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, AllFinite(row), false);
         }
         m_Weights = weights;
     } else {
@@ -96,19 +96,19 @@ bool OnlineReadout::Start(const Matrix& weights) {
 
 bool OnlineReadout::Update(const double* state, const double* targets) {
     const size_t m = m_Size, outputs = m_Weights.size();
-    RC_REQUIRE(AllFinite(state, m_Neurons), false);
-    RC_REQUIRE(AllFinite(targets, outputs), false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, AllFinite(state, m_Neurons), false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, AllFinite(targets, outputs), false);
     double* x = m_Regressor.data();
     for (size_t i = 0; i < m_Neurons; ++i) x[i] = state[i];  // x[n] stays 1 under a threshold
 
     // A priori errors, before anything changes.
     for (size_t o = 0; o < outputs; ++o) m_Errors[o] = targets[o] - Dot(m_Weights[o].data(), x, m);
-    RC_REQUIRE(AllFinite(m_Errors), false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, AllFinite(m_Errors), false);
 
     // The array's top row, x^T L / sqrt(forgetting): column j of L against x's rows j..m-1.
     double* top = m_Top.data();
     for (size_t j = 0; j < m; ++j) top[j] = Dot(&m_Factor[Column(j)], x + j, m - j) * m_Inflation;
-    RC_REQUIRE(AllFinite(m_Top), false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, AllFinite(m_Top), false);
 
     if (!Rotate(m, m_Inflation)) return false;
     const bool changed = ApplyGain();
@@ -145,7 +145,7 @@ bool OnlineReadout::Rotate(size_t columns, double inflation) {
         m_Sin[j] = top[j] / r;
         corner = r;
     }
-    RC_REQUIRE(std::isfinite(corner), false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, std::isfinite(corner), false);
     for (size_t j = columns; j < m; ++j) m_Cos[j] = 1.0, m_Sin[j] = 0.0;
 
     // The same rotations on the lower rows: [0 | L / sqrt(forgetting)] becomes [k sqrt(g) | L'].
@@ -181,7 +181,7 @@ bool OnlineReadout::ApplyGain() {
         const double e = m_Errors[o];
         bool finite = true;
         for (size_t i = 0; i < m; ++i) finite = finite && std::isfinite(w[i] + e * u[i]);
-        if (!RC_CHECK(finite)) {
+        if (!RC_CHECK_AS(RCNET_REPORT_NUMERIC, finite)) {
             changed = false;
             continue;
         }

@@ -14,6 +14,8 @@ thread_local char t_Kept[kKeptReportBytes];
 thread_local unsigned t_KeptLength = 0;
 thread_local char t_FileError[kKeptReportBytes];
 thread_local unsigned t_FileErrorLength = 0;
+thread_local int t_Kind = RCNET_REPORT_NONE;      // the call's first report's
+thread_local int t_FileKind = RCNET_REPORT_NONE;  // set with its file error
 std::atomic<bool> g_Echo{true};
 
 unsigned CopyKept(const char* kept, unsigned length, char* buffer, unsigned size) noexcept {
@@ -32,7 +34,8 @@ void Keep(const char* line, unsigned length) noexcept {
 }
 }  // namespace
 
-void ReportFailure(const char* expression, const char* source, int line) noexcept {
+void ReportFailure(const char* expression, const char* source, int line, int kind) noexcept {
+    if (t_Kind == RCNET_REPORT_NONE) t_Kind = kind;
     // One buffer and one write, so that reports from several threads never interleave within a line.
     char text[1024];
     int length = std::snprintf(text, sizeof text, "Assertion failed: %s, file %s, line %d\n", expression,
@@ -53,13 +56,21 @@ void ReportFailure(const char* expression, const char* source, int line) noexcep
 void BeginCallReports() noexcept {
     t_KeptLength = 0;
     t_FileErrorLength = 0;
+    t_Kind = RCNET_REPORT_NONE;
+    t_FileKind = RCNET_REPORT_NONE;
 }
 
 unsigned CopyCallReports(char* buffer, unsigned size) noexcept {
     return CopyKept(t_Kept, t_KeptLength, buffer, size);
 }
 
-void KeepFileError(const char* text) noexcept {
+int CallReportKind() noexcept {
+    // The file is what the host has to fix, also when a check inside its reader reported first.
+    return t_FileKind != RCNET_REPORT_NONE ? t_FileKind : t_Kind;
+}
+
+void KeepFileError(const char* text, int kind) noexcept {
+    t_FileKind = kind;
     const size_t length = std::strlen(text);
     t_FileErrorLength = static_cast<unsigned>(length < kKeptReportBytes ? length : kKeptReportBytes - 1);
     std::memcpy(t_FileError, text, t_FileErrorLength);

@@ -165,7 +165,7 @@ void Reservoire::SetInputs(const Vector& inputs) {
 
 void Reservoire::SetInputs(const double* values, size_t count) {
     const VectorList::View inputs(values, count);
-    RC_CHECK(inputs.size() == m_Inputs.size());
+    RC_CHECK_AS(RCNET_REPORT_CALL_ORDER, inputs.size() == m_Inputs.size());
     m_Inputs.assign(inputs.begin(), inputs.end());
 }
 
@@ -173,9 +173,10 @@ void Reservoire::Step() {
     ++m_StepCount;
     const size_t iSize = m_Inputs.size();
     const size_t jSize = m_InputSums.size();
-    RC_CHECK(iSize == m_InputMatrix.size());
-    RC_CHECK(m_InputMatrix.size() > 0 && m_InputMatrix[0].size() == jSize);
-    RC_CHECK(jSize == m_Neurons.size());
+    // The input matrix must be drawn, for these inputs, after the last neurons were added.
+    RC_CHECK_AS(RCNET_REPORT_CALL_ORDER, iSize == m_InputMatrix.size());
+    RC_CHECK_AS(RCNET_REPORT_CALL_ORDER, m_InputMatrix.size() > 0 && m_InputMatrix[0].size() == jSize);
+    RC_CHECK_AS(RCNET_REPORT_CALL_ORDER, jSize == m_Neurons.size());
 
     if (!m_PlanValid) {
         m_Plan.Build(m_Neurons);
@@ -271,16 +272,19 @@ void Reservoire::ResetState() {
 }
 
 bool Reservoire::SetLeakRate(double rate) {
-    RC_REQUIRE(rate > 0 && rate <= 1, false);  // NaN fails both
+    RC_REQUIRE_AS(std::isfinite(rate) ? RCNET_REPORT_ARGUMENT : RCNET_REPORT_NUMERIC, rate > 0 && rate <= 1,
+                  false);  // NaN fails both
     m_LeakRate = rate;
     return true;
 }
 
 bool Reservoire::SetState(const double* values, size_t count) {
-    RC_REQUIRE(count == m_Neurons.size() && count == m_States.size(), false);
+    // Another count is the caller's; a state vector that does not cover the neurons wants the input matrix.
+    RC_REQUIRE_AS(count != m_Neurons.size() ? RCNET_REPORT_SIZE : RCNET_REPORT_CALL_ORDER,
+                  count == m_Neurons.size() && count == m_States.size(), false);
     bool finite = true;
     for (size_t j = 0; j < count; ++j) finite = finite && std::isfinite(values[j]);
-    RC_REQUIRE(finite, false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, finite, false);
     InvalidatePlan();  // the plan holds the values while it is in use
     for (size_t j = 0; j < count; ++j) {
         m_Neurons[j]->m_State = values[j];
@@ -290,8 +294,8 @@ bool Reservoire::SetState(const double* values, size_t count) {
 }
 
 bool Reservoire::InitBias(double scaling) {
-    RC_REQUIRE(std::isfinite(scaling), false);
-    RC_REQUIRE(!m_Neurons.empty(), false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, std::isfinite(scaling), false);
+    RC_REQUIRE_AS(RCNET_REPORT_CALL_ORDER, !m_Neurons.empty(), false);
     if (scaling == 0) {
         m_Bias.clear();
         return true;
@@ -303,12 +307,12 @@ bool Reservoire::InitBias(double scaling) {
 }
 
 bool Reservoire::ScaleInputMatrix(double scale) {
-    RC_REQUIRE(std::isfinite(scale), false);
-    RC_REQUIRE(!m_InputMatrix.empty(), false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, std::isfinite(scale), false);
+    RC_REQUIRE_AS(RCNET_REPORT_CALL_ORDER, !m_InputMatrix.empty(), false);
     bool finite = true;
     for (const Vector& row : m_InputMatrix)
         for (double weight : row) finite = finite && std::isfinite(weight * scale);
-    RC_REQUIRE(finite, false);  // the scaled weights would overflow
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, finite, false);  // the scaled weights would overflow
     for (Vector& row : m_InputMatrix)
         for (double& weight : row) weight *= scale;
     return true;
@@ -339,13 +343,15 @@ SpectralRadiusResult Reservoire::BackLinkRadius() const {
 }
 
 bool Reservoire::SetBackLinkRadius(double target) {
-    RC_REQUIRE(std::isfinite(target) && target > 0, false);
+    RC_REQUIRE_AS(std::isfinite(target) ? RCNET_REPORT_ARGUMENT : RCNET_REPORT_NUMERIC,
+                  std::isfinite(target) && target > 0, false);
     const SpectralRadiusResult spectrum = BackLinkRadius();
     const double radius = spectrum.radius;
     // No back links, or none on a cycle: no factor reaches the target.
-    RC_REQUIRE(std::isfinite(radius) && radius > 0, false);
+    RC_REQUIRE_AS(std::isfinite(radius) ? RCNET_REPORT_CALL_ORDER : RCNET_REPORT_NUMERIC,
+                  std::isfinite(radius) && radius > 0, false);
     // An estimate would scale to another radius than the one asked for.
-    RC_REQUIRE(spectrum.converged, false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, spectrum.converged, false);
     const double factor = target / radius;
     bool finite = std::isfinite(factor), normal = true;
     for (const NeuronRef& neuron : m_Neurons) {
@@ -355,9 +361,9 @@ bool Reservoire::SetBackLinkRadius(double target) {
             normal = normal && (link.second == 0.0 || std::fabs(scaled) >= DBL_MIN);
         }
     }
-    RC_REQUIRE(finite, false);  // the scaled weights would overflow
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, finite, false);  // the scaled weights would overflow
     // Subnormal weights keep too few digits for the radius asked for, and their radius cannot be read.
-    RC_REQUIRE(normal, false);
+    RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, normal, false);
     InvalidatePlan();
     // Each link is in its source's outgoing map and its target's incoming map, with one weight.
     for (const NeuronRef& neuron : m_Neurons) {

@@ -66,7 +66,7 @@ bool Reservoire::ReadReservoir(TextReader& in) {
     for (uint32_t i = 0; i < n; ++i) {
         int32_t type = 0;
         if (!in.Signed(type, [&] { return "the type of " + Record(i, n); })) return false;
-        RC_CHECK(type != ETYPE_UNKNOWN);
+        RC_CHECK_AS(RCNET_REPORT_FILE_FORMAT, type != ETYPE_UNKNOWN);
         // The file's ids are kept; the process's counter moves only once the whole file is accepted.
         NeuronRef neuron = CreateNeuron(type, 0);
         if (!neuron) return RefuseType(in, i, n);  // the factory reported; such a block is not loaded
@@ -83,7 +83,7 @@ bool Reservoire::ReadReservoir(TextReader& in) {
     for (const std::vector<LinkRecord>* records : {&forward, &back}) {
         for (const LinkRecord& record : *records) {
             const auto found = neurons.find(record.source);
-            if (!RC_CHECK(found != neurons.end())) continue;
+            if (!RC_CHECK_AS(RCNET_REPORT_FILE_FORMAT, found != neurons.end())) continue;
             const auto target = neurons.find(record.target);
             if (target == neurons.end()) continue;
             if (records == &forward) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -189,6 +190,39 @@ TEST_F(Inquiry, FileErrorsSayWhereAndWhy) {
     EXPECT_EQ(LoadNetFromFile(7404, missing.c_str()), 0);
     EXPECT_EQ(GetLastFileError(small, sizeof small), 0);
     EXPECT_EQ(std::string(small), missing.substr(0, 4));
+}
+
+// Each failure's kind, read right after its call, from the check that failed first.
+TEST_F(Inquiry, ReportKindSaysWhatWentWrong) {
+    rcnet::test::TempDir dir;
+    const std::string missing = dir.File("missing.net"), bad = dir.File("bad.net");
+    std::ofstream(bad) << "1 1 x\n";
+    const double in[2] = {0.5, 0.5}, nan = std::numeric_limits<double>::quiet_NaN();
+    double out[1];
+    const auto expectKind = [](int result, int kind, const char* what) {
+        EXPECT_EQ(result, 0) << what;
+        EXPECT_EQ(GetLastReportKind(), kind) << what;
+    };
+    expectKind(LearnNet(7400), RCNET_REPORT_UNKNOWN_ID, "an unregistered id");
+    ASSERT_EQ(RegisterUsage(7400, 2, 1, 1), 1);
+    expectKind(RegisterUsage(7400, 2, 1, 1), RCNET_REPORT_ID_TAKEN, "a registered id");
+    EXPECT_EQ(GetLastReportKind(), RCNET_REPORT_ID_TAKEN) << "asking does not start a new call";
+    expectKind(InitNetInputMatrix(7400, -1), RCNET_REPORT_ARGUMENT, "a negative count");
+    expectKind(PropagatePattern(7400, 3, in, 1, out), RCNET_REPORT_SIZE, "other sizes");
+    expectKind(LearnNet(7400), RCNET_REPORT_CALL_ORDER, "no patterns");
+    ASSERT_EQ(AddNeuronsToNet(7400, 5, 1), 1);
+    ASSERT_EQ(InitNetInputMatrix(7400, 2), 1);
+    expectKind(PropagatePattern(7400, 2, in, 1, out), RCNET_REPORT_CALL_ORDER, "no readout");
+    expectKind(SetNetLeakRate(7400, &nan), RCNET_REPORT_NUMERIC, "a NaN");
+    expectKind(LoadNetFromFile(7400, missing.c_str()), RCNET_REPORT_FILE_ACCESS, "a missing file");
+    expectKind(LoadNetFromFile(7400, bad.c_str()), RCNET_REPORT_FILE_FORMAT, "a malformed file");
+    EXPECT_EQ(SetReportEcho(0), 1);
+    EXPECT_EQ(GetLastReportKind(), RCNET_REPORT_NONE) << "a call without reports clears it";
+
+    // The first report decides: an unknown type warns, and the call succeeds.
+    EXPECT_EQ(AddNeuronsToNet(7400, 1, 9), 1);
+    EXPECT_EQ(GetLastReportKind(), RCNET_REPORT_ARGUMENT);
+    std::thread([] { EXPECT_EQ(GetLastReportKind(), RCNET_REPORT_NONE) << "another thread's"; }).join();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <thread>
 
@@ -58,6 +59,26 @@ TEST(Report, HooksBelongToOneThread) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(capture.Lines().empty());
     EXPECT_EQ(err, "Assertion failed: elsewhere, file Net, line 2\n");
+}
+
+TEST(Report, CallKindIsItsFileErrorsOrElseItsFirstReports) {
+    rcnet::test::ReportCapture capture;
+    rcnet::BeginCallReports();
+    EXPECT_EQ(Require(3), -1);
+    EXPECT_EQ(rcnet::CallReportKind(), RCNET_REPORT_ARGUMENT) << "the plain macros' kind";
+    rcnet::BeginCallReports();
+    EXPECT_EQ(rcnet::CallReportKind(), RCNET_REPORT_NONE);
+    const int32_t x = 1;
+    EXPECT_FALSE(RC_CHECK_AS(RCNET_REPORT_SIZE, x == INT32_MAX));
+    EXPECT_EQ(Require(3), -1);
+    EXPECT_EQ(rcnet::CallReportKind(), RCNET_REPORT_SIZE);
+    rcnet::KeepFileError("x: cannot be opened", RCNET_REPORT_FILE_ACCESS);
+    EXPECT_EQ(rcnet::CallReportKind(), RCNET_REPORT_FILE_ACCESS);
+    // Quoted as written: a macro in the expression is not expanded into the report.
+    EXPECT_EQ(capture.Checks(),
+              (std::vector<std::string>{"x > 0 && x != 3 @ Solver", "x == INT32_MAX @ Solver",
+                                        "x > 0 && x != 3 @ Solver"}));
+    rcnet::BeginCallReports();
 }
 
 }  // namespace

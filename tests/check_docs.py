@@ -79,7 +79,8 @@ def macro_arguments(code, name):
 
 def report_texts():
     """Maps each report source to the check texts made under it: the expressions of RC_REQUIRE and
-    RC_CHECK in a file that names the source, and report texts kept as string constants there."""
+    RC_CHECK (and their _AS forms) in a file that names the source, and report texts kept as string
+    constants there."""
     texts = {}
     for folder, _, files in [w for top in ("src", "platform") for w in os.walk(os.path.join(ROOT, top))]:
         for file in files:
@@ -90,6 +91,9 @@ def report_texts():
                 found = texts.setdefault(source, [])
                 found += [",".join(args[:-1]) for args in macro_arguments(flat, "RC_REQUIRE")]
                 found += [",".join(args) for args in macro_arguments(flat, "RC_CHECK")]
+                # The kind comes first in the _AS forms.
+                found += [",".join(args[1:-1]) for args in macro_arguments(flat, "RC_REQUIRE_AS")]
+                found += [",".join(args[1:]) for args in macro_arguments(flat, "RC_CHECK_AS")]
                 found += [re.sub(r"\s+", "", t) for t in re.findall(r'"([^"]+)"', code)]
     return texts
 

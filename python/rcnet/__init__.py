@@ -17,6 +17,10 @@
 
 The library's random generator belongs to the calling thread, so `randomize` seeds only the
 thread that calls it, and a network built in that thread.
+
+A call the library refuses raises a subclass of RcnetError chosen by the kind of failure the library
+names (an unknown network, a value or size, a missing earlier step, a file, memory), with a message that
+says what to do.
 """
 
 import ctypes
@@ -30,10 +34,14 @@ import warnings
 import numpy as np
 
 from . import _native
-from ._native import RcnetError, RcnetFileError, RcnetWarning, call, call_raw, call_with_file, library, library_path
+from ._native import (REPORT_KINDS, RcnetCallOrderError, RcnetError, RcnetFileError, RcnetMemoryError,
+                      RcnetNumericError, RcnetSizeError, RcnetUnknownNetworkError, RcnetValueError, RcnetWarning,
+                      call, call_raw, call_with_file, library, library_path)
 
-__all__ = ["Network", "RcnetError", "RcnetFileError", "RcnetWarning", "randomize", "library", "library_path",
-           "NEURON_TYPES", "SOLVERS", "ESNRegressor", "ESNClassifier", "choose_ridge", "feedback_map"]
+__all__ = ["Network", "RcnetError", "RcnetFileError", "RcnetUnknownNetworkError", "RcnetValueError",
+           "RcnetSizeError", "RcnetNumericError", "RcnetCallOrderError", "RcnetMemoryError", "RcnetWarning",
+           "REPORT_KINDS", "randomize", "library", "library_path", "NEURON_TYPES", "SOLVERS", "ESNRegressor",
+           "ESNClassifier", "choose_ridge", "feedback_map"]
 __version__ = "0.1.0"
 
 NEURON_TYPES = {"sigmoid": 0, "bisigmoid": 1, "rsdn": 2, "linear": 3}
@@ -149,8 +157,8 @@ class Network:
             result, reports = call_raw("RegisterUsage", candidate, inputs, outputs, int(bool(threshold)))
             if result:
                 return candidate
-            if not any("it == m_Nets.end()" in line for line in reports):
-                raise RcnetError("RegisterUsage", reports)
+            if _native.last_report_kind() != _native.REPORT_ID_TAKEN:
+                raise _native.error_for("RegisterUsage", reports)
         raise RcnetError("RegisterUsage", ["no free id found"])
 
     @classmethod
@@ -218,7 +226,8 @@ class Network:
     def _checked_id(self):
         # The id may already belong to another network, so a closed one must not reach the library.
         if not self._open:
-            raise ValueError("operation on a closed network")
+            raise RcnetUnknownNetworkError(None, kind=_native.REPORT_UNKNOWN_ID,
+                                           advice="operation on a closed network: make a new Network")
         return self._id
 
     def close(self):
@@ -325,9 +334,10 @@ class Network:
         call_with_file("AddPatternsFromFile", path, self._checked_id(), os.fsencode(path))
 
     def learn(self, jointly=False):
-        """Trains the readout; jointly=True fits every output from one pass over the patterns. Warns
-        (RcnetWarning) about what gives a readout without skill: neurons without a state, fewer patterns
-        than readout weights, a readout that came out all zero or not finite."""
+        """Trains the readout; jointly=True fits every output from one pass over the patterns. Raises
+        RcnetCallOrderError without stored patterns, RcnetValueError when the washout leaves none to fit.
+        Warns (RcnetWarning) about what gives a readout without skill: neurons without a state, fewer
+        patterns than readout weights, a readout that came out all zero or not finite."""
         neurons = self.neuron_count
         if neurons and not self._has_states(neurons):
             warnings.warn(f"{neurons} neurons but no state for some of them: neurons were added after "
@@ -408,7 +418,7 @@ class Network:
             # A step that succeeds makes no report, so only a failure asks the library for its lines.
             if function(id, in_size, ins_arg, out_size, outs_arg):
                 return outs.copy()
-        raise RcnetError("PropagatePattern", _native.last_reports())
+        raise _native.error_for("PropagatePattern")
 
     def _prepare_step(self):
         # Kept between steps (dropped on close and when a load changes the sizes): a step is short, and

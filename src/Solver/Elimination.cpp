@@ -124,7 +124,8 @@ size_t Elimination::FindZeroRow(size_t from) const {
 
 void Elimination::DividePivotRow(size_t row, size_t column) {
     const double coef = m_Matrix.At(row, column);
-    if (m_PivotReportSource && !(coef != 0)) ReportFailure("coef != 0", m_PivotReportSource, __LINE__);
+    if (m_PivotReportSource && !(coef != 0))
+        ReportFailure("coef != 0", m_PivotReportSource, __LINE__, RCNET_REPORT_NUMERIC);
     kernels::Divide(m_Matrix.Row(row), coef, m_Matrix.Columns());
     m_Lead[row] = 0;  // +0 / coef may be -0 or NaN
     m_Stable[row] = 0;

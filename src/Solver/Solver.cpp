@@ -23,7 +23,7 @@ template <typename Policy>
 void NormalEquationSolver<Policy>::AddRow(const SolverPattern& row) {
     static constexpr const char* kReportSource = Policy::kReportSource;
     const int64_t size = static_cast<int64_t>(row.values.size());
-    RC_REQUIRE(size == m_PatternSize, );
+    RC_REQUIRE_AS(RCNET_REPORT_INTERNAL, size == m_PatternSize, );
     RowMatrix& matrix = m_Folded.Synced();
     const size_t n = static_cast<size_t>(m_PatternSize);
     const size_t rhs = matrix.Columns() - 1;
@@ -73,9 +73,10 @@ const Vector& NormalEquationSolver<Policy>::Solve() {
     }
     const int64_t iSize = static_cast<int64_t>(matrix.Rows());
     const int64_t jSize = static_cast<int64_t>(matrix.Columns());
-    RC_CHECK(iSize + 1 == jSize);
+    RC_CHECK_AS(RCNET_REPORT_INTERNAL, iSize + 1 == jSize);
     const int64_t columnsBeyond = Policy::kThreshold ? 2 : 1;
-    if (jSize != m_PatternSize + columnsBeyond) ReportFailure(Policy::kShapeCheck, kReportSource, __LINE__);
+    if (jSize != m_PatternSize + columnsBeyond)
+        ReportFailure(Policy::kShapeCheck, kReportSource, __LINE__, RCNET_REPORT_INTERNAL);
     if (jSize < iSize + 1) return m_Weights;  // no right-hand side to solve for
 
     const EliminationRules rules{Policy::kFlushBound, Policy::kPrePivot,
