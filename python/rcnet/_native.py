@@ -270,8 +270,11 @@ _ADVICE = {
     (REPORT_NUMERIC, None): "a value is NaN or infinite, or the computation failed on the values",
     (REPORT_CALL_ORDER, None): "a step this call needs has not been taken",
 }
-_ADVICE[(REPORT_CALL_ORDER, "LearnNetJointly")] = _ADVICE[(REPORT_CALL_ORDER, "LearnNet")]
-_ADVICE[(REPORT_ARGUMENT, "LearnNetJointly")] = _ADVICE[(REPORT_ARGUMENT, "LearnNet")]
+for _name in ("LearnNetJointly", "ChooseNetRegularization"):  # the same checks on the stored patterns
+    _ADVICE[(REPORT_CALL_ORDER, _name)] = _ADVICE[(REPORT_CALL_ORDER, "LearnNet")]
+    _ADVICE[(REPORT_ARGUMENT, _name)] = _ADVICE[(REPORT_ARGUMENT, "LearnNet")]
+_ADVICE[(REPORT_NUMERIC, "ChooseNetRegularization")] = ("a stored input or target is NaN or infinite, or "
+                                                       "makes a state so: no ridge can be chosen on it")
 
 
 def error_for(name, reports=None, kind=None):
