@@ -122,26 +122,22 @@ RidgeSolver::RidgeSolver(std::vector<double> a, size_t n)
     if (n >= 1) m_Diagonal[n - 1] = a[(n - 1) * n + n - 1];
 }
 
+void RidgeSolver::Reflect(size_t k, Vector& x) const {
+    if (m_Beta[k] == 0.0) return;
+    const Vector& v = m_Reflectors[k];
+    double s = 0.0;
+    for (size_t i = 0; i < v.size(); ++i) s += v[i] * x[k + 1 + i];
+    s *= m_Beta[k];
+    for (size_t i = 0; i < v.size(); ++i) x[k + 1 + i] -= s * v[i];
+}
+
+// Q = H_0 H_1 ... : Q^T applies the reflections first to last, Q last to first.
 void RidgeSolver::ToTridiagonalBasis(Vector& b) const {
-    for (size_t k = 0; k < m_Beta.size(); ++k) {
-        if (m_Beta[k] == 0.0) continue;
-        const Vector& v = m_Reflectors[k];
-        double s = 0.0;
-        for (size_t i = 0; i < v.size(); ++i) s += v[i] * b[k + 1 + i];
-        s *= m_Beta[k];
-        for (size_t i = 0; i < v.size(); ++i) b[k + 1 + i] -= s * v[i];
-    }
+    for (size_t k = 0; k < m_Beta.size(); ++k) Reflect(k, b);
 }
 
 void RidgeSolver::FromTridiagonalBasis(Vector& z) const {
-    for (size_t k = m_Beta.size(); k-- > 0;) {
-        if (m_Beta[k] == 0.0) continue;
-        const Vector& v = m_Reflectors[k];
-        double s = 0.0;
-        for (size_t i = 0; i < v.size(); ++i) s += v[i] * z[k + 1 + i];
-        s *= m_Beta[k];
-        for (size_t i = 0; i < v.size(); ++i) z[k + 1 + i] -= s * v[i];
-    }
+    for (size_t k = m_Beta.size(); k-- > 0;) Reflect(k, z);
 }
 
 bool RidgeSolver::SolveTridiagonal(double ridge, const Vector& b, Vector& z) const {

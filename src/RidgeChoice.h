@@ -47,6 +47,9 @@ public:
     double LargestEigenvalue() const;
 
 private:
+    // x := H_k x, reflection k on entries k+1..
+    void Reflect(size_t k, Vector& x) const;
+
     size_t m_N;
     Vector m_Diagonal, m_Off;  // T's diagonal and subdiagonal
     Vector m_Beta;             // reflection k: I - beta_k v_k v_k^T on entries k+1.., v_k[0] = 1
