@@ -249,7 +249,8 @@ bool Net::ChooseRidge(double& chosen) {
         throw;
     }
     m_Progress.swap(progress);
-    if (before.size() == n && std::all_of(before.begin(), before.end(), [](double v) { return std::isfinite(v); }))
+    if (before.size() == n &&
+        std::all_of(before.begin(), before.end(), [](double v) { return std::isfinite(v); }))
         m_Reservoir.SetState(before.data(), n);
     m_Result.clear();
     RC_REQUIRE_AS(RCNET_REPORT_NUMERIC, trainingValuesFinite, false);

@@ -26,8 +26,8 @@ constexpr double kResolution = 1e-13;
 // Sums over a run of rows: the states' Gram matrix, their column sums and their products with the
 // targets, each entry in row order.
 struct Moments {
-    std::vector<double> gram;  // n x n
-    Vector sums;               // n
+    std::vector<double> gram;   // n x n
+    Vector sums;                // n
     std::vector<double> cross;  // n x outputs
     Vector targetSums;          // outputs
 };
@@ -175,7 +175,8 @@ double RidgeSolver::LargestEigenvalue() const {
     // negative pivots.
     double low = std::numeric_limits<double>::infinity(), high = -low;
     for (size_t i = 0; i < n; ++i) {
-        const double radius = (i > 0 ? std::fabs(m_Off[i - 1]) : 0.0) + (i + 1 < n ? std::fabs(m_Off[i]) : 0.0);
+        const double radius =
+            (i > 0 ? std::fabs(m_Off[i - 1]) : 0.0) + (i + 1 < n ? std::fabs(m_Off[i]) : 0.0);
         low = std::min(low, m_Diagonal[i] - radius);
         high = std::max(high, m_Diagonal[i] + radius);
     }
@@ -245,7 +246,8 @@ RidgeChoice ChooseRidge(const std::vector<SolverPattern>& states, const Matrix& 
         Matrix sides(outputs, Vector(n));
         for (size_t o = 0; o < outputs; ++o)
             for (size_t j = 0; j < n; ++j)
-                sides[o][j] = (all.cross[j * outputs + o] - cut.cross[j * outputs + o]) - scaled[j] * meanTarget[o];
+                sides[o][j] =
+                    (all.cross[j * outputs + o] - cut.cross[j * outputs + o]) - scaled[j] * meanTarget[o];
 
         const RidgeSolver solver(std::move(centred), n);
         floor = std::max(floor, kResolution * solver.LargestEigenvalue());

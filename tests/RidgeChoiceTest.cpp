@@ -64,7 +64,8 @@ TEST(RidgeSolver, SolvesAsEliminationDoesAndFindsTheLargestEigenvalue) {
             Vector x;
             ASSERT_TRUE(solver.Solve(ridge, b, x));
             const Vector expected = Eliminate(a, n, ridge, b);
-            for (size_t i = 0; i < n; ++i) EXPECT_NEAR(x[i], expected[i], 1e-9 * (1 + std::fabs(expected[i])));
+            for (size_t i = 0; i < n; ++i)
+                EXPECT_NEAR(x[i], expected[i], 1e-9 * (1 + std::fabs(expected[i])));
         }
         // The largest eigenvalue against power iteration.
         Vector v(n, 1.0), w(n);

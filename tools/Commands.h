@@ -34,17 +34,18 @@ struct TrainOptions {
     std::optional<int> backConnections;  // default: 5 per neuron
     unsigned int seed = 1;               // every thread of the library starts as if seeded with 1
     bool threshold = true;
-    std::optional<int> inputs, outputs;    // must agree with the pattern file when given
-    int solver = 1;                        // 0 normal equations, 1 stable QR (the default)
-    std::optional<int> washout;            // leading patterns that step the reservoir but are not fitted
-    std::string ridge = "auto";            // ridge penalty on the readout weights, or chosen from the data
-    bool jointly = true;                   // one pass for all outputs
-    std::optional<std::string> spectralRadius;  // of the back links: 1.2 where there are some; "none": as drawn
-    double inputScaling = 0.1;             // multiplies the input matrix, per unit of the inputs' spread
-    bool absoluteInputScaling = false;     // the factor as given, whatever the inputs' spread
-    double leakRate = 1;                   // 1: the plain step
-    double biasScaling = 1;                // 0: no bias
-    int digits = 0;                        // of the saved file: 0 exact, 6 the format's own, up to 17
+    std::optional<int> inputs, outputs;  // must agree with the pattern file when given
+    int solver = 1;                      // 0 normal equations, 1 stable QR (the default)
+    std::optional<int> washout;          // leading patterns that step the reservoir but are not fitted
+    std::string ridge = "auto";          // ridge penalty on the readout weights, or chosen from the data
+    bool jointly = true;                 // one pass for all outputs
+    std::optional<std::string>
+        spectralRadius;                 // of the back links: 1.2 where there are some; "none": as drawn
+    double inputScaling = 0.1;          // multiplies the input matrix, per unit of the inputs' spread
+    bool absoluteInputScaling = false;  // the factor as given, whatever the inputs' spread
+    double leakRate = 1;                // 1: the plain step
+    double biasScaling = 1;             // 0: no bias
+    int digits = 0;                     // of the saved file: 0 exact, 6 the format's own, up to 17
 };
 int RunTrain(const TrainOptions& options);
 

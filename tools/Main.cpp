@@ -95,15 +95,16 @@ int main(int argc, char** argv) {
                      "tenth of the shortest file)")
         ->check(AtLeast(0, true));
     trainCommand
-        ->add_option("--ridge", train.ridge,
-                     "Ridge penalty on the readout weights (not the threshold), or auto: chosen from the data "
-                     "by cross-validation in time")
+        ->add_option(
+            "--ridge", train.ridge,
+            "Ridge penalty on the readout weights (not the threshold), or auto: chosen from the data "
+            "by cross-validation in time")
         ->capture_default_str();
     trainCommand->add_flag("--jointly,!--separately", train.jointly,
                            "Fit all outputs from one pass over the patterns (default), or one pass each");
-    trainCommand
-        ->add_option("--spectral-radius", train.spectralRadius,
-                     "Scale the back links to this spectral radius (default: 1.2), or none: as drawn");
+    trainCommand->add_option(
+        "--spectral-radius", train.spectralRadius,
+        "Scale the back links to this spectral radius (default: 1.2), or none: as drawn");
     trainCommand
         ->add_option("--input-scaling", train.inputScaling,
                      "Multiply the input matrix by this over the training inputs' spread (the square root "

@@ -313,8 +313,9 @@ int RunTrain(const TrainOptions& options) {
     }
     std::vector<const std::vector<std::vector<double>>*> inputRows;
     for (const inspect::PatternFileCheck& check : checked) inputRows.push_back(&check.inputs);
-    const double inputScale =
-        options.absoluteInputScaling ? options.inputScaling : options.inputScaling / InputSpread(inputRows, inputs);
+    const double inputScale = options.absoluteInputScaling
+                                  ? options.inputScaling
+                                  : options.inputScaling / InputSpread(inputRows, inputs);
     checked.clear();
     if ((inputScale != 1 && inputs > 0 && !SetNetInputScaling(id, &inputScale)) ||
         !SetNetLeakRate(id, &options.leakRate)) {
@@ -377,13 +378,14 @@ int RunTrain(const TrainOptions& options) {
     }
     progress.Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s: %d neurons, %d forward and %d back links, trained on %u patterns%s with ridge %g%s in "
-                "%.1f s\n",
-                options.outFile.c_str(), options.neurons, connections, backConnections, count,
-                options.patternFiles.size() > 1
-                    ? (" (" + std::to_string(options.patternFiles.size()) + " sequences)").c_str()
-                    : "",
-                chosenRidge, autoRidge ? " (chosen)" : "", seconds);
+    std::printf(
+        "%s: %d neurons, %d forward and %d back links, trained on %u patterns%s with ridge %g%s in "
+        "%.1f s\n",
+        options.outFile.c_str(), options.neurons, connections, backConnections, count,
+        options.patternFiles.size() > 1
+            ? (" (" + std::to_string(options.patternFiles.size()) + " sequences)").c_str()
+            : "",
+        chosenRidge, autoRidge ? " (chosen)" : "", seconds);
     return kExitOk;
 }
 
