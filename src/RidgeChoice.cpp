@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
 
 #include "src/Solver/Fold.h"
@@ -65,6 +66,14 @@ Moments MomentsOf(const std::vector<SolverPattern>& states, const Matrix& target
     }
     return m;
 }
+
+// One block held out: which rows, the sums over its cut, and what its evaluation found.
+struct Fold {
+    size_t first = 0, last = 0, cutFirst = 0, cutLast = 0;
+    Moments cut;
+    double floor = 0.0;  // the smallest ridge its Gram matrix can tell apart
+    Vector errors;       // per grid ridge; NaN where the matrix plus the ridge has no Cholesky factor
+};
 
 }  // namespace
 
@@ -199,6 +208,60 @@ double RidgeSolver::LargestEigenvalue() const {
     return high;
 }
 
+namespace {
+
+// The held-out error of every grid ridge on one fold: its centred Gram matrix reduced once, then a
+// tridiagonal solve per ridge and output.
+void Evaluate(Fold& fold, const std::vector<SolverPattern>& states, const Matrix& targets, const Moments& all,
+              const Vector& variance) {
+    const size_t n = all.sums.size(), outputs = all.targetSums.size();
+    const Moments& cut = fold.cut;
+    const double count = double(states.size() - (fold.cutLast - fold.cutFirst));
+    Vector mean(n), scaled(n), meanTarget(outputs);
+    for (size_t j = 0; j < n; ++j) {
+        mean[j] = (all.sums[j] - cut.sums[j]) / count;
+        scaled[j] = count * mean[j];
+    }
+    for (size_t o = 0; o < outputs; ++o) meanTarget[o] = (all.targetSums[o] - cut.targetSums[o]) / count;
+    std::vector<double> centred(n * n);
+    for (size_t j = 0; j < n; ++j)
+        for (size_t l = 0; l <= j; ++l)
+            centred[j * n + l] = centred[l * n + j] =
+                (all.gram[j * n + l] - cut.gram[j * n + l]) - scaled[j] * mean[l];
+    Matrix sides(outputs, Vector(n));
+    for (size_t o = 0; o < outputs; ++o)
+        for (size_t j = 0; j < n; ++j)
+            sides[o][j] =
+                (all.cross[j * outputs + o] - cut.cross[j * outputs + o]) - scaled[j] * meanTarget[o];
+
+    const RidgeSolver solver(std::move(centred), n);
+    fold.floor = kResolution * solver.LargestEigenvalue();
+    for (Vector& side : sides) solver.ToTridiagonalBasis(side);
+    fold.errors.assign(kRidgeGridSize, 0.0);
+    Vector weights;
+    for (size_t g = 0; g < kRidgeGridSize; ++g) {
+        for (size_t o = 0; o < outputs; ++o) {
+            if (!solver.SolveTridiagonal(kRidgeGrid[g], sides[o], weights)) {
+                fold.errors[g] = std::numeric_limits<double>::quiet_NaN();
+                break;
+            }
+            solver.FromTridiagonalBasis(weights);
+            double squares = 0.0;
+            for (size_t r = fold.first; r < fold.last; ++r) {
+                const double* s = states[r].values.data();
+                double predicted = 0.0;
+                for (size_t j = 0; j < n; ++j) predicted += (s[j] - mean[j]) * weights[j];
+                const double miss = predicted - (targets[r][o] - meanTarget[o]);
+                squares += miss * miss;
+            }
+            fold.errors[g] += squares / variance[o];
+        }
+    }
+    fold.cut = Moments();  // its matrices are no longer needed
+}
+
+}  // namespace
+
 RidgeChoice ChooseRidge(const std::vector<SolverPattern>& states, const Matrix& targets, size_t folds,
                         size_t gap, double tolerance) {
     RidgeChoice choice;
@@ -221,63 +284,47 @@ RidgeChoice ChooseRidge(const std::vector<SolverPattern>& states, const Matrix& 
         if (variance[o] == 0.0) variance[o] = 1.0;
     }
 
+    // The folds' Gram matrices are folded in turn (the fold uses every thread), then reduced and
+    // evaluated side by side, a fold per thread; their errors are added in fold order.
     const Parallel parallel;
     const Moments all = MomentsOf(states, targets, 0, rows, n, parallel);
     Vector errors(kRidgeGridSize, 0.0);
-    std::vector<bool> failed(kRidgeGridSize, false);
     double floor = 0.0;
-    for (size_t k = 0; k < folds; ++k) {
-        const size_t first = k * rows / folds, last = (k + 1) * rows / folds;
-        // The fold's training rows are all rows less the block and its gaps: their sums by difference.
-        const size_t cutFirst = first >= gap ? first - gap : 0, cutLast = std::min(rows, last + gap);
-        const Moments cut = MomentsOf(states, targets, cutFirst, cutLast, n, parallel);
-        const double count = double(rows - (cutLast - cutFirst));
-        Vector mean(n), scaled(n), meanTarget(outputs);
-        for (size_t j = 0; j < n; ++j) {
-            mean[j] = (all.sums[j] - cut.sums[j]) / count;
-            scaled[j] = count * mean[j];
+    const size_t batch = std::max<size_t>(1, parallel.ThreadCount());
+    for (size_t start = 0; start < folds; start += batch) {
+        const size_t end = std::min(folds, start + batch);
+        std::vector<Fold> batchFolds;
+        for (size_t k = start; k < end; ++k) {
+            Fold fold;
+            fold.first = k * rows / folds;
+            fold.last = (k + 1) * rows / folds;
+            // Its training rows are all rows less the block and its gaps: their sums by difference.
+            fold.cutFirst = fold.first >= gap ? fold.first - gap : 0;
+            fold.cutLast = std::min(rows, fold.last + gap);
+            fold.cut = MomentsOf(states, targets, fold.cutFirst, fold.cutLast, n, parallel);
+            batchFolds.push_back(std::move(fold));
         }
-        for (size_t o = 0; o < outputs; ++o) meanTarget[o] = (all.targetSums[o] - cut.targetSums[o]) / count;
-        std::vector<double> centred(n * n);
-        for (size_t j = 0; j < n; ++j)
-            for (size_t l = 0; l <= j; ++l)
-                centred[j * n + l] = centred[l * n + j] =
-                    (all.gram[j * n + l] - cut.gram[j * n + l]) - scaled[j] * mean[l];
-        Matrix sides(outputs, Vector(n));
-        for (size_t o = 0; o < outputs; ++o)
-            for (size_t j = 0; j < n; ++j)
-                sides[o][j] =
-                    (all.cross[j * outputs + o] - cut.cross[j * outputs + o]) - scaled[j] * meanTarget[o];
-
-        const RidgeSolver solver(std::move(centred), n);
-        floor = std::max(floor, kResolution * solver.LargestEigenvalue());
-        for (Vector& side : sides) solver.ToTridiagonalBasis(side);
-        Vector weights;
-        for (size_t g = 0; g < kRidgeGridSize; ++g) {
-            double foldError = 0.0;
-            for (size_t o = 0; o < outputs && !failed[g]; ++o) {
-                if (!solver.SolveTridiagonal(kRidgeGrid[g], sides[o], weights)) {
-                    failed[g] = true;
-                    break;
+        std::vector<std::exception_ptr> thrown(batchFolds.size());
+        parallel.RunEach(batchFolds.size(), 1, [&](size_t begin, size_t stop) {
+            for (size_t f = begin; f < stop; ++f) {
+                try {
+                    Evaluate(batchFolds[f], states, targets, all, variance);
+                } catch (...) {
+                    thrown[f] = std::current_exception();
                 }
-                solver.FromTridiagonalBasis(weights);
-                double squares = 0.0;
-                for (size_t r = first; r < last; ++r) {
-                    const double* s = states[r].values.data();
-                    double predicted = 0.0;
-                    for (size_t j = 0; j < n; ++j) predicted += (s[j] - mean[j]) * weights[j];
-                    const double miss = predicted - (targets[r][o] - meanTarget[o]);
-                    squares += miss * miss;
-                }
-                foldError += squares / variance[o];
             }
-            errors[g] += foldError;
+        });
+        for (const std::exception_ptr& e : thrown)
+            if (e) std::rethrow_exception(e);
+        for (const Fold& fold : batchFolds) {
+            floor = std::max(floor, fold.floor);
+            for (size_t g = 0; g < kRidgeGridSize; ++g) errors[g] += fold.errors[g];
         }
     }
 
     size_t best = kRidgeGridSize;
     for (size_t g = 0; g < kRidgeGridSize; ++g) {
-        if (failed[g] || kRidgeGrid[g] < floor || !std::isfinite(errors[g])) {
+        if (kRidgeGrid[g] < floor || !std::isfinite(errors[g])) {
             errors[g] = std::numeric_limits<double>::quiet_NaN();
         } else if (best == kRidgeGridSize || errors[g] < errors[best]) {
             best = g;
