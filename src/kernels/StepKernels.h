@@ -49,7 +49,18 @@ template <typename P>
 RCNET_INLINE void SumInputColumns(const double* const* rows, const double* inputs, size_t rowCount,
                                   double* sums, size_t begin, size_t end) {
     constexpr size_t W = P::kLanes;
+    // Four vectors of columns side by side: one column's chain of adds waits on each add before it.
+    constexpr size_t kGroup = P::kRegisters >= 16 ? 4 : 2;
     size_t j = begin;
+    for (; j + kGroup * W <= end; j += kGroup * W) {
+        typename P::V acc[kGroup];
+        for (auto& a : acc) a = P::Set(0.0);
+        for (size_t i = 0; i < rowCount; ++i) {
+            const typename P::V input = P::Set(inputs[i]);
+            for (size_t g = 0; g < kGroup; ++g) acc[g] = P::Load(rows[i] + j + g * W) * input + acc[g];
+        }
+        for (size_t g = 0; g < kGroup; ++g) P::Store(sums + j + g * W, acc[g]);
+    }
     for (; j + W <= end; j += W) {
         typename P::V acc = P::Set(0.0);
         for (size_t i = 0; i < rowCount; ++i) acc = P::Load(rows[i] + j) * P::Set(inputs[i]) + acc;
