@@ -1,7 +1,8 @@
 // Training and propagation: through the exports, and the same network trained and run the plain way
 // (map-walking step, pattern-by-pattern fold, entry-by-entry solve) in the same binary. Workload W:
 // 1000 neurons of type 1, 10,000 forward and 10,000 back links, 10 inputs, 10,000 patterns, 1 output,
-// threshold on; also N = 200 and 2000 with 10 N links of each kind. Arguments: neurons, patterns.
+// threshold on; also N = 200 and 2000 with 10 N links of each kind; W with the stable readout. Arguments:
+// neurons, patterns.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -36,6 +37,14 @@ void LearnNetFast(benchmark::State& state) {
     Build(1, state.range(0), state.range(1));
     for (auto _ : state) benchmark::DoNotOptimize(LearnNet(1));
     UnregisterUsage(1);
+}
+
+// The stable readout, SetNetReadoutSolver(id, 1).
+void LearnNetStable(benchmark::State& state) {
+    Build(10, state.range(0), state.range(1));
+    SetNetReadoutSolver(10, 1);
+    for (auto _ : state) benchmark::DoNotOptimize(LearnNet(10));
+    UnregisterUsage(10);
 }
 
 void LearnNetPlain(benchmark::State& state) {
@@ -189,6 +198,7 @@ BENCHMARK(LearnNetFast)
     ->ArgsProduct({{200, 1000, 2000}, {10000}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK(LearnNetStable)->Args({1000, 10000})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(LearnNetPlain)
     ->Args({200, 1000})
     ->ArgsProduct({{200, 1000, 2000}, {10000}})

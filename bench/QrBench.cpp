@@ -3,10 +3,12 @@
 // threshold on, with and without a ridge.
 //
 // Arguments: n, ridge (0 or 1e-6), level (0 SSE2, 1 AVX2, 2 AVX-512, capped at the processor's; the
-// Eigen version ignores it), rows per chunk (0: the default).
+// Eigen version ignores it), rows per chunk (0: the default), threads (0: one per processor; the Eigen
+// version has one).
 #include <benchmark/benchmark.h>
 
 #include <random>
+#include <type_traits>
 #include <vector>
 
 #include "src/Solver/QrSolver.h"
@@ -37,6 +39,7 @@ void Fit(benchmark::State& state) {
     for (auto _ : state) {
         Qr qr(n, true, 1);
         if (state.range(3)) qr.SetChunkRows(static_cast<size_t>(state.range(3)));
+        if constexpr (std::is_same_v<Qr, QrSolver>) qr.SetThreadCount(static_cast<unsigned>(state.range(4)));
         for (size_t i = 0; i < kRows; ++i) qr.AddRow(&rows[i * (n + 1)], &rows[i * (n + 1) + n]);
         benchmark::DoNotOptimize(qr.Solve(ridge));
     }
@@ -44,12 +47,15 @@ void Fit(benchmark::State& state) {
 }
 
 void Args(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"n", "ridge", "level", "chunk"})->Unit(benchmark::kMillisecond)->UseRealTime();
+    b->ArgNames({"n", "ridge", "level", "chunk", "threads"})->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-BENCHMARK_TEMPLATE(Fit, QrSolver)->Apply(Args)->ArgsProduct({{200, 400, 1000}, {0, 1}, {0, 1, 2}, {0}});
-BENCHMARK_TEMPLATE(Fit, QrSolver)->Apply(Args)->ArgsProduct({{400}, {0}, {0, 1}, {16, 32, 64, 400}});
-BENCHMARK_TEMPLATE(Fit, test::EigenQrSolver)->Apply(Args)->ArgsProduct({{200, 400, 1000}, {0, 1}, {0}, {0}});
+BENCHMARK_TEMPLATE(Fit, QrSolver)->Apply(Args)->ArgsProduct({{200, 400, 1000}, {0, 1}, {0, 1, 2}, {0}, {0}});
+BENCHMARK_TEMPLATE(Fit, QrSolver)->Apply(Args)->ArgsProduct({{1000}, {0, 1}, {2}, {0}, {1, 2}});
+BENCHMARK_TEMPLATE(Fit, QrSolver)->Apply(Args)->ArgsProduct({{400}, {0}, {0, 1}, {16, 32, 64, 400}, {0}});
+BENCHMARK_TEMPLATE(Fit, test::EigenQrSolver)
+    ->Apply(Args)
+    ->ArgsProduct({{200, 400, 1000}, {0, 1}, {0}, {0}, {0}});
 
 }  // namespace
 

@@ -60,9 +60,10 @@ Matrix Fit(Qr& qr, const Rows& r, double ridge) {
     return qr.Solve(ridge);
 }
 
-Matrix Stable(const Rows& r, bool threshold, double ridge, size_t chunk = 0) {
+Matrix Stable(const Rows& r, bool threshold, double ridge, size_t chunk = 0, unsigned threads = 0) {
     QrSolver qr(r.values, threshold, r.targets);
     if (chunk) qr.SetChunkRows(chunk);
+    qr.SetThreadCount(threads);
     return Fit(qr, r, ridge);
 }
 
@@ -100,6 +101,24 @@ TEST(StableQr, GivesThePlainTwinsBitsAtEveryLevel) {
                             << ", ridge " << ridge;
                     });
                 }
+            }
+        }
+    }
+}
+
+// Wide enough for chunks folded side by side (several flights and a short last chunk) and for the
+// solve's shared columns, with and without full rank: every thread count gives the plain twin's bits.
+TEST(StableQr, ThreadCountsGiveThePlainTwinsBits) {
+    const Rows wide = MakeRows(610, 260, 2, Columns::Random, 11);
+    const Rows dependent = MakeRows(300, 230, 1, Columns::Combined, 12);
+    for (const Rows* r : {&wide, &dependent}) {
+        for (size_t chunk : {size_t{16}, DefaultChunk(*r, true)}) {
+            for (double ridge : {0.0, 0.5}) {
+                const Matrix plain = Plain(*r, true, ridge, chunk);
+                for (unsigned threads : {1u, 2u, 3u})
+                    EXPECT_TRUE(SameBits(Stable(*r, true, ridge, chunk, threads), plain))
+                        << r->values << " values, chunk " << chunk << ", ridge " << ridge << ", " << threads
+                        << " threads";
             }
         }
     }

@@ -242,6 +242,22 @@ int main(int argc, char** argv) {
             }
         }
         qr.Print("stable.rank.deficient");
+
+        // Wide enough for the threads: chunks folded side by side, the solve's columns shared out.
+        Fingerprint threaded;
+        std::vector<double> wide;
+        for (int i = 0; i < 400 * 121; ++i) wide.push_back(next());
+        for (unsigned threads : {1u, 2u, 3u}) {
+            for (size_t chunk : {size_t{16}, size_t{0}}) {
+                rcnet::QrSolver solver(120, true, 1);
+                if (chunk) solver.SetChunkRows(chunk);
+                solver.SetThreadCount(threads);
+                for (int i = 0; i < 400; ++i) solver.AddRow(&wide[121 * i], &wide[121 * i + 120]);
+                for (const Vector& row : solver.Solve(0.0))
+                    for (double w : row) threaded.Add(w);
+            }
+        }
+        threaded.Print("stable.threaded");
     }
 
     // The reservoir settings: the radius by the dense method (one block of 80) and by Arnoldi (800),

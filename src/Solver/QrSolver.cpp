@@ -1,11 +1,14 @@
 #include "src/Solver/QrSolver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
 #include <vector>
 
 #include "src/Sizes.h"
+#include "src/Solver/WorkerPool.h"
 #include "src/kernels/QrKernels.h"
 
 namespace rcnet {
@@ -15,10 +18,29 @@ struct QrSolver::Factor {
     size_t width = 0;     // features and targets
     // features x width, row-major: the triangular factor (zero below the diagonal).
     std::vector<double> r;
-    // chunk x width: new rows waiting to be folded in.
+    // kSlots chunks of chunk x width: new rows waiting to be folded in, filled in ring order.
     std::vector<double> pending;
+    std::vector<double*> rows;  // each pending row
+    std::vector<double> u;      // per slot, the block's reflectors (kBlock x chunk)
     size_t chunk = 0;
-    size_t filled = 0;
+    size_t filled = 0;  // rows in slot `fill`
+    size_t fill = 0;
+    size_t queued = 0;  // full slots before `fill` not yet handed to the fold
+    Parallel parallel;
+
+    // The chunks being folded, in order: each waits, block by block, for the one before it to leave
+    // the factor rows of the block (a chunk's block touches only those rows of the factor), so every
+    // factor entry receives the chunks in order whichever thread folds them.
+    size_t flightFirst = 0, flightCount = 0, flightLast = 0;  // slots; the last one's rows
+    bool open = false;                                        // a flight is on the pool
+    std::unique_ptr<std::atomic<size_t>[]> progress;          // per slot: the columns it has folded
+    LoopBody body;
+
+    void FoldSlots(size_t begin, size_t end);
+    // Hands the queued slots to the fold, the last one holding `last` rows; the caller goes on meanwhile.
+    void Launch(size_t last);
+    // Returns once the flight is folded.
+    void Land();
 };
 
 namespace {
@@ -61,17 +83,20 @@ double MakeReflector(double* head, double* const* rows, size_t count, size_t k, 
 // rows are left with the residual of the target columns, which no weight needs.
 constexpr size_t kBlock = 8;
 
-void FoldRows(double* r, size_t features, size_t width, double* const* rows, size_t count) {
-    std::vector<double> u(SizeProduct(kBlock, count));
+// before(k1) runs before the block of columns up to k1 touches the factor, after(k1) once it is done.
+template <typename Before, typename After>
+void FoldRows(double* r, size_t features, size_t width, double* const* rows, size_t count, double* u,
+              Before&& before, After&& after) {
     const double* us[kBlock];
     double* heads[kBlock];
     double taus[kBlock];
     for (size_t k0 = 0; k0 < features; k0 += kBlock) {
         const size_t k1 = std::min(features, k0 + kBlock);
+        before(k1);
         size_t n = 0;
         for (size_t k = k0; k < k1; ++k) {
             double* head = r + k * width;
-            double* v = u.data() + n * count;
+            double* v = u + n * count;
             const double tau = MakeReflector(head, rows, count, k, v);
             if (tau == 0.0) continue;
             kernels::Reflect({head, rows, v, count, tau}, k + 1, k1, nullptr);
@@ -81,7 +106,48 @@ void FoldRows(double* r, size_t features, size_t width, double* const* rows, siz
             ++n;
         }
         if (n > 0) kernels::Fold({heads, us, taus, n, rows, count, k1 == features}, k1, width);
+        after(k1);
     }
+}
+
+void FoldRows(double* r, size_t features, size_t width, double* const* rows, size_t count) {
+    std::vector<double> u(SizeProduct(kBlock, count));
+    FoldRows(
+        r, features, width, rows, count, u.data(), [](size_t) {}, [](size_t) {});
+}
+
+// Chunks in flight at once, and slots for them and for the rows gathered meanwhile.
+constexpr size_t kFlight = 4;
+constexpr size_t kSlots = 2 * kFlight;
+// Narrower factors fold too quickly for a second thread to pay.
+constexpr size_t kThreadedWidth = 32;
+
+void WaitFor(const std::atomic<size_t>& progress, size_t columns) {
+    for (unsigned spins = 0; progress.load(std::memory_order_acquire) < columns; ++spins) {
+#if defined(__x86_64__) || defined(__i386__)
+        if (spins < 4096) {
+            __builtin_ia32_pause();
+            continue;
+        }
+#endif
+        std::this_thread::yield();
+    }
+}
+
+// The reflection applied to columns [begin, end), in runs of columns shared out between the threads
+// (each column's values are the same whoever computes them).
+void ReflectShared(const kernels::Reflection& r, size_t begin, size_t end, double* norms,
+                   const Parallel& parallel) {
+    constexpr size_t kRun = 64;
+    constexpr size_t kThreadedEntries = size_t{1} << 15;  // below, waking a thread costs more than it saves
+    const size_t columns = end > begin ? end - begin : 0;
+    if (parallel.ThreadCount() < 2 || columns * r.count < kThreadedEntries) {
+        kernels::Reflect(r, begin, end, norms);
+        return;
+    }
+    parallel.RunEach((columns + kRun - 1) / kRun, 1, [&](size_t first, size_t last) {
+        kernels::Reflect(r, begin + first * kRun, std::min(end, begin + last * kRun), norms);
+    });
 }
 
 // Sum of the squares of column j over rows [first, count), row order.
@@ -93,46 +159,99 @@ double ColumnSquares(const double* a, size_t width, size_t first, size_t count, 
 
 }  // namespace
 
+void QrSolver::Factor::FoldSlots(size_t begin, size_t end) {
+    for (size_t c = begin; c < end; ++c) {
+        const size_t slot = (flightFirst + c) % kSlots;
+        const size_t count = c + 1 == flightCount ? flightLast : chunk;
+        const std::atomic<size_t>* ahead = c > 0 ? &progress[(slot + kSlots - 1) % kSlots] : nullptr;
+        std::atomic<size_t>& mine = progress[slot];
+        FoldRows(
+            r.data(), features, width, rows.data() + slot * chunk, count, u.data() + slot * kBlock * chunk,
+            [ahead](size_t k1) {
+                if (ahead) WaitFor(*ahead, k1);
+            },
+            [&mine](size_t k1) { mine.store(k1, std::memory_order_release); });
+    }
+}
+
+void QrSolver::Factor::Launch(size_t last) {
+    Land();
+    const size_t count = queued;
+    queued = 0;
+    if (count == 0 || features == 0) return;
+    flightFirst = (fill + kSlots - count) % kSlots;
+    flightCount = count;
+    flightLast = last;
+    for (size_t c = 0; c < count; ++c)
+        progress[(flightFirst + c) % kSlots].store(0, std::memory_order_relaxed);
+    open = parallel.ThreadCount() > 1 && width >= kThreadedWidth && parallel.Begin(count, body);
+    if (!open) FoldSlots(0, count);
+}
+
+void QrSolver::Factor::Land() {
+    if (!open) return;
+    parallel.Finish();
+    open = false;
+}
+
 QrSolver::QrSolver(size_t values, bool threshold, size_t targets)
     : m_Values(values), m_Threshold(threshold), m_Targets(targets), m_Factor(std::make_unique<Factor>()) {
     Factor& f = *m_Factor;
     f.features = SizeSum(values, threshold ? 1 : 0);
     f.width = SizeSum(f.features, targets);
     f.r.assign(SizeProduct(f.features, f.width), 0.0);
+    f.progress = std::make_unique<std::atomic<size_t>[]>(kSlots);
+    f.body = [factor = &f](size_t begin, size_t end) { factor->FoldSlots(begin, end); };
     SetChunkRows(DefaultChunkRows(f.width));
 }
 
-QrSolver::~QrSolver() = default;
+QrSolver::~QrSolver() {
+    m_Factor->Land();  // nothing may still fold into the factor
+}
 
 void QrSolver::SetChunkRows(size_t rows) {
     Factor& f = *m_Factor;
     Reduce();
     f.chunk = std::max<size_t>(1, rows);
-    f.pending.assign(SizeProduct(f.chunk, f.width), 0.0);
+    f.pending.assign(SizeProduct(SizeProduct(kSlots, f.chunk), f.width), 0.0);
+    f.rows.resize(SizeProduct(kSlots, f.chunk));
+    for (size_t i = 0; i < f.rows.size(); ++i) f.rows[i] = f.pending.data() + i * f.width;
+    f.u.assign(SizeProduct(SizeProduct(kSlots, kBlock), f.chunk), 0.0);
 }
 
 size_t QrSolver::ChunkRows() const {
     return m_Factor->chunk;
 }
 
+void QrSolver::SetThreadCount(unsigned threads) {
+    Reduce();
+    m_Factor->parallel = Parallel(threads);
+}
+
 void QrSolver::AddRow(const double* values, const double* targets) {
     Factor& f = *m_Factor;
-    double* row = f.pending.data() + f.filled * f.width;
+    double* row = f.rows[f.fill * f.chunk + f.filled];
     size_t c = 0;
     for (size_t j = 0; j < m_Values; ++j) row[c++] = values[j];
     if (m_Threshold) row[c++] = 1.0;
     for (size_t j = 0; j < m_Targets; ++j) row[c++] = targets[j];
-    if (++f.filled == f.chunk) Reduce();
+    if (++f.filled < f.chunk) return;
+    f.filled = 0;
+    f.fill = (f.fill + 1) % kSlots;
+    // The caller fills the other half of the slots while the workers fold these.
+    if (++f.queued == kFlight) f.Launch(f.chunk);
 }
 
 void QrSolver::Reduce() {
     Factor& f = *m_Factor;
-    if (f.filled > 0 && f.features > 0) {
-        std::vector<double*> rows(f.filled);
-        for (size_t i = 0; i < f.filled; ++i) rows[i] = f.pending.data() + i * f.width;
-        FoldRows(f.r.data(), f.features, f.width, rows.data(), f.filled);
+    const size_t last = f.filled;
+    if (last > 0) {
+        f.filled = 0;
+        f.fill = (f.fill + 1) % kSlots;
+        ++f.queued;
     }
-    f.filled = 0;
+    f.Launch(last > 0 ? last : f.chunk);
+    f.Land();
 }
 
 // Solve works on a = [R11 R12] (features x width), with the ridge folded in as rows sqrt(ridge) e_j of
@@ -206,7 +325,7 @@ Matrix QrSolver::Solve(double ridge) {
         for (size_t i = 0; i < below; ++i) rows[i] = head + (i + 1) * width;
         const double tau = MakeReflector(head, rows.data(), below, k, u.data());
         if (tau != 0.0) {
-            kernels::Reflect({head, rows.data(), u.data(), below, tau}, k + 1, width, norms.data());
+            ReflectShared({head, rows.data(), u.data(), below, tau}, k + 1, width, norms.data(), f.parallel);
         } else {
             for (size_t j = k + 1; j < width; ++j)
                 norms[j] = ColumnSquares(a.data(), width, k + 1, features, j);

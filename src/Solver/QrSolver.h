@@ -3,7 +3,9 @@
 //
 // Rows (v, [1,] y_1 .. y_m) are streamed into a Householder QR: every chunk of rows is folded under the
 // triangular factor so far, each reflector mixing one row of the factor with the chunk (the factor is
-// zero below its diagonal), so memory holds one factor and one chunk whatever the number of rows. Solve
+// zero below its diagonal), so memory holds one factor and a few chunks whatever the number of rows.
+// Chunks fold on the worker threads while the next rows come in, several side by side, each a block of
+// columns behind the one before it, so that every entry of the factor takes the chunks in order. Solve
 // splits the factor as [R11 R12] (feature columns, target columns) and finds the minimum-norm W of
 // min |R11 W - R12|^2 + ridge |W without threshold|^2 by a column-pivoted QR and, below full rank, a
 // complete orthogonal decomposition: dependent columns share the fit, a column that is always 0 gets
@@ -11,7 +13,8 @@
 //
 // Every sum runs in a fixed order: each column's in row order, whatever the vector width (the kernels
 // of src/kernels/QrKernels.h only run columns side by side). The same rows in the same order and chunk
-// size give the same bits on every run, target, instruction-set level and thread count.
+// size give the same bits on every run, target, instruction-set level and thread count. A solver is
+// used from one thread.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +43,10 @@ public:
     // bits. Tests make it small to exercise the streaming.
     void SetChunkRows(size_t rows);
     size_t ChunkRows() const;
+
+    // Threads (counting the caller) that fold chunks side by side while rows keep coming, and share the
+    // solve's columns; 0, the default: one per processor. The weights do not depend on it.
+    void SetThreadCount(unsigned threads);
 
 private:
     struct Factor;
