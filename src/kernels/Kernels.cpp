@@ -40,8 +40,7 @@ struct Avx2Level {
 
 struct Avx512Level {
     using Vec = Avx512;
-    // 32-bit code builds the wider vectors from loads with too few registers: four lanes are quicker.
-    using Slices = std::conditional_t<sizeof(void*) == 8, Avx512, Avx2>;
+    using Slices = Avx512;
     using Lanes = Avx512;
     using Fma = HardwareFma;
 };
