@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -45,19 +44,20 @@ std::optional<double> NumberIn(const std::string& text) {
 
 // The square root of the inputs' variance averaged over inputs: what --input-scaling is relative to.
 // 1 where they do not vary.
-double InputSpread(const std::vector<const std::vector<std::vector<double>>*>& files, uint32_t inputs) {
+double InputSpread(const std::vector<inspect::PatternFileCheck>& files, uint32_t inputs) {
     std::vector<double> sums(inputs, 0.0), squares(inputs, 0.0);
     double rows = 0;
-    for (const auto* file : files)
-        for (const std::vector<double>& row : *file) {
+    for (const inspect::PatternFileCheck& file : files)
+        for (const std::vector<double>& row : file.inputs) {
             for (uint32_t i = 0; i < inputs; ++i) sums[i] += row[i];
             rows += 1;
         }
     double variance = 0;
     for (uint32_t i = 0; i < inputs; ++i) {
         const double mean = sums[i] / rows;
-        for (const auto* file : files)
-            for (const std::vector<double>& row : *file) squares[i] += (row[i] - mean) * (row[i] - mean);
+        for (const inspect::PatternFileCheck& file : files)
+            for (const std::vector<double>& row : file.inputs)
+                squares[i] += (row[i] - mean) * (row[i] - mean);
         variance += squares[i] / rows;
     }
     const double spread = inputs > 0 && rows > 0 ? std::sqrt(variance / inputs) : 0.0;
@@ -224,8 +224,7 @@ int RunTrain(const TrainOptions& options) {
     // The library's reader gives the sizes, or the place and reason of a refusal. Several files are
     // several sequences: each starts from zero states and has its own washout.
     uint32_t inputs = 0, outputs = 0, longest = 0, shortest = UINT32_MAX, count = 0;
-    std::map<size_t, inspect::PatternFileCheck> csv;  // the CSV files' patterns, by file
-    std::vector<inspect::PatternFileCheck> checked;   // every file's, for the inputs' spread
+    std::vector<inspect::PatternFileCheck> checked;  // every file's patterns, by file
     checked.reserve(options.patternFiles.size());
     for (size_t f = 0; f < options.patternFiles.size(); ++f) {
         const std::string& file = options.patternFiles[f];
@@ -235,7 +234,6 @@ int RunTrain(const TrainOptions& options) {
                 progress.Finish();
                 return kExitFailure;
             }
-            csv[f] = check;
         } else {
             check = inspect::CheckPatternFile(file);
             if (!check.accepted) {
@@ -311,12 +309,9 @@ int RunTrain(const TrainOptions& options) {
                      *radius);
         return kExitFailure;
     }
-    std::vector<const std::vector<std::vector<double>>*> inputRows;
-    for (const inspect::PatternFileCheck& check : checked) inputRows.push_back(&check.inputs);
     const double inputScale = options.absoluteInputScaling
                                   ? options.inputScaling
-                                  : options.inputScaling / InputSpread(inputRows, inputs);
-    checked.clear();
+                                  : options.inputScaling / InputSpread(checked, inputs);
     if ((inputScale != 1 && inputs > 0 && !SetNetInputScaling(id, &inputScale)) ||
         !SetNetLeakRate(id, &options.leakRate)) {
         progress.Finish();
@@ -328,9 +323,9 @@ int RunTrain(const TrainOptions& options) {
     const bool sequences = options.patternFiles.size() > 1;
     for (size_t f = 0; f < options.patternFiles.size(); ++f) {
         const std::string& file = options.patternFiles[f];
-        const auto table = csv.find(f);
+        // A pattern file goes through the library's own reader; CSV rows as they were read.
         if ((sequences && !MarkNetSequenceStart(id)) ||
-            !(table == csv.end() ? AddPatternsFromFile(id, file.c_str()) : AddRows(id, table->second))) {
+            !(IsCsv(file) ? AddRows(id, checked[f]) : AddPatternsFromFile(id, file.c_str()))) {
             progress.Finish();
             std::fprintf(stderr, "rcnet train: the library could not read %s\n", file.c_str());
             return kExitFailure;

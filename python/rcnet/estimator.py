@@ -123,11 +123,9 @@ _RESOLUTION = 1e-13
 
 
 def choose_ridge(states, targets, folds=5, gap=10, tolerance=1.1, grid=RIDGE_GRID):
-    """The ridge for a linear readout of states (rows x neurons, with a constant term that is not
-    penalised) to targets, in numpy: the choice Network.choose_ridge makes in the library, for any
-    array of states and with the folds, gap, tolerance and grid as arguments. In detail: the ridge for a
-    linear readout of states (rows x neurons, with a constant term that is not
-    penalised) to targets (rows, or rows x outputs), chosen by blocked cross-validation in time: the
+    """Network.choose_ridge's choice in numpy, for any array of states and with its settings as
+    arguments: the ridge for a linear readout of states (rows x neurons, with a constant term that is
+    not penalised) to targets (rows, or rows x outputs), chosen by blocked cross-validation in time: the
     rows are cut into `folds` contiguous blocks, each held out in turn and predicted by the readout
     fitted on the other rows less `gap` rows either side of the block (fewer on short data); the
     errors of each output are divided by its variance and summed. Of the ridges in `grid` (added to
