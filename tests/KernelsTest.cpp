@@ -203,16 +203,14 @@ TEST(Kernels, EveryLevelsExponentialIsThePortableOne) {
     });
 }
 
-// One table per level, chosen by cpu::Limit, never above what the processor has; the fold's panels are
-// whole tiles (the packing assumes the tile's rows divide its columns).
+// One table per level, chosen by cpu::Limit, never above what the processor has.
 TEST(Kernels, TheLimitChoosesTheTable) {
     std::set<const kernels::Kernels*> tables;
     ForEachLevel([&](cpu::Level level) {
         EXPECT_EQ(cpu::Active(), level);
         const kernels::Kernels& table = kernels::Active();
         tables.insert(&table);
-        EXPECT_EQ(table.foldColumns % table.foldRows, 0u);
-        EXPECT_GE(table.foldColumns, 4u);
+        EXPECT_GE(table.foldPanel, 4u);
     });
     EXPECT_EQ(tables.size(), static_cast<size_t>(cpu::Detected()) + 1);
     const cpu::Level previous = cpu::Limit(cpu::Level::Avx512);
@@ -220,16 +218,19 @@ TEST(Kernels, TheLimitChoosesTheTable) {
     cpu::Limit(previous);
 }
 
-// The one-lane pack is the plain loop, and the fold's tile shapes follow the registers.
+// The one-lane pack is the plain loop, and the fold's tile shapes follow the registers; a panel holds
+// whole tiles and a tile's rows (the packing reads both from one panel).
 TEST(Kernels, PackShapes) {
     EXPECT_EQ(kernels::Scalar<>::kLanes, 1u);
     EXPECT_EQ(kernels::Sse2::kLanes, 2u);
     using Base = kernels::FoldShape<kernels::Sse2>;
-    EXPECT_EQ(Base::kColumns % Base::kRows, 0u);
+    EXPECT_EQ(Base::kPanel % Base::kRows, 0u);
+    EXPECT_EQ(Base::kPanel % Base::kColumns, 0u);
     EXPECT_LE(Base::kRows * Base::kVectors + Base::kVectors + 1, kernels::Sse2::kRegisters);
 #if defined(__x86_64__) || defined(__i386__)
     using Wide = kernels::FoldShape<kernels::Avx512>;
-    EXPECT_EQ(Wide::kColumns % Wide::kRows, 0u);
+    EXPECT_EQ(Wide::kPanel % Wide::kRows, 0u);
+    EXPECT_EQ(Wide::kPanel % Wide::kColumns, 0u);
     EXPECT_LE(Wide::kRows * Wide::kVectors + Wide::kVectors + 1, kernels::Avx512::kRegisters);
     EXPECT_EQ(kernels::Avx512::kRegisters, sizeof(void*) == 8 ? 32u : 8u);
 #endif

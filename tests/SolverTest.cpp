@@ -333,14 +333,14 @@ TEST(SolverFastPaths, BitIdenticalToThePlainSteps) {
     }
 }
 
-// Sizes around every tile width (4, 8, 24 columns; 2, 4, 8 rows) and pattern counts over several
-// chunks, on each instruction set's path.
+// Sizes around every tile and panel width (4, 8, 12, 24 columns; 2, 4, 6, 8 rows) and pattern counts over
+// several chunks, on each instruction set's path.
 TEST(SolverFastPaths, EveryInstructionSetGivesThePlainBits) {
     ReportCapture quiet;
     std::cout << "[ info     ] processor level: " << cpu::Name(cpu::Detected()) << std::endl;
     ForEachLevel([](cpu::Level) {
         std::mt19937_64 rng(4242);
-        for (int n : {3, 6, 8, 22, 23, 24, 25, 31, 49, 97}) {
+        for (int n : {3, 6, 8, 11, 12, 13, 22, 23, 24, 25, 31, 47, 49, 97}) {
             for (int variant = 0; variant < 3; ++variant) {
                 const int patterns = variant == 0 ? 7 : 300 + 37 * variant;
                 const Problem problem = RandomProblem(rng, n, patterns, variant == 2, variant == 1);

@@ -77,7 +77,7 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
         return;
     Flight& f = *m_Flight;
     const kernels::Kernels& level = kernels::Active();
-    const size_t nb = level.foldColumns;
+    const size_t nb = level.foldPanel;
     const size_t panels = (width + nb - 1) / nb;
     // Even batches, as for the chunks.
     const size_t most = std::max<size_t>(1, kBatchValues / (panels * nb));

@@ -53,8 +53,7 @@ struct Avx512Level {
 // clang-format off
 #define RCNET_TABLE(L, TARGET)                                 \
     Kernels {                                                  \
-        FoldShape<L::Vec>::kRows,                              \
-        FoldShape<L::Vec>::kColumns,                           \
+        FoldShape<L::Vec>::kPanel,                             \
         RCNET_ENTRY(TARGET, FoldGroup<L::Vec>),                \
         RCNET_ENTRY(TARGET, SumSlice<L::Slices>),              \
         RCNET_ENTRY(TARGET, SumInputs<L::Vec>),                \

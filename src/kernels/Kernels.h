@@ -17,9 +17,8 @@ struct Reflection;
 struct FoldBlock;
 
 struct Kernels {
-    // The fold's register tile, foldRows x foldColumns, over one pass's column panels [g0, g1).
-    size_t foldRows;
-    size_t foldColumns;
+    // The fold over one pass's column panels [g0, g1), packed foldPanel values wide.
+    size_t foldPanel;
     void (*fold)(const FoldPass& pass, size_t g0, size_t g1);
     // The step's sums: one slice of the plan's terms; the input matrix's columns.
     void (*sumSlice)(const double* weight, const uint32_t* source, size_t terms, const double* carried,

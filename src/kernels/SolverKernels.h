@@ -36,14 +36,20 @@ struct FoldPass {
 
 // Tile shapes: as many accumulators as the registers hold, with the B values and one product beside
 // them: 8 x 3 vectors of 32 registers, 4 x 2 of 16; of 8 (32-bit code), 2 x 2 two-lane vectors or
-// 4 x 1 wider ones.
+// 6 x 1 wider ones. A panel holds whole tiles side by side and the rows of a tile (its width is a
+// multiple of both): six rows need panels of three eight-lane tiles, or of three four-lane ones.
 template <typename P>
 struct FoldShape {
-    static constexpr size_t kRows = P::kRegisters >= 32 ? 8 : P::kRegisters >= 16 || P::kLanes > 2 ? 4 : 2;
+    static constexpr size_t kRows = P::kRegisters >= 32   ? 8
+                                    : P::kRegisters >= 16 ? 4
+                                    : P::kLanes > 2       ? 6
+                                                          : 2;
     static constexpr size_t kVectors = P::kRegisters >= 32                     ? 3
                                        : P::kRegisters >= 16 || P::kLanes == 2 ? 2
                                                                                : 1;
     static constexpr size_t kColumns = kVectors * P::kLanes;
+    static constexpr size_t kPanel = kColumns % kRows == 0 ? kColumns : 3 * kColumns;
+    static_assert(kPanel % kRows == 0 && kPanel % kColumns == 0);
 };
 
 template <size_t NB>
@@ -51,12 +57,11 @@ RCNET_INLINE const double* Panel(const FoldPass& pass, size_t column) {
     return pass.panels + column / NB * pass.panelStride + column % NB;
 }
 
-// c[r][k0 + k] += a_p[r] * b_p[k] for the chunk's patterns p in order; a and b advance NB values per
-// pattern.
-template <typename P, size_t MR, size_t NV>
+// c[r][k0 + k] += a_p[r] * b_p[k] for the chunk's patterns p in order; a and b advance NP values (the
+// panel's width) per pattern.
+template <typename P, size_t MR, size_t NV, size_t NP>
 RCNET_INLINE void FoldKernel(double* const* c, size_t k0, const double* a, const double* b, size_t patterns) {
     constexpr size_t W = P::kLanes;
-    constexpr size_t NB = NV * W;
     typename P::V acc[MR][NV];
 #pragma GCC unroll 8
     for (size_t r = 0; r < MR; ++r)
@@ -66,7 +71,7 @@ RCNET_INLINE void FoldKernel(double* const* c, size_t k0, const double* a, const
 // Two patterns per turn: in 32-bit code the loop control is a fair share of the few instructions.
 #pragma GCC unroll 2
 #endif
-    for (size_t p = 0; p < patterns; ++p, a += NB, b += NB) {
+    for (size_t p = 0; p < patterns; ++p, a += NP, b += NP) {
         typename P::V bv[NV];
 #pragma GCC unroll 4
         for (size_t v = 0; v < NV; ++v) bv[v] = P::Load(b + v * W);
@@ -88,27 +93,30 @@ RCNET_INLINE void FoldKernel(double* const* c, size_t k0, const double* a, const
 // reach below it or past n go through a copy.
 template <typename P>
 RCNET_INLINE void FoldGroup(const FoldPass& pass, size_t g0, size_t g1) {
-    constexpr size_t MR = FoldShape<P>::kRows, NV = FoldShape<P>::kVectors, NB = FoldShape<P>::kColumns;
+    using Shape = FoldShape<P>;
+    constexpr size_t MR = Shape::kRows, NV = Shape::kVectors, NB = Shape::kColumns, NP = Shape::kPanel;
     const size_t n = pass.n, rowCount = pass.rowCount;
-    for (size_t j0 = 0; j0 < rowCount && j0 < g1 * NB; j0 += MR) {
-        const double* a = Panel<NB>(pass, j0);
-        for (size_t q = std::max(g0, j0 / NB); q < g1; ++q) {
-            const size_t k0 = q * NB;
-            const double* b = pass.panels + q * pass.panelStride;
-            double* const* c = pass.rows + j0;
-            if (k0 + 1 >= j0 + MR && k0 + NB <= n && j0 + MR <= rowCount) {
-                FoldKernel<P, MR, NV>(c, k0, a, b, pass.patterns);
-                continue;
+    for (size_t j0 = 0; j0 < rowCount && j0 < g1 * NP; j0 += MR) {
+        const double* a = Panel<NP>(pass, j0);
+        for (size_t q = std::max(g0, j0 / NP); q < g1; ++q) {
+            for (size_t k0 = q * NP; k0 < q * NP + NP && k0 < n; k0 += NB) {
+                if (k0 + NB <= j0) continue;  // wholly below the diagonal
+                const double* b = pass.panels + q * pass.panelStride + k0 % NP;
+                double* const* c = pass.rows + j0;
+                if (k0 + 1 >= j0 + MR && k0 + NB <= n && j0 + MR <= rowCount) {
+                    FoldKernel<P, MR, NV, NP>(c, k0, a, b, pass.patterns);
+                    continue;
+                }
+                const size_t rows = std::min(MR, rowCount - j0), columns = std::min(NB, n - k0);
+                double tile[MR][NB] = {};
+                double* tileRows[MR];
+                for (size_t r = 0; r < MR; ++r) tileRows[r] = tile[r];
+                for (size_t r = 0; r < rows; ++r)
+                    for (size_t k = 0; k < columns; ++k) tile[r][k] = c[r][k0 + k];
+                FoldKernel<P, MR, NV, NP>(tileRows, 0, a, b, pass.patterns);
+                for (size_t r = 0; r < rows; ++r)
+                    for (size_t k = j0 + r > k0 ? j0 + r - k0 : 0; k < columns; ++k) c[r][k0 + k] = tile[r][k];
             }
-            const size_t rows = std::min(MR, rowCount - j0), columns = std::min(NB, n - k0);
-            double tile[MR][NB] = {};
-            double* tileRows[MR];
-            for (size_t r = 0; r < MR; ++r) tileRows[r] = tile[r];
-            for (size_t r = 0; r < rows; ++r)
-                for (size_t k = 0; k < columns; ++k) tile[r][k] = c[r][k0 + k];
-            FoldKernel<P, MR, NV>(tileRows, 0, a, b, pass.patterns);
-            for (size_t r = 0; r < rows; ++r)
-                for (size_t k = j0 + r > k0 ? j0 + r - k0 : 0; k < columns; ++k) c[r][k0 + k] = tile[r][k];
         }
     }
 }
