@@ -157,7 +157,9 @@ private:
     bool TrainingDataFits() const;
     bool Train(bool jointly);
     // Steps the reservoir through every stored pattern; after the washout, hands the chunks of states
-    // (and the index of each chunk's first pattern) to fit.
+    // to fit(states, count, first): the chunk is states' first count entries, first the index of its
+    // first pattern. The states' storage is reused from chunk to chunk; fit may swap it for vectors of
+    // its own.
     template <typename Fit>
     void Harvest(Fit&& fit, size_t pass = 0, size_t passes = 1);
     void ReportProgress(double fraction) const {

@@ -110,14 +110,16 @@ void Net::ReportUnusableReadouts() const {
 template <typename Fit>
 void Net::Harvest(Fit&& fit, size_t pass, size_t passes) {
     const size_t chunkSize = m_LearnChunk ? m_LearnChunk : DefaultChunk(m_Reservoir.NeuronCount());
+    // Kept from chunk to chunk: one allocation per state for the whole harvest costs more than the
+    // copies (a heap call per pattern).
     std::vector<Vector> chunk;
     chunk.reserve(std::min(chunkSize, m_Inputs.size()));
-    size_t chunkFirst = 0, sequenceFirst = 0, nextMark = 0;
+    size_t count = 0, chunkFirst = 0, sequenceFirst = 0, nextMark = 0;
     const auto flush = [&] {
-        if (chunk.empty()) return;
-        const size_t end = chunkFirst + chunk.size();
-        fit(chunk, chunkFirst);
-        chunk.clear();
+        if (count == 0) return;
+        const size_t end = chunkFirst + count;
+        fit(chunk, count, chunkFirst);
+        count = 0;
         // Of all passes' patterns; the solve after the last pass is the rest.
         ReportProgress((double(pass) + double(end) / double(m_Inputs.size())) / double(passes) * 0.99);
     };
@@ -130,10 +132,12 @@ void Net::Harvest(Fit&& fit, size_t pass, size_t passes) {
         m_Reservoir.SetInputs(input.data(), input.size());
         m_Reservoir.Step();
         if (p - sequenceFirst < m_Settings.washout) continue;
-        if (!chunk.empty() && chunkFirst + chunk.size() != p) flush();
-        if (chunk.empty()) chunkFirst = p;
-        chunk.push_back(m_Reservoir.GetState());
-        if (chunk.size() == chunkSize) flush();
+        if (count > 0 && chunkFirst + count != p) flush();
+        if (count == 0) chunkFirst = p;
+        if (count == chunk.size()) chunk.emplace_back();
+        const Vector& state = m_Reservoir.States();
+        chunk[count++].assign(state.begin(), state.end());
+        if (count == chunkSize) flush();
     }
     flush();
 }
@@ -161,9 +165,10 @@ Matrix Net::FitNormalEquations(bool jointly) {
         Matrix sides(shared ? outputs : 0, Vector(length, 0.0));
         std::vector<SolverPattern> rows;
         Harvest(
-            [&](std::vector<Vector>& states, size_t first) {
-                rows.clear();
-                for (size_t i = 0; i < states.size(); ++i) {
+            [&](std::vector<Vector>& states, size_t count, size_t first) {
+                // The rows and the chunk trade storage: no allocation once both are full.
+                rows.resize(count);
+                for (size_t i = 0; i < count; ++i) {
                     const VectorList::View y = m_Outputs[first + i];
                     if (shared && states[i].size() == n) {
                         for (size_t c = 0; c < outputs; ++c) {
@@ -171,7 +176,8 @@ Matrix Net::FitNormalEquations(bool jointly) {
                             if (m_UseThreshold) sides[c][n] = sides[c][n] + y[c];
                         }
                     }
-                    rows.push_back({std::move(states[i]), y[pass]});
+                    rows[i].values.swap(states[i]);
+                    rows[i].target = y[pass];
                 }
                 solver.AddRows(rows);
             },
@@ -200,8 +206,8 @@ Matrix Net::FitStableQr(bool jointly) {
     for (size_t pass = 0; pass < passes; ++pass) {
         QrSolver solver(n, m_UseThreshold, jointly ? outputs : 1);
         Harvest(
-            [&](std::vector<Vector>& states, size_t first) {
-                for (size_t i = 0; i < states.size(); ++i) {
+            [&](std::vector<Vector>& states, size_t count, size_t first) {
+                for (size_t i = 0; i < count; ++i) {
                     // Like the other solvers: a state that does not cover every neuron is not fitted.
                     if (states[i].size() != n) continue;
                     const VectorList::View y = m_Outputs[first + i];
@@ -233,8 +239,8 @@ bool Net::ChooseRidge(double& chosen) {
     bool trainingValuesFinite = true;
     try {
         Harvest(
-            [&](std::vector<Vector>& chunk, size_t first) {
-                for (size_t i = 0; i < chunk.size(); ++i) {
+            [&](std::vector<Vector>& chunk, size_t count, size_t first) {
+                for (size_t i = 0; i < count; ++i) {
                     if (chunk[i].size() != n) continue;
                     const VectorList::View y = m_Outputs[first + i];
                     for (double v : chunk[i]) trainingValuesFinite = trainingValuesFinite && std::isfinite(v);
