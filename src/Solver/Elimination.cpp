@@ -200,7 +200,7 @@ size_t Elimination::ForwardBlock(size_t m0) {
             double* target = m_Matrix.Row(row);
             const double factor = target[m];
             factors[(row - m0) * kBlock + (m - m0)] = factor;
-            kernels::EliminateFlush(target + m0, pivot + m0, factor, kBlock, m_Bound);
+            kernels::Active().eliminateFlush(target + m0, pivot + m0, factor, kBlock, m_Bound);
         }
     }
     if (m == m0) return m0;
@@ -304,7 +304,7 @@ bool Elimination::BlockRow(size_t row, size_t m0, size_t done, double* factors) 
         if (!std::isfinite(factor)) break;
         factors[i] = factor;
         const double* pivot = m_Matrix.Row(column);
-        kernels::EliminateFlush(target + column, pivot + column, factor, panelEnd - column, m_Bound);
+        kernels::Active().eliminateFlush(target + column, pivot + column, factor, panelEnd - column, m_Bound);
     }
     if (i == done) return true;
     // Pivot by pivot from here, as the plain sweep goes; the pivots before owe their right part first.
