@@ -136,7 +136,9 @@ void Net::Harvest(Fit&& fit, size_t pass, size_t passes) {
         if (count == 0) chunkFirst = p;
         if (count == chunk.size()) chunk.emplace_back();
         const Vector& state = m_Reservoir.States();
-        chunk[count++].assign(state.begin(), state.end());
+        Vector& kept = chunk[count++];
+        kept.resize(state.size());
+        kernels::Active().copy(kept.data(), state.data(), state.size());
         if (count == chunkSize) flush();
     }
     flush();

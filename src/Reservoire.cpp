@@ -212,12 +212,12 @@ void Reservoire::Step() {
     double* state = plan.state.data();
     double* activation = plan.InputActivation();
     double* prev = plan.PrevState();
-    std::copy(m_InputSums.begin(), m_InputSums.begin() + n, plan.input.begin());
-    std::copy(state, state + n, prev);
+    const kernels::Kernels& level = kernels::Active();
+    level.copy(plan.input.data(), m_InputSums.data(), n);
+    level.copy(prev, state, n);
     if (n == plan.NeuronCount()) {
         // Every neuron steps: each state is the sum of its incoming terms, gathered in the map walk's
         // order. The activations do not depend on the order and run over whole arrays.
-        const kernels::Kernels& level = kernels::Active();
         level.activate(plan.types.data(), plan.input.data(), activation, n);
         plan.SumIncoming(state);
         level.activate(plan.types.data(), state, state, n);
@@ -242,7 +242,7 @@ void Reservoire::Step() {
         const double keep = 1.0 - m_LeakRate, rate = m_LeakRate;
         for (size_t j = 0; j < n; ++j) state[j] = keep * prev[j] + rate * state[j];
     }
-    std::copy(state, state + n, m_States.begin());
+    level.copy(m_States.data(), state, n);
 }
 
 void Reservoire::Clear() {

@@ -138,6 +138,20 @@ TEST(Kernels, ApplyPivotsGivesThePlainPassBits) {
     });
 }
 
+// Every value's bits (NaN payloads and -0 included), and nothing past the end.
+TEST(Kernels, CopyMovesEachValueAndNoMore) {
+    ForEachLevel([](cpu::Level) {
+        std::mt19937_64 rng(8);
+        for (size_t count = 0; count <= 70; ++count) {
+            std::vector<double> in(count), out(count + 1, 7.0);
+            for (double& x : in) x = Entry(rng, 1e-3);
+            kernels::Active().copy(out.data(), in.data(), count);
+            for (size_t i = 0; i < count; ++i) ASSERT_EQ(Bits(out[i]), Bits(in[i])) << count << " " << i;
+            ASSERT_EQ(out[count], 7.0) << count;
+        }
+    });
+}
+
 TEST(Kernels, SumInputsAddsRowAfterRowFromPlusZero) {
     ForEachLevel([](cpu::Level) {
         std::mt19937_64 rng(5);

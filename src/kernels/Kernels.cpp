@@ -55,6 +55,7 @@ struct Avx512Level {
     Kernels {                                                  \
         FoldShape<L::Vec>::kPanel,                             \
         RCNET_ENTRY(TARGET, FoldGroup<L::Vec>),                \
+        RCNET_ENTRY(TARGET, CopyLanes<L::Vec>),                \
         RCNET_ENTRY(TARGET, SumSlice<L::Slices>),              \
         RCNET_ENTRY(TARGET, SumInputs<L::Vec>),                \
         RCNET_ENTRY(TARGET, Activate<L::Lanes>),               \

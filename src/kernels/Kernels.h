@@ -20,6 +20,8 @@ struct Kernels {
     // The fold over one pass's column panels [g0, g1), packed foldPanel values wide.
     size_t foldPanel;
     void (*fold)(const FoldPass& pass, size_t g0, size_t g1);
+    // out[i] = in[i] for i < count (no overlap).
+    void (*copy)(double* out, const double* in, size_t count);
     // The step's sums: one slice of the plan's terms; the input matrix's columns.
     void (*sumSlice)(const double* weight, const uint32_t* source, size_t terms, const double* carried,
                      double* sums);

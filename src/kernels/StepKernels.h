@@ -13,6 +13,30 @@ RCNET_VECTOR_CODE_BEGIN
 
 namespace rcnet::kernels {
 
+// ---- copies
+// out[i] = in[i] for i < count, in whole vectors (the step moves a few arrays of its size each time, and
+// a library call per copy costs as much as the copy where memcpy is not the C library's own: the DLL
+// under wine). The arrays must not overlap.
+template <typename P>
+RCNET_INLINE void CopyLanes(double* out, const double* in, size_t count) {
+    constexpr size_t W = P::kLanes;
+    size_t i = 0;
+    for (; i + 4 * W <= count; i += 4 * W) {
+        const typename P::V a = P::Load(in + i), b = P::Load(in + i + W), c = P::Load(in + i + 2 * W),
+                            d = P::Load(in + i + 3 * W);
+        P::Store(out + i, a);
+        P::Store(out + i + W, b);
+        P::Store(out + i + 2 * W, c);
+        P::Store(out + i + 3 * W, d);
+    }
+    for (; i + W <= count; i += W) P::Store(out + i, P::Load(in + i));
+    if constexpr (P::kMaskedTail) {
+        if (i < count) P::StoreFirst(out + i, count - i, P::LoadFirst(in + i, count - i));
+    } else {
+        for (; i < count; ++i) out[i] = in[i];
+    }
+}
+
 // ---- the step's sums
 // The reservoir step's sums over its flat plan (src/StepPlan.h lays it out): each term is a multiply
 // and then an add to its running sum, which starts at +0, in the plan's order; lanes only run several
