@@ -22,25 +22,46 @@ struct Reflection {
     double tau;
 };
 
-// Columns [c, c + NV lanes): s = head + u[0] row_0 + u[1] row_1 + ..; t = tau s; head -= t;
-// row_i -= u[i] t. With kNorms, norms receives each column's sum of the new rows' squares, row order.
-template <typename P, size_t NV, bool kNorms>
-RCNET_INLINE void ReflectTile(const Reflection& reflection, size_t c, double* norms) {
+// A tile's loads and stores; with kPartial of one vector's first `lanes` lanes only.
+template <typename P, bool kPartial>
+RCNET_INLINE typename P::V TileLoad(const double* p, size_t lanes) {
+    if constexpr (kPartial) {
+        return P::LoadFirst(p, lanes);
+    } else {
+        return P::Load(p);
+    }
+}
+
+template <typename P, bool kPartial>
+RCNET_INLINE void TileStore(double* p, size_t lanes, const typename P::V& v) {
+    if constexpr (kPartial) {
+        P::StoreFirst(p, lanes, v);
+    } else {
+        P::Store(p, v);
+    }
+}
+
+// Columns [c, c + NV lanes) (with kPartial: one vector, its first `lanes` columns): s = head + u[0] row_0
+// + u[1] row_1 + ..; t = tau s; head -= t; row_i -= u[i] t. With kNorms, norms receives each column's
+// sum of the new rows' squares, row order.
+template <typename P, size_t NV, bool kNorms, bool kPartial = false>
+RCNET_INLINE void ReflectTile(const Reflection& reflection, size_t c, double* norms, size_t lanes = 0) {
     constexpr size_t W = P::kLanes;
     const Reflection r = reflection;  // a copy the stores below cannot change, kept in registers
     typename P::V s[NV];
 #pragma GCC unroll 8
-    for (size_t v = 0; v < NV; ++v) s[v] = P::Load(r.head + c + v * W);
+    for (size_t v = 0; v < NV; ++v) s[v] = TileLoad<P, kPartial>(r.head + c + v * W, lanes);
     for (size_t i = 0; i < r.count; ++i) {
         const double* row = r.rows[i] + c;
         const double ui = r.u[i];
 #pragma GCC unroll 8
-        for (size_t v = 0; v < NV; ++v) s[v] = s[v] + P::Load(row + v * W) * ui;
+        for (size_t v = 0; v < NV; ++v) s[v] = s[v] + TileLoad<P, kPartial>(row + v * W, lanes) * ui;
     }
 #pragma GCC unroll 8
     for (size_t v = 0; v < NV; ++v) {
         s[v] = s[v] * r.tau;
-        P::Store(r.head + c + v * W, P::Load(r.head + c + v * W) - s[v]);
+        double* head = r.head + c + v * W;
+        TileStore<P, kPartial>(head, lanes, TileLoad<P, kPartial>(head, lanes) - s[v]);
     }
     typename P::V n[NV];
 #pragma GCC unroll 8
@@ -50,14 +71,14 @@ RCNET_INLINE void ReflectTile(const Reflection& reflection, size_t c, double* no
         const double ui = r.u[i];
 #pragma GCC unroll 8
         for (size_t v = 0; v < NV; ++v) {
-            const typename P::V x = P::Load(row + v * W) - s[v] * ui;
-            P::Store(row + v * W, x);
+            const typename P::V x = TileLoad<P, kPartial>(row + v * W, lanes) - s[v] * ui;
+            TileStore<P, kPartial>(row + v * W, lanes, x);
             if constexpr (kNorms) n[v] = n[v] + x * x;
         }
     }
     if constexpr (kNorms) {
 #pragma GCC unroll 8
-        for (size_t v = 0; v < NV; ++v) P::Store(norms + c + v * W, n[v]);
+        for (size_t v = 0; v < NV; ++v) TileStore<P, kPartial>(norms + c + v * W, lanes, n[v]);
     }
 }
 
@@ -76,6 +97,12 @@ RCNET_INLINE void ReflectColumns(const Reflection& r, size_t begin, size_t end, 
     for (; c + NV * W <= end; c += NV * W) ReflectTile<P, NV, kNorms>(r, c, norms);
     if constexpr (W > 1) {
         for (; c + W <= end; c += W) ReflectTile<P, 1, kNorms>(r, c, norms);
+    }
+    // The last columns side by side too where the pack masks its loads: one by one they wait on the
+    // adder (the fold's block has at most seven after each reflector's own).
+    if constexpr (P::kMaskedTail) {
+        if (c < end) ReflectTile<P, 1, kNorms, true>(r, c, norms, end - c);
+        return;
     }
     for (; c < end; ++c) ReflectTile<Scalar<>, 1, kNorms>(r, c, norms);
 }
@@ -110,8 +137,8 @@ struct FoldBlock {
     bool rowsDone;  // the rows are not needed after the block: the last reflector leaves them as they are
 };
 
-template <typename P, size_t NV>
-RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c) {
+template <typename P, size_t NV, bool kPartial = false>
+RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c, size_t lanes = 0) {
     constexpr size_t W = P::kLanes;
     const FoldBlock b = block;  // a copy the stores below cannot change, kept in registers
     typename P::V t[NV], s[NV];
@@ -123,7 +150,7 @@ RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c) {
         const double* next = sums ? b.u[q] : nullptr;
         if (sums) {
 #pragma GCC unroll 8
-            for (size_t v = 0; v < NV; ++v) s[v] = P::Load(b.heads[q] + c + v * W);
+            for (size_t v = 0; v < NV; ++v) s[v] = TileLoad<P, kPartial>(b.heads[q] + c + v * W, lanes);
         }
         if (update && sums) {
             for (size_t i = 0; i < b.count; ++i) {
@@ -132,8 +159,8 @@ RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c) {
                 const double o = owed[i], n = next[i];
 #pragma GCC unroll 8
                 for (size_t v = 0; v < NV; ++v) {
-                    const typename P::V x = P::Load(row + v * W) - t[v] * o;
-                    P::Store(row + v * W, x);
+                    const typename P::V x = TileLoad<P, kPartial>(row + v * W, lanes) - t[v] * o;
+                    TileStore<P, kPartial>(row + v * W, lanes, x);
                     s[v] = s[v] + x * n;
                 }
             }
@@ -142,21 +169,24 @@ RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c) {
                 const double* row = b.rows[i] + c;
                 const double n = next[i];
 #pragma GCC unroll 8
-                for (size_t v = 0; v < NV; ++v) s[v] = s[v] + P::Load(row + v * W) * n;
+                for (size_t v = 0; v < NV; ++v) s[v] = s[v] + TileLoad<P, kPartial>(row + v * W, lanes) * n;
             }
         } else if (update) {
             for (size_t i = 0; i < b.count; ++i) {
                 double* row = b.rows[i] + c;
                 const double o = owed[i];
 #pragma GCC unroll 8
-                for (size_t v = 0; v < NV; ++v) P::Store(row + v * W, P::Load(row + v * W) - t[v] * o);
+                for (size_t v = 0; v < NV; ++v)
+                    TileStore<P, kPartial>(row + v * W, lanes,
+                                           TileLoad<P, kPartial>(row + v * W, lanes) - t[v] * o);
             }
         }
         if (sums) {
 #pragma GCC unroll 8
             for (size_t v = 0; v < NV; ++v) {
                 t[v] = s[v] * b.taus[q];
-                P::Store(b.heads[q] + c + v * W, P::Load(b.heads[q] + c + v * W) - t[v]);
+                double* head = b.heads[q] + c + v * W;
+                TileStore<P, kPartial>(head, lanes, TileLoad<P, kPartial>(head, lanes) - t[v]);
             }
         }
     }
@@ -172,6 +202,10 @@ RCNET_INLINE void FoldBlockLanes(const FoldBlock& b, size_t begin, size_t end) {
     for (; c + NV * W <= end; c += NV * W) FoldBlockTile<P, NV>(b, c);
     if constexpr (W > 1) {
         for (; c + W <= end; c += W) FoldBlockTile<P, 1>(b, c);
+    }
+    if constexpr (P::kMaskedTail) {
+        if (c < end) FoldBlockTile<P, 1, true>(b, c, end - c);
+        return;
     }
     for (; c < end; ++c) FoldBlockTile<Scalar<>, 1>(b, c);
 }
