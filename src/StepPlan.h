@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "src/Aligned.h"
 #include "src/Neurons.h"
 #include "src/Types.h"
 
@@ -17,12 +18,13 @@ namespace rcnet {
 
 struct StepPlan {
     // Per neuron position.
+    // The step's arrays start on cache lines (src/Aligned.h): its kernels load them a vector at a time.
     std::vector<int32_t> types;
-    Vector input;
+    AlignedVector<double> input;
     // What links carry, side by side so that one index reaches either: Value(input) of neuron j at j
     // (forward links) and its previous state at NeuronCount() + j (back links); then one +0.
-    Vector carried;
-    Vector state;
+    AlignedVector<double> carried;
+    AlignedVector<double> state;
 
     double* InputActivation() { return carried.data(); }
     double* PrevState() { return carried.data() + types.size(); }
@@ -46,8 +48,8 @@ struct StepPlan {
     static constexpr size_t kLanes = 16;
     std::vector<uint32_t> sliceStart;
     std::vector<uint32_t> sliceNeuron;
-    std::vector<uint32_t> sliceSource;  // into carried
-    Vector sliceWeight;
+    AlignedVector<uint32_t> sliceSource;  // into carried
+    AlignedVector<double> sliceWeight;
 
     // state[t] = the sum of neuron t's terms, for every neuron (kernels::Active().sumSlice per slice).
     void SumIncoming(double* state) const;

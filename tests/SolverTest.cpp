@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -388,6 +389,18 @@ TEST(SolverFastPaths, FoldsMixWithSinglePatternsAndExchangedRows) {
     for (size_t j = 0; j < 31; ++j)
         for (size_t k = j; k < 32; ++k)
             ASSERT_EQ(fast.GetMatrix().At(j, k), solved.At(j, k)) << j << " " << k;
+}
+
+// Every row starts on a cache line, in copies too: the kernels' vectors then never straddle two.
+TEST(SolverFastPaths, MatrixRowsStartOnCacheLines) {
+    for (size_t columns : {1, 7, 9, 1002}) {
+        const RowMatrix matrix(5, columns);
+        const RowMatrix copy = matrix;
+        for (size_t i = 0; i < 5; ++i) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(matrix.Row(i)) % 64, 0u) << columns;
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(copy.Row(i)) % 64, 0u) << columns;
+        }
+    }
 }
 
 TEST(SolverFastPaths, FoldingInChunksEqualsFoldingAtOnce) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "src/Aligned.h"
 #include "src/Sizes.h"
 #include "src/Types.h"
 
@@ -19,10 +20,10 @@ public:
 
     // rows x columns zeros; previous contents are discarded.
     void Resize(size_t rows, size_t columns) {
-        // Rows start on 64-byte boundaries relative to the block, which keeps vector loads within a
-        // cache line more often; the padding is never part of a row.
+        // Rows start on 64-byte boundaries, so that vector loads at multiples of their width stay within
+        // a cache line; the padding is never part of a row.
         const size_t stride = SizeSum(columns, 7) / 8 * 8;
-        std::vector<double> block(SizeProduct(rows, stride), 0.0);
+        AlignedVector<double> block(SizeProduct(rows, stride), 0.0);
         std::vector<size_t> index(rows);
         for (size_t i = 0; i < rows; ++i) index[i] = i * stride;
         m_Block.swap(block);
@@ -60,7 +61,7 @@ public:
     }
 
 private:
-    std::vector<double> m_Block;
+    AlignedVector<double> m_Block;
     std::vector<size_t> m_RowStart;
     size_t m_Columns = 0;
 };
