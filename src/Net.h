@@ -156,10 +156,15 @@ private:
     // Reports and returns false where the stored patterns cannot train (none, sizes, washout).
     bool TrainingDataFits() const;
     bool Train(bool jointly);
+    // Consecutive states of a harvest, each `size` values (the reservoir's), `stride` apart from a cache
+    // line on; first: the index of the first one's pattern.
+    struct StateChunk {
+        const double* states;
+        size_t size, stride, count, first;
+        const double* Row(size_t i) const { return states + i * stride; }
+    };
     // Steps the reservoir through every stored pattern; after the washout, hands the chunks of states
-    // to fit(states, count, first): the chunk is states' first count entries, first the index of its
-    // first pattern. The states' storage is reused from chunk to chunk; fit may swap it for vectors of
-    // its own.
+    // to fit(const StateChunk&). The chunk's storage is reused for the next one.
     template <typename Fit>
     void Harvest(Fit&& fit, size_t pass = 0, size_t passes = 1);
     void ReportProgress(double fraction) const {

@@ -3,9 +3,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "src/Aligned.h"
 #include "src/Net.h"
 #include "src/Report.h"
 #include "src/RidgeChoice.h"
+#include "src/Sizes.h"
 #include "src/Solver/QrSolver.h"
 #include "src/Solver/Solver.h"
 #include "src/kernels/SolverKernels.h"
@@ -110,15 +112,14 @@ void Net::ReportUnusableReadouts() const {
 template <typename Fit>
 void Net::Harvest(Fit&& fit, size_t pass, size_t passes) {
     const size_t chunkSize = m_LearnChunk ? m_LearnChunk : DefaultChunk(m_Reservoir.NeuronCount());
-    // Kept from chunk to chunk: one allocation per state for the whole harvest costs more than the
-    // copies (a heap call per pattern).
-    std::vector<Vector> chunk;
-    chunk.reserve(std::min(chunkSize, m_Inputs.size()));
+    const size_t size = m_Reservoir.States().size(), stride = SizeSum(size, 7) / 8 * 8;
+    // One block for the whole harvest, rows on cache lines: the fold packs them vector by vector.
+    AlignedVector<double> states(SizeProduct(std::min(chunkSize, m_Inputs.size()), stride));
     size_t count = 0, chunkFirst = 0, sequenceFirst = 0, nextMark = 0;
     const auto flush = [&] {
         if (count == 0) return;
         const size_t end = chunkFirst + count;
-        fit(chunk, count, chunkFirst);
+        fit(StateChunk{states.data(), size, stride, count, chunkFirst});
         count = 0;
         // Of all passes' patterns; the solve after the last pass is the rest.
         ReportProgress((double(pass) + double(end) / double(m_Inputs.size())) / double(passes) * 0.99);
@@ -134,12 +135,8 @@ void Net::Harvest(Fit&& fit, size_t pass, size_t passes) {
         if (p - sequenceFirst < m_Settings.washout) continue;
         if (count > 0 && chunkFirst + count != p) flush();
         if (count == 0) chunkFirst = p;
-        if (count == chunk.size()) chunk.emplace_back();
-        const Vector& state = m_Reservoir.States();
-        Vector& kept = chunk[count++];
-        kept.resize(state.size());
-        kernels::Active().copy(kept.data(), state.data(), state.size());
-        if (count == chunkSize) flush();
+        kernels::Active().copy(states.data() + count * stride, m_Reservoir.States().data(), size);
+        if (++count == chunkSize) flush();
     }
     flush();
 }
@@ -165,21 +162,21 @@ Matrix Net::FitNormalEquations(bool jointly) {
     for (size_t pass = 0; pass < passes; ++pass) {
         SolverType solver(static_cast<int32_t>(n));
         Matrix sides(shared ? outputs : 0, Vector(length, 0.0));
-        std::vector<SolverPattern> rows;
+        std::vector<PatternView> rows;
         Harvest(
-            [&](std::vector<Vector>& states, size_t count, size_t first) {
-                // The rows and the chunk trade storage: no allocation once both are full.
-                rows.resize(count);
-                for (size_t i = 0; i < count; ++i) {
-                    const VectorList::View y = m_Outputs[first + i];
-                    if (shared && states[i].size() == n) {
+            [&](const StateChunk& chunk) {
+                // States that do not cover every neuron are not fitted.
+                if (chunk.size != n) return;
+                rows.resize(chunk.count);
+                for (size_t i = 0; i < chunk.count; ++i) {
+                    const VectorList::View y = m_Outputs[chunk.first + i];
+                    if (shared) {
                         for (size_t c = 0; c < outputs; ++c) {
-                            kernels::AddScaled(sides[c].data(), states[i].data(), y[c], n);
+                            kernels::AddScaled(sides[c].data(), chunk.Row(i), y[c], n);
                             if (m_UseThreshold) sides[c][n] = sides[c][n] + y[c];
                         }
                     }
-                    rows[i].values.swap(states[i]);
-                    rows[i].target = y[pass];
+                    rows[i] = {chunk.Row(i), y[pass]};
                 }
                 solver.AddRows(rows);
             },
@@ -208,12 +205,12 @@ Matrix Net::FitStableQr(bool jointly) {
     for (size_t pass = 0; pass < passes; ++pass) {
         QrSolver solver(n, m_UseThreshold, jointly ? outputs : 1);
         Harvest(
-            [&](std::vector<Vector>& states, size_t count, size_t first) {
-                for (size_t i = 0; i < count; ++i) {
-                    // Like the other solvers: a state that does not cover every neuron is not fitted.
-                    if (states[i].size() != n) continue;
-                    const VectorList::View y = m_Outputs[first + i];
-                    solver.AddRow(states[i].data(), jointly ? y.data() : &y[pass]);
+            [&](const StateChunk& chunk) {
+                // Like the other solvers: states that do not cover every neuron are not fitted.
+                if (chunk.size != n) return;
+                for (size_t i = 0; i < chunk.count; ++i) {
+                    const VectorList::View y = m_Outputs[chunk.first + i];
+                    solver.AddRow(chunk.Row(i), jointly ? y.data() : &y[pass]);
                 }
             },
             pass, passes);
@@ -241,13 +238,15 @@ bool Net::ChooseRidge(double& chosen) {
     bool trainingValuesFinite = true;
     try {
         Harvest(
-            [&](std::vector<Vector>& chunk, size_t count, size_t first) {
-                for (size_t i = 0; i < count; ++i) {
-                    if (chunk[i].size() != n) continue;
-                    const VectorList::View y = m_Outputs[first + i];
-                    for (double v : chunk[i]) trainingValuesFinite = trainingValuesFinite && std::isfinite(v);
+            [&](const StateChunk& chunk) {
+                if (chunk.size != n) return;
+                for (size_t i = 0; i < chunk.count; ++i) {
+                    const double* state = chunk.Row(i);
+                    const VectorList::View y = m_Outputs[chunk.first + i];
+                    for (size_t j = 0; j < n; ++j)
+                        trainingValuesFinite = trainingValuesFinite && std::isfinite(state[j]);
                     for (double v : y) trainingValuesFinite = trainingValuesFinite && std::isfinite(v);
-                    states.push_back({std::move(chunk[i]), 0.0});
+                    states.push_back({Vector(state, state + n), 0.0});
                     targets.emplace_back(y.begin(), y.end());
                 }
             },

@@ -43,9 +43,9 @@ Moments MomentsOf(const std::vector<SolverPattern>& states, const Matrix& target
     m.targetSums.assign(outputs, 0.0);
     if (first == last) return m;
     // The fold folds (state, 1, 0): the Gram matrix, and the sums in the constant's column.
-    std::vector<const SolverPattern*> rows;
+    std::vector<PatternView> rows;
     rows.reserve(last - first);
-    for (size_t r = first; r < last; ++r) rows.push_back(&states[r]);
+    for (size_t r = first; r < last; ++r) rows.push_back({states[r].values.data(), states[r].target});
     RowMatrix folded(n + 1, n + 2);
     {
         Folder folder;

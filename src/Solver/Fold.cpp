@@ -82,8 +82,8 @@ void Folder::Finish() {
     m_Flight->open = false;
 }
 
-void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& patterns, size_t n,
-                 bool threshold, const Parallel& parallel) {
+void Folder::Add(RowMatrix& matrix, const std::vector<PatternView>& patterns, size_t n, bool threshold,
+                 const Parallel& parallel) {
     const size_t width = matrix.Columns(), rowCount = matrix.Rows();
     if (patterns.empty() || rowCount == 0 || width != n + (threshold ? 2 : 1) || rowCount + 1 != width)
         return;
@@ -115,10 +115,10 @@ void Folder::Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& pat
         // long rows.
         parallel.Run(count, std::max<size_t>(1, 16384 / width), [&](size_t begin, size_t end) {
             for (size_t p = begin; p < end; ++p) {
-                const SolverPattern& pattern = *patterns[first + p];
+                const PatternView& pattern = patterns[first + p];
                 double* chunkBase = base + p / chunk * chunkValues;
                 const size_t offset = p % chunk * nb;
-                const double* v = pattern.values.data();
+                const double* v = pattern.values;
                 for (size_t q = 0; q < panels; ++q) {
                     double* out = chunkBase + q * panelStride + offset;
                     const size_t k0 = q * nb, stop = std::min(nb, n > k0 ? n - k0 : 0);
@@ -187,13 +187,17 @@ void FoldedMatrix::Resize(size_t rows, size_t columns) {
 }
 
 void FoldedMatrix::Fold(const std::vector<SolverPattern>& rows, size_t n, bool threshold) {
-    std::vector<const SolverPattern*> fitting;
+    std::vector<PatternView> fitting;
     fitting.reserve(rows.size());
     for (const SolverPattern& row : rows) {
-        if (row.values.size() == n) fitting.push_back(&row);
+        if (row.values.size() == n) fitting.push_back({row.values.data(), row.target});
     }
-    if (fitting.empty()) return;
-    m_Folder.Add(m_Matrix, fitting, n, threshold, m_Parallel);
+    Fold(fitting, n, threshold);
+}
+
+void FoldedMatrix::Fold(const std::vector<PatternView>& rows, size_t n, bool threshold) {
+    if (rows.empty()) return;
+    m_Folder.Add(m_Matrix, rows, n, threshold, m_Parallel);
     m_LowerStale = true;
 }
 

@@ -34,7 +34,7 @@ public:
     // j <= k < matrix.Columns(), of every pattern in list order. Every pattern must have n values;
     // matrix.Columns() must be n + 2 with the threshold term, n + 1 without, and matrix.Rows() one
     // less. The matrix must stay where it is until Finish.
-    void Add(RowMatrix& matrix, const std::vector<const SolverPattern*>& patterns, size_t n, bool threshold,
+    void Add(RowMatrix& matrix, const std::vector<PatternView>& patterns, size_t n, bool threshold,
              const Parallel& parallel);
     // Returns once every product added is in the matrix.
     void Finish();
@@ -57,6 +57,8 @@ public:
     // Folds the patterns with exactly n values, in list order; others are skipped silently. threshold:
     // the matrix has the constant-1 column (see Folder::Add).
     void Fold(const std::vector<SolverPattern>& rows, size_t n, bool threshold);
+    // The same for rows of n values each.
+    void Fold(const std::vector<PatternView>& rows, size_t n, bool threshold);
     // The whole matrix, up to date.
     RowMatrix& Synced() const;
 

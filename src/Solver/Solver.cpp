@@ -48,6 +48,11 @@ void NormalEquationSolver<Policy>::AddRows(const std::vector<SolverPattern>& row
 }
 
 template <typename Policy>
+void NormalEquationSolver<Policy>::AddRows(const std::vector<PatternView>& rows) {
+    if (m_PatternSize >= 0) m_Folded.Fold(rows, static_cast<size_t>(m_PatternSize), Policy::kThreshold);
+}
+
+template <typename Policy>
 void NormalEquationSolver<Policy>::AddToDiagonal(size_t count, double ridge) {
     m_Folded.AddToDiagonal(count, ridge);
 }

@@ -50,6 +50,8 @@ public:
     void Reset();
     // Folds every pattern with exactly m_PatternSize values, in list order; others are skipped silently.
     void AddRows(const std::vector<SolverPattern>& rows);
+    // The same for rows that all have m_PatternSize values.
+    void AddRows(const std::vector<PatternView>& rows);
     // Folds one pattern; one of another length is reported and changes nothing.
     void AddRow(const SolverPattern& row);
     // Reduces the matrix in place and returns the weights. A dependent column with no all-zero row left

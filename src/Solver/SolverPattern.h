@@ -10,4 +10,10 @@ struct SolverPattern {
     double target = 0.0;
 };
 
+// A training row read in place: as many values as the solver takes.
+struct PatternView {
+    const double* values;
+    double target;
+};
+
 }  // namespace rcnet
