@@ -78,7 +78,9 @@ double StepUs(int runs) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-#if defined(_WIN32) && !defined(_WIN64)
+#if defined(_WIN64)
+    const char* target = "win64";
+#elif defined(_WIN32)
     const char* target = "win32";
 #else
     const char* target = "native";
