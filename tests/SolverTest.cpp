@@ -13,8 +13,8 @@
 #include "tests/support/Levels.h"
 #include "tests/support/ReferenceSolvers.h"
 #include "tests/support/ReportCapture.h"
-#include "tests/support/Sanitizers.h"
 #include "tests/support/SameBits.h"
+#include "tests/support/Sanitizers.h"
 
 namespace {
 

@@ -143,16 +143,15 @@ void WaitFor(const std::atomic<size_t>& progress, size_t columns) {
 // (solve on W: 240 -> 146 ms on two threads).
 void ReflectShared(const kernels::Reflection& r, size_t begin, size_t end, double* norms,
                    const Parallel& parallel) {
-    constexpr size_t kRun = 64;  // columns per thread at least
+    constexpr size_t kRun = 64;                           // columns per thread at least
     constexpr size_t kThreadedEntries = size_t{1} << 15;  // below, waking a thread costs more than it saves
     const size_t columns = end > begin ? end - begin : 0;
     if (parallel.ThreadCount() < 2 || columns * r.count < kThreadedEntries) {
         kernels::Reflect(r, begin, end, norms);
         return;
     }
-    parallel.Run(columns, kRun, [&](size_t first, size_t last) {
-        kernels::Reflect(r, begin + first, begin + last, norms);
-    });
+    parallel.Run(columns, kRun,
+                 [&](size_t first, size_t last) { kernels::Reflect(r, begin + first, begin + last, norms); });
 }
 
 // Sum of the squares of column j over rows [first, count), row order.

@@ -22,25 +22,6 @@ struct Reflection {
     double tau;
 };
 
-// A tile's loads and stores; with kPartial of one vector's first `lanes` lanes only.
-template <typename P, bool kPartial>
-RCNET_INLINE typename P::V TileLoad(const double* p, size_t lanes) {
-    if constexpr (kPartial) {
-        return P::LoadFirst(p, lanes);
-    } else {
-        return P::Load(p);
-    }
-}
-
-template <typename P, bool kPartial>
-RCNET_INLINE void TileStore(double* p, size_t lanes, const typename P::V& v) {
-    if constexpr (kPartial) {
-        P::StoreFirst(p, lanes, v);
-    } else {
-        P::Store(p, v);
-    }
-}
-
 // Columns [c, c + NV lanes) (with kPartial: one vector, its first `lanes` columns): s = head + u[0] row_0
 // + u[1] row_1 + ..; t = tau s; head -= t; row_i -= u[i] t. With kNorms, norms receives each column's
 // sum of the new rows' squares, row order.
@@ -50,18 +31,18 @@ RCNET_INLINE void ReflectTile(const Reflection& reflection, size_t c, double* no
     const Reflection r = reflection;  // a copy the stores below cannot change, kept in registers
     typename P::V s[NV];
 #pragma GCC unroll 8
-    for (size_t v = 0; v < NV; ++v) s[v] = TileLoad<P, kPartial>(r.head + c + v * W, lanes);
+    for (size_t v = 0; v < NV; ++v) s[v] = LoadLanes<P, kPartial>(r.head + c + v * W, lanes);
     for (size_t i = 0; i < r.count; ++i) {
         const double* row = r.rows[i] + c;
         const double ui = r.u[i];
 #pragma GCC unroll 8
-        for (size_t v = 0; v < NV; ++v) s[v] = s[v] + TileLoad<P, kPartial>(row + v * W, lanes) * ui;
+        for (size_t v = 0; v < NV; ++v) s[v] = s[v] + LoadLanes<P, kPartial>(row + v * W, lanes) * ui;
     }
 #pragma GCC unroll 8
     for (size_t v = 0; v < NV; ++v) {
         s[v] = s[v] * r.tau;
         double* head = r.head + c + v * W;
-        TileStore<P, kPartial>(head, lanes, TileLoad<P, kPartial>(head, lanes) - s[v]);
+        StoreLanes<P, kPartial>(head, lanes, LoadLanes<P, kPartial>(head, lanes) - s[v]);
     }
     typename P::V n[NV];
 #pragma GCC unroll 8
@@ -71,14 +52,14 @@ RCNET_INLINE void ReflectTile(const Reflection& reflection, size_t c, double* no
         const double ui = r.u[i];
 #pragma GCC unroll 8
         for (size_t v = 0; v < NV; ++v) {
-            const typename P::V x = TileLoad<P, kPartial>(row + v * W, lanes) - s[v] * ui;
-            TileStore<P, kPartial>(row + v * W, lanes, x);
+            const typename P::V x = LoadLanes<P, kPartial>(row + v * W, lanes) - s[v] * ui;
+            StoreLanes<P, kPartial>(row + v * W, lanes, x);
             if constexpr (kNorms) n[v] = n[v] + x * x;
         }
     }
     if constexpr (kNorms) {
 #pragma GCC unroll 8
-        for (size_t v = 0; v < NV; ++v) TileStore<P, kPartial>(norms + c + v * W, lanes, n[v]);
+        for (size_t v = 0; v < NV; ++v) StoreLanes<P, kPartial>(norms + c + v * W, lanes, n[v]);
     }
 }
 
@@ -150,7 +131,7 @@ RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c, size_t lanes =
         const double* next = sums ? b.u[q] : nullptr;
         if (sums) {
 #pragma GCC unroll 8
-            for (size_t v = 0; v < NV; ++v) s[v] = TileLoad<P, kPartial>(b.heads[q] + c + v * W, lanes);
+            for (size_t v = 0; v < NV; ++v) s[v] = LoadLanes<P, kPartial>(b.heads[q] + c + v * W, lanes);
         }
         if (update && sums) {
             for (size_t i = 0; i < b.count; ++i) {
@@ -159,8 +140,8 @@ RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c, size_t lanes =
                 const double o = owed[i], n = next[i];
 #pragma GCC unroll 8
                 for (size_t v = 0; v < NV; ++v) {
-                    const typename P::V x = TileLoad<P, kPartial>(row + v * W, lanes) - t[v] * o;
-                    TileStore<P, kPartial>(row + v * W, lanes, x);
+                    const typename P::V x = LoadLanes<P, kPartial>(row + v * W, lanes) - t[v] * o;
+                    StoreLanes<P, kPartial>(row + v * W, lanes, x);
                     s[v] = s[v] + x * n;
                 }
             }
@@ -169,7 +150,7 @@ RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c, size_t lanes =
                 const double* row = b.rows[i] + c;
                 const double n = next[i];
 #pragma GCC unroll 8
-                for (size_t v = 0; v < NV; ++v) s[v] = s[v] + TileLoad<P, kPartial>(row + v * W, lanes) * n;
+                for (size_t v = 0; v < NV; ++v) s[v] = s[v] + LoadLanes<P, kPartial>(row + v * W, lanes) * n;
             }
         } else if (update) {
             for (size_t i = 0; i < b.count; ++i) {
@@ -177,8 +158,8 @@ RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c, size_t lanes =
                 const double o = owed[i];
 #pragma GCC unroll 8
                 for (size_t v = 0; v < NV; ++v)
-                    TileStore<P, kPartial>(row + v * W, lanes,
-                                           TileLoad<P, kPartial>(row + v * W, lanes) - t[v] * o);
+                    StoreLanes<P, kPartial>(row + v * W, lanes,
+                                            LoadLanes<P, kPartial>(row + v * W, lanes) - t[v] * o);
             }
         }
         if (sums) {
@@ -186,7 +167,7 @@ RCNET_INLINE void FoldBlockTile(const FoldBlock& block, size_t c, size_t lanes =
             for (size_t v = 0; v < NV; ++v) {
                 t[v] = s[v] * b.taus[q];
                 double* head = b.heads[q] + c + v * W;
-                TileStore<P, kPartial>(head, lanes, TileLoad<P, kPartial>(head, lanes) - t[v]);
+                StoreLanes<P, kPartial>(head, lanes, LoadLanes<P, kPartial>(head, lanes) - t[v]);
             }
         }
     }

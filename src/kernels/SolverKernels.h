@@ -40,10 +40,7 @@ struct FoldPass {
 // multiple of both): six rows need panels of three eight-lane tiles, or of three four-lane ones.
 template <typename P>
 struct FoldShape {
-    static constexpr size_t kRows = P::kRegisters >= 32   ? 8
-                                    : P::kRegisters >= 16 ? 4
-                                    : P::kLanes > 2       ? 6
-                                                          : 2;
+    static constexpr size_t kRows = P::kRegisters >= 32 ? 8 : P::kRegisters >= 16 ? 4 : P::kLanes > 2 ? 6 : 2;
     static constexpr size_t kVectors = P::kRegisters >= 32                     ? 3
                                        : P::kRegisters >= 16 || P::kLanes == 2 ? 2
                                                                                : 1;
@@ -115,7 +112,8 @@ RCNET_INLINE void FoldGroup(const FoldPass& pass, size_t g0, size_t g1) {
                     for (size_t k = 0; k < columns; ++k) tile[r][k] = c[r][k0 + k];
                 FoldKernel<P, MR, NV, NP>(tileRows, 0, a, b, pass.patterns);
                 for (size_t r = 0; r < rows; ++r)
-                    for (size_t k = j0 + r > k0 ? j0 + r - k0 : 0; k < columns; ++k) c[r][k0 + k] = tile[r][k];
+                    for (size_t k = j0 + r > k0 ? j0 + r - k0 : 0; k < columns; ++k)
+                        c[r][k0 + k] = tile[r][k];
             }
         }
     }
@@ -195,24 +193,6 @@ constexpr size_t kPivotRows = 4;
 
 // Vectors per tile row: kPivotRows x 2 accumulators of 16 registers, x 1 of 8 (32-bit code).
 constexpr size_t kPivotVectors = kVectorRegisters >= 16 ? 2 : 1;
-
-template <typename P, bool kPartial>
-RCNET_INLINE typename P::V LoadLanes(const double* p, size_t n) {
-    if constexpr (kPartial) {
-        return P::LoadFirst(p, n);
-    } else {
-        return P::Load(p);
-    }
-}
-
-template <typename P, bool kPartial>
-RCNET_INLINE void StoreLanes(double* p, size_t n, const typename P::V& v) {
-    if constexpr (kPartial) {
-        P::StoreFirst(p, n, v);
-    } else {
-        P::Store(p, v);
-    }
-}
 
 // Columns [c, c + NV lanes) of R rows; with kPartial only those before `end`.
 template <typename P, size_t R, size_t NV, bool kPartial>

@@ -383,6 +383,25 @@ struct Avx512 : Lanewise<8> {
 
 #endif
 
+// A whole vector, or with kPartial its first n lanes (packs with masked loads and stores).
+template <typename P, bool kPartial>
+RCNET_INLINE typename P::V LoadLanes(const double* p, size_t n) {
+    if constexpr (kPartial) {
+        return P::LoadFirst(p, n);
+    } else {
+        return P::Load(p);
+    }
+}
+
+template <typename P, bool kPartial>
+RCNET_INLINE void StoreLanes(double* p, size_t n, const typename P::V& v) {
+    if constexpr (kPartial) {
+        P::StoreFirst(p, n, v);
+    } else {
+        P::Store(p, v);
+    }
+}
+
 }  // namespace rcnet::kernels
 
 RCNET_VECTOR_CODE_END
