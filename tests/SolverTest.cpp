@@ -391,6 +391,23 @@ TEST(SolverFastPaths, FoldsMixWithSinglePatternsAndExchangedRows) {
             ASSERT_EQ(fast.GetMatrix().At(j, k), solved.At(j, k)) << j << " " << k;
 }
 
+// Rows read in place (training's harvest) fold as the same rows held as patterns, whatever the threads.
+TEST(SolverFastPaths, RowsReadInPlaceFoldAsPatterns) {
+    std::mt19937_64 rng(91);
+    const Problem problem = RandomProblem(rng, 130, 700, false);
+    std::vector<PatternView> views;
+    for (const SolverPattern& row : problem.rows)
+        if (row.values.size() == 130) views.push_back({row.values.data(), row.target});
+    for (unsigned threads : {1u, 2u}) {
+        Solver patterns(130), inPlace(130);
+        patterns.SetThreadCount(threads);
+        inPlace.SetThreadCount(threads);
+        patterns.AddRows(problem.rows);
+        inPlace.AddRows(views);
+        EXPECT_TRUE(SameBits(patterns.GetMatrix().ToRows(), inPlace.GetMatrix().ToRows())) << threads;
+    }
+}
+
 // Every row starts on a cache line, in copies too: the kernels' vectors then never straddle two.
 TEST(SolverFastPaths, MatrixRowsStartOnCacheLines) {
     for (size_t columns : {1, 7, 9, 1002}) {
