@@ -33,7 +33,8 @@ public:
     // Packs the patterns and has u_j * u_k added to entry (j, k) for j < matrix.Rows(),
     // j <= k < matrix.Columns(), of every pattern in list order. Every pattern must have n values;
     // matrix.Columns() must be n + 2 with the threshold term, n + 1 without, and matrix.Rows() one
-    // less. The matrix must stay where it is until Finish.
+    // less. The values are packed before Add returns (the rows may be overwritten then); the matrix
+    // must stay where it is until Finish.
     void Add(RowMatrix& matrix, const std::vector<PatternView>& patterns, size_t n, bool threshold,
              const Parallel& parallel);
     // Returns once every product added is in the matrix.
