@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "src/Aligned.h"
 #include "src/Sizes.h"
 #include "src/kernels/Kernels.h"
 #include "src/kernels/SolverKernels.h"
@@ -41,7 +42,7 @@ inline void CopyPanelValues(double* out, const double* in, size_t count) {
 }  // namespace
 
 struct Folder::Flight {
-    std::vector<double> storage;  // the packed batch
+    AlignedVector<double> storage;  // the packed batch
     bool open = false;            // a batch is on the pool
     const Parallel* parallel = nullptr;
 
@@ -107,10 +108,9 @@ void Folder::Add(RowMatrix& matrix, const std::vector<PatternView>& patterns, si
         // The batch before must be in the matrix before this one goes (its units may change threads),
         // and its panels are packed over.
         Finish();
-        const size_t storage = SizeSum(SizeProduct(chunks, chunkValues), 8);
+        const size_t storage = SizeProduct(chunks, chunkValues);
         if (f.storage.size() < storage) f.storage.resize(storage);
         double* base = f.storage.data();
-        while (reinterpret_cast<uintptr_t>(base) % 64) ++base;
         // Packing costs one copy per value against about n products per value: worth threads only for
         // long rows.
         parallel.Run(count, std::max<size_t>(1, 16384 / width), [&](size_t begin, size_t end) {

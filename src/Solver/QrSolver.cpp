@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <thread>
 #include <vector>
 
+#include "src/Aligned.h"
 #include "src/Sizes.h"
 #include "src/Solver/WorkerPool.h"
 #include "src/kernels/QrKernels.h"
@@ -22,7 +22,7 @@ struct QrSolver::Factor {
     // kSlots chunks of chunk x width: new rows waiting to be folded in, filled in ring order. Each row
     // starts on a 64-byte boundary: the fold's vectors then never straddle two cache lines (a third of
     // its time on W when rows followed each other unpadded).
-    std::vector<double> pending;
+    AlignedVector<double> pending;
     std::vector<double*> rows;  // each pending row
     std::vector<double> u;      // per slot, the block's reflectors (kBlock x chunk)
     size_t chunk = 0;
@@ -218,9 +218,8 @@ void QrSolver::SetChunkRows(size_t rows) {
     Reduce();
     f.chunk = std::max<size_t>(1, rows);
     const size_t stride = SizeSum(f.width, 7) / 8 * 8;
-    f.pending.assign(SizeSum(SizeProduct(SizeProduct(kSlots, f.chunk), stride), 8), 0.0);
+    f.pending.assign(SizeProduct(SizeProduct(kSlots, f.chunk), stride), 0.0);
     double* base = f.pending.data();
-    while (reinterpret_cast<uintptr_t>(base) % 64) ++base;
     f.rows.resize(SizeProduct(kSlots, f.chunk));
     for (size_t i = 0; i < f.rows.size(); ++i) f.rows[i] = base + i * stride;
     f.u.assign(SizeProduct(SizeProduct(kSlots, kBlock), f.chunk), 0.0);
