@@ -14,7 +14,14 @@
 #include <new>
 #include <vector>
 
+#include "src/Sizes.h"
+
 namespace rcnet {
+
+// Doubles from one row to the next so that every row of a block starts on a cache line.
+inline size_t CacheLineStride(size_t doubles) {
+    return SizeSum(doubles, 7) / 8 * 8;
+}
 
 namespace aligned {
 // A block of `bytes` (a multiple of 64), 64-byte aligned; throws std::bad_alloc.

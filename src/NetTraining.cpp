@@ -112,7 +112,7 @@ void Net::ReportUnusableReadouts() const {
 template <typename Fit>
 void Net::Harvest(Fit&& fit, size_t pass, size_t passes) {
     const size_t chunkSize = m_LearnChunk ? m_LearnChunk : DefaultChunk(m_Reservoir.NeuronCount());
-    const size_t size = m_Reservoir.States().size(), stride = SizeSum(size, 7) / 8 * 8;
+    const size_t size = m_Reservoir.States().size(), stride = CacheLineStride(size);
     // One block for the whole harvest, rows on cache lines: the fold packs them vector by vector.
     AlignedVector<double> states(SizeProduct(std::min(chunkSize, m_Inputs.size()), stride));
     size_t count = 0, chunkFirst = 0, sequenceFirst = 0, nextMark = 0;

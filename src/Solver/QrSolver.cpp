@@ -217,7 +217,7 @@ void QrSolver::SetChunkRows(size_t rows) {
     Factor& f = *m_Factor;
     Reduce();
     f.chunk = std::max<size_t>(1, rows);
-    const size_t stride = SizeSum(f.width, 7) / 8 * 8;
+    const size_t stride = CacheLineStride(f.width);
     f.pending.assign(SizeProduct(SizeProduct(kSlots, f.chunk), stride), 0.0);
     double* base = f.pending.data();
     f.rows.resize(SizeProduct(kSlots, f.chunk));

@@ -22,7 +22,7 @@ public:
     void Resize(size_t rows, size_t columns) {
         // Rows start on 64-byte boundaries, so that vector loads at multiples of their width stay within
         // a cache line; the padding is never part of a row.
-        const size_t stride = SizeSum(columns, 7) / 8 * 8;
+        const size_t stride = CacheLineStride(columns);
         AlignedVector<double> block(SizeProduct(rows, stride), 0.0);
         std::vector<size_t> index(rows);
         for (size_t i = 0; i < rows; ++i) index[i] = i * stride;
