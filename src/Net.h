@@ -164,9 +164,10 @@ private:
         const double* Row(size_t i) const { return states + i * stride; }
     };
     // Steps the reservoir through every stored pattern; after the washout, hands the chunks of states
-    // to fit(const StateChunk&). The chunk's storage is reused for the next one.
+    // to fit(const StateChunk&), at most `chunk` states each (0: chosen from the neuron count). The
+    // chunk's storage is reused for the next one.
     template <typename Fit>
-    void Harvest(Fit&& fit, size_t pass = 0, size_t passes = 1);
+    void Harvest(Fit&& fit, size_t pass = 0, size_t passes = 1, size_t chunk = 0);
     void ReportProgress(double fraction) const {
         if (m_Progress) m_Progress(fraction);
     }

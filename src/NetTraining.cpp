@@ -110,8 +110,10 @@ void Net::ReportUnusableReadouts() const {
 // all at once. A chunk holds consecutive patterns only: with marked sequences, each sequence's washout
 // ends the chunk before it.
 template <typename Fit>
-void Net::Harvest(Fit&& fit, size_t pass, size_t passes) {
-    const size_t chunkSize = m_LearnChunk ? m_LearnChunk : DefaultChunk(m_Reservoir.NeuronCount());
+void Net::Harvest(Fit&& fit, size_t pass, size_t passes, size_t chunk) {
+    const size_t chunkSize = m_LearnChunk ? m_LearnChunk
+                             : chunk      ? chunk
+                                          : DefaultChunk(m_Reservoir.NeuronCount());
     const size_t size = m_Reservoir.States().size(), stride = CacheLineStride(size);
     // One block for the whole harvest, rows on cache lines: the fold packs them vector by vector.
     AlignedVector<double> states(SizeProduct(std::min(chunkSize, m_Inputs.size()), stride));
@@ -180,7 +182,8 @@ Matrix Net::FitNormalEquations(bool jointly) {
                 }
                 solver.AddRows(rows);
             },
-            pass, passes);
+            // A chunk per fold batch: the fold of one runs beside the harvest of the next.
+            pass, passes, solver.BatchRows());
         if (!shared) {
             solver.AddToDiagonal(n, m_Settings.ridge);
             weights[pass] = solver.Solve();

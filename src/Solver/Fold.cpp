@@ -43,7 +43,7 @@ inline void CopyPanelValues(double* out, const double* in, size_t count) {
 
 struct Folder::Flight {
     AlignedVector<double> storage;  // the packed batch
-    bool open = false;            // a batch is on the pool
+    bool open = false;              // a batch is on the pool
     const Parallel* parallel = nullptr;
 
     // The batch being folded.
@@ -83,6 +83,11 @@ void Folder::Finish() {
     m_Flight->open = false;
 }
 
+size_t Folder::BatchPatterns(size_t width) {
+    const size_t nb = kernels::Active().foldPanel;
+    return std::max<size_t>(1, kBatchValues / ((std::max<size_t>(width, 1) + nb - 1) / nb * nb));
+}
+
 void Folder::Add(RowMatrix& matrix, const std::vector<PatternView>& patterns, size_t n, bool threshold,
                  const Parallel& parallel) {
     const size_t width = matrix.Columns(), rowCount = matrix.Rows();
@@ -93,7 +98,7 @@ void Folder::Add(RowMatrix& matrix, const std::vector<PatternView>& patterns, si
     const size_t nb = level.foldPanel;
     const size_t panels = (width + nb - 1) / nb;
     // Even batches, as for the chunks.
-    const size_t most = std::max<size_t>(1, kBatchValues / (panels * nb));
+    const size_t most = BatchPatterns(width);
     const size_t batches = (patterns.size() + most - 1) / most;
     const size_t batch = (patterns.size() + batches - 1) / batches;
     for (size_t first = 0; first < patterns.size(); first += batch) {

@@ -40,6 +40,10 @@ public:
     // Returns once every product added is in the matrix.
     void Finish();
 
+    // Patterns of rows `width` columns wide that Add packs and folds as one batch: the batch goes on the
+    // workers and Add returns, so a caller that adds this many at a time works beside the fold.
+    static size_t BatchPatterns(size_t width);
+
 private:
     struct Flight;
     std::unique_ptr<Flight> m_Flight;
@@ -62,6 +66,8 @@ public:
     void Fold(const std::vector<PatternView>& rows, size_t n, bool threshold);
     // The whole matrix, up to date.
     RowMatrix& Synced() const;
+    // Patterns per Fold call that fold as one batch behind the caller (Folder::BatchPatterns).
+    size_t BatchPatterns() const { return Folder::BatchPatterns(m_Matrix.Columns()); }
 
     // Adds ridge to the first count diagonal entries; nothing at all for 0, which leaves the bits as they
     // were.

@@ -70,6 +70,8 @@ public:
     void SetThreadCount(unsigned threads) { m_Folded.SetThreadCount(threads); }
 
     const RowMatrix& GetMatrix() const { return m_Folded.Synced(); }
+    // Rows per AddRows call that fold as one batch while the caller goes on (a harvest's chunk).
+    size_t BatchRows() const { return m_Folded.BatchPatterns(); }
     const Vector& Weights() const { return m_Weights; }
 
 private:
