@@ -189,10 +189,14 @@ void Reservoire::Step() {
 
     const size_t rows = std::min(iSize, m_InputMatrix.size());
     bool fullRows = true;
-    for (size_t i = 0; i < rows; ++i) fullRows = fullRows && m_InputMatrix[i].size() >= jSize;
+    m_InputRows.resize(rows);
+    // One loop that stops at a short row: vectorised, the pointer copy stalled on store forwarding in
+    // 32-bit code.
+    for (size_t i = 0; i < rows && fullRows; ++i) {
+        fullRows = m_InputMatrix[i].size() >= jSize;
+        m_InputRows[i] = m_InputMatrix[i].data();
+    }
     if (fullRows) {
-        m_InputRows.resize(rows);
-        for (size_t i = 0; i < rows; ++i) m_InputRows[i] = m_InputMatrix[i].data();
         kernels::Active().sumInputs(m_InputRows.data(), m_Inputs.data(), rows, m_InputSums.data(), jSize);
     } else {
         std::fill(m_InputSums.begin(), m_InputSums.end(), 0.0);
