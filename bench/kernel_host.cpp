@@ -3,7 +3,7 @@
 // with the native ones: the fold (n = 1000, 10,000 patterns), the solve (n = 1000), the reservoir step
 // (N = 1000), each on 1 and 2 threads where it has threads. Medians of `runs` runs:
 //   KERNEL_HOST target=... level=AVX-512 fold1_ms=... fold2_ms=... solve1_ms=... solve2_ms=... step_us=...
-// Usage: kernel_host [runs]
+// Usage: kernel_host [runs] [levels]: levels from the best down (default all)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -78,6 +78,7 @@ double StepUs(int runs) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const int levels = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
 #if defined(_WIN64)
     const char* target = "win64";
 #elif defined(_WIN32)
@@ -87,7 +88,8 @@ int main(int argc, char** argv) {
 #endif
     const auto foldRows = RandomPatterns(1000, 10000);
     const auto solveRows = RandomPatterns(1000, 2000);
-    for (int level = static_cast<int>(cpu::Detected()); level >= 0; --level) {
+    const int best = static_cast<int>(cpu::Detected());
+    for (int level = best; level >= 0 && level > best - levels; --level) {
         cpu::Limit(static_cast<cpu::Level>(level));
         std::printf(
             "KERNEL_HOST target=%s level=%s fold1_ms=%.1f fold2_ms=%.1f solve1_ms=%.1f solve2_ms=%.1f "
