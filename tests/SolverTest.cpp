@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "src/Solver/Fold.h"
 #include "src/Solver/Solver.h"
 #include "src/kernels/SolverKernels.h"
 #include "tests/support/Levels.h"
@@ -331,6 +332,38 @@ TEST(SolverFastPaths, BitIdenticalToThePlainSteps) {
                                                                                      "NoThresholdSolver");
             }
         }
+    }
+}
+
+// The threads' units cover each (row block, column panel) pair of the upper triangle once, start on
+// panel boundaries, come largest first, and are small enough that no thread is left holding much.
+TEST(SolverFastPaths, FoldUnitsCoverTheTriangleOnceLargestFirst) {
+    struct Case {
+        size_t rows, panels, nb, group;
+        unsigned threads;
+    };
+    for (const Case& c : {Case{1001, 42, 24, 8, 2}, Case{1001, 126, 8, 24, 2}, Case{300, 13, 24, 8, 3},
+                          Case{49, 7, 8, 2, 2}, Case{2001, 84, 24, 4, 2}}) {
+        const std::vector<Folder::Unit> units = Folder::Units(c.rows, c.panels, c.nb, c.group, c.threads);
+        const size_t blocks = (c.rows + c.nb - 1) / c.nb;
+        std::vector<int> seen(blocks * c.panels, 0);
+        size_t total = 0;
+        for (const Folder::Unit& u : units) {
+            ASSERT_EQ(u.rowBegin % c.nb, 0u);
+            ASSERT_LT(u.rowBegin, u.rowEnd);
+            size_t work = 0;
+            for (size_t b = u.rowBegin / c.nb; b < std::min(blocks, u.rowEnd / c.nb); ++b)
+                for (size_t q = std::max(u.g0, b); q < u.g1; ++q, ++work) ++seen[b * c.panels + q];
+            EXPECT_EQ(work, u.work);
+            total += work;
+        }
+        for (size_t b = 0; b < blocks; ++b)
+            for (size_t q = 0; q < c.panels; ++q)
+                ASSERT_EQ(seen[b * c.panels + q], q >= b ? 1 : 0) << b << " " << q;
+        for (size_t i = 1; i < units.size(); ++i) EXPECT_GE(units[i - 1].work, units[i].work);
+        const size_t share = total / (8 * c.threads);
+        EXPECT_LE(units.back().work, share + 1) << c.rows;
+        EXPECT_GE(units.size(), 4u * c.threads) << c.rows;
     }
 }
 

@@ -50,27 +50,57 @@ struct Folder::Flight {
     const kernels::Kernels* level = nullptr;  // the instruction-set level's kernels, for the whole batch
     FoldPass pass{};
     size_t chunks = 0, chunk = 0, patterns = 0, chunkValues = 0;
-    size_t panels = 0, group = 0, groups = 0;
+    std::vector<Unit> units;
     std::vector<double*> rows;
     LoopBody body;
 
-    // Groups of column panels, each against every chunk in order: the last (most rows) first, so that
-    // the threads finish together.
-    void FoldGroups(size_t begin, size_t end) const {
+    // Units of work, each against every chunk in order.
+    void FoldUnits(size_t begin, size_t end) const {
         for (size_t u = begin; u < end; ++u) {
-            const size_t g0 = (groups - 1 - u) * group, g1 = std::min(panels, g0 + group);
             for (size_t k = 0; k < chunks; ++k) {
                 FoldPass part = pass;
                 part.panels = pass.panels + k * chunkValues;
                 part.patterns = std::min(chunk, patterns - k * chunk);
-                level->fold(part, g0, g1);
+                part.rowBegin = units[u].rowBegin;
+                part.rowCount = std::min(pass.rowCount, units[u].rowEnd);
+                level->fold(part, units[u].g0, units[u].g1);
             }
         }
     }
 };
 
+std::vector<Folder::Unit> Folder::Units(size_t rowCount, size_t panels, size_t nb, size_t group,
+                                        unsigned threads) {
+    // Tiles per row block of nb rows in the group [g0, g1): the block's own panel on (the triangle).
+    const auto tiles = [](size_t block, size_t g0, size_t g1) { return g1 - std::max(g0, block); };
+    const size_t blocks = (rowCount + nb - 1) / nb;
+    size_t total = 0;
+    for (size_t g0 = 0; g0 < panels; g0 += group)
+        for (size_t b = 0; b < std::min(blocks, g0 + group); ++b)
+            total += tiles(b, g0, std::min(panels, g0 + group));
+    // About eight units a thread: what one thread still holds when the other runs out is small.
+    const size_t target = std::max<size_t>(1, total / (8 * std::max(1u, threads)));
+    std::vector<Unit> units;
+    for (size_t g0 = 0; g0 < panels; g0 += group) {
+        const size_t g1 = std::min(panels, g0 + group), end = std::min(blocks, g1);
+        size_t first = 0, work = 0;
+        for (size_t b = 0; b < end; ++b) {
+            work += tiles(b, g0, g1);
+            if (work >= target || b + 1 == end) {
+                units.push_back({g0, g1, first * nb, (b + 1) * nb, work});
+                first = b + 1;
+                work = 0;
+            }
+        }
+    }
+    // The largest first, so that the threads finish together.
+    std::stable_sort(units.begin(), units.end(),
+                     [](const Unit& a, const Unit& b) { return a.work > b.work; });
+    return units;
+}
+
 Folder::Folder() : m_Flight(std::make_unique<Flight>()) {
-    m_Flight->body = [flight = m_Flight.get()](size_t begin, size_t end) { flight->FoldGroups(begin, end); };
+    m_Flight->body = [flight = m_Flight.get()](size_t begin, size_t end) { flight->FoldUnits(begin, end); };
 }
 
 Folder::~Folder() {
@@ -143,15 +173,14 @@ void Folder::Add(RowMatrix& matrix, const std::vector<PatternView>& patterns, si
         f.chunk = chunk;
         f.patterns = count;
         f.chunkValues = chunkValues;
-        // Column groups whose panels fill about a third of the second-level cache: they are the units
-        // the threads take, each entry in exactly one.
-        f.panels = panels;
-        f.group = std::max<size_t>(1, kGroupBytes / (chunk * nb * sizeof(double)));
-        f.groups = (panels + f.group - 1) / f.group;
-        const bool threaded = parallel.ThreadCount() > 1 && f.groups > 1 &&
+        // Column groups whose panels fill about a third of the second-level cache, cut into ranges of
+        // rows: they are the units the threads take, each entry in exactly one.
+        const size_t group = std::max<size_t>(1, kGroupBytes / (chunk * nb * sizeof(double)));
+        const bool threaded = parallel.ThreadCount() > 1 && panels > group &&
                               uint64_t{width} * width * count >= kThreadedProducts;
         f.parallel = &parallel;
-        f.open = threaded && parallel.Begin(f.groups, f.body);
+        if (threaded) f.units = Units(rowCount, panels, nb, group, parallel.ThreadCount());
+        f.open = threaded && parallel.Begin(f.units.size(), f.body);
         if (!f.open) {
             // One thread: chunk after chunk, every panel against each row block while its values are in
             // the first-level cache (quicker alone than group by group).
@@ -159,7 +188,7 @@ void Folder::Add(RowMatrix& matrix, const std::vector<PatternView>& patterns, si
                 FoldPass part = f.pass;
                 part.panels = f.pass.panels + k * f.chunkValues;
                 part.patterns = std::min(f.chunk, f.patterns - k * f.chunk);
-                f.level->fold(part, 0, f.panels);
+                f.level->fold(part, 0, panels);
             }
         }
     }

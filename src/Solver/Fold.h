@@ -44,6 +44,14 @@ public:
     // workers and Add returns, so a caller that adds this many at a time works beside the fold.
     static size_t BatchPatterns(size_t width);
 
+    // The threads' units of a batch: column panels [g0, g1) against rows [rowBegin, rowEnd), covering
+    // every (row, panel) pair of the upper triangle once, the most work (tiles) first.
+    struct Unit {
+        size_t g0, g1, rowBegin, rowEnd, work;
+    };
+    static std::vector<Unit> Units(size_t rowCount, size_t panels, size_t panelWidth, size_t group,
+                                   unsigned threads);
+
 private:
     struct Flight;
     std::unique_ptr<Flight> m_Flight;

@@ -30,8 +30,9 @@ struct FoldPass {
     size_t rowCount;      // rows that receive products
     size_t n;             // columns
     const double* panels;
-    size_t patterns;     // in this chunk
-    size_t panelStride;  // doubles from one panel to the next
+    size_t patterns;      // in this chunk
+    size_t panelStride;   // doubles from one panel to the next
+    size_t rowBegin = 0;  // rows before it receive nothing (a multiple of the panel width)
 };
 
 // Tile shapes: as many accumulators as the registers hold, with the B values and one product beside
@@ -93,7 +94,7 @@ RCNET_INLINE void FoldGroup(const FoldPass& pass, size_t g0, size_t g1) {
     using Shape = FoldShape<P>;
     constexpr size_t MR = Shape::kRows, NV = Shape::kVectors, NB = Shape::kColumns, NP = Shape::kPanel;
     const size_t n = pass.n, rowCount = pass.rowCount;
-    for (size_t j0 = 0; j0 < rowCount && j0 < g1 * NP; j0 += MR) {
+    for (size_t j0 = pass.rowBegin; j0 < rowCount && j0 < g1 * NP; j0 += MR) {
         const double* a = Panel<NP>(pass, j0);
         for (size_t q = std::max(g0, j0 / NP); q < g1; ++q) {
             for (size_t k0 = q * NP; k0 < q * NP + NP && k0 < n; k0 += NB) {
