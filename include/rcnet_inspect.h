@@ -155,6 +155,7 @@ struct PatternFileCheck : FileCheck {
     uint32_t outputSize = 0;
     std::vector<std::vector<double>> inputs;  // the patterns in file order (when accepted)
     std::vector<std::vector<double>> targets;
+    std::vector<uint32_t> sequenceStarts;  // the file's sequences record: empty, the file is one stream
 };
 
 // Checks a network file as LoadNetFromFile reads it, or the same text from memory.

@@ -97,6 +97,7 @@ PatternFileCheck CheckPatterns(Open&& open) {
     check.outputSize = file.outputSize;
     check.inputs = file.inputs.ToLists();
     check.targets = file.outputs.ToLists();
+    check.sequenceStarts = file.sequenceStarts;
     return check;
 }
 

@@ -9,6 +9,7 @@
 
 #include "include/rcnet_inspect.h"
 #include "tools/Commands.h"
+#include "tools/LibraryNet.h"
 #include "tools/Precision.h"
 
 namespace rcnet::tools {
@@ -67,10 +68,51 @@ uint64_t NotFinite(const std::vector<std::vector<double>>& rows) {
     return count;
 }
 
+// `what` names the values, then "is" or "are" follows.
 void WarnNotFinite(uint64_t count, const char* what, const TextPlace& at, std::vector<Warning>& out) {
     if (count)
-        out.push_back(
-            {at, Plural(count, "value", "values") + " of the " + what + " not finite (inf or nan)"});
+        out.push_back({at, Plural(count, "value", "values") + " of the " + what +
+                               (count == 1 ? " is" : " are") + " not finite (inf or nan)"});
+}
+
+// Where the file's value number `index` (from 0, the header's first) starts: the pattern reader takes
+// any white space between values.
+TextPlace PlaceOfValue(const std::string& path, uint64_t index) {
+    TextPlace place;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return place;
+    uint64_t line = 1, column = 0, seen = 0;
+    bool inValue = false;
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+        ++column;
+        const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+        if (!blank && !inValue && seen++ == index) {
+            place.line = line;
+            place.column = column;
+            break;
+        }
+        inValue = !blank;
+        if (c == '\n') {
+            ++line;
+            column = 0;
+        }
+    }
+    std::fclose(file);
+    return place;
+}
+
+// The values that are not finite, at the first of them (its value number in the file: after the
+// header's three, each pattern's inputs, then its targets).
+void WarnPatternsNotFinite(const std::string& path, const inspect::PatternFileCheck& patterns, bool targets,
+                           std::vector<Warning>& out) {
+    const auto& rows = targets ? patterns.targets : patterns.inputs;
+    const uint64_t width = uint64_t{patterns.inputSize} + patterns.outputSize;
+    uint64_t count = 0, first = 0;
+    for (size_t p = 0; p < rows.size(); ++p)
+        for (size_t i = 0; i < rows[p].size(); ++i)
+            if (!std::isfinite(rows[p][i]) && count++ == 0)
+                first = 3 + p * width + (targets ? patterns.inputSize : 0) + i;
+    WarnNotFinite(count, targets ? "targets" : "inputs", PlaceOfValue(path, first), out);
 }
 
 const char* TypeName(int32_t type) {
@@ -172,9 +214,9 @@ void ShapeWarnings(const inspect::NetworkFileCheck& check, std::vector<Warning>&
         if (std::isfinite(link.weight)) continue;
         if (weights++ == 0) firstWeight = link.at;
     }
-    WarnNotFinite(NotFinite(net.readout), "readout are", readoutAt, out);
-    WarnNotFinite(weights, "link weights are", firstWeight, out);
-    WarnNotFinite(NotFinite(net.inputMatrix), "input matrix are", inputAt, out);
+    WarnNotFinite(NotFinite(net.readout), "readout", readoutAt, out);
+    WarnNotFinite(weights, "link weights", firstWeight, out);
+    WarnNotFinite(NotFinite(net.inputMatrix), "input matrix", inputAt, out);
 }
 
 std::string NetworkSummary(const inspect::NetworkFileCheck& check) {
@@ -250,11 +292,13 @@ int RunCheck(const CheckOptions& options) {
                                     " announced patterns is ignored: '" + patterns.notes.trailingText + "'"});
         }
         if (count == 0) warnings.push_back({TextPlace{}, "the file holds no patterns: nothing to train on"});
-        WarnNotFinite(NotFinite(patterns.inputs), "inputs are", TextPlace{}, warnings);
-        WarnNotFinite(NotFinite(patterns.targets), "targets are", TextPlace{}, warnings);
+        WarnPatternsNotFinite(file, patterns, false, warnings);
+        WarnPatternsNotFinite(file, patterns, true, warnings);
         summary = Plural(patterns.inputSize, "input", "inputs") + ", " +
                   Plural(patterns.outputSize, "target", "targets") + ", " +
                   Plural(count, "pattern", "patterns");
+        if (!patterns.sequenceStarts.empty())
+            summary += " in " + Plural(SequenceBounds(patterns).size() - 1, "sequence", "sequences");
     }
     if (check.accepted) Joined(check.notes, warnings);
     std::stable_sort(warnings.begin(), warnings.end(), [](const Warning& a, const Warning& b) {

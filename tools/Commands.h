@@ -57,7 +57,9 @@ struct PredictOptions {
     std::string
         feedback;        // the closed loop's feedback map, "input:output:delay,..."; empty: outputs = inputs
     std::string future;  // CSV of the closed-loop steps' input rows; empty: every input fed back
-    int washout = 0;     // leading patterns that step the network but are neither printed nor scored
+    // Leading patterns (of each sequence) that step the network but are neither printed nor scored;
+    // without it every row is printed and --targets scores all but a tenth of each sequence.
+    std::optional<int> washout;
 };
 int RunPredict(const PredictOptions& options);
 

@@ -17,12 +17,23 @@ std::vector<std::string> Fields(const std::string& line) {
     }
 }
 
+// Without the blanks around it and, for a name, the quotes.
+std::string Trimmed(const std::string& field) {
+    const size_t first = field.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string();
+    std::string text = field.substr(first, field.find_last_not_of(" \t") - first + 1);
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+    return text;
+}
+
 bool Number(const std::string& field, double& value) {
     if (field.empty() || field == "nan" || field == "NaN") {
         value = std::nan("");
         return true;
     }
-    const auto result = std::from_chars(field.data(), field.data() + field.size(), value);
+    // from_chars takes no plus sign; spreadsheets write one.
+    const size_t skip = field[0] == '+' && field.size() > 1 && field[1] != '-' && field[1] != '+' ? 1 : 0;
+    const auto result = std::from_chars(field.data() + skip, field.data() + field.size(), value);
     return result.ec == std::errc() && result.ptr == field.data() + field.size();
 }
 
@@ -52,7 +63,9 @@ bool ReadCsv(const std::string& path, const char* command, CsvTable& table) {
         ++line;
         if (!row.empty() && row.back() == '\r') row.pop_back();
         if (row.empty()) continue;
-        const std::vector<std::string> fields = Fields(row);
+        if (line == 1 && row.compare(0, 3, "\xEF\xBB\xBF") == 0) row.erase(0, 3);  // a byte-order mark
+        std::vector<std::string> fields = Fields(row);
+        for (std::string& field : fields) field = Trimmed(field);
         std::vector<double> values(fields.size());
         bool numbers = true;
         for (size_t k = 0; k < fields.size() && numbers; ++k) numbers = Number(fields[k], values[k]);

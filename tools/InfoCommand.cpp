@@ -27,7 +27,9 @@ void PrintRadius(const char* label, const inspect::Network& net, inspect::LinkKi
     const inspect::Radius radius = inspect::LinkRadius(net, kind);
     const char* method = radius.iterative ? "Arnoldi" : "dense QR";
     if (radius.largestBlock < 2) {
-        std::printf("%s: %.6g (%s; no cycle but self links)\n", label, radius.value, what);
+        // Only self links can close a cycle then; without any the radius is 0.
+        std::printf("%s: %.6g (%s; %s)\n", label, radius.value, what,
+                    radius.value != 0 ? "no cycle but self links" : "no cycle");
     } else if (radius.converged) {
         std::printf("%s: %.6g (%s; %s, largest strongly connected block %zu)\n", label, radius.value, what,
                     method, radius.largestBlock);

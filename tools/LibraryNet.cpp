@@ -46,4 +46,12 @@ void PrintRefusal(const char* command, const std::string& path, const inspect::F
                  static_cast<unsigned long long>(check.stop.at.column), check.stop.reason.c_str());
 }
 
+std::vector<size_t> SequenceBounds(const inspect::PatternFileCheck& patterns) {
+    std::vector<size_t> bounds{0};
+    for (uint32_t start : patterns.sequenceStarts)
+        if (start > bounds.back()) bounds.push_back(start);
+    if (patterns.inputs.size() > bounds.back()) bounds.push_back(patterns.inputs.size());
+    return bounds;
+}
+
 }  // namespace rcnet::tools

@@ -2,7 +2,9 @@
 // about a file the library refuses: its reader's own place and reason, through the inspection interface.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "include/rcnet_inspect.h"
 
@@ -30,5 +32,9 @@ bool LoadNetwork(const std::string& path, RegisteredNet& net, const char* comman
 
 // Writes why a checked file was refused (or cannot be opened) to stderr, as above.
 void PrintRefusal(const char* command, const std::string& path, const inspect::FileCheck& check);
+
+// Where a pattern file's sequences start, 0 first (the patterns before its first mark form one too), and
+// the pattern count last: sequence s is [bounds[s], bounds[s + 1]).
+std::vector<size_t> SequenceBounds(const inspect::PatternFileCheck& patterns);
 
 }  // namespace rcnet::tools

@@ -1,8 +1,11 @@
 // rcnet: the command-line tool. Parses the command line with CLI11 and runs one subcommand.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <map>
+#include <new>
 #include <string>
 
 #include "tools/Commands.h"
@@ -136,8 +139,8 @@ int main(int argc, char** argv) {
                              "Add the pattern file's targets as columns and write the RMSE to stderr");
     predictCommand
         ->add_option("--washout", predict.washout,
-                     "Leading patterns that run the network but are neither printed nor scored")
-        ->capture_default_str()
+                     "Leading patterns (of each sequence) that run the network but are neither printed nor "
+                     "scored (default: all printed; --targets scores all but the first tenth)")
         ->check(AtLeast(0, true));
     predictCommand
         ->add_option("--generate", predict.generate,
@@ -161,8 +164,29 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? kExitOk : kExitUsage;
     }
 
-    if (*infoCommand) return RunInfo(info);
-    if (*checkCommand) return RunCheck(check);
-    if (*trainCommand) return RunTrain(train);
-    return RunPredict(predict);
+    // Out of memory (a huge --generate, a huge file) ends the command with a message, and what was
+    // printed before it is still flushed.
+    try {
+        const char* name = *infoCommand    ? "info"
+                           : *checkCommand ? "check"
+                           : *trainCommand ? "train"
+                                           : "predict";
+        const int code = *infoCommand    ? RunInfo(info)
+                         : *checkCommand ? RunCheck(check)
+                         : *trainCommand ? RunTrain(train)
+                                         : RunPredict(predict);
+        // A full disk or a closed pipe is a failure too, not a truncated answer with exit 0.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            std::fprintf(stderr, "rcnet %s: the output could not be written\n", name);
+            return kExitFailure;
+        }
+        return code;
+    } catch (const std::bad_alloc&) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "rcnet: out of memory\n");
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "rcnet: %s\n", e.what());
+    }
+    return kExitFailure;
 }

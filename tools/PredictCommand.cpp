@@ -174,9 +174,20 @@ int RunPredict(const PredictOptions& options) {
         return kExitFailure;
     }
 
-    if (static_cast<size_t>(options.washout) > patterns.inputs.size()) {
+    // The network cannot run on a value that is not a number; a target not known (nan) is left out of
+    // the score.
+    for (size_t k = 0; k < patterns.inputs.size(); ++k) {
+        for (size_t i = 0; i < patterns.inputs[k].size(); ++i) {
+            if (std::isfinite(patterns.inputs[k][i])) continue;
+            std::fprintf(stderr,
+                         "rcnet predict: %s: input %zu of pattern %zu is %g: the network cannot run on it\n",
+                         options.patternFile.c_str(), i, k + 1, patterns.inputs[k][i]);
+            return kExitFailure;
+        }
+    }
+    if (options.washout && static_cast<size_t>(*options.washout) > patterns.inputs.size()) {
         std::fprintf(stderr, "rcnet predict: --washout %d is more than the %zu patterns of %s\n",
-                     options.washout, patterns.inputs.size(), options.patternFile.c_str());
+                     *options.washout, patterns.inputs.size(), options.patternFile.c_str());
         return kExitUsage;
     }
     if ((!options.feedback.empty() || !options.future.empty()) && options.generate == 0) {
@@ -218,13 +229,22 @@ int RunPredict(const PredictOptions& options) {
         return kExitUsage;
     }
 
+    // Allocated before the first row is printed: a --generate too large for memory ends with nothing.
+    std::vector<double> generated(static_cast<size_t>(options.generate) * outSize);
     std::string line;
     AppendHeader(line, "output", outSize);
     if (options.targets) AppendHeader(line, "target", outSize);
     std::vector<double> outputs(outSize);
     std::vector<double> history;  // every step's outputs, for a feedback map that reaches back
+    // Sequences as the file marks them, each from zero states as in training.
+    const std::vector<size_t> bounds = SequenceBounds(patterns);
+    const bool marked = !patterns.sequenceStarts.empty();
     double squares = 0.0;
+    size_t scored = 0, scoredPatterns = 0, unknown = 0, skipped = 0, sequence = 0;
     for (size_t k = 0; k < patterns.inputs.size(); ++k) {
+        if (k == bounds[sequence + 1]) ++sequence;
+        if (marked && k == bounds[sequence]) ResetNetState(registered.Id());
+        const size_t step = k - bounds[sequence], length = bounds[sequence + 1] - bounds[sequence];
         if (!PropagatePattern(registered.Id(), static_cast<int>(inSize), patterns.inputs[k].data(),
                               static_cast<int>(outSize), outputs.data())) {
             // Only the first step can fail: the readout does not fit the reservoir.
@@ -236,27 +256,34 @@ int RunPredict(const PredictOptions& options) {
         }
         if (k == 0) std::printf("%s\n", line.c_str());
         if (mapped) history.insert(history.end(), outputs.begin(), outputs.end());
-        if (k < static_cast<size_t>(options.washout)) continue;  // stepped, not shown or scored
+        if (options.washout && step < static_cast<size_t>(*options.washout)) continue;  // stepped only
+        const bool scoring = options.washout || step >= length / 10;
         line.clear();
         for (uint32_t i = 0; i < outSize; ++i) {
             if (i > 0) line += ',';
             AppendNumber(line, outputs[i]);
         }
         if (options.targets) {
+            scoredPatterns += scoring ? 1 : 0;
             for (uint32_t i = 0; i < outSize; ++i) {
                 const double target = patterns.targets[k][i];
                 line += ',';
                 AppendNumber(line, target);
-                squares += (outputs[i] - target) * (outputs[i] - target);
+                if (!scoring) {
+                    ++skipped;
+                } else if (!std::isfinite(target)) {
+                    ++unknown;
+                } else {
+                    squares += (outputs[i] - target) * (outputs[i] - target);
+                    ++scored;
+                }
             }
         }
         std::printf("%s\n", line.c_str());
     }
     if (patterns.inputs.empty()) std::printf("%s\n", line.c_str());
-    const size_t scored = patterns.inputs.size() - static_cast<size_t>(options.washout);
     if (options.generate > 0) {
         // Closed loop: outputs only; the target columns stay empty.
-        std::vector<double> generated(static_cast<size_t>(options.generate) * outSize);
         if (mapped && !FillKnownPast(taps, history, outSize, size_t(options.generate), inSize, future))
             return kExitUsage;
         const bool done =
@@ -282,12 +309,20 @@ int RunPredict(const PredictOptions& options) {
         }
     }
     if (options.targets) {
-        const double values = static_cast<double>(scored) * outSize;
-        std::fprintf(stderr, "RMSE: %.6g (%zu pattern%s, %u output%s)\n",
-                     values > 0 ? std::sqrt(squares / values) : 0.0, scored, scored == 1 ? "" : "s", outSize,
-                     outSize == 1 ? "" : "s");
+        // What was scored, and what was not, is part of the figure.
+        std::string left;
+        if (skipped)
+            left += ", " + std::to_string(skipped / outSize) +
+                    " start-up patterns left out (--washout 0 scores them)";
+        if (unknown) left += ", " + std::to_string(unknown) + " unknown targets left out";
+        if (scored)
+            std::fprintf(stderr, "RMSE: %.6g (%zu pattern%s, %u output%s%s)\n",
+                         std::sqrt(squares / static_cast<double>(scored)), scoredPatterns,
+                         scoredPatterns == 1 ? "" : "s", outSize, outSize == 1 ? "" : "s", left.c_str());
+        else
+            std::fprintf(stderr, "RMSE: none (no target scored%s)\n", left.c_str());
     }
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kExitOk : kExitFailure;
+    return kExitOk;
 }
 
 }  // namespace rcnet::tools

@@ -70,18 +70,18 @@ void RCNET_CALL ShowFraction(int, double fraction, void* progress) {
 
 // A CSV file's rows as patterns: the inputs, then the targets. A header names the targets' columns
 // (those from the first whose name starts with "target", as `rcnet predict --targets` writes them);
-// without one, --inputs or --outputs says where the targets start.
+// without one, or with none so named, --inputs or --outputs says where the targets start.
 bool ReadCsvPatterns(const std::string& file, const TrainOptions& options, inspect::PatternFileCheck& check) {
     CsvTable table;
     if (!ReadCsv(file, "train", table)) return false;
     const size_t width = !table.rows.empty() ? table.rows[0].size() : table.header.size();
     size_t split = width;
-    if (!table.header.empty()) {
-        for (size_t k = 0; k < table.header.size() && split == width; ++k)
-            if (table.header[k].rfind("target", 0) == 0) split = k;
-    } else if (options.inputs) {
+    for (size_t k = 0; k < table.header.size() && split == width; ++k)
+        if (table.header[k].rfind("target", 0) == 0) split = k;
+    // No header, or one that names no target column: the options say where the targets start.
+    if (split == width && options.inputs) {
         split = size_t(*options.inputs);
-    } else if (options.outputs) {
+    } else if (split == width && options.outputs) {
         split = width - std::min(width, size_t(*options.outputs));
     }
     if (split == 0 || split >= width) {
@@ -137,13 +137,24 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 // The library itself reports a readout that came out all zero or not finite, with the cause; where the
-// cause is the states, say what helps in this tool's terms.
-void AdviseOnReadout() {
+// cause is the states, say what helps in this tool's terms, leaving out what is in use already.
+void AdviseOnReadout(const TrainOptions& options, const std::optional<double>& radius) {
     char reports[8192];
-    if (GetLastReport(reports, sizeof reports) && std::strstr(reports, "the states did not fit the targets"))
-        std::fprintf(stderr,
-                     "rcnet train: warning: every weight of an output's readout is 0: the states did not fit "
-                     "the targets (try --solver stable, a --ridge, or a larger --input-scaling)\n");
+    if (!GetLastReport(reports, sizeof reports) ||
+        !std::strstr(reports, "the states did not fit the targets"))
+        return;
+    std::string advice;
+    const auto add = [&](const char* text) { advice += (advice.empty() ? "" : ", ") + std::string(text); };
+    constexpr int kLinear = 3;
+    if (options.type == kLinear && radius && *radius >= 1)
+        add("a --spectral-radius below 1 (linear neurons grow without bound at 1 and above)");
+    if (options.solver != 1) add("--solver stable");
+    if (options.ridge != "auto") add("a larger --ridge");
+    add("a larger --input-scaling");
+    std::fprintf(stderr,
+                 "rcnet train: warning: every weight of an output's readout is 0: the states did not fit the "
+                 "targets (try %s)\n",
+                 advice.c_str());
 }
 
 int RunTrain(const TrainOptions& options) {
@@ -223,7 +234,7 @@ int RunTrain(const TrainOptions& options) {
     progress.Phase("checking the pattern files");
     // The library's reader gives the sizes, or the place and reason of a refusal. Several files are
     // several sequences: each starts from zero states and has its own washout.
-    uint32_t inputs = 0, outputs = 0, longest = 0, shortest = UINT32_MAX, count = 0;
+    uint32_t inputs = 0, outputs = 0, longest = 0, shortest = UINT32_MAX, count = 0, sequenceCount = 0;
     std::vector<inspect::PatternFileCheck> checked;  // every file's patterns, by file
     checked.reserve(options.patternFiles.size());
     for (size_t f = 0; f < options.patternFiles.size(); ++f) {
@@ -242,6 +253,14 @@ int RunTrain(const TrainOptions& options) {
                 return kExitFailure;
             }
         }
+        if (check.inputSize == 0) {
+            progress.Finish();
+            std::fprintf(stderr,
+                         "rcnet train: %s has no inputs per pattern: a reservoir needs at least one input "
+                         "to be driven\n",
+                         file.c_str());
+            return kExitFailure;
+        }
         if (f == 0) {
             inputs = check.inputSize;
             outputs = check.outputSize;
@@ -257,8 +276,13 @@ int RunTrain(const TrainOptions& options) {
             std::fprintf(stderr, "rcnet train: %s holds no patterns: nothing to train on\n", file.c_str());
             return kExitFailure;
         }
-        longest = std::max(longest, static_cast<uint32_t>(check.inputs.size()));
-        shortest = std::min(shortest, static_cast<uint32_t>(check.inputs.size()));
+        // A file's own sequences record splits it further, each part with its own washout too.
+        const std::vector<size_t> bounds = SequenceBounds(check);
+        for (size_t s = 0; s + 1 < bounds.size(); ++s) {
+            longest = std::max(longest, static_cast<uint32_t>(bounds[s + 1] - bounds[s]));
+            shortest = std::min(shortest, static_cast<uint32_t>(bounds[s + 1] - bounds[s]));
+            ++sequenceCount;
+        }
         if (!AllFinite(file.c_str(), check.inputs, "input") ||
             !AllFinite(file.c_str(), check.targets, "target")) {
             progress.Finish();
@@ -273,11 +297,11 @@ int RunTrain(const TrainOptions& options) {
         return kExitUsage;
     const int washout = options.washout.value_or(static_cast<int>(shortest / 10));
     if (static_cast<uint32_t>(washout) >= longest) {
-        std::fprintf(stderr, "rcnet train: --washout %d leaves none of the %u patterns to fit\n", washout,
-                     longest);
+        std::fprintf(stderr, "rcnet train: --washout %d leaves none of the %u patterns%s to fit\n", washout,
+                     longest, sequenceCount > 1 ? " of the longest sequence" : "");
         return kExitUsage;
     }
-    if (count - std::min<uint32_t>(count, static_cast<uint32_t>(washout) * options.patternFiles.size()) <
+    if (count - std::min<uint32_t>(count, static_cast<uint32_t>(washout) * sequenceCount) <
         static_cast<uint32_t>(options.neurons) + 1) {
         std::fprintf(stderr,
                      "rcnet train: warning: fewer patterns to fit than readout weights (%d neurons): the fit "
@@ -355,20 +379,25 @@ int RunTrain(const TrainOptions& options) {
         return kExitFailure;
     }
 
-    AdviseOnReadout();
+    AdviseOnReadout(options, radius);
 
     progress.Phase("saving");
-    // The library's own line on a failed save is passed on as the reason, not echoed before it.
+    // The library's own reason for a failed save ("PATH: cannot be saved: REASON") is passed on, not
+    // its report lines.
     SetReportEcho(0);
     const bool saved = SetNetFilePrecision(id, options.digits) && SaveNetToFile(id, options.outFile.c_str());
     char reason[1024] = "";
-    if (!saved) GetLastReport(reason, sizeof reason);
+    if (!saved && !(GetLastFileError(reason, sizeof reason) && *reason)) GetLastReport(reason, sizeof reason);
     SetReportEcho(1);
     if (!saved) {
         progress.Finish();
         reason[std::strcspn(reason, "\n")] = '\0';
-        std::fprintf(stderr, "rcnet train: cannot write %s%s%s%s\n", options.outFile.c_str(),
-                     *reason ? " (" : "", reason, *reason ? ")" : "");
+        if (std::strncmp(reason, options.outFile.c_str(), options.outFile.size()) == 0 &&
+            std::strncmp(reason + options.outFile.size(), ": ", 2) == 0)
+            std::fprintf(stderr, "rcnet train: %s\n", reason);
+        else
+            std::fprintf(stderr, "rcnet train: cannot write %s%s%s%s\n", options.outFile.c_str(),
+                         *reason ? " (" : "", reason, *reason ? ")" : "");
         return kExitFailure;
     }
     progress.Finish();
@@ -377,10 +406,8 @@ int RunTrain(const TrainOptions& options) {
         "%s: %d neurons, %d forward and %d back links, trained on %u patterns%s with ridge %g%s in "
         "%.1f s\n",
         options.outFile.c_str(), options.neurons, connections, backConnections, count,
-        options.patternFiles.size() > 1
-            ? (" (" + std::to_string(options.patternFiles.size()) + " sequences)").c_str()
-            : "",
-        chosenRidge, autoRidge ? " (chosen)" : "", seconds);
+        sequenceCount > 1 ? (" (" + std::to_string(sequenceCount) + " sequences)").c_str() : "", chosenRidge,
+        autoRidge ? " (chosen)" : "", seconds);
     return kExitOk;
 }
 

@@ -400,7 +400,9 @@ case_train_predict() {
     expect_rc 0 "predict --targets"
     expect_line_count out.txt 41 "predict --targets"
     [ "$(head -n 1 out.txt)" = "output0,target0" ] || fail "predict --targets header: $(head -n 1 out.txt)"
-    grep -Eq '^RMSE: [0-9.e+-]+ \(40 patterns, 1 output\)$' err.txt || fail "predict --targets: RMSE line: $(cat err.txt)"
+    # The score leaves out the start-up (a tenth, as train's washout) and says so; --washout 0 scores all.
+    grep -Eq '^RMSE: [0-9.e+-]+ \(36 patterns, 1 output, 4 start-up patterns left out' err.txt ||
+        fail "predict --targets: RMSE line: $(cat err.txt)"
     # The target column is the pattern file's third column, the outputs those of the plain run (the
     # network starts from zero states on every load).
     tail -n +2 out.txt | cut -d, -f2 >targets.txt
@@ -452,6 +454,56 @@ case_train_predict() {
     expect_rc 1 "train into a missing directory"
     expect_err "there is no directory missing-dir" "train into a missing directory"
     expect_no_err "Assertion failed" "train into a missing directory"
+
+    # Inputs the network cannot run on are refused, naming the pattern; unknown targets are not scored.
+    tail -n +2 "$data/patterns.txt" | tr ' ' , >rows.csv
+    sed '5s/^[^,]*,/nan,/' rows.csv >nan_input.csv
+    run predict a.txt nan_input.csv
+    expect_rc 1 "predict with a nan input"
+    expect_err "input 0 of pattern 5 is nan" "predict with a nan input"
+    sed '5s/,[^,]*$/,nan/' rows.csv >nan_target.csv
+    run predict a.txt nan_target.csv --targets --washout 0
+    expect_rc 0 "predict with a nan target"
+    expect_err "(40 patterns, 1 output, 1 unknown targets left out)" "predict with a nan target"
+    # A headerless CSV keeps its first row whatever a spreadsheet puts around the numbers.
+    { printf '\357\273\277'; sed '1s/,\([0-9]\)/,+\1/; s/,/ , /g' rows.csv; } >spread.csv
+    grep -q '+' spread.csv || fail "the test's CSV has no plus sign"
+    run predict a.txt spread.csv
+    expect_line_count out.txt 41 "predict a CSV with a byte-order mark, a plus sign and blanks"
+    cmp -s out.txt plain.csv || fail "predict of the spreadsheet's CSV differs from the plain run"
+    # A header that names no target column: --inputs says where the targets start.
+    { echo 'u,v,y'; cat rows.csv; } >named.csv
+    run train --patterns named.csv --out named.txt --inputs 2 --neurons 5
+    expect_rc 0 "train on a CSV header without target columns, with --inputs"
+    # Sequences marked in the file: each from zero states in predict, as in train, and its own washout.
+    { cat "$data/patterns.txt"; echo 'sequences 2 0 20'; } >marked.txt
+    { echo '2 1 20'; tail -n 20 "$data/patterns.txt"; } >second.txt
+    run predict a.txt marked.txt
+    tail -n 20 out.txt >marked_second.csv
+    run predict a.txt second.txt
+    tail -n 20 out.txt | cmp -s - marked_second.csv || fail "predict: a marked sequence does not start from zero states"
+    run check marked.txt
+    expect_out "40 patterns in 2 sequences" "check of a file with sequences"
+    { cat "$data/patterns.txt"; echo 'sequences 4 0 10 20 30'; } >short_sequences.txt
+    run train --patterns short_sequences.txt --out q.txt --neurons 5
+    expect_rc 0 "train on short marked sequences (the washout a tenth of each)"
+    expect_out "(4 sequences)" "train on short marked sequences"
+    # Refused before any work: no inputs to drive a reservoir.
+    printf '0 1 3\n1 2 3\n' >no_inputs.txt
+    run train --patterns no_inputs.txt --out z.txt --neurons 5
+    expect_rc 1 "train without inputs"
+    expect_err "no inputs per pattern" "train without inputs"
+    expect_no_err "Assertion failed" "train without inputs"
+    # Output that cannot be written is a failure, with the reason.
+    if [ -w /dev/full ]; then
+        "$rcnet" info a.txt >/dev/full 2>err.txt
+        [ $? = 1 ] || fail "info into a full disk: exit code not 1"
+        expect_err "the output could not be written" "info into a full disk"
+    fi
+    run train --patterns "$data/patterns.txt" --out /proc/d.txt --neurons 5
+    expect_rc 1 "train into a directory where no file can be made"
+    expect_err "/proc/d.txt: cannot be saved" "train into a directory where no file can be made"
+    expect_no_err "Assertion failed" "train into a directory where no file can be made"
 }
 
 # Every fixture: check's verdict is the library's (info loads with LoadNetFromFile, predict reads the
