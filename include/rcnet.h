@@ -46,8 +46,9 @@ RCNET_API void RCNET_CALL Randomize(unsigned int seed);
 /* Adds count neurons of one type to the network's reservoir: 0 sigmoid, 1 bipolar sigmoid (tanh-like),
  * 2 square-root-shaped odd function, 3 linear. Returns 1 when the network exists, also for a type outside
  * 0..3, which adds nothing and reports "false" (whatever the count). A negative count with a type of 0..3
- * returns 0 ("count >= 0"). Ids never repeat within a network: once the process's ids have run out (a
- * file held ids near 4294967295), new neurons take the lowest ids their network does not hold. */
+ * returns 0 ("count >= 0"). Ids never repeat within a network and ascend in its list: once the process's
+ * ids have run out (a file held ids near 4294967295), new neurons take the ids above their network's
+ * highest, and a network without room above its own gets none (0, "fresh neuron ids left"). */
 RCNET_API int RCNET_CALL AddNeuronsToNet(int id, int count, int type);
 
 /* Adds count new random forward links (weights evenly in [-1, 1]) between the reservoir's neurons, drawn

@@ -60,17 +60,17 @@ bool Reservoire::AddNeurons(uint32_t count, int32_t type) {
     if (NeuronBase::TakeIds(count, first)) {
         for (uint32_t i = 0; i < count; ++i) created[i]->m_Id = first + i;
     } else {
-        // The process's ids have run out (a file held ids near the top): the lowest ids this
-        // reservoir does not hold yet. There are enough of them (checked above).
-        std::vector<uint32_t> used;
-        used.reserve(m_Neurons.size());
-        for (const NeuronRef& neuron : m_Neurons) used.push_back(neuron->m_Id);
-        std::sort(used.begin(), used.end());
-        uint32_t next = 1;
-        for (uint32_t i = 0; i < count; ++i) {
-            while (std::binary_search(used.begin(), used.end(), next)) ++next;
-            created[i]->m_Id = next++;
+        // The process's ids have run out (a file held ids near the top): the ids above this
+        // reservoir's highest. Ids must ascend in list order, or a saved file loads its neurons in
+        // another order than the readout's and the input matrix's; a reservoir holding ids up to the
+        // top takes no more.
+        uint32_t highest = 0;
+        for (const NeuronRef& neuron : m_Neurons) highest = std::max(highest, neuron->m_Id);
+        if (UINT32_MAX - highest < count) {
+            ReportFailure("fresh neuron ids left", kReportSource, __LINE__);
+            return false;
         }
+        for (uint32_t i = 0; i < count; ++i) created[i]->m_Id = highest + 1 + i;
     }
     InvalidatePlan();
     m_Neurons.insert(m_Neurons.end(), created.begin(), created.end());

@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "include/rcnet.h"
 #include "include/rcnet_inspect.h"
@@ -32,6 +33,12 @@ protected:
         std::set<uint32_t> ids;
         for (const NeuronRef& n : NetManager::Instance().GetNet(id)->Reservoir().Neurons())
             ids.insert(n->m_Id);
+        return ids;
+    }
+    static std::vector<uint32_t> ListedIds(int id) {
+        std::vector<uint32_t> ids;
+        for (const NeuronRef& n : NetManager::Instance().GetNet(id)->Reservoir().Neurons())
+            ids.push_back(n->m_Id);
         return ids;
     }
     static uint32_t Count(int id) { return NetManager::Instance().GetNet(id)->Reservoir().NeuronCount(); }
@@ -91,24 +98,24 @@ TEST_F(NeuronIds, AnAcceptedLoadMovesTheCounterPastItsIds) {
     EXPECT_GT(*Ids(71).rbegin(), 4000000000u);
 }
 
-TEST_F(NeuronIds, OnceTheProcessIdsRunOutANetworkTakesIdsItDoesNotHold) {
-    rcnet::test::SetLastNeuronId(UINT32_MAX - 4);
+TEST_F(NeuronIds, OnceTheProcessIdsRunOutANetworkTakesIdsAboveItsOwn) {
+    rcnet::test::SetLastNeuronId(10);
+    ASSERT_EQ(RegisterUsage(72, 1, 1, 0), 1);
+    ASSERT_EQ(AddNeuronsToNet(72, 2, 1), 1);
+    rcnet::test::SetLastNeuronId(UINT32_MAX - 2);
     ASSERT_EQ(RegisterUsage(71, 1, 1, 0), 1);
     ASSERT_EQ(AddNeuronsToNet(71, 2, 1), 1);
-    EXPECT_EQ(Ids(71), (std::set<uint32_t>{UINT32_MAX - 3, UINT32_MAX - 2}));
+    EXPECT_EQ(Ids(71), (std::set<uint32_t>{UINT32_MAX - 1, UINT32_MAX}));
     ReportCapture capture;
-    ASSERT_EQ(AddNeuronsToNet(71, 4, 1), 1) << "two ids are left in the process, four are asked for";
-    EXPECT_EQ(Ids(71), (std::set<uint32_t>{1, 2, 3, 4, UINT32_MAX - 3, UINT32_MAX - 2}));
-    EXPECT_EQ(NeuronBase::LastNeuronId(), UINT32_MAX - 2) << "the process's last two stay unused";
-    ASSERT_EQ(AddNeuronsToNet(71, 2, 1), 1);
-    EXPECT_EQ(Ids(71).size(), 8u);
-    EXPECT_EQ(NeuronBase::LastNeuronId(), UINT32_MAX);
-    ASSERT_EQ(AddNeuronsToNet(71, 1, 3), 1);
-    EXPECT_EQ(Ids(71).count(5), 1u);
-    EXPECT_EQ(Count(71), 9u);
+    // The process's ids are used up: 72 goes on above its own, in list order.
+    ASSERT_EQ(AddNeuronsToNet(72, 3, 3), 1);
+    EXPECT_EQ(ListedIds(72), (std::vector<uint32_t>{11, 12, 13, 14, 15}));
     EXPECT_TRUE(capture.Lines().empty());
+    // 71 holds the last id: nothing can follow it in order.
+    EXPECT_EQ(AddNeuronsToNet(71, 1, 3), 0);
+    EXPECT_EQ(Count(71), 2u);
+    EXPECT_EQ(capture.Checks(), Checks{"fresh neuron ids left @ Reservoire"});
     EXPECT_FALSE(CreateNeuron(ETYPE_LINEAR)) << "a neuron of no reservoir gets no id then";
-    EXPECT_EQ(capture.Checks(), Checks{"fresh neuron ids left @ Neurons"});
 }
 
 // As a host found it: a file holding the last id, then neurons added to another network. Its neurons
@@ -133,9 +140,12 @@ TEST_F(NeuronIds, AFileHoldingTheLastIdLeavesOtherNetworksWhole) {
     for (const NeuronRef& n : NetManager::Instance().GetNet(73)->Reservoir().Neurons())
         links += n->m_Outgoing.size();
     EXPECT_EQ(links, 30u);
-    // The loaded network itself takes ids it does not hold.
-    ASSERT_EQ(AddNeuronsToNet(71, 3, 0), 1);
-    EXPECT_EQ(Ids(71), (std::set<uint32_t>{1, 2, 3, UINT32_MAX}));
+    EXPECT_EQ(ListedIds(73), ListedIds(72));
+    // The loaded network itself holds the last id: no neuron can be added after it in order. Had it
+    // taken ids below (it once did), its saved file would load them before its own neuron, and the
+    // readout's weights would belong to other neurons.
+    EXPECT_EQ(AddNeuronsToNet(71, 3, 0), 0);
+    EXPECT_EQ(Ids(71), (std::set<uint32_t>{UINT32_MAX}));
 }
 
 }  // namespace
