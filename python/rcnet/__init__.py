@@ -25,6 +25,7 @@ says what to do.
 
 import ctypes
 import itertools
+import math
 import os
 import sys
 import tempfile
@@ -60,6 +61,14 @@ def randomize(seed):
 
 def _doubles(array):
     return array.ctypes.data_as(ctypes.POINTER(ctypes.c_double))
+
+
+def _not_finite(function, rows):
+    """The error for input rows with a NaN or infinite value, naming the first."""
+    row, column = (int(i) for i in np.argwhere(~np.isfinite(rows))[0])
+    return RcnetNumericError(function, kind=_native.REPORT_NUMERIC,
+                             advice=f"inputs must be finite: row {row}, input {column} is {rows[row, column]} "
+                                    "(one would make every later state NaN); nothing was run")
 
 
 def _matrix(values, what):
@@ -322,8 +331,8 @@ class Network:
                              f"{ins.shape[1]} and {outs.shape[1]}")
         bad = int(np.count_nonzero(~np.isfinite(ins)) + np.count_nonzero(~np.isfinite(outs)))
         if bad:
-            warnings.warn(f"{bad} training values are NaN or infinite: the readout will not train on them",
-                          RcnetWarning, stacklevel=2)
+            warnings.warn(f"{bad} training values are NaN or infinite: a readout trained with them stored "
+                          "comes out all zero", RcnetWarning, stacklevel=2)
         call("AddPatternsToNet", self._checked_id(), ins.shape[0], ins.shape[1], _doubles(ins),
              outs.shape[1], _doubles(outs))
         self._patterns += ins.shape[0]
@@ -415,6 +424,9 @@ class Network:
                 raise ValueError(f"expected {in_size} inputs, got {x.size}")
         with self.lock:
             ins[:] = x
+            # One NaN or infinite input would make every later state NaN: refused, nothing stepped.
+            if not all(map(math.isfinite, ins.tolist())):
+                raise _not_finite("PropagatePattern", ins[None, :])
             # A step that succeeds makes no report, so only a failure asks the library for its lines.
             if function(id, in_size, ins_arg, out_size, outs_arg):
                 return outs.copy()
@@ -430,7 +442,7 @@ class Network:
                       _doubles(outs), self._outputs)
         return self._step
 
-    def _rows(self, xs, what="xs"):
+    def _rows(self, xs, what="xs", finite=None):
         rows = np.ascontiguousarray(xs, dtype=np.float64)
         if rows.ndim == 1:
             rows = rows.reshape(-1, 1)
@@ -438,12 +450,14 @@ class Network:
             raise ValueError(f"{what} must be 1-D or 2-D, not {rows.ndim}-D")
         if rows.shape[1] != self._inputs and rows.shape[0] > 0:
             raise ValueError(f"expected {self._inputs} inputs per row, got {rows.shape[1]}")
+        if finite and not np.isfinite(rows).all():
+            raise _not_finite(finite, rows)
         return rows
 
     def run(self, xs):
         """Steps through the rows of xs (1-D: a series of single inputs) in one library call; returns
         the rows of outputs. The same values as one propagate() per row."""
-        rows = self._rows(xs)
+        rows = self._rows(xs, finite="RunNetSequence")
         result = np.empty((rows.shape[0], self._outputs), dtype=np.float64)
         call("RunNetSequence", self._checked_id(), rows.shape[0], self._inputs, _doubles(rows), self._outputs,
              _doubles(result))
@@ -455,7 +469,7 @@ class Network:
         """Steps through the rows of xs in one library call and returns the state after each step, one
         row per step (neuron_count columns): the bits of propagate() then state() every step. Needs no
         readout."""
-        rows = self._rows(xs)
+        rows = self._rows(xs, finite="RunNetStates")
         n = self.neuron_count
         states = np.empty((rows.shape[0], n), dtype=np.float64)
         call("RunNetStates", self._checked_id(), rows.shape[0], self._inputs, _doubles(rows), n,
@@ -571,6 +585,9 @@ class Network:
         by recursive least squares from the state and that row of targets (TrainNetOnline)."""
         ins = self._rows(inputs, "inputs")
         outs = _matrix(targets, "targets")
+        # 1-D targets read as the inputs are: a series of single outputs, when the inputs are rows.
+        if np.ndim(targets) == 1 and self._outputs == 1 and ins.shape[0] == outs.size:
+            outs = outs.reshape(-1, 1)
         if outs.shape != (ins.shape[0], self._outputs):
             raise ValueError(f"targets must be {ins.shape[0]} rows of {self._outputs}, not {outs.shape}")
         call("TrainNetOnline", self._checked_id(), ins.shape[0], self._inputs, _doubles(ins), self._outputs,

@@ -89,20 +89,31 @@ def _is_sequence_list(X):
     return isinstance(X, (list, tuple)) and len(X) > 0 and all(np.ndim(x) == 2 for x in X)
 
 
-def after_washout(estimator, X, y, sample_weight=None):
-    """y, the fitted estimator's predictions of it and the weights, each sequence's first washout_ rows
-    left out (the reservoir is still warming up there), the sequences' rows pooled."""
-    check_is_fitted(estimator, "network_")
+def scored_washout(estimator, length):
+    """The rows a scored sequence of `length` rows leaves out: washout_ (fit's), but with a fractional
+    washout never more than that fraction of the sequence itself, so that a test set shorter than the
+    training set is still scored (a washout fixed by count stays as it is)."""
     washout = estimator.washout_
+    fraction = getattr(estimator, "washout", None)
+    if isinstance(fraction, numbers.Real) and not isinstance(fraction, (numbers.Integral, bool)):
+        washout = min(washout, int(fraction * length))
+    return washout
+
+
+def after_washout(estimator, X, y, sample_weight=None):
+    """y, the fitted estimator's predictions of it and the weights, each sequence's first rows left out
+    (scored_washout: the reservoir is still warming up there), the sequences' rows pooled."""
+    check_is_fitted(estimator, "network_")
     sequences = list(zip(X, y)) if _is_sequence_list(X) else [(X, y)]
     lengths = [len(xs) for xs, _ in sequences]
+    washouts = [scored_washout(estimator, length) for length in lengths]
     if sample_weight is not None:
         sample_weight = np.asarray(sample_weight, dtype=float)
         if sample_weight.shape != (sum(lengths),):
             raise ValueError(f"sample_weight must have one weight per row ({sum(lengths)}), got shape "
                              f"{sample_weight.shape}")
     true, predicted, weights, start = [], [], [], 0
-    for (xs, ys), length in zip(sequences, lengths):
+    for (xs, ys), length, washout in zip(sequences, lengths, washouts):
         true.append(np.asarray(ys, dtype=float)[washout:])
         predicted.append(np.asarray(estimator.predict(xs))[washout:])
         if sample_weight is not None:
@@ -110,7 +121,7 @@ def after_washout(estimator, X, y, sample_weight=None):
         start += length
     true, predicted = np.concatenate(true), np.concatenate(predicted)
     if len(true) == 0:
-        raise ValueError(f"nothing to score: every sequence has at most the washout's {washout} rows, "
+        raise ValueError(f"nothing to score: every sequence has at most the washout's {max(washouts)} rows, "
                          "which only warm the reservoir up")
     return true, predicted, (np.concatenate(weights) if sample_weight is not None else None)
 
@@ -466,7 +477,8 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
 
     def score(self, X, y, sample_weight=None):
         """R^2 of predict(X) against y over the rows after each sequence's washout (washout_ steps, as in
-        fit): the first rows of a prediction from rest measure the warm-up, not the model. For a list of
+        fit; a fractional washout leaves out at most that fraction of a shorter sequence): the first rows
+        of a prediction from rest measure the warm-up, not the model. For a list of
         sequences, over all their scored rows together. Searches (GridSearchCV and friends) rank by it."""
         true, predicted, weights = after_washout(self, X, y, sample_weight)
         return r2_score(true, predicted, sample_weight=weights)

@@ -1,6 +1,6 @@
 """Metrics for forecasts, and scorers for scikit-learn's searches that leave the warm-up out.
 
-    nrmse(y_true, y_pred)                      root mean square error over the target's standard deviation
+    nrmse(y_true, y_pred[, sample_weight])     root mean square error over the target's standard deviation
     valid_prediction_time(y_true, y_pred, ...) how long a free run stays within a threshold of the truth
     washout_scorer(metric, greater_is_better)  a scorer that skips each sequence's washout rows
     r2_scorer, neg_nrmse_scorer                the two scorers most searches want
@@ -19,17 +19,25 @@ def _columns(y):
     return y.reshape(len(y), -1)
 
 
-def nrmse(y_true, y_pred):
+def nrmse(y_true, y_pred, sample_weight=None):
     """sqrt(mean((y_pred - y_true)^2)) / std(y_true), per output, averaged over the outputs: 0 for a
-    perfect prediction, 1 for predicting the mean. A constant target gives inf (or nan when matched)."""
+    perfect prediction, 1 for predicting the mean. A constant target gives inf (or nan when matched).
+    With sample_weight (one weight per row), both means are weighted by it."""
     true, predicted = _columns(y_true), _columns(y_pred)
     if true.shape != predicted.shape:
         raise ValueError(f"y_true and y_pred differ in shape: {np.shape(y_true)} and {np.shape(y_pred)}")
     if len(true) == 0:
         raise ValueError("nrmse of no rows")
-    rms = np.sqrt(np.mean((predicted - true) ** 2, axis=0))
+    if sample_weight is not None:
+        sample_weight = np.asarray(sample_weight, dtype=float)
+        if sample_weight.shape != (len(true),):
+            raise ValueError(f"sample_weight must have one weight per row ({len(true)}), got shape "
+                             f"{sample_weight.shape}")
+    rms = np.sqrt(np.average((predicted - true) ** 2, axis=0, weights=sample_weight))
+    spread = np.sqrt(np.average((true - np.average(true, axis=0, weights=sample_weight)) ** 2, axis=0,
+                                weights=sample_weight))
     with np.errstate(divide="ignore", invalid="ignore"):
-        return float(np.mean(rms / np.std(true, axis=0)))
+        return float(np.mean(rms / spread))
 
 
 def valid_prediction_time(y_true, y_pred, threshold=0.4, scale=None, lyapunov_exponent=None, dt=1.0):

@@ -70,6 +70,13 @@ def test_predicts_and_forecasts_a_series():
     assert nrmse(free[:30], SERIES[1400:1430]) < 0.03
     assert nrmse(free, SERIES[1400:1460]) < 0.1
     assert est.generate(0, SERIES[:5, None]).shape == (0,)
+    # A test set shorter than the fit's washout (100 rows): a fractional washout leaves out a tenth of it;
+    # a washout given as a count leaves out that count.
+    short_x, short_y = SERIES[1400:1480, None], SERIES[1401:1481]
+    assert est.score(short_x, short_y) == r2_score(short_y[8:], est.predict(short_x)[8:])
+    counted = fitted(washout=100)
+    with pytest.raises(ValueError, match="nothing to score"):
+        counted.score(short_x, short_y)
 
 
 def readout_by_hand(seed, sequences, neurons, forward, back, radius, washout, defaults=True):

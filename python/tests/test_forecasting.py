@@ -64,6 +64,11 @@ def test_metrics():
     assert metrics.nrmse(y, np.full_like(y, y.mean())) == pytest.approx(1)
     two = np.stack([y, 3 * y], 1)
     assert metrics.nrmse(two, two + np.array([0.1, 0.3])) == pytest.approx(0.1 / np.std(y))
+    # Whole weights are repeated rows; the scorer passes a search's weights on.
+    counts = np.arange(500) % 3
+    noisy = y + 0.05 * np.cos(0.37 * np.arange(500))
+    assert metrics.nrmse(y, noisy, sample_weight=counts) == pytest.approx(
+        metrics.nrmse(np.repeat(y, counts), np.repeat(noisy, counts)))
     drift = y + 1e-3 * 1.05 ** np.arange(500)
     steps = metrics.valid_prediction_time(y, drift, threshold=0.4)
     assert 1e-3 * 1.05 ** (steps - 1) <= 0.4 * np.std(y) < 1e-3 * 1.05 ** steps

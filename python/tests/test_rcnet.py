@@ -393,6 +393,14 @@ def test_partial_fit_follows_a_changed_signal():
             net.partial_fit(fast[:10, None], fast[:9, None])
         with pytest.raises(rcnet.RcnetError, match="forgetting > 0"):
             net.set_forgetting(1.5)
+    # 1-D series for both, as run takes them: the same update as columns.
+    readouts = []
+    for ins, targets in ((fast[:20], fast[1:21]), (fast[:20, None], fast[1:21, None])):
+        with sine_net() as net:
+            net.learn()
+            net.partial_fit(ins, targets)
+            readouts.append(net.readout)
+    assert np.array_equal(readouts[0], readouts[1])
 
 
 def test_sizes_and_weights_come_from_the_library(tmp_path):
