@@ -7,11 +7,11 @@ RCNET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 RCNET_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev libcli11-dev libeigen3-dev)
 # The fuzzing build (libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer).
 RCNET_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-# The Python package, its tests (the estimator: scikit-learn; parallel searches: joblib, dask's
-# distributed; installing into a venv: venv, pip, setuptools, wheel) and the demo's plot use Debian's
-# Python 3.
+# The Python package, its tests (the estimator: scikit-learn, DataFrames: pandas; parallel searches:
+# joblib, dask's distributed; installing into a venv: venv, pip, setuptools, wheel) and the demo's plot
+# use Debian's Python 3.
 RCNET_PYTHON_PACKAGES=(python3 python3-numpy python3-pytest python3-matplotlib python3-venv python3-pip python3-setuptools
-    python3-wheel python3-sklearn python3-joblib python3-distributed)
+    python3-wheel python3-sklearn python3-joblib python3-distributed python3-pandas)
 RCNET_WIN32_PACKAGES=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 libeigen3-dev)
 RCNET_WIN64_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 libeigen3-dev)
 

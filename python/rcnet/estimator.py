@@ -16,7 +16,7 @@ from sklearn.metrics import r2_score
 from sklearn.utils import check_random_state
 from sklearn.utils.validation import check_array, check_is_fitted, check_X_y
 
-from . import NEURON_TYPES, SOLVERS, Network, feedback_map, randomize
+from . import NEURON_TYPES, SOLVERS, Network, RcnetCallOrderError, feedback_map, randomize
 
 __all__ = ["ESNRegressor", "after_washout", "choose_ridge", "search_space"]
 
@@ -298,19 +298,19 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         if self.readout not in SOLVERS:
             raise ValueError(f"readout must be one of {sorted(SOLVERS)}, got {self.readout!r}")
         if not (isinstance(self.ridge, str) and self.ridge == "auto") and not (
-                isinstance(self.ridge, numbers.Real) and self.ridge >= 0):
-            raise ValueError(f"ridge must be 'auto' or a number >= 0, got {self.ridge!r}")
+                isinstance(self.ridge, numbers.Real) and 0 <= self.ridge < np.inf):
+            raise ValueError(f"ridge must be 'auto' or a finite number >= 0, got {self.ridge!r}")
         for name in ("forward_links", "back_links"):
             value = getattr(self, name)
-            if not isinstance(value, numbers.Real) or not value >= 0:
-                raise ValueError(f"{name} must be a number >= 0, got {value!r}")
+            if not isinstance(value, numbers.Real) or not 0 <= value < np.inf:
+                raise ValueError(f"{name} must be a finite number >= 0, got {value!r}")
         if self.spectral_radius is not None:
-            if not isinstance(self.spectral_radius, numbers.Real) or not self.spectral_radius > 0:
-                raise ValueError(f"spectral_radius must be > 0 or None, got {self.spectral_radius!r}")
+            if not isinstance(self.spectral_radius, numbers.Real) or not 0 < self.spectral_radius < np.inf:
+                raise ValueError(f"spectral_radius must be a finite number > 0 or None, got {self.spectral_radius!r}")
             if round(self.back_links * self.n_neurons) == 0:
                 raise ValueError("spectral_radius needs back links; set it to None for a reservoir without")
-        if not isinstance(self.input_scaling, numbers.Real) or not self.input_scaling > 0:
-            raise ValueError(f"input_scaling must be > 0, got {self.input_scaling!r}")
+        if not isinstance(self.input_scaling, numbers.Real) or not 0 < self.input_scaling < np.inf:
+            raise ValueError(f"input_scaling must be a finite number > 0, got {self.input_scaling!r}")
         if not isinstance(self.bias_scaling, numbers.Real) or not np.isfinite(self.bias_scaling):
             raise ValueError(f"bias_scaling must be a finite number, got {self.bias_scaling!r}")
         if not isinstance(self.leak_rate, numbers.Real) or not 0 < self.leak_rate <= 1:
@@ -345,6 +345,8 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
             if len({ys.ndim for _, ys in pairs}) != 1 or len({ys.shape[1:] for _, ys in pairs}) != 1:
                 raise ValueError("every sequence's targets must have the same shape per row")
         else:
+            # A DataFrame's column names, as scikit-learn's own estimators keep them (feature_names_in_).
+            self._check_feature_names(X, reset=True)
             pairs = [check_X_y(X, y, multi_output=True, y_numeric=True)]
         return pairs
 
@@ -382,7 +384,12 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         net = _in_fresh_thread(draw)
         try:
             if self.spectral_radius is not None:
-                net.set_spectral_radius(self.spectral_radius)
+                try:
+                    net.set_spectral_radius(self.spectral_radius)
+                except RcnetCallOrderError:
+                    raise ValueError(f"the {round(self.back_links * n)} back links drawn form no cycle (spectral "
+                                     f"radius 0): there is nothing to scale to {self.spectral_radius}; give more "
+                                     "back_links, or spectral_radius=None to keep them as drawn") from None
             if input_scale != 1:
                 net.set_input_scaling(input_scale)
             if self.leak_rate != 1:
@@ -451,6 +458,7 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         return outputs[:, 0] if self._single_output else outputs
 
     def _run(self, X, from_rest=True):
+        self._check_feature_names(X, reset=False)
         X = check_array(X)
         self._check_features(X)
         # One turn on the network: another thread's reset or run cannot come between.

@@ -171,11 +171,25 @@ def test_clear_errors():
     for params, message in [({"n_neurons": 0}, "n_neurons"), ({"neuron_type": "tanh"}, "neuron_type"),
                             ({"leak_rate": 1.5}, "leak_rate"), ({"washout": 1.5}, "washout"),
                             ({"back_links": 0}, "needs back links"), ({"readout": "qr"}, "readout"),
-                            ({"random_state": -1}, "random_state")]:
+                            ({"random_state": -1}, "random_state"), ({"ridge": np.inf}, "ridge"),
+                            ({"spectral_radius": np.inf}, "spectral_radius"),
+                            ({"input_scaling": np.inf}, "input_scaling"), ({"forward_links": np.inf}, "forward_links"),
+                            ({"n_neurons": 50, "back_links": 0.02, "random_state": 0}, "form no cycle")]:
         with pytest.raises(ValueError, match=message):
             ESNRegressor(**params).fit(np.zeros((50, 1)), np.zeros(50))
     with pytest.raises(ValueError, match="list of as many"):
         ESNRegressor().fit([np.zeros((50, 1))], np.zeros(50))
+
+
+def test_data_frame_columns_must_match():
+    pd = pytest.importorskip("pandas")
+    frame = pd.DataFrame({"a": SERIES[:300], "b": np.cos(0.05 * np.arange(300))})
+    est = ESNRegressor(n_neurons=30, random_state=1).fit(frame, SERIES[1:301])
+    assert list(est.feature_names_in_) == ["a", "b"]
+    with pytest.warns(UserWarning, match="does not have valid feature names"):  # as scikit-learn's own
+        assert np.array_equal(est.predict(frame), est.predict(frame.to_numpy()))
+    with pytest.raises(ValueError, match="feature names should match"):
+        est.predict(frame[["b", "a"]])
 
 
 def test_pickle_is_bit_identical_and_clone_takes_params_only():
