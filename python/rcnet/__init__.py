@@ -352,9 +352,11 @@ class Network:
             warnings.warn(f"{neurons} neurons but no state for some of them: neurons were added after "
                           "init_input_matrix; call it again after the last add_neurons", RcnetWarning,
                           stacklevel=2)
-        if self._patterns and self._patterns < neurons + 1:
-            warnings.warn(f"{self._patterns} patterns for {neurons + 1} readout weights: the fit can match "
-                          "them exactly and predict nothing else", RcnetWarning, stacklevel=2)
+        # Only an unpenalised fit can match fewer patterns than weights exactly; a ridge keeps it general.
+        if self._patterns and self._patterns < neurons + 1 and self._settings.get("set_ridge", 1e-8) == 0:
+            warnings.warn(f"{self._patterns} patterns for {neurons + 1} readout weights and no ridge: the fit "
+                          "can match them exactly and predict nothing else (set_ridge(...) or choose_ridge())",
+                          RcnetWarning, stacklevel=2)
         # The library itself reports a readout that came out all zero or not finite.
         call("LearnNetJointly" if jointly else "LearnNet", self._checked_id())
 

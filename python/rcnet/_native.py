@@ -234,6 +234,7 @@ def last_report_kind():
 
 _CLASSES = {
     REPORT_UNKNOWN_ID: RcnetUnknownNetworkError,
+    REPORT_ID_TAKEN: RcnetValueError,
     REPORT_ARGUMENT: RcnetValueError,
     REPORT_SIZE: RcnetSizeError,
     REPORT_NUMERIC: RcnetNumericError,

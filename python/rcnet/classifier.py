@@ -5,6 +5,8 @@ the washout, the one-hot code of the sequence's label; a sequence's scores are i
 those steps (decision="mean", the default) or its last output (decision="last").
 """
 
+import numbers
+
 import numpy as np
 from sklearn.base import BaseEstimator, ClassifierMixin
 from sklearn.preprocessing import LabelEncoder
@@ -78,7 +80,11 @@ class ESNClassifier(ClassifierMixin, BaseEstimator):
         self.classes_ = self._encoder.classes_
         codes = np.eye(len(self.classes_))[self._encoder.transform(y)]
         washout = self.washout
-        if not isinstance(washout, (int, np.integer)) and not isinstance(washout, bool) and washout < 1:
+        # The regressor's rule: an int >= 0 is a count, a float in [0, 1) a fraction; nothing else.
+        if isinstance(washout, bool) or not isinstance(washout, numbers.Real) or washout < 0 or (
+                not isinstance(washout, numbers.Integral) and washout >= 1):
+            raise ValueError(f"washout must be an int >= 0 or a fraction in [0, 1), got {washout!r}")
+        if not isinstance(washout, numbers.Integral):
             washout = int(washout * min(len(x) for x in sequences))
         # A sequence no longer than the washout would have no step to train on: keep one.
         washout = min(int(washout), min(len(x) for x in sequences) - 1)

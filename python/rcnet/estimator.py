@@ -511,9 +511,9 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         of predict(row, warm_start=True) calls.
         """
         check_is_fitted(self, "network_")
+        if isinstance(n_steps, bool) or not isinstance(n_steps, numbers.Integral) or n_steps < 0:
+            raise ValueError(f"n_steps must be an int >= 0, got {n_steps!r}")
         n_steps = int(n_steps)
-        if n_steps < 0:
-            raise ValueError(f"n_steps must be >= 0, got {n_steps}")
         warmup = check_array(warmup)
         self._check_features(warmup)
         if feedback is None:

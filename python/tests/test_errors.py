@@ -43,9 +43,9 @@ def test_errors_say_what_to_do():
 
 def test_a_taken_id_is_refused():
     with rcnet.Network(1, 1, id=4545):
-        with pytest.raises(rcnet.RcnetError, match="already registered") as info:
+        with pytest.raises(rcnet.RcnetValueError, match="already registered") as info:
             rcnet.Network(1, 1, id=4545)
-        assert info.value.kind == rcnet.REPORT_KINDS["id_taken"]
+        assert info.value.kind == rcnet.REPORT_KINDS["id_taken"] and isinstance(info.value, ValueError)
 
 
 def test_inputs_that_are_not_finite_run_nothing():

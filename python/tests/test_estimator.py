@@ -179,6 +179,11 @@ def test_clear_errors():
             ESNRegressor(**params).fit(np.zeros((50, 1)), np.zeros(50))
     with pytest.raises(ValueError, match="list of as many"):
         ESNRegressor().fit([np.zeros((50, 1))], np.zeros(50))
+    with pytest.raises(ValueError, match="n_steps must be an int"):
+        est.generate(2.5, np.zeros((5, 3)))
+    for washout in (True, 2.5, -1):
+        with pytest.raises(ValueError, match="washout must be"):
+            rcnet.ESNClassifier(washout=washout).fit(np.zeros((4, 6, 1)), [0, 1, 0, 1])
 
 
 def test_data_frame_columns_must_match():

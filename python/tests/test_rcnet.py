@@ -179,10 +179,16 @@ def test_pattern_file(tmp_path):
         from_file.add_patterns_from_file(path)
         from_arrays.add_patterns([[1, 2, 3], [4, 5, 6]], [[7], [8]])
         from_file.learn()
-        with pytest.warns(rcnet.RcnetWarning, match="2 patterns for 9 readout weights"):
-            from_arrays.learn()
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            from_arrays.learn()  # a ridge (1e-8 by default) keeps a fit of fewer patterns general
         x = [0.5, -0.5, 1.0]
         assert np.array_equal(from_file.propagate(x), from_arrays.propagate(x))
+    with build() as unpenalised:
+        unpenalised.add_patterns([[1, 2, 3], [4, 5, 6]], [[7], [8]])
+        unpenalised.set_ridge(0)
+        with pytest.warns(rcnet.RcnetWarning, match="2 patterns for 9 readout weights and no ridge"):
+            unpenalised.learn()
     with rcnet.Network(2, 1) as wrong:
         with pytest.raises(rcnet.RcnetError, match="AddPatternsFromFile"):
             wrong.add_patterns_from_file(path)
