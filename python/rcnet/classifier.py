@@ -48,8 +48,14 @@ class ESNClassifier(ClassifierMixin, BaseEstimator):
             setattr(self, name, given[name])
 
     def _sequences(self, X, fitting=False):
-        if isinstance(X, (list, tuple)) and len(X) > 0 and all(np.ndim(x) == 2 for x in X):
+        listed = isinstance(X, (list, tuple)) and len(X) > 0
+        if listed and all(np.ndim(x) == 2 for x in X):
             sequences = [check_array(x) for x in X]
+        elif listed and all(np.ndim(x) == 1 for x in X) and (
+                all(isinstance(x, np.ndarray) for x in X) or len({len(x) for x in X}) > 1):
+            # A list of 1-D arrays (or of lists of different lengths): univariate series, one per
+            # sequence. Lists of numbers of one length stay the rows of a 2-D array.
+            sequences = [check_array(np.reshape(x, (-1, 1))) for x in X]
         else:
             X = check_array(X, allow_nd=True)
             if X.ndim > 3:

@@ -527,7 +527,7 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         loop = n_steps - 1 if n_steps > 0 else 0
         if inputs is None:
             unfed = sorted(set(range(self.n_features_in_)) - {tap[0] for tap in taps})
-            if unfed:
+            if unfed and loop > 0:  # without a closed-loop step there is no row to give
                 raise ValueError(f"features {unfed} are not fed back: give their values for each closed-loop "
                                  "step as inputs")
             rows = np.full((loop, self.n_features_in_), np.nan)

@@ -52,6 +52,9 @@ def test_classifier_labels_sequences():
     assert np.array_equal(two.predict(X[120:]), (two.decision_function(X[120:]) > 0).astype(int))
     with pytest.raises(ValueError, match="decision must be"):
         rcnet.ESNClassifier(decision="max").fit(X, y)
+    # Univariate series as 1-D arrays are the same sequences as their one-column form.
+    flat = [x[:, 0] for x in X[120:]]
+    assert clf.n_features_in_ == 1 and np.array_equal(clf.predict(flat), clf.predict(X[120:]))
 
 
 def test_predicts_and_forecasts_a_series():

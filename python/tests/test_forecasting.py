@@ -179,6 +179,8 @@ def test_generate_with_a_feedback_map_is_the_hand_loop():
                           plain.generate(40, y[800:900, None], feedback={0: (0, 1)}))
     with pytest.raises(ValueError, match=r"features \[4\] are not fed back"):
         est.generate(5, warmup, feedback=TAPS)
+    # One step is the warm-up's last output: no closed-loop row to give.
+    assert np.array_equal(est.generate(1, warmup, feedback=TAPS), forecast[:1])
     with pytest.raises(ValueError, match="n_steps - 1"):
         est.generate(5, warmup, feedback=TAPS, inputs=np.zeros((5, 5)))
     with pytest.raises(ValueError, match="fed back twice"):
