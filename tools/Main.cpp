@@ -80,8 +80,13 @@ int main(int argc, char** argv) {
         ->check(AtLeast(0, true));
     trainCommand->add_option("--seed", train.seed, "Seed of the library's random generator")
         ->capture_default_str();
-    trainCommand->add_flag("--threshold,!--no-threshold", train.threshold,
-                           "Give the readout a threshold (constant) term (default: on)");
+    // Two flags rather than CLI11's negated names, whose help shows "{false}" as if it were the default.
+    trainCommand->add_flag("--threshold", train.threshold,
+                           "Give the readout a threshold (constant) term (the default)");
+    trainCommand
+        ->add_flag_callback(
+            "--no-threshold", [&train] { train.threshold = false; }, "No threshold term")
+        ->excludes("--threshold");
     trainCommand->add_option("--inputs", train.inputs, "Input size; must match the pattern file's header")
         ->check(AtLeast(0, true));
     trainCommand->add_option("--outputs", train.outputs, "Output size; must match the pattern file's header")
@@ -94,8 +99,8 @@ int main(int argc, char** argv) {
         ->transform(CLI::CheckedTransformer(solvers, CLI::ignore_case));
     trainCommand
         ->add_option("--washout", train.washout,
-                     "Leading patterns of each file that run the reservoir but are not fitted (default: a "
-                     "tenth of the shortest file)")
+                     "Leading patterns of each sequence (file, or one its sequences record marks) that run "
+                     "the reservoir but are not fitted (default: a tenth of the shortest sequence)")
         ->check(AtLeast(0, true));
     trainCommand
         ->add_option(
@@ -103,8 +108,12 @@ int main(int argc, char** argv) {
             "Ridge penalty on the readout weights (not the threshold), or auto: chosen from the data "
             "by cross-validation in time")
         ->capture_default_str();
-    trainCommand->add_flag("--jointly,!--separately", train.jointly,
-                           "Fit all outputs from one pass over the patterns (default), or one pass each");
+    trainCommand->add_flag("--jointly", train.jointly,
+                           "Fit all outputs from one pass over the patterns (the default)");
+    trainCommand
+        ->add_flag_callback(
+            "--separately", [&train] { train.jointly = false; }, "One pass for each output")
+        ->excludes("--jointly");
     trainCommand->add_option(
         "--spectral-radius", train.spectralRadius,
         "Scale the back links to this spectral radius (default: 1.2), or none: as drawn");
