@@ -120,6 +120,12 @@ def waveforms(n_sequences, noise=0.3, lengths=(50, 150), period=(12.0, 20.0), se
     deviation `noise`, drawn from numpy's PCG64 with the seed. Returns (X, y): a list of (length, 1)
     arrays and an int array of labels."""
     n_sequences = _whole(n_sequences, "n_sequences")
+    if not (len(lengths) == 2 and 1 <= lengths[0] <= lengths[1]):
+        raise ValueError(f"lengths must be (shortest, longest) with 1 <= shortest <= longest, got {lengths!r}")
+    if not (len(period) == 2 and 0 < period[0] <= period[1] < np.inf):
+        raise ValueError(f"period must be (shortest, longest) with 0 < shortest <= longest, got {period!r}")
+    if not 0 <= noise < np.inf:
+        raise ValueError(f"noise must be a finite number >= 0, got {noise!r}")
     rng = np.random.Generator(np.random.PCG64(seed))
     X, y = [], np.empty(n_sequences, dtype=int)
     for k in range(n_sequences):

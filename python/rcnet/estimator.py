@@ -225,8 +225,9 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
         inputs' spread.
     relative_input_scaling : bool, default=True
         Divide input_scaling by the training inputs' spread (the square root of their variance averaged
-        over features; 1 when they do not vary), so that one setting suits data in any units. The
-        factor applied to the matrix is input_scale_.
+        over features; 1 when they do not vary), so that one setting suits data in any units. An offset
+        is not removed: subtract it from inputs far from 0. The factor applied to the matrix is
+        input_scale_.
     leak_rate : float, default=1.0
         0 < rate <= 1; each step keeps 1 - rate of every state.
     bias_scaling : float, default=1.0

@@ -68,3 +68,6 @@ def test_waveforms_are_labelled_sequences_of_their_shape():
             assert len(np.unique(np.abs(x))) == 1
         else:
             assert abs(ratio - (2 / np.pi if label == 0 else 0.5)) < 0.08
+    for bad in ({"lengths": (0, 0)}, {"lengths": (20, 10)}, {"period": (0, 0)}, {"noise": -0.1}):
+        with pytest.raises(ValueError, match=next(iter(bad))):
+            datasets.waveforms(5, **bad)
