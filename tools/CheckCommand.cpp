@@ -9,6 +9,7 @@
 
 #include "include/rcnet_inspect.h"
 #include "tools/Commands.h"
+#include "tools/Csv.h"
 #include "tools/LibraryNet.h"
 #include "tools/Precision.h"
 
@@ -257,10 +258,37 @@ void Print(const std::string& file, const Warning& w, const char* label) {
                  label, w.message.c_str());
 }
 
+// A CSV file as train and predict read it: rows of numbers under an optional header.
+int CheckCsv(const std::string& file) {
+    CsvTable table;
+    if (!ReadCsv(file, "check", table)) {
+        std::printf("%s: refused as a CSV file\n", file.c_str());
+        return kExitFailure;
+    }
+    const size_t columns = table.rows.empty() ? table.header.size() : table.rows[0].size();
+    uint64_t unknown = 0;
+    for (const std::vector<double>& row : table.rows)
+        for (double v : row) unknown += std::isnan(v) ? 1 : 0;
+    if (table.rows.empty()) std::fprintf(stderr, "%s: warning: the file holds no rows\n", file.c_str());
+    if (unknown)
+        std::fprintf(stderr,
+                     "%s: warning: %s (nan or empty): predict refuses them as inputs, training as "
+                     "anything\n",
+                     file.c_str(), Plural(unknown, "value is unknown", "values are unknown").c_str());
+    std::string header;
+    for (const std::string& name : table.header) header += (header.empty() ? "" : ", ") + name;
+    std::printf("%s: accepted as a CSV file: %s, %s%s\n", file.c_str(),
+                Plural(columns, "column", "columns").c_str(),
+                Plural(table.rows.size(), "row", "rows").c_str(),
+                header.empty() ? " (no header)" : (" (header " + header + ")").c_str());
+    return kExitOk;
+}
+
 }  // namespace
 
 int RunCheck(const CheckOptions& options) {
     const std::string& file = options.file;
+    if (IsCsv(file) && options.kind != "net") return CheckCsv(file);
     const bool guessed = options.kind.empty();
     inspect::NetworkFileCheck net;
     inspect::PatternFileCheck patterns;

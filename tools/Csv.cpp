@@ -1,5 +1,6 @@
 #include "tools/Csv.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -40,7 +41,10 @@ bool Number(const std::string& field, double& value) {
 }  // namespace
 
 bool IsCsv(const std::string& path) {
-    return path.size() >= 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
+    if (path.size() < 4) return false;
+    std::string extension = path.substr(path.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".csv";
 }
 
 bool ReadCsv(const std::string& path, const char* command, CsvTable& table) {

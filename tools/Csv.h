@@ -16,7 +16,7 @@ struct CsvTable {
 // numbers, or rows of different lengths.
 bool ReadCsv(const std::string& path, const char* command, CsvTable& table);
 
-// Whether a path names a CSV file by its extension.
+// Whether a path names a CSV file by its extension (.csv, in any case).
 bool IsCsv(const std::string& path);
 
 }  // namespace rcnet::tools

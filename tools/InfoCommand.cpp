@@ -73,7 +73,8 @@ int RunInfo(const InfoOptions& options) {
     std::printf("readout: %s%s\n", Shape(net.readout).c_str(), net.readout.empty() ? " (not trained)" : "");
     if (!net.readout.empty()) {
         const int digits = ReadoutDigits(net.readout);
-        std::printf("readout digits: %d%s\n", digits, digits >= 16 ? " (exact)" : "");
+        // 17 digits tell every double apart; a file with fewer may have been written short.
+        std::printf("readout digits: %d%s\n", digits, digits >= 17 ? " (exact)" : "");
         const std::string warning = ReadoutPrecisionWarning(net.readout);
         if (!warning.empty()) std::fprintf(stderr, "rcnet info: warning: %s\n", warning.c_str());
     }

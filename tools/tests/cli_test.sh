@@ -360,12 +360,17 @@ case_check() {
     expect_err "line 2, column 1: warning: readout weights reach 5e+04 but are written with at most 1 significant" \
         "large readout weights"
     # Written with every digit (exact), the same weights need no warning, and info says so.
-    printf '1 1 0\n1 1\n-50000.123456789012 \n1\n1\n1\n0\n0\n1 1\n1 \n' >exact.txt
+    printf '1 1 0\n1 1\n-50000.651592972725 \n1\n1\n1\n0\n0\n1 1\n1 \n' >exact.txt
     run check exact.txt
     expect_rc 0 "check exact.txt"
     grep -q "readout weights reach" err.txt && fail "an exact file's large weights were warned about"
     run info exact.txt
-    expect_out "readout digits: 16 (exact)" "info of an exact file"
+    expect_out "readout digits: 17 (exact)" "info of an exact file"
+    # 16 digits may be a double written short (--digits 16): not called exact.
+    printf '1 1 0\n1 1\n-50000.65159297273 \n1\n1\n1\n0\n0\n1 1\n1 \n' >sixteen.txt
+    run info sixteen.txt
+    expect_out "readout digits: 16" "info of a 16-digit file"
+    grep -q "exact" out.txt && fail "a 16-digit file was called exact"
     run info large.txt
     expect_out "readout digits: 1" "info of a short file"
     expect_err "rcnet info: warning: readout weights reach 5e+04" "info warns too"
@@ -484,6 +489,16 @@ case_train_predict() {
     tail -n 20 out.txt | cmp -s - marked_second.csv || fail "predict: a marked sequence does not start from zero states"
     run check marked.txt
     expect_out "40 patterns in 2 sequences" "check of a file with sequences"
+    # CSV as train and predict read it, whatever the extension's case.
+    cp named.csv NAMED.CSV
+    run check NAMED.CSV
+    expect_out "accepted as a CSV file: 3 columns, 40 rows (header u, v, y)" "check of a CSV file"
+    run check nan_target.csv
+    expect_err "1 value is unknown" "check of a CSV file with nan"
+    printf '1,2\n3\n' >short_row.csv
+    run check short_row.csv
+    expect_rc 1 "check of a CSV file with a short row"
+    expect_err "short_row.csv line 2: expected 2 numbers" "check of a CSV file with a short row"
     { cat "$data/patterns.txt"; echo 'sequences 4 0 10 20 30'; } >short_sequences.txt
     run train --patterns short_sequences.txt --out q.txt --neurons 5
     expect_rc 0 "train on short marked sequences (the washout a tenth of each)"
