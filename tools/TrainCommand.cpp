@@ -162,6 +162,12 @@ int RunTrain(const TrainOptions& options) {
         uint64_t{5} * static_cast<uint64_t>(options.neurons), LinkPairs(options.neurons))));
     const int connections = options.connections.value_or(static_cast<int>(std::min<uint64_t>(
         uint64_t{5} * static_cast<uint64_t>(options.neurons), LinkPairs(options.neurons))));
+    if (connections == 0) {
+        std::fprintf(
+            stderr,
+            "rcnet train: warning: --connections 0: the inputs reach no neuron (a state sums its forward "
+            "links' terms of the input), so the readout can only fit a constant\n");
+    }
     // The library would refuse these with a report and go on with fewer links; say so before any work.
     if (static_cast<uint64_t>(connections) > LinkPairs(options.neurons)) {
         std::fprintf(stderr, "rcnet train: --connections %d exceeds the %llu possible links of %d neurons\n",

@@ -9,6 +9,7 @@ washout rows out.
 import numbers
 import sys
 import threading
+import warnings
 
 import numpy as np
 from sklearn.base import BaseEstimator, RegressorMixin
@@ -16,7 +17,7 @@ from sklearn.metrics import r2_score
 from sklearn.utils import check_random_state
 from sklearn.utils.validation import check_array, check_is_fitted, check_X_y
 
-from . import NEURON_TYPES, SOLVERS, Network, RcnetCallOrderError, feedback_map, randomize
+from . import NEURON_TYPES, SOLVERS, Network, RcnetCallOrderError, RcnetWarning, feedback_map, randomize
 
 __all__ = ["ESNRegressor", "after_washout", "choose_ridge", "search_space"]
 
@@ -366,6 +367,10 @@ class ESNRegressor(RegressorMixin, BaseEstimator):
 
     def _build(self, n_features, n_outputs, seed, input_scale):
         n = int(self.n_neurons)
+        if round(self.forward_links * n) == 0:
+            warnings.warn("forward_links gives no forward link: the inputs reach no neuron (a state sums its "
+                          "forward links' terms of the input), so the model can only predict a constant",
+                          RcnetWarning, stacklevel=3)
 
         def draw():
             randomize(seed)

@@ -182,6 +182,9 @@ def test_clear_errors():
             ESNRegressor(**params).fit(np.zeros((50, 1)), np.zeros(50))
     with pytest.raises(ValueError, match="list of as many"):
         ESNRegressor().fit([np.zeros((50, 1))], np.zeros(50))
+    with pytest.warns(rcnet.RcnetWarning, match="the inputs reach no neuron"):
+        dead = ESNRegressor(n_neurons=20, forward_links=0, random_state=0).fit(SERIES[:200, None], SERIES[1:201])
+    assert np.ptp(dead.predict(SERIES[200:300, None])) == 0  # a constant, as warned
     with pytest.raises(ValueError, match="n_steps must be an int"):
         est.generate(2.5, np.zeros((5, 3)))
     for washout in (True, 2.5, -1):

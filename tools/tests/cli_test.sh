@@ -78,6 +78,9 @@ case_usage() {
     run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --connections 101
     expect_rc 2 "train --connections above neurons squared"
     expect_err "exceeds" "train --connections above neurons squared"
+    run train --patterns "$data/patterns.txt" --out no_forward.txt --neurons 5 --connections 0
+    expect_rc 0 "train --connections 0"
+    expect_err "warning: --connections 0: the inputs reach no neuron" "train --connections 0"
     run train --patterns "$data/patterns.txt" --out n.txt --connections -1
     expect_rc 2 "train --connections -1"
     expect_err "--connections: must be at least 0, not -1" "a negative count, said plainly"
