@@ -307,12 +307,15 @@ int RunTrain(const TrainOptions& options) {
                      longest, sequenceCount > 1 ? " of the longest sequence" : "");
         return kExitUsage;
     }
-    if (count - std::min<uint32_t>(count, static_cast<uint32_t>(washout) * sequenceCount) <
-        static_cast<uint32_t>(options.neurons) + 1) {
-        std::fprintf(stderr,
-                     "rcnet train: warning: fewer patterns to fit than readout weights (%d neurons): the fit "
-                     "can match the data exactly and predict nothing else\n",
-                     options.neurons);
+    // Only an unpenalised fit can match fewer patterns than weights exactly; a ridge keeps it general.
+    if (!autoRidge && *ridge == 0 &&
+        count - std::min<uint32_t>(count, static_cast<uint32_t>(washout) * sequenceCount) <
+            static_cast<uint32_t>(options.neurons) + 1) {
+        std::fprintf(
+            stderr,
+            "rcnet train: warning: fewer patterns to fit than readout weights (%d neurons) and no ridge: "
+            "the fit can match the data exactly and predict nothing else\n",
+            options.neurons);
     }
 
     progress.Phase("building the reservoir");

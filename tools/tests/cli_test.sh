@@ -227,8 +227,10 @@ case_info() {
     expect_err "nan.pat has 1 input values that are NaN or infinite (the first in pattern 6)" "NaN training data"
     [ -e nan.txt ] && fail "training on NaN wrote a network"
     awk 'BEGIN { print "1 1 30"; for (t = 0; t < 30; ++t) printf "%.6f %.6f\n", sin(t), sin(t + 1) }' >few.pat
+    run train --patterns few.pat --out few.txt --neurons 40 --ridge 0
+    expect_err "warning: fewer patterns to fit than readout weights (40 neurons) and no ridge" "fewer patterns than neurons"
     run train --patterns few.pat --out few.txt --neurons 40
-    expect_err "warning: fewer patterns to fit than readout weights" "fewer patterns than neurons"
+    expect_no_err "fewer patterns" "fewer patterns than neurons with a ridge"
     # CSV training data (a header naming the target columns, or --inputs) trains the network the same
     # pattern file does, byte for byte.
     awk 'BEGIN { print "input0,target0"; for (t = 0; t < 30; ++t) printf "%.6f,%.6f\n", sin(t), sin(t + 1) }' >few.csv
