@@ -19,6 +19,22 @@ using namespace rcnet::tools;
 namespace {
 
 // A bound as users write it (CLI11's own number checks print the largest double in full).
+// A number in [low, high] (low excluded unless lowIncluded), said in plain words when it is not
+// (CLI11's Range prints "Value abc not in range 1 to 32768" for a word, and six decimals).
+CLI::Validator Between(double low, double high, bool lowIncluded) {
+    const std::string range = (lowIncluded ? "from " : "above ") + CLI::detail::to_string(low) +
+                              (lowIncluded ? " to " : " and at most ") + CLI::detail::to_string(high);
+    return CLI::Validator(
+        [low, high, lowIncluded, range](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end != '\0') return "'" + text + "' is not a number";
+            if ((lowIncluded ? value >= low : value > low) && value <= high) return "";
+            return "must be " + range + ", not " + text;
+        },
+        "NUMBER " + range);
+}
+
 CLI::Validator AtLeast(double low, bool inclusive) {
     const std::string bound = (inclusive ? "at least " : "above ") + CLI::detail::to_string(low);
     return CLI::Validator(
@@ -66,7 +82,7 @@ int main(int argc, char** argv) {
     // The library draws link ends among the first 32768 neurons only.
     trainCommand->add_option("--neurons", train.neurons, "Number of neurons")
         ->capture_default_str()
-        ->check(CLI::Range(1, 32768));
+        ->check(Between(1, 32768, true));
     trainCommand
         ->add_option("--type", train.type, "Neuron type: sigmoid (0), bisigmoid (1), rsdn (2), linear (3)")
         ->option_text("TYPE=bisigmoid")
@@ -128,7 +144,7 @@ int main(int argc, char** argv) {
         ->add_option("--leak-rate", train.leakRate,
                      "Leaky neurons: each state keeps 1 - RATE of the previous one, 0 < RATE <= 1")
         ->capture_default_str()
-        ->check(CLI::Range(0.0, 1.0));
+        ->check(Between(0, 1, false));
     trainCommand
         ->add_option("--bias-scaling", train.biasScaling,
                      "A constant input term per neuron, drawn in [-1, 1] times this (0: none)")

@@ -73,6 +73,8 @@ case_usage() {
     expect_rc 2 "train --type with a bad name"
     run train --patterns "$data/patterns.txt" --out n.txt --neurons 0
     expect_rc 2 "train --neurons 0"
+    run train --patterns "$data/patterns.txt" --out n.txt --neurons abc --leak-rate 1.5
+    expect_err "'abc' is not a number" "train --neurons abc"
     run train --patterns "$data/patterns.txt" --out n.txt --neurons ten
     expect_rc 2 "train --neurons not a number"
     run train --patterns "$data/patterns.txt" --out n.txt --neurons 10 --connections 101
