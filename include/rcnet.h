@@ -257,8 +257,10 @@ RCNET_API int RCNET_CALL TrainNetOnline(int id, int count, int inSize, const dou
 /* Copies the report lines ("Assertion failed: EXPR, file SOURCE, line N", each ending in a line feed)
  * that the calling thread's last call into the library made, into buffer, terminated; "" when it made
  * none. Every other export starts a new last call; this one does not, so asking twice gives the same
- * lines. At most 8192 bytes of whole lines are kept. Returns 1 when all of them fit into size bytes, 0
- * when they were cut (buffer then holds the first size - 1 bytes) or buffer is null or size < 1. */
+ * lines. At most 8192 bytes of whole lines are kept, then "(N more lines not kept)" and the last line.
+ * A call from inside another (a progress callback) leaves the outer call's lines as they were. Returns 1
+ * when all of them fit into size bytes, 0 when they were cut (buffer then holds the first size - 1 bytes)
+ * or buffer is null or size < 1. */
 RCNET_API int RCNET_CALL GetLastReport(char* buffer, int size);
 
 /* What kind of failure a report stands for, so that a host can decide what went wrong (and tell its

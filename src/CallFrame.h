@@ -19,7 +19,7 @@ constexpr char kReportSource[] = "Exports";
 // Runs body (returning bool) and turns its result into 1 or 0; any exception becomes a report and 0.
 template <typename Body>
 int Guarded(Body&& body) noexcept {
-    BeginCallReports();
+    const CallReportsScope reports;
     // Where helper threads hold the library loaded (Windows), they end before the host gets control.
     struct EndWorkers {
         ~EndWorkers() { pool::EndOfCall(); }

@@ -43,7 +43,7 @@ RCNET_API int RCNET_CALL UnregisterUsage(int id) {
 }
 
 RCNET_API void RCNET_CALL Randomize(unsigned int seed) {
-    rcnet::BeginCallReports();
+    const rcnet::CallReportsScope reports;
     rcnet::srand(seed);
 }
 
@@ -335,7 +335,7 @@ RCNET_API int RCNET_CALL GetLastFileError(char* buffer, int size) {
 }
 
 RCNET_API int RCNET_CALL SetReportEcho(int enabled) {
-    rcnet::BeginCallReports();
+    const rcnet::CallReportsScope reports;
     rcnet::SetReportEcho(enabled != 0);
     return 1;
 }

@@ -93,7 +93,12 @@ void Net::ReportUnusableReadouts() const {
             for (size_t p = 0; p < m_Outputs.size() && targetsZero; ++p) targetsZero = m_Outputs[p][o] == 0.0;
             if (targetsZero) continue;  // then 0 is the fit
         }
+        // Neurons added after the input matrix have no state: no step was fitted at all.
+        const bool stateless = m_Reservoir.InputSums().size() != m_Reservoir.NeuronCount();
         const char* cause = !trainingValuesFinite() ? "a training value is NaN or infinite"
+                            : finite && stateless
+                                ? "no state for every neuron: call InitNetInputMatrix after the last "
+                                  "AddNeuronsToNet"
                             : finite ? "the states did not fit the targets: the stable readout, "
                                        "SetNetReadoutSolver(id, 1), a ridge, SetNetRegularization, or larger "
                                        "inputs avoid it"

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/Diagnostics.h"
 
@@ -16,6 +17,11 @@ thread_local char t_FileError[kKeptReportBytes];
 thread_local unsigned t_FileErrorLength = 0;
 thread_local int t_Kind = RCNET_REPORT_NONE;      // the call's first report's
 thread_local int t_FileKind = RCNET_REPORT_NONE;  // set with its file error
+// Lines that did not fit, and the last of them: a call's closing line (a readout that came out all zero)
+// outlasts a flood of per-step ones.
+thread_local unsigned t_Dropped = 0;
+thread_local char t_LastDropped[1024];
+thread_local unsigned t_LastDroppedLength = 0;
 std::atomic<bool> g_Echo{true};
 
 unsigned CopyKept(const char* kept, unsigned length, char* buffer, unsigned size) noexcept {
@@ -28,9 +34,24 @@ unsigned CopyKept(const char* kept, unsigned length, char* buffer, unsigned size
 }
 
 void Keep(const char* line, unsigned length) noexcept {
-    if (length > kKeptReportBytes - t_KeptLength) return;
-    std::memcpy(t_Kept + t_KeptLength, line, length);
-    t_KeptLength += length;
+    if (length <= kKeptReportBytes - t_KeptLength) {
+        std::memcpy(t_Kept + t_KeptLength, line, length);
+        t_KeptLength += length;
+        return;
+    }
+    ++t_Dropped;
+    t_LastDroppedLength = length < sizeof t_LastDropped ? length : unsigned{sizeof t_LastDropped};
+    std::memcpy(t_LastDropped, line, t_LastDroppedLength);
+}
+
+// Appends text to what buffer holds so far (at `*at`), as far as it fits, always terminated.
+void Append(char* buffer, unsigned size, unsigned& at, const char* text, unsigned length) noexcept {
+    if (buffer && size > 0 && at < size - 1) {
+        const unsigned copied = length < size - 1 - at ? length : size - 1 - at;
+        std::memcpy(buffer + at, text, copied);
+        buffer[at + copied] = '\0';
+    }
+    at += length;
 }
 }  // namespace
 
@@ -58,10 +79,67 @@ void BeginCallReports() noexcept {
     t_FileErrorLength = 0;
     t_Kind = RCNET_REPORT_NONE;
     t_FileKind = RCNET_REPORT_NONE;
+    t_Dropped = 0;
+    t_LastDroppedLength = 0;
+}
+
+namespace {
+thread_local unsigned t_CallDepth = 0;
+}  // namespace
+
+struct CallReportsScope::Saved {
+    char kept[kKeptReportBytes];
+    char fileError[kKeptReportBytes];
+    char lastDropped[sizeof t_LastDropped];
+    unsigned keptLength, fileErrorLength, dropped, lastDroppedLength;
+    int kind, fileKind;
+};
+
+CallReportsScope::CallReportsScope() noexcept {
+    // Nested calls are rare (callbacks): only they pay for the copy. Without memory the outer call's
+    // reports are lost, as they were before.
+    if (t_CallDepth++ > 0 && (m_Saved = new (std::nothrow) Saved)) {
+        std::memcpy(m_Saved->kept, t_Kept, t_KeptLength);
+        std::memcpy(m_Saved->fileError, t_FileError, t_FileErrorLength);
+        m_Saved->keptLength = t_KeptLength;
+        m_Saved->fileErrorLength = t_FileErrorLength;
+        m_Saved->kind = t_Kind;
+        m_Saved->fileKind = t_FileKind;
+        std::memcpy(m_Saved->lastDropped, t_LastDropped, t_LastDroppedLength);
+        m_Saved->dropped = t_Dropped;
+        m_Saved->lastDroppedLength = t_LastDroppedLength;
+    }
+    BeginCallReports();
+}
+
+CallReportsScope::~CallReportsScope() {
+    --t_CallDepth;
+    if (!m_Saved) return;
+    std::memcpy(t_Kept, m_Saved->kept, m_Saved->keptLength);
+    std::memcpy(t_FileError, m_Saved->fileError, m_Saved->fileErrorLength);
+    t_KeptLength = m_Saved->keptLength;
+    t_FileErrorLength = m_Saved->fileErrorLength;
+    t_Kind = m_Saved->kind;
+    t_FileKind = m_Saved->fileKind;
+    std::memcpy(t_LastDropped, m_Saved->lastDropped, m_Saved->lastDroppedLength);
+    t_Dropped = m_Saved->dropped;
+    t_LastDroppedLength = m_Saved->lastDroppedLength;
+    delete m_Saved;
 }
 
 unsigned CopyCallReports(char* buffer, unsigned size) noexcept {
-    return CopyKept(t_Kept, t_KeptLength, buffer, size);
+    if (t_Dropped == 0) return CopyKept(t_Kept, t_KeptLength, buffer, size);
+    // The first lines, how many were left out, and the last.
+    unsigned at = 0;
+    if (buffer && size > 0) buffer[0] = '\0';
+    Append(buffer, size, at, t_Kept, t_KeptLength);
+    if (t_Dropped > 1) {
+        char note[96];
+        const int length = std::snprintf(note, sizeof note, "(%u more lines not kept)\n", t_Dropped - 1);
+        if (length > 0) Append(buffer, size, at, note, static_cast<unsigned>(length));
+    }
+    Append(buffer, size, at, t_LastDropped, t_LastDroppedLength);
+    return at;
 }
 
 int CallReportKind() noexcept {

@@ -23,9 +23,24 @@ ReportHook SetThreadReportHook(ReportHook hook) noexcept;
 // Every report line is also kept for the calling thread, from the start of its current call into the
 // library (BeginCallReports, which every export's frame calls) on, so that a host can ask for them
 // (GetLastReport) instead of reading stderr. At most kKeptReportBytes are kept: whole lines, the first
-// ones.
+// ones; past them, how many more there were and the last one (a call's closing line).
 constexpr unsigned kKeptReportBytes = 8192;
 void BeginCallReports() noexcept;
+
+// One export call's reports: begins them (BeginCallReports). A call made from inside another on the same
+// thread (a progress callback calling the library) has its own, and the outer call's are back as they
+// were when it returns, so that the host still learns what the outer call reported.
+class CallReportsScope {
+public:
+    CallReportsScope() noexcept;
+    ~CallReportsScope();
+    CallReportsScope(const CallReportsScope&) = delete;
+    CallReportsScope& operator=(const CallReportsScope&) = delete;
+
+private:
+    struct Saved;
+    Saved* m_Saved = nullptr;  // the outer call's, for a nested call
+};
 // Copies the kept lines into buffer (size bytes, always terminated when size > 0); returns their length.
 unsigned CopyCallReports(char* buffer, unsigned size) noexcept;
 // The kind of the current call: its file error's if it has one, else its first report's (0: none).

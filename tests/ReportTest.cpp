@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "include/rcnet.h"
 #include "src/Report.h"
 #include "tests/support/ReportCapture.h"
 
@@ -79,6 +82,63 @@ TEST(Report, CallKindIsItsFileErrorsOrElseItsFirstReports) {
               (std::vector<std::string>{"x > 0 && x != 3 @ Solver", "x == INT32_MAX @ Solver",
                                         "x > 0 && x != 3 @ Solver"}));
     rcnet::BeginCallReports();
+}
+
+// A network of 5 neurons, 1 input, trained on `patterns` steps of a sine (one NaN target with `nan`);
+// returns LearnNet's result with the call's kind and lines.
+struct Learned {
+    int result, kind;
+    std::string report;
+};
+Learned LearnSine(int id, int patterns, bool nan, bool neuronsAfterMatrix, RcnetProgress progress) {
+    EXPECT_EQ(RegisterUsage(id, 1, 1, 1), 1);
+    Randomize(3);
+    AddNeuronsToNet(id, 5, 1);
+    AddRandomConnectionsToNet(id, 20);
+    InitNetInputMatrix(id, 1);
+    if (neuronsAfterMatrix) AddNeuronsToNet(id, 5, 1);
+    std::vector<double> in(patterns), out(patterns);
+    for (int t = 0; t < patterns; ++t) in[t] = std::sin(0.2 * t), out[t] = std::sin(0.2 * (t + 1));
+    if (nan) out[7] = std::nan("");
+    AddPatternsToNet(id, patterns, 1, in.data(), 1, out.data());
+    SetNetProgress(id, progress, nullptr);
+    SetReportEcho(0);
+    Learned learned{LearnNet(id), GetLastReportKind(), ""};
+    std::vector<char> text(20000);
+    GetLastReport(text.data(), static_cast<int>(text.size()));
+    learned.report = text.data();
+    SetReportEcho(1);  // a call of its own: after the reports are read
+    UnregisterUsage(id);
+    return learned;
+}
+
+// A progress callback that asks the library about another network, as a display would.
+void RCNET_CALL AskAnother(int, double, void*) {
+    int inputs = 0;
+    GetNetSizes(99, &inputs, nullptr, nullptr);
+    Randomize(1);
+}
+
+TEST(Report, ACallbackCallingTheLibraryLeavesTheOuterCallsReport) {
+    const Learned plain = LearnSine(97, 60, true, false, nullptr);
+    ASSERT_EQ(plain.kind, RCNET_REPORT_NUMERIC);
+    ASSERT_NE(plain.report.find("readout of output 0 finite (a training value is NaN"), std::string::npos);
+    const Learned watched = LearnSine(98, 60, true, false, AskAnother);
+    EXPECT_EQ(watched.result, plain.result);
+    EXPECT_EQ(watched.kind, plain.kind);
+    EXPECT_EQ(watched.report.substr(0, watched.report.find(", line")),
+              plain.report.substr(0, plain.report.find(", line")));
+}
+
+TEST(Report, AFloodOfLinesKeepsTheCallsClosingLine) {
+    // Neurons without a state: every step reports, far past what is kept.
+    const Learned flooded = LearnSine(96, 300, false, true, nullptr);
+    EXPECT_EQ(flooded.result, 1);
+    EXPECT_NE(flooded.report.find("more lines not kept)\n"), std::string::npos);
+    const std::string closing =
+        "Assertion failed: readout of output 0 not all zero (no state for every neuron: call "
+        "InitNetInputMatrix";
+    EXPECT_EQ(flooded.report.substr(flooded.report.rfind("Assertion failed: "), closing.size()), closing);
 }
 
 }  // namespace
