@@ -17,7 +17,9 @@
 #include "rcnet.h"
 
 #ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 typedef HMODULE RcnetModule;
 #else
@@ -83,18 +85,30 @@ typedef struct RcnetApi {
     int(RCNET_CALL* SetNetFilePrecision)(int id, int digits);
 } RcnetApi;
 
-static void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
+/* The functions are static inline: a unit that uses only some of them gets no unused-function warning. */
+static inline void* rcnet_loader_symbol(RcnetApi* api, const char* name) {
+    void* symbol;
 #ifdef _WIN32
-    void* symbol = (void*)GetProcAddress(api->module, name);
+    /* Through memcpy: ISO C has no cast from function to object pointer (-pedantic warns). */
+    FARPROC procedure = GetProcAddress(api->module, name);
+    memcpy(&symbol, &procedure, sizeof symbol);
 #else
-    void* symbol = dlsym(api->module, name);
+    symbol = dlsym(api->module, name);
 #endif
-    if (!symbol && !api->error[0]) snprintf(api->error, sizeof api->error, "export %s not found", name);
+    if (!symbol) {
+        /* Every missing export named, as far as the message holds them. */
+        const size_t used = strlen(api->error);
+        if (used == 0)
+            snprintf(api->error, sizeof api->error, "export %s not found", name);
+        else if (used + 2 < sizeof api->error)
+            snprintf(api->error + used, sizeof api->error - used, ", %s", name);
+    }
     return symbol;
 }
 
-/* Returns 1 when the library was loaded and every export found; otherwise 0 with api->error set. */
-static int rcnet_load(RcnetApi* api, const char* path) {
+/* Returns 1 when the library was loaded and every export found; otherwise 0 with api->error set, the
+ * library not kept loaded and every pointer null. */
+static inline int rcnet_load(RcnetApi* api, const char* path) {
     memset(api, 0, sizeof *api);
 #ifdef _WIN32
     api->module = LoadLibraryA(path);
@@ -165,10 +179,23 @@ static int rcnet_load(RcnetApi* api, const char* path) {
     RCNET_LOADER_FIND(RunNetStates);
     RCNET_LOADER_FIND(SetNetFilePrecision);
 #undef RCNET_LOADER_FIND
-    return api->error[0] == 0;
+    if (api->error[0] == 0) return 1;
+    /* A library without every export (another version): not kept loaded, nothing half usable. */
+    {
+        char error[sizeof api->error];
+        memcpy(error, api->error, sizeof error);
+#ifdef _WIN32
+        FreeLibrary(api->module);
+#else
+        dlclose(api->module);
+#endif
+        memset(api, 0, sizeof *api);
+        memcpy(api->error, error, sizeof error);
+    }
+    return 0;
 }
 
-static void rcnet_unload(RcnetApi* api) {
+static inline void rcnet_unload(RcnetApi* api) {
     if (!api->module) return;
 #ifdef _WIN32
     FreeLibrary(api->module);

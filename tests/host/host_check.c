@@ -2,6 +2,7 @@
  * dlopen/dlsym elsewhere) and checks what every export it calls returns. The precondition reports go
  * to stderr, where the test that runs this program looks for them. Usage: host_check LIBRARY */
 #include <stdio.h>
+#include <string.h>
 
 #include "rcnet_loader.h"
 
@@ -92,6 +93,15 @@ int main(int argc, char** argv) {
     EXPECT_INT(rc.UnregisterUsage(-1), 1);
 
     rcnet_unload(&rc);
+
+    /* A library without the exports: refused, not kept loaded, every missing export named. */
+#ifdef _WIN32
+    EXPECT_INT(rcnet_load(&rc, "kernel32.dll"), 0);
+#else
+    EXPECT_INT(rcnet_load(&rc, "libm.so.6"), 0);
+#endif
+    EXPECT_INT(rc.module == 0 && rc.RegisterUsage == 0, 1);
+    EXPECT_INT(strncmp(rc.error, "export RegisterUsage not found, UnregisterUsage, Randomize", 58), 0);
     printf("host_check: %d checks, %d failed\n", checks, failures);
     return failures ? 1 : 0;
 }
