@@ -87,7 +87,20 @@ std::string TempPathBeside(const std::string& path) {
     const size_t end = path.rfind('/');
 #endif
     const std::string directory = end == std::string::npos ? std::string() : path.substr(0, end + 1);
-    return directory + ".rcnet-" + RandomPart() + ".tmp";
+    std::string name = ".rcnet-" + RandomPart() + ".tmp";
+#ifdef _WIN32
+    // The ANSI calls take paths of at most MAX_PATH - 1 characters, counted in full: near that limit a
+    // name as short as the room left (the final name fits, so some room is left).
+    char full[MAX_PATH];
+    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    const size_t fullDirectory =
+        length > 0 && length < MAX_PATH ? length - (path.size() - directory.size()) : directory.size();
+    if (fullDirectory + name.size() > MAX_PATH - 1) {
+        const size_t room = MAX_PATH - 1 > fullDirectory ? MAX_PATH - 1 - fullDirectory : 1;
+        name = "~" + RandomPart().substr(0, std::max<size_t>(1, std::min<size_t>(15, room - 1)));
+    }
+#endif
+    return directory + name;
 }
 
 // Names tried before a save gives up on finding a free one.
@@ -115,8 +128,9 @@ std::FILE* OpenForReading(const std::string& path, uint64_t& size) {
 
 // What the path names now: nothing, a regular file (also through a link: the link is replaced), or
 // something a save must leave alone. False after the failure was reported.
-bool CheckWindowsTarget(const std::string& path, bool& exists) {
+bool CheckWindowsTarget(const std::string& path, bool& exists, DWORD& kept) {
     exists = false;
+    kept = 0;
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
@@ -139,13 +153,21 @@ bool CheckWindowsTarget(const std::string& path, bool& exists) {
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return SaveFailed("path names a regular file", __LINE__, path, "it names a directory");
+    // Replacing moves a new file over the old one, which a read-only attribute would not stop.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return SaveFailed("file writable", __LINE__, path, "the file is read-only");
     exists = attributes != INVALID_FILE_ATTRIBUTES;
+    // What the new file keeps of the old one's attributes, as the permission bits are kept elsewhere.
+    if (exists)
+        kept =
+            attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     return true;
 }
 
 bool ReplaceFileContents(const std::string& path, const std::string& contents) {
     bool exists = false;
-    if (!CheckWindowsTarget(path, exists)) return false;
+    DWORD kept = 0;
+    if (!CheckWindowsTarget(path, exists, kept)) return false;
     std::string temp;
     HANDLE handle = INVALID_HANDLE_VALUE;
     DWORD error = ERROR_FILE_EXISTS;
@@ -189,6 +211,7 @@ bool ReplaceFileContents(const std::string& path, const std::string& contents) {
                           std::string(exists ? "the file may not be replaced" : "the file cannot be made") +
                               " (error " + std::to_string(moveError) + ")");
     }
+    if (kept) SetFileAttributesA(path.c_str(), kept);  // best effort: the contents are saved
     return true;
 }
 

@@ -68,6 +68,40 @@ TEST_F(SaveTargets, DevicesAreNotReplaced) {
     ExpectRefused("NUL", "path names a regular file");
     EXPECT_TRUE(dir.Names().empty());
 }
+
+TEST_F(SaveTargets, ReadOnlyFilesAreKeptAndHiddenOnesStayHidden) {
+    const std::string locked = dir.File("locked.net"), hidden = dir.File("hidden.net");
+    WriteBytes(locked, "previous");
+    WriteBytes(hidden, "previous");
+    ASSERT_TRUE(SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ExpectRefused(locked, "file writable");
+    EXPECT_EQ(ReadBytes(locked), "previous");
+    ASSERT_EQ(SaveNetToFile(kId, hidden.c_str()), 1);
+    EXPECT_EQ(ReadBytes(hidden), kSaved);
+    EXPECT_TRUE(GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The temporary file beside a name near the path limit must fit too.
+TEST_F(SaveTargets, NamesNearThePathLimitSave) {
+    char full[MAX_PATH];
+    ASSERT_GT(GetFullPathNameA(dir.Path().string().c_str(), MAX_PATH, full, nullptr), 0u);
+    std::string folder = dir.Path().string();
+    for (size_t length = std::string(full).size(); length + 2 + 100 < MAX_PATH - 10;) {
+        folder += "\\" + std::string(100, 'd');
+        length += 101;
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    }
+    const size_t room =
+        MAX_PATH - 1 - (std::string(full).size() + folder.size() - dir.Path().string().size()) - 1;
+    for (size_t name : {size_t{5}, room / 2, room}) {
+        const std::string path = folder + "\\" + std::string(name - 4, 'n') + ".net";
+        ReportCapture capture;
+        EXPECT_EQ(SaveNetToFile(kId, path.c_str()), 1) << path.size() << ": " << LastFileError();
+        EXPECT_EQ(ReadBytes(path), kSaved);
+    }
+}
 #endif
 
 // A save killed part way leaves its temporary file; a later process may have the same pid.
