@@ -1,12 +1,14 @@
 /*
  * rcnet: reservoir-computing (echo state) networks for host applications.
  *
- * Every function returns 1 on success and 0 on failure (Randomize returns nothing). A failed
- * precondition also writes one line to stderr (and, on Windows, to the debugger output):
+ * Every function returns 1 on success and 0 on failure (Randomize returns nothing; GetLastReportKind
+ * returns a kind, RCNET_REPORT_*). A failed precondition also writes one line to stderr (and, on
+ * Windows, to the debugger output):
  *   Assertion failed: EXPR, file SOURCE, line N
- * Networks are addressed by an id of the host's choosing. Any function may be called from any thread,
- * but never run two calls on the same network at once. Arrays and strings are copied during the call;
- * the library keeps no pointer to them.
+ * Networks are addressed by an id of the host's choosing. Any function may be called from any thread;
+ * two calls on the same network take turns (each holds the network's lock from start to end), calls on
+ * different networks run at once. Arrays and strings are copied during the call; the library keeps no
+ * pointer to them.
  */
 #ifndef RCNET_H
 #define RCNET_H
@@ -162,7 +164,7 @@ RCNET_API int RCNET_CALL LearnNetJointly(int id);
 
 /* Writes the spectral radius (largest eigenvalue modulus) of the back links' weight matrix to *out: the
  * map from one step's states to the next's, which decides the reservoir's memory. Exact block split,
- * then a dense solve for blocks of up to 500 neurons and a restarted Arnoldi iteration beyond (about
+ * then a dense solve for blocks of up to 100 neurons and a restarted Arnoldi iteration beyond (about
  * 1e-9 relative). 0 for a reservoir without back links. A null out or weights that are not finite: 0. */
 RCNET_API int RCNET_CALL GetNetSpectralRadius(int id, double* out);
 
