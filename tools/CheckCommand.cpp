@@ -62,13 +62,6 @@ void Joined(const inspect::ReadNotes& notes, std::vector<Warning>& out) {
     }
 }
 
-uint64_t NotFinite(const std::vector<std::vector<double>>& rows) {
-    uint64_t count = 0;
-    for (const auto& row : rows)
-        for (double v : row) count += std::isfinite(v) ? 0 : 1;
-    return count;
-}
-
 // `what` names the values, then "is" or "are" follows.
 void WarnNotFinite(uint64_t count, const char* what, const TextPlace& at, std::vector<Warning>& out) {
     if (count)
@@ -106,14 +99,11 @@ TextPlace PlaceOfValue(const std::string& path, uint64_t index) {
 // header's three, each pattern's inputs, then its targets).
 void WarnPatternsNotFinite(const std::string& path, const inspect::PatternFileCheck& patterns, bool targets,
                            std::vector<Warning>& out) {
-    const auto& rows = targets ? patterns.targets : patterns.inputs;
+    const NotFiniteValues bad = FindNotFinite(targets ? patterns.targets : patterns.inputs);
+    if (bad.count == 0) return;
     const uint64_t width = uint64_t{patterns.inputSize} + patterns.outputSize;
-    uint64_t count = 0, first = 0;
-    for (size_t p = 0; p < rows.size(); ++p)
-        for (size_t i = 0; i < rows[p].size(); ++i)
-            if (!std::isfinite(rows[p][i]) && count++ == 0)
-                first = 3 + p * width + (targets ? patterns.inputSize : 0) + i;
-    WarnNotFinite(count, targets ? "targets" : "inputs", PlaceOfValue(path, first), out);
+    const uint64_t first = 3 + bad.row * width + (targets ? patterns.inputSize : 0) + bad.column;
+    WarnNotFinite(bad.count, targets ? "targets" : "inputs", PlaceOfValue(path, first), out);
 }
 
 const char* TypeName(int32_t type) {
@@ -215,9 +205,9 @@ void ShapeWarnings(const inspect::NetworkFileCheck& check, std::vector<Warning>&
         if (std::isfinite(link.weight)) continue;
         if (weights++ == 0) firstWeight = link.at;
     }
-    WarnNotFinite(NotFinite(net.readout), "readout", readoutAt, out);
+    WarnNotFinite(FindNotFinite(net.readout).count, "readout", readoutAt, out);
     WarnNotFinite(weights, "link weights", firstWeight, out);
-    WarnNotFinite(NotFinite(net.inputMatrix), "input matrix", inputAt, out);
+    WarnNotFinite(FindNotFinite(net.inputMatrix).count, "input matrix", inputAt, out);
 }
 
 std::string NetworkSummary(const inspect::NetworkFileCheck& check) {

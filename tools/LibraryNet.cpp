@@ -1,5 +1,6 @@
 #include "tools/LibraryNet.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "include/rcnet.h"
@@ -44,6 +45,14 @@ void PrintRefusal(const char* command, const std::string& path, const inspect::F
     std::fprintf(stderr, "rcnet %s: %s: line %llu, column %llu: %s\n", command, path.c_str(),
                  static_cast<unsigned long long>(check.stop.at.line),
                  static_cast<unsigned long long>(check.stop.at.column), check.stop.reason.c_str());
+}
+
+NotFiniteValues FindNotFinite(const std::vector<std::vector<double>>& rows) {
+    NotFiniteValues found;
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (size_t c = 0; c < rows[r].size(); ++c)
+            if (!std::isfinite(rows[r][c]) && found.count++ == 0) found.row = r, found.column = c;
+    return found;
 }
 
 std::vector<size_t> SequenceBounds(const inspect::PatternFileCheck& patterns) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ bool LoadNetwork(const std::string& path, RegisteredNet& net, const char* comman
 
 // Writes why a checked file was refused (or cannot be opened) to stderr, as above.
 void PrintRefusal(const char* command, const std::string& path, const inspect::FileCheck& check);
+
+// The values of rows that are NaN or infinite: how many, and where the first is.
+struct NotFiniteValues {
+    uint64_t count = 0;
+    size_t row = 0, column = 0;
+};
+NotFiniteValues FindNotFinite(const std::vector<std::vector<double>>& rows);
 
 // Where a pattern file's sequences start, 0 first (the patterns before its first mark form one too), and
 // the pattern count last: sequence s is [bounds[s], bounds[s + 1]).

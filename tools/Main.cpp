@@ -1,6 +1,7 @@
 // rcnet: the command-line tool. Parses the command line with CLI11 and runs one subcommand.
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -18,34 +19,31 @@ using namespace rcnet::tools;
 
 namespace {
 
-// A bound as users write it (CLI11's own number checks print the largest double in full).
-// A number in [low, high] (low excluded unless lowIncluded), said in plain words when it is not
-// (CLI11's Range prints "Value abc not in range 1 to 32768" for a word, and six decimals).
-CLI::Validator Between(double low, double high, bool lowIncluded) {
-    const std::string range = (lowIncluded ? "from " : "above ") + CLI::detail::to_string(low) +
-                              (lowIncluded ? " to " : " and at most ") + CLI::detail::to_string(high);
+// A number from low (or above it) up to high, said as users write it: CLI11's own checks print the
+// largest double in full, six decimals, and "Value abc not in range" for a word.
+CLI::Validator Bounded(double low, bool inclusive, double high, std::string shown) {
+    const std::string bound = std::isinf(high)
+                                  ? (inclusive ? "at least " : "above ") + CLI::detail::to_string(low)
+                                  : (inclusive ? "from " : "above ") + CLI::detail::to_string(low) +
+                                        (inclusive ? " to " : " and at most ") + CLI::detail::to_string(high);
     return CLI::Validator(
-        [low, high, lowIncluded, range](std::string& text) -> std::string {
+        [low, inclusive, high, bound](std::string& text) -> std::string {
             char* end = nullptr;
             const double value = std::strtod(text.c_str(), &end);
             if (end == text.c_str() || *end != '\0') return "'" + text + "' is not a number";
-            if ((lowIncluded ? value >= low : value > low) && value <= high) return "";
-            return "must be " + range + ", not " + text;
+            if ((inclusive ? value >= low : value > low) && value <= high) return "";
+            return "must be " + bound + ", not " + text;
         },
-        "NUMBER " + range);
+        shown.empty() ? "NUMBER " + bound : shown);
 }
 
 CLI::Validator AtLeast(double low, bool inclusive) {
-    const std::string bound = (inclusive ? "at least " : "above ") + CLI::detail::to_string(low);
-    return CLI::Validator(
-        [low, inclusive, bound](std::string& text) -> std::string {
-            char* end = nullptr;
-            const double value = std::strtod(text.c_str(), &end);
-            if (end == text.c_str() || *end != '\0') return "'" + text + "' is not a number";
-            if (inclusive ? value >= low : value > low) return "";
-            return "must be " + bound + ", not " + text;
-        },
-        inclusive ? "NUMBER >= " + CLI::detail::to_string(low) : "NUMBER > " + CLI::detail::to_string(low));
+    return Bounded(low, inclusive, HUGE_VAL,
+                   (inclusive ? "NUMBER >= " : "NUMBER > ") + CLI::detail::to_string(low));
+}
+
+CLI::Validator Between(double low, double high, bool inclusive) {
+    return Bounded(low, inclusive, high, "");
 }
 
 }  // namespace

@@ -176,14 +176,11 @@ int RunPredict(const PredictOptions& options) {
 
     // The network cannot run on a value that is not a number; a target not known (nan) is left out of
     // the score.
-    for (size_t k = 0; k < patterns.inputs.size(); ++k) {
-        for (size_t i = 0; i < patterns.inputs[k].size(); ++i) {
-            if (std::isfinite(patterns.inputs[k][i])) continue;
-            std::fprintf(stderr,
-                         "rcnet predict: %s: input %zu of pattern %zu is %g: the network cannot run on it\n",
-                         options.patternFile.c_str(), i, k + 1, patterns.inputs[k][i]);
-            return kExitFailure;
-        }
+    if (const NotFiniteValues bad = FindNotFinite(patterns.inputs); bad.count) {
+        std::fprintf(
+            stderr, "rcnet predict: %s: input %zu of pattern %zu is %g: the network cannot run on it\n",
+            options.patternFile.c_str(), bad.column, bad.row + 1, patterns.inputs[bad.row][bad.column]);
+        return kExitFailure;
     }
     if (options.washout && static_cast<size_t>(*options.washout) > patterns.inputs.size()) {
         std::fprintf(stderr, "rcnet predict: --washout %d is more than the %zu patterns of %s\n",

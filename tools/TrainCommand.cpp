@@ -118,16 +118,14 @@ bool AddRows(int id, const inspect::PatternFileCheck& patterns) {
 // Values that cannot train: one NaN or infinity makes the whole readout worthless. False after saying
 // where the first one is.
 bool AllFinite(const char* file, const std::vector<std::vector<double>>& rows, const char* what) {
-    size_t bad = 0, first = 0;
-    for (size_t r = 0; r < rows.size(); ++r)
-        for (double v : rows[r])
-            if (!std::isfinite(v) && bad++ == 0) first = r;
-    if (bad)
-        std::fprintf(stderr,
-                     "rcnet train: %s has %zu %s values that are NaN or infinite (the first in pattern %zu): "
-                     "no readout can be trained on them; nothing written\n",
-                     file, bad, what, first + 1);
-    return bad == 0;
+    const NotFiniteValues bad = FindNotFinite(rows);
+    if (bad.count)
+        std::fprintf(
+            stderr,
+            "rcnet train: %s has %llu %s values that are NaN or infinite (the first in pattern %zu): "
+            "no readout can be trained on them; nothing written\n",
+            file, static_cast<unsigned long long>(bad.count), what, bad.row + 1);
+    return bad.count == 0;
 }
 
 // The same file by path or by identity (another spelling, a link).
