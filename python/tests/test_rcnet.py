@@ -479,6 +479,18 @@ def test_warnings_for_a_readout_without_skill():
             net.learn()
 
 
+def test_inputs_that_are_not_finite_run_nothing():
+    with trained_sine_net() as net:
+        before, bad = net.state(), SINE[:4, None].copy()
+        bad[2, 0] = np.inf
+        for step, function in ((lambda: net.propagate([np.nan]), "PropagatePattern"),
+                               (lambda: net.run(bad), "RunNetSequence"), (lambda: net.run_states(bad), "RunNetStates")):
+            with pytest.raises(rcnet.RcnetNumericError, match="inputs must be finite: row ") as info:
+                step()
+            assert info.value.function == function and np.array_equal(net.state(), before)
+        with pytest.raises(rcnet.RcnetNumericError, match="row 2, input 0 is inf"):
+            net.run(bad)
+
 def test_saved_files_are_exact_by_default(tmp_path):
     with trained_sine_net() as net:
         exact, six = tmp_path / "exact.net", tmp_path / "six.net"
